@@ -1,0 +1,195 @@
+#include "app/ConfigStore.h"
+
+#include "app/SvMessageType.h"
+
+#include <SorvaneBase/Logger.h>
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTranslator>
+
+#include <mutex>
+
+namespace {
+
+const char* const keyOutputRawFilePath = "Setting/output_raw_file_path";
+const char* const keyInputRawFilePath = "Setting/input_raw_file_path";
+const char* const keyLanguage = "Setting/language";
+const char* const keyVideoSavePath = "Setting/video_save_path";
+const char* const keyTriggerInRecEnable = "Setting/dvs_trigger_in_rec_enable";
+const char* const keyTriggerInRecEdgeType = "Setting/dvs_trigger_in_rec_edge_type";
+const char* const keyBeforeTriggerInSaveTime = "Setting/dvs_before_tirgger_in_save_time";
+const char* const keyAfterTriggerInSaveTime = "Setting/dvs_after_tirgger_in_save_time";
+const char* const keyColorType = "Setting/dvs_color_type";
+
+struct Palette {
+    const char* name;
+    QColor positive;
+    QColor negative;
+    QColor background;
+};
+
+const Palette palettes[] = {
+    {"Gray", QColor(191, 188, 180), QColor(64, 61, 51), QColor(112, 112, 112)},
+    {"RedBlue", QColor(255, 0, 0), QColor(0, 0, 255), QColor(112, 112, 112)},
+    {"Dark", QColor(216, 223, 236), QColor(64, 126, 201), QColor(30, 37, 52)},
+    {"RedGreen", QColor(255, 0, 0), QColor(0, 255, 0), QColor(112, 112, 112)},
+    {"Light", QColor(0, 0, 0), QColor(64, 126, 201), QColor(255, 255, 255)},
+};
+
+QString documentsFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+}
+
+QString applicationDataFolder()
+{
+    QCoreApplication::setApplicationName("SorvaneViewer");
+    QCoreApplication::setOrganizationName("Sorvane");
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+}
+
+enum class MkdirFailure { Silent, Logged };
+
+// A stored folder that still exists is kept; anything else becomes Documents/SorvaneData.
+// Returns false when there is no Documents folder, which ends loading.
+bool loadFolder(QSettings& settings, const char* key, QString& field, MkdirFailure onFailure)
+{
+    field = settings.value(key).toString();
+    if (!field.isEmpty() && QDir(field).exists())
+        return true;
+    const QString documents = documentsFolder();
+    if (documents.isEmpty())
+        return false;
+    field = documents + "/SorvaneData";
+    QDir folder(field);
+    if (!folder.exists() && !folder.mkdir(field) && onFailure == MkdirFailure::Logged)
+        qDebug() << "Create raw file path failed.";
+    return true;
+}
+
+} // namespace
+
+void registerSvMetaTypes()
+{
+    qRegisterMetaType<SvMessageType>("SvMessageType");
+    qRegisterMetaType<uint64_t>("uint64_t");
+}
+
+bool ensureDirectory(const QString& folder)
+{
+    QDir dir(folder);
+    if (!dir.exists())
+        dir.mkpath(folder);
+    return dir.exists();
+}
+
+ConfigStore* ConfigStore::instance()
+{
+    const QString folder = applicationDataFolder();
+    ensureDirectory(folder);
+    static std::once_flag created;
+    static std::unique_ptr<ConfigStore> store;
+    std::call_once(created, [&] { store = std::make_unique<ConfigStore>(folder + "/config.ini"); });
+    store->configDir = folder;
+    return store.get();
+}
+
+ConfigStore::ConfigStore(const QString& configFilePath)
+    : settings(std::make_unique<QSettings>(configFilePath, QSettings::IniFormat))
+{
+    registerSvMetaTypes();
+    load();
+}
+
+ConfigStore::~ConfigStore()
+{
+    save();
+}
+
+void ConfigStore::load()
+{
+    QSettings& s = *settings;
+    if (!loadFolder(s, keyOutputRawFilePath, outputRawFilePath, MkdirFailure::Silent))
+        return;
+    if (!loadFolder(s, keyInputRawFilePath, inputRawFilePath, MkdirFailure::Logged)) {
+        qWarning() << "Unable to get documents location.";
+        return;
+    }
+    language = s.value(keyLanguage).toString();
+    if (language != "en" && language != "zh")
+        language = "en";
+    if (!loadFolder(s, keyVideoSavePath, videoSavePath, MkdirFailure::Logged))
+        return;
+
+    if (s.contains(keyTriggerInRecEnable)) {
+        triggerInRecEnable = s.value(keyTriggerInRecEnable).toBool();
+        triggerInRecEdgeType = s.value(keyTriggerInRecEdgeType).toString();
+        beforeTriggerInSaveTime = s.value(keyBeforeTriggerInSaveTime).toUInt();
+        afterTriggerInSaveTime = s.value(keyAfterTriggerInSaveTime).toUInt();
+    } else {
+        triggerInRecEnable = false;
+        triggerInRecEdgeType = "Rising Edge";
+        beforeTriggerInSaveTime = 0;
+        afterTriggerInSaveTime = 0;
+    }
+
+    colorType = s.contains(keyColorType) ? s.value(keyColorType).toString() : QString("Gray");
+    applyColorType();
+}
+
+void ConfigStore::applyColorType()
+{
+    for (const Palette& palette : palettes) {
+        if (colorType == QLatin1String(palette.name)) {
+            positiveColor = palette.positive;
+            negativeColor = palette.negative;
+            backgroundColor = palette.background;
+            return;
+        }
+    }
+}
+
+void ConfigStore::save()
+{
+    applyColorType();
+    QSettings& s = *settings;
+    s.setValue(keyOutputRawFilePath, outputRawFilePath);
+    s.setValue(keyInputRawFilePath, inputRawFilePath);
+    s.setValue(keyLanguage, language);
+    s.setValue(keyVideoSavePath, videoSavePath);
+    s.setValue(keyTriggerInRecEnable, triggerInRecEnable);
+    s.setValue(keyTriggerInRecEdgeType, triggerInRecEdgeType);
+    s.setValue(keyBeforeTriggerInSaveTime, beforeTriggerInSaveTime);
+    s.setValue(keyAfterTriggerInSaveTime, afterTriggerInSaveTime);
+    s.setValue(keyColorType, colorType);
+    s.sync();
+    qDebug() << "Write to config file.";
+}
+
+void loadLanguage(const QString& language)
+{
+    // Lives for the whole process: an installed translator must outlive every tr() call.
+    static QTranslator* translator = new QTranslator(QCoreApplication::instance());
+    const QString catalogue = language == "zh" ? ":/app_zh.qm" : ":/app_en.qm";
+    if (!translator->load(catalogue)) {
+        qDebug() << "Load language failed.";
+        return;
+    }
+    if (!QCoreApplication::installTranslator(translator))
+        qDebug() << "install translator failed.";
+}
+
+void installQtLogSink()
+{
+    sorvane::Logger::Instance().setSink([](int level, const char* file, int line, const std::string& message) {
+        const QString text = QString("%1:%2 %3").arg(file).arg(line).arg(QString::fromStdString(message));
+        if (level >= sorvane::Logger::Error)
+            qWarning().noquote() << text;
+        else
+            qInfo().noquote() << text;
+    });
+}

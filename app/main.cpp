@@ -1,0 +1,41 @@
+#include "app/ConfigStore.h"
+#include "app/MainWidget.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QFontDatabase>
+#include <QIcon>
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings, true);
+    // Qt 6 always scales; the attribute is kept so that a Qt 5 build behaves the same.
+    QT_WARNING_PUSH
+    QT_WARNING_DISABLE_DEPRECATED
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
+    QT_WARNING_POP
+    QApplication app(argc, argv);
+    installQtLogSink();
+
+    const int fontId = QFontDatabase::addApplicationFont(":/font/NotoSansSC-Medium.ttf");
+    if (fontId == -1) {
+        qDebug() << "Failed to load font!";
+    } else {
+        const QStringList families = QFontDatabase::applicationFontFamilies(fontId);
+        if (!families.isEmpty()) {
+            QFont font(families.first());
+            font.setHintingPreference(QFont::PreferNoHinting);
+            QApplication::setFont(font);
+        }
+    }
+
+    QCoreApplication::setApplicationName("SorvaneViewer");
+    QCoreApplication::setOrganizationName("Sorvane");
+    ConfigStore* config = ConfigStore::instance();
+    loadLanguage(config->language);
+    QApplication::setWindowIcon(QIcon(":/img/assets/Sorvane logo_navigate.png"));
+
+    MainWidget window;
+    window.show();
+    return app.exec();
+}

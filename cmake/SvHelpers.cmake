@@ -1,0 +1,18 @@
+# sv_add_test(NAME name SOURCES ... LIBS ... [CORE])
+# A QtTest executable run by ctest headless. CORE marks tests of the Qt-free core, which the
+# thread-sanitizer preset runs alone.
+function(sv_add_test)
+    cmake_parse_arguments(T "CORE" "NAME" "SOURCES;LIBS" ${ARGN})
+    add_executable(${T_NAME} ${T_SOURCES})
+    target_link_libraries(${T_NAME} PRIVATE Qt6::Test ${T_LIBS})
+    target_compile_definitions(${T_NAME} PRIVATE SV_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}")
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    set(labels "")
+    if(T_CORE)
+        list(APPEND labels core)
+    endif()
+    set_tests_properties(${T_NAME} PROPERTIES
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=1:abort_on_error=1;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
+        LABELS "${labels}"
+        TIMEOUT 300)
+endfunction()

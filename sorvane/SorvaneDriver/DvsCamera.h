@@ -1,0 +1,58 @@
+#pragma once
+// An event camera. Implementations (the simulated cameras, a hardware driver) are interchangeable:
+// nothing above this interface knows which one it holds.
+//
+// Threading: getNextBatch is called by one acquisition thread; callbacks run on the camera's own
+// threads; everything else is called from one controlling thread.
+#include "SorvaneHal/CameraTool.h"
+#include "sdk/SvEventRecords.h"
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace sorvane {
+
+using TriggerInCallback = std::function<void(EventTriggerIn)>;
+using StatisticInfoCallback = std::function<void(const SvStatisticInfo&)>;
+using ToolMap = std::map<ToolType, std::shared_ptr<CameraTool>>;
+
+class DvsCamera {
+public:
+    virtual ~DvsCamera() = default;
+
+    virtual bool isConnected() = 0;
+    virtual uint32_t addTriggerInCallback(TriggerInCallback callback) = 0;
+    virtual bool removeTriggerInCallback(uint32_t id) = 0;
+    // Replaces events with the next batch interval's events; false when none were delivered.
+    virtual bool getNextBatch(std::vector<Event2D>& events) = 0;
+    virtual void setBatchEventsTime(uint64_t batchTimeUs) = 0;
+    // 0 when the camera is streaming.
+    virtual int start() = 0;
+    virtual void stop() = 0;
+    virtual bool startRecording(const std::string& path) = 0;
+    // The last seconds of the stream are kept and head the next recording; (0, ".") switches off.
+    virtual bool setRecordCacheTime(uint16_t seconds, const std::string& cacheFolder) = 0;
+    virtual bool stopRecording() = 0;
+    virtual void setStatisticInfoCallback(StatisticInfoCallback callback) = 0;
+
+    CameraDescription getDvsDesc() const { return description; }
+    // Null when the camera has no tool of that type.
+    std::shared_ptr<CameraTool> getTool(ToolType type) const
+    {
+        auto it = tools.find(type);
+        return it == tools.end() ? nullptr : it->second;
+    }
+
+protected:
+    DvsCamera(CameraDescription description_, ToolMap tools_)
+        : description(std::move(description_)), tools(std::move(tools_)) {}
+
+private:
+    CameraDescription description;
+    ToolMap tools;
+};
+
+} // namespace sorvane

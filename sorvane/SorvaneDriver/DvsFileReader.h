@@ -1,0 +1,88 @@
+#pragma once
+// Reader of `.raw` event recordings (EVT 2.0, 2.1 and 3.0).
+//
+// Threading: one reader serves one caller at a time, except cancel(), which may be called from
+// any thread while a long operation (loadFile, exportEventData, exportVideo) runs.
+#include "sdk/SvEventRecords.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace sorvane {
+
+struct DvsFileInfo {
+    std::string encoding; // "EVT2.0", "EVT2.1" or "EVT3.0"
+    int width = 0;
+    int height = 0;
+    std::string serial;
+    uint64_t eventCount = 0;
+    uint64_t triggerCount = 0;
+    uint64_t firstTimestamp = 0;
+    uint64_t lastTimestamp = 0;
+    uint64_t fileSize = 0;
+    // Time of the APS clock's zero on the event clock, for fusion recordings; 0 otherwise.
+    int64_t apsTimeOffset = 0;
+};
+
+struct Rgb {
+    uint8_t r = 0;
+    uint8_t g = 0;
+    uint8_t b = 0;
+    friend bool operator==(const Rgb&, const Rgb&) = default;
+};
+
+// How exportVideo paints its frames; the viewer passes the user's display settings.
+struct VideoExportOptions {
+    uint64_t accTime = 33333;   // events of [t, t + accTime) make the frame at t
+    uint64_t frameStep = 33333; // recording time between two frames
+    int fps = 30;               // frame rate written into the video
+    Rgb positiveColor{191, 188, 180};
+    Rgb negativeColor{64, 61, 51};
+    Rgb backgroundColor{112, 112, 112};
+};
+
+// fraction in [0, 1] of the operation under way.
+using ProgressCallback = std::function<void(double fraction)>;
+
+using EventBuffer = std::vector<Event2D>;
+
+class DvsFileReader {
+public:
+    // A reader for path if its header names a known event encoding, else null (with a log line
+    // saying why). The file is opened and its header read; events are indexed by loadFile().
+    static std::unique_ptr<DvsFileReader> createFileReader(const std::string& path);
+
+    virtual ~DvsFileReader() = default;
+
+    // Scans the file once and builds the seek index. False when cancelled or unreadable.
+    virtual bool loadFile() = 0;
+    // First and last event timestamps; false before a successful load or for a file without events.
+    virtual bool getStartTimestamp(uint64_t& timestamp) = 0;
+    virtual bool getEndTimestamp(uint64_t& timestamp) = 0;
+    // Positions the reader at the first event at or after t; false when there is none.
+    virtual bool seekTime(uint64_t t) = 0;
+    // Events of [position, position + duration), advancing the position; null at the end.
+    virtual std::shared_ptr<EventBuffer> getNTimeEvents(uint64_t duration) = 0;
+    // Events of [start, start + duration): empty when the window holds none, null once start
+    // lies past the last event. Leaves the position after the window.
+    virtual std::shared_ptr<EventBuffer> getEventsByTime(uint64_t start, uint64_t duration) = 0;
+    // Writes the events and trigger edges of [start, end] into a new EVT 3.0 recording at path.
+    virtual bool exportEventData(uint64_t start, uint64_t end, const std::string& path) = 0;
+    // Writes the range [start, end] as an .mp4 video, painted as setVideoExportOptions says.
+    virtual bool exportVideo(uint64_t start, uint64_t end, const std::string& path) = 0;
+    virtual bool getFileInfo(DvsFileInfo& info) = 0;
+
+    // Trigger edges of [start, end], in file order.
+    virtual std::vector<EventTriggerIn> getTriggerEvents(uint64_t start, uint64_t end) = 0;
+    virtual void setVideoExportOptions(const VideoExportOptions& options) = 0;
+    // Called from the thread doing the work, at most about a hundred times per operation.
+    virtual void setProgressCallback(ProgressCallback callback) = 0;
+    // Makes the running and every later long operation return false, until resetCancel().
+    virtual void cancel() = 0;
+    virtual void resetCancel() = 0;
+};
+
+} // namespace sorvane

@@ -1,0 +1,166 @@
+#include "app/ConfigStore.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+// Every case builds its own store over an INI file in a temporary folder; Documents is the
+// test-mode location, so nothing touches the user's real settings.
+class TestConfigStore : public QObject {
+    Q_OBJECT
+private:
+    QTemporaryDir dir;
+    QString iniPath() const { return dir.filePath("config.ini"); }
+    static QString defaultFolder()
+    {
+        return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + "/SorvaneData";
+    }
+    void writeIni(const QList<QPair<QString, QVariant>>& values)
+    {
+        QFile::remove(iniPath());
+        QSettings s(iniPath(), QSettings::IniFormat);
+        for (const auto& [key, value] : values)
+            s.setValue(key, value);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(dir.isValid());
+        QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+    }
+    void init() { QFile::remove(iniPath()); }
+
+    void missingFileGivesDefaults()
+    {
+        ConfigStore store(iniPath());
+        QCOMPARE(store.outputRawFilePath, defaultFolder());
+        QCOMPARE(store.inputRawFilePath, defaultFolder());
+        QCOMPARE(store.videoSavePath, defaultFolder());
+        QVERIFY(QDir(defaultFolder()).exists());
+        QCOMPARE(store.language, QString("en"));
+        QCOMPARE(store.triggerInRecEnable, false);
+        QCOMPARE(store.triggerInRecEdgeType, QString("Rising Edge"));
+        QCOMPARE(store.beforeTriggerInSaveTime, 0u);
+        QCOMPARE(store.afterTriggerInSaveTime, 0u);
+        QCOMPARE(store.colorType, QString("Gray"));
+        QCOMPARE(store.positiveColor, QColor(191, 188, 180));
+        QCOMPARE(store.negativeColor, QColor(64, 61, 51));
+        QCOMPARE(store.backgroundColor, QColor(112, 112, 112));
+    }
+
+    void storedFolders_data()
+    {
+        QTest::addColumn<bool>("exists");
+        QTest::newRow("existing folder kept") << true;
+        QTest::newRow("stale folder replaced") << false;
+    }
+    void storedFolders()
+    {
+        QFETCH(bool, exists);
+        const QString stored = dir.filePath(exists ? "recordings" : "gone");
+        if (exists)
+            QVERIFY(QDir().mkpath(stored));
+        writeIni({{"Setting/output_raw_file_path", stored},
+                  {"Setting/input_raw_file_path", stored},
+                  {"Setting/video_save_path", stored}});
+        ConfigStore store(iniPath());
+        const QString expected = exists ? stored : defaultFolder();
+        QCOMPARE(store.outputRawFilePath, expected);
+        QCOMPARE(store.inputRawFilePath, expected);
+        QCOMPARE(store.videoSavePath, expected);
+    }
+
+    void unknownLanguageWrittenBackAsEnglish()
+    {
+        writeIni({{"Setting/language", "fr"}});
+        {
+            ConfigStore store(iniPath());
+            QCOMPARE(store.language, QString("en"));
+        }
+        QSettings s(iniPath(), QSettings::IniFormat);
+        QCOMPARE(s.value("Setting/language").toString(), QString("en"));
+    }
+
+    void triggerKeyWithoutEdgeKey()
+    {
+        writeIni({{"Setting/dvs_trigger_in_rec_enable", true},
+                  {"Setting/dvs_after_tirgger_in_save_time", 7}});
+        ConfigStore store(iniPath());
+        QCOMPARE(store.triggerInRecEnable, true);
+        QCOMPARE(store.triggerInRecEdgeType, QString());
+        QCOMPARE(store.afterTriggerInSaveTime, 7u);
+        QCOMPARE(store.beforeTriggerInSaveTime, 0u);
+    }
+
+    void colorTypes_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QColor>("positive");
+        QTest::addColumn<QColor>("negative");
+        QTest::addColumn<QColor>("background");
+        QTest::newRow("RedBlue") << "RedBlue" << QColor(255, 0, 0) << QColor(0, 0, 255) << QColor(112, 112, 112);
+        QTest::newRow("Dark") << "Dark" << QColor(216, 223, 236) << QColor(64, 126, 201) << QColor(30, 37, 52);
+        QTest::newRow("RedGreen") << "RedGreen" << QColor(255, 0, 0) << QColor(0, 255, 0) << QColor(112, 112, 112);
+        QTest::newRow("Light") << "Light" << QColor(0, 0, 0) << QColor(64, 126, 201) << QColor(255, 255, 255);
+        QTest::newRow("case matters") << "dark" << QColor() << QColor() << QColor();
+    }
+    void colorTypes()
+    {
+        QFETCH(QString, name);
+        QFETCH(QColor, positive);
+        QFETCH(QColor, negative);
+        QFETCH(QColor, background);
+        writeIni({{"Setting/dvs_color_type", name}});
+        ConfigStore store(iniPath());
+        QCOMPARE(store.colorType, name);
+        QCOMPARE(store.positiveColor, positive);
+        QCOMPARE(store.negativeColor, negative);
+        QCOMPARE(store.backgroundColor, background);
+    }
+
+    void unknownColorTypeKeptAndColorsUnchanged()
+    {
+        writeIni({{"Setting/dvs_color_type", "Sepia"}});
+        {
+            ConfigStore store(iniPath());
+            store.colorType = "Dark";
+            store.applyColorType();
+            store.colorType = "Sepia";
+            store.save();
+            QCOMPARE(store.backgroundColor, QColor(30, 37, 52));
+        }
+        QSettings s(iniPath(), QSettings::IniFormat);
+        QCOMPARE(s.value("Setting/dvs_color_type").toString(), QString("Sepia"));
+    }
+
+    void exitRewritesAllKeys()
+    {
+        { ConfigStore store(iniPath()); }
+        QSettings s(iniPath(), QSettings::IniFormat);
+        const QStringList expected{"Setting/output_raw_file_path", "Setting/input_raw_file_path",
+                                   "Setting/language", "Setting/video_save_path",
+                                   "Setting/dvs_trigger_in_rec_enable", "Setting/dvs_trigger_in_rec_edge_type",
+                                   "Setting/dvs_before_tirgger_in_save_time",
+                                   "Setting/dvs_after_tirgger_in_save_time", "Setting/dvs_color_type"};
+        for (const QString& key : expected)
+            QVERIFY2(s.contains(key), qPrintable(key));
+        QCOMPARE(s.allKeys().size(), expected.size());
+    }
+
+    void instanceUsesApplicationDataFolder()
+    {
+        ConfigStore* store = ConfigStore::instance();
+        QCOMPARE(store, ConfigStore::instance());
+        QCOMPARE(QCoreApplication::applicationName(), QString("SorvaneViewer"));
+        QCOMPARE(store->configDir, QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+        QVERIFY(QDir(store->configDir).exists());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestConfigStore)
+#include "tst_configstore.moc"
