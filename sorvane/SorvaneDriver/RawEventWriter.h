@@ -1,0 +1,46 @@
+#pragma once
+// Streaming writer of EVT 3.0 `.raw` recordings. Events and trigger edges are appended in
+// timestamp order; the file is flushed at least once a second, so a killed program loses at most
+// the last second, and every file left behind is readable.
+//
+// Threading: one thread writes; no internal locking.
+#include "sdk/SvEventRecords.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace sorvane {
+
+struct RawHeaderInfo {
+    int width = 1280;
+    int height = 720;
+    std::string serial;
+    // Further "% key value" lines, e.g. {"apsTimeOffset", "1234"}.
+    std::map<std::string, std::string> extraKeys;
+};
+
+class RawEventWriter {
+public:
+    RawEventWriter();
+    ~RawEventWriter(); // closes
+    RawEventWriter(const RawEventWriter&) = delete;
+    RawEventWriter& operator=(const RawEventWriter&) = delete;
+
+    // Creates (truncates) path and writes the header. False, with a log line, when it cannot.
+    bool open(const std::string& path, const RawHeaderInfo& header);
+    // Events must not go back in time relative to what was written before.
+    bool write(const Event2D* begin, const Event2D* end);
+    bool writeTrigger(const EventTriggerIn& trigger);
+    bool flush();
+    bool close();
+    bool isOpen() const;
+    uint64_t bytesWritten() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl;
+};
+
+} // namespace sorvane
