@@ -119,15 +119,17 @@ bool exportEventVideo(DvsFileReader& source, uint64_t start, uint64_t end, const
         height = info.height;
     }
 
-    // Frames outside the recorded events would only be background; clamping also keeps an
-    // open-ended range from turning into hours of empty video.
+    // Frames outside the recorded events would only be background: the range is held to them,
+    // which also keeps an open-ended range from turning into hours of empty video. A start
+    // before the first event moves by whole frame steps, so the frames keep their times.
     uint64_t first = 0;
     uint64_t last = 0;
     if (!source.getStartTimestamp(first) || !source.getEndTimestamp(last)) {
         SV_LOG_ERROR("video export to %s refused: the recording has no loaded events", path.c_str());
         return false;
     }
-    start = std::max(start, first);
+    if (start < first)
+        start += (first - start) / options.frameStep * options.frameStep;
     end = std::min(end, last);
     if (start > end) {
         SV_LOG_ERROR("video export to %s refused: no events between %llu and %llu", path.c_str(),
