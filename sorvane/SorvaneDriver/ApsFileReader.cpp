@@ -319,6 +319,15 @@ private:
             SV_LOG_ERROR("cannot convert the frames of %s", path.c_str());
             return false;
         }
+        const int matrix = decoded->colorspace == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_DEFAULT;
+        const int fullRange = decoded->color_range == AVCOL_RANGE_JPEG ? 1 : 0;
+        if (converter != configuredConverter || matrix != configuredMatrix || fullRange != configuredRange) {
+            sws_setColorspaceDetails(converter, sws_getCoefficients(matrix), fullRange,
+                                     sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+            configuredConverter = converter;
+            configuredMatrix = matrix;
+            configuredRange = fullRange;
+        }
         ApsFrame out(width, height, uint64_t(decodedIndex),
                      decodedIndex < frameCount() ? uint64_t(frameMicros[size_t(decodedIndex)]) : 0);
         uint8_t* planes[1] = {out.data()};
@@ -337,6 +346,10 @@ private:
     AVFrame* decoded = nullptr;
     AVPacket* packet = nullptr;
     SwsContext* converter = nullptr;
+    // The colour matrix and range converter was last set up for.
+    const SwsContext* configuredConverter = nullptr;
+    int configuredMatrix = -1;
+    int configuredRange = -1;
 
     std::vector<int64_t> framePts;    // presentation order, stream time base
     std::vector<int64_t> frameMicros; // the same in µs

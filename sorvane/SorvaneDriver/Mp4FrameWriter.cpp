@@ -91,6 +91,9 @@ struct Mp4FrameWriter::Impl {
         codec->width = width;
         codec->height = height;
         codec->pix_fmt = AV_PIX_FMT_YUV420P;
+        // swscale converts with the BT.601 matrix; untagged HD video would be shown as BT.709.
+        codec->colorspace = AVCOL_SPC_SMPTE170M;
+        codec->color_range = AVCOL_RANGE_MPEG;
         // MPEG-4 Part 2 allows no time base finer than 1/65535 s.
         const AVRational fine = candidate->id == AV_CODEC_ID_H264 ? microseconds : AVRational{1, 50000};
         codec->time_base = options.timestamped ? fine : AVRational{1, fps};
@@ -254,7 +257,7 @@ bool Mp4FrameWriter::open(const std::string& path, int width, int height, int fp
     const AVPixelFormat sourceFormat =
         options.pixelOrder == PixelOrder::Bgr ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_RGB24;
     state->converter = sws_getContext(state->width, state->height, sourceFormat, state->width,
-                                      state->height, AV_PIX_FMT_YUV420P, SWS_POINT, nullptr, nullptr,
+                                      state->height, AV_PIX_FMT_YUV420P, SWS_POINT | SWS_ACCURATE_RND, nullptr, nullptr,
                                       nullptr);
     if (state->picture) {
         state->picture->format = AV_PIX_FMT_YUV420P;

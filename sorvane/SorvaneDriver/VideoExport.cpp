@@ -138,8 +138,10 @@ bool exportEventVideo(DvsFileReader& source, uint64_t start, uint64_t end, const
     }
 
     const uint64_t frameCount = (end - start) / options.frameStep + 1;
+    // Event frames are flat colour and sharp dots: the slower presets buy little for them, and
+    // this one keeps a 1280 x 720 export well above real time on two cores.
     Mp4FrameWriter::Options encoding;
-    encoding.preset = "veryfast";
+    encoding.preset = "superfast";
     Mp4FrameWriter writer;
     if (!writer.open(path, width, height, options.fps, encoding))
         return false;
