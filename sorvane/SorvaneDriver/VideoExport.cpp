@@ -11,7 +11,7 @@ namespace sorvane {
 
 namespace {
 
-// The viewer caps its counts at this value, and the cap decides ties: 12 positive and 11
+// The viewer caps its counts at this value, and the cap can make a tie: 11 positive and 12
 // negative events at a pixel paint it positive there, so the video does the same.
 constexpr uint8_t countCap = 10;
 
