@@ -371,8 +371,12 @@ template <bool Counting>
 DecodeResult run(EventEncoding encoding, bool legacy, std::span<const uint8_t> bytes, DecoderState& state,
                  const SensorGeometry& geometry, uint64_t stopTime, size_t capacity, Output<Counting>& out)
 {
+    // Only whole words: a trailing partial word is left for the caller.
+    const size_t wordSize = encodingWordSize(encoding);
+    if (wordSize == 0)
+        return {};
     const uint8_t* begin = bytes.data();
-    const uint8_t* end = begin + bytes.size();
+    const uint8_t* end = begin + (bytes.size() - bytes.size() % wordSize);
     switch (encoding) {
     case EventEncoding::Evt3: return runEvt3(begin, end, state, geometry, stopTime, capacity, out);
     case EventEncoding::Evt2: return runEvt2(begin, end, state, geometry, stopTime, capacity, out);
