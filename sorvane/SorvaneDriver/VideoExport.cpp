@@ -1,14 +1,185 @@
 #include "SorvaneDriver/VideoExport.h"
 
 #include "SorvaneBase/Logger.h"
+#include "SorvaneDriver/Mp4FrameWriter.h"
+
+#include <algorithm>
+#include <limits>
+#include <vector>
 
 namespace sorvane {
 
-bool exportEventVideo(DvsFileReader&, uint64_t, uint64_t, const std::string& path,
-                      const VideoExportOptions&, const ProgressCallback&, const std::atomic<bool>&)
+namespace {
+
+// The viewer caps its counts at this value, and the cap can make a tie: 11 positive and 12
+// negative events at a pixel paint it positive there, so the video does the same.
+constexpr uint8_t countCap = 10;
+
+constexpr int defaultWidth = 1280;
+constexpr int defaultHeight = 720;
+
+uint64_t saturatingAdd(uint64_t a, uint64_t b)
 {
-    SV_LOG_ERROR("video export to %s is not available in this build", path.c_str());
-    return false;
+    return a > std::numeric_limits<uint64_t>::max() - b ? std::numeric_limits<uint64_t>::max() : a + b;
+}
+
+// One frame's counts and picture. The picture stays filled with the background between frames:
+// only the pixels that saw events are painted and restored, so a frame costs time in proportion
+// to its events, not to the sensor size.
+class EventFramePainter {
+public:
+    EventFramePainter(int width_, int height_, const VideoExportOptions& options)
+        : width(width_)
+        , height(height_)
+        , positive(options.positiveColor)
+        , negative(options.negativeColor)
+        , background(options.backgroundColor)
+        , counts(size_t(width_) * size_t(height_) * 2, 0)
+        , picture(size_t(width_) * size_t(height_) * 3)
+    {
+        for (size_t i = 0; i < picture.size(); i += 3)
+            setPixel(i, background);
+    }
+
+    // Counts the events of [from, to) that lie on the sensor, then paints their pixels.
+    void paint(const EventBuffer& events, uint64_t from, uint64_t to)
+    {
+        for (const Event2D& event : events) {
+            if (event.x >= width || event.y >= height || event.timestamp < from || event.timestamp >= to)
+                continue;
+            const uint32_t pixel = uint32_t(event.y) * uint32_t(width) + event.x;
+            uint8_t* count = &counts[size_t(pixel) * 2];
+            if (count[0] == 0 && count[1] == 0)
+                touched.push_back(pixel);
+            uint8_t& slot = count[event.polarity ? 1 : 0];
+            if (slot < countCap)
+                ++slot;
+        }
+        for (uint32_t pixel : touched) {
+            const uint8_t negatives = counts[size_t(pixel) * 2];
+            const uint8_t positives = counts[size_t(pixel) * 2 + 1];
+            setPixel(size_t(pixel) * 3, positives > 0 && positives >= negatives ? positive : negative);
+        }
+    }
+
+    void clear()
+    {
+        for (uint32_t pixel : touched) {
+            counts[size_t(pixel) * 2] = 0;
+            counts[size_t(pixel) * 2 + 1] = 0;
+            setPixel(size_t(pixel) * 3, background);
+        }
+        touched.clear();
+    }
+
+    const uint8_t* pixels() const { return picture.data(); }
+
+private:
+    void setPixel(size_t offset, const Rgb& colour)
+    {
+        picture[offset] = colour.b;
+        picture[offset + 1] = colour.g;
+        picture[offset + 2] = colour.r;
+    }
+
+    const uint16_t width;
+    const uint16_t height;
+    const Rgb positive;
+    const Rgb negative;
+    const Rgb background;
+    std::vector<uint8_t> counts;  // per pixel: polarity 0, polarity 1
+    std::vector<uint8_t> picture; // B, G, R
+    std::vector<uint32_t> touched;
+};
+
+} // namespace
+
+bool exportEventVideo(DvsFileReader& source, uint64_t start, uint64_t end, const std::string& path,
+                      const VideoExportOptions& options, const ProgressCallback& progress,
+                      const std::atomic<bool>& cancelled)
+{
+    if (start > end) {
+        SV_LOG_ERROR("video export to %s refused: start %llu lies after end %llu", path.c_str(),
+                     static_cast<unsigned long long>(start), static_cast<unsigned long long>(end));
+        return false;
+    }
+    if (options.frameStep == 0 || options.accTime == 0 || options.fps <= 0 || options.fps > 1000) {
+        SV_LOG_ERROR("video export to %s refused: frame step %llu us, accumulation %llu us, %d fps",
+                     path.c_str(), static_cast<unsigned long long>(options.frameStep),
+                     static_cast<unsigned long long>(options.accTime), options.fps);
+        return false;
+    }
+
+    int width = defaultWidth;
+    int height = defaultHeight;
+    DvsFileInfo info;
+    if (source.getFileInfo(info) && info.width > 0 && info.height > 0 && info.width <= 65535
+        && info.height <= 65535) {
+        width = info.width;
+        height = info.height;
+    }
+
+    // Frames outside the recorded events would only be background: the range is held to them,
+    // which also keeps an open-ended range from turning into hours of empty video. A start
+    // before the first event moves by whole frame steps, so the frames keep their times.
+    uint64_t first = 0;
+    uint64_t last = 0;
+    if (!source.getStartTimestamp(first) || !source.getEndTimestamp(last)) {
+        SV_LOG_ERROR("video export to %s refused: the recording has no loaded events", path.c_str());
+        return false;
+    }
+    if (start < first)
+        start += (first - start) / options.frameStep * options.frameStep;
+    end = std::min(end, last);
+    if (start > end) {
+        SV_LOG_ERROR("video export to %s refused: no events between %llu and %llu", path.c_str(),
+                     static_cast<unsigned long long>(start), static_cast<unsigned long long>(end));
+        return false;
+    }
+
+    const uint64_t frameCount = (end - start) / options.frameStep + 1;
+    // Event frames are flat colour and sharp dots: the slower presets buy little for them, and
+    // this one keeps a 1280 x 720 export well above real time on two cores.
+    Mp4FrameWriter::Options encoding;
+    encoding.preset = "superfast";
+    Mp4FrameWriter writer;
+    if (!writer.open(path, width, height, options.fps, encoding))
+        return false;
+    SV_LOG_INFO("exporting events %llu to %llu as %llu frames to %s", static_cast<unsigned long long>(start),
+                static_cast<unsigned long long>(end), static_cast<unsigned long long>(frameCount), path.c_str());
+
+    EventFramePainter painter(width, height, options);
+    const uint64_t rangeEnd = saturatingAdd(end, 1); // end is part of the range
+    int reportedPercent = -1;
+    for (uint64_t index = 0; index < frameCount; ++index) {
+        if (cancelled.load(std::memory_order_relaxed)) {
+            writer.discard();
+            SV_LOG_INFO("video export to %s cancelled", path.c_str());
+            return false;
+        }
+        const uint64_t t = start + index * options.frameStep;
+        const uint64_t windowEnd = std::min(saturatingAdd(t, options.accTime), rangeEnd);
+        if (auto events = source.getEventsByTime(t, windowEnd - t))
+            painter.paint(*events, t, windowEnd);
+        if (!writer.writeFrame(painter.pixels())) {
+            writer.discard();
+            SV_LOG_ERROR("video export to %s failed at frame %llu", path.c_str(),
+                         static_cast<unsigned long long>(index));
+            return false;
+        }
+        painter.clear();
+
+        const int percent = int(index * 100 / frameCount);
+        if (progress && percent != reportedPercent) {
+            reportedPercent = percent;
+            progress(double(index) / double(frameCount));
+        }
+    }
+    if (!writer.close())
+        return false;
+    if (progress)
+        progress(1.0);
+    return true;
 }
 
 } // namespace sorvane
