@@ -361,6 +361,7 @@ private slots:
         QCOMPARE(s.times.count(), 1);
         // One microsecond earlier it still steps.
         s.processor.setPlayPos(r.last() - 40001);
+        QVERIFY(s.waitImages(2));
         s.processor.nextFrame();
         QVERIFY(s.waitImages(3));
         QCOMPARE(shownEvents(s.lastImage()), r.window(r.last() - 20001, 20000));
@@ -481,8 +482,11 @@ private slots:
             s.processor.setFps(fps);
         s.processor.setAccTime(accTime);
         const uint64_t start = 2'000'000;
+        // One step at a time: a commit made before the previous frame was painted replaces it.
         s.processor.setPlayPos(start);
+        QVERIFY(s.waitImages(1));
         s.processor.nextFrame();
+        QVERIFY(s.waitImages(2));
         s.processor.nextFrame();
         QVERIFY(s.waitImages(3));
         QCOMPARE(s.allTimes(), (QList<uint64_t>{start + accTime, start + accTime + step, start + accTime + 2 * step}));
@@ -672,7 +676,7 @@ private slots:
         QVERIFY(video->seekFrame(0));
         QVERIFY(video->getNextFrame(frame));
         // Far from any event: the Dark background (30, 37, 52), within coding error.
-        const uint8_t* pixel = frame.data() + (size_t(600) * frame.width() + 1000) * 3;
+        const uint8_t* pixel = frame.data() + (size_t(600) * size_t(frame.getWidth()) + 1000) * 3;
         QVERIFY2(std::abs(pixel[2] - 30) <= 6 && std::abs(pixel[1] - 37) <= 6 && std::abs(pixel[0] - 52) <= 6,
                  qPrintable(QString("%1 %2 %3").arg(pixel[2]).arg(pixel[1]).arg(pixel[0])));
     }
@@ -706,6 +710,32 @@ private slots:
         QTest::qWait(150);
         QCOMPARE(s.images.count(), 0);
         QCOMPARE(s.tips.count(), 0);
+    }
+
+    // Without the play button nothing else stops the playback thread before the reader is
+    // replaced; the processor must do it itself.
+    void loadWhilePlayingWithoutTheButton()
+    {
+        SvEventProcessor processor;
+        ProcessorRelay relay(processor);
+        QSignalSpy images(&relay, &ProcessorRelay::image);
+        QSignalSpy starts(&relay, &ProcessorRelay::start);
+        QSignalSpy loadings(&relay, &ProcessorRelay::loading);
+        processor.loadFile(longRange.path);
+        QTRY_COMPARE(loadings.count(), 2);
+        processor.slotPlaybackCtrl(true);
+        QTRY_VERIFY(images.count() >= 2);
+        processor.loadFile(past32.path);
+        QTRY_COMPARE(loadings.count(), 4);
+        QCOMPARE(starts.last().at(0).value<uint64_t>(), past32.first);
+        // The old playback is gone: no frames arrive until asked for.
+        QTest::qWait(100);
+        images.clear();
+        QTest::qWait(150);
+        QCOMPARE(images.count(), 0);
+        processor.setPlayPos(past32.first);
+        QTRY_COMPARE(images.count(), 1);
+        QCOMPARE(shownEvents(images.last().at(0).value<QImage>()), past32.window(past32.first, 33333));
     }
 
     void destructionDuringLoad()
