@@ -9,6 +9,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cstring>
 #include <mutex>
 
 namespace sorvane {
@@ -41,6 +42,7 @@ public:
     {
         sws_freeContext(converter);
         av_packet_free(&packet);
+        av_frame_free(&bgr);
         av_frame_free(&decoded);
         avcodec_free_context(&codec);
         avformat_close_input(&format);
@@ -72,7 +74,9 @@ public:
             SV_LOG_ERROR("cannot set up the decoder of %s", path.c_str());
             return false;
         }
-        codec->thread_count = 0;
+        // One decoding thread: frame threads would hold back several frames after every seek,
+        // and one thread decodes a 1280 x 720 stream many times faster than it is played.
+        codec->thread_count = 1;
         result = avcodec_open2(codec, decoder, nullptr);
         if (result < 0) {
             SV_LOG_ERROR("cannot open the %s decoder of %s: %s", decoder->name, path.c_str(),
@@ -319,11 +323,36 @@ private:
             SV_LOG_ERROR("cannot convert the frames of %s", path.c_str());
             return false;
         }
+        const int matrix = decoded->colorspace == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_DEFAULT;
+        const int fullRange = decoded->color_range == AVCOL_RANGE_JPEG ? 1 : 0;
+        if (converter != configuredConverter || matrix != configuredMatrix || fullRange != configuredRange) {
+            sws_setColorspaceDetails(converter, sws_getCoefficients(matrix), fullRange,
+                                     sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+            configuredConverter = converter;
+            configuredMatrix = matrix;
+            configuredRange = fullRange;
+        }
+        // swscale writes whole vector blocks past the end of a row, so it fills padded rows and
+        // the frame gets a copy.
+        if (!bgr) {
+            bgr = av_frame_alloc();
+            if (bgr) {
+                bgr->format = AV_PIX_FMT_BGR24;
+                bgr->width = width;
+                bgr->height = height;
+            }
+            if (!bgr || av_frame_get_buffer(bgr, 0) < 0) {
+                av_frame_free(&bgr);
+                SV_LOG_ERROR("no memory for the frames of %s", path.c_str());
+                return false;
+            }
+        }
+        sws_scale(converter, decoded->data, decoded->linesize, 0, decoded->height, bgr->data, bgr->linesize);
         ApsFrame out(width, height, uint64_t(decodedIndex),
                      decodedIndex < frameCount() ? uint64_t(frameMicros[size_t(decodedIndex)]) : 0);
-        uint8_t* planes[1] = {out.data()};
-        const int strides[1] = {width * 3};
-        sws_scale(converter, decoded->data, decoded->linesize, 0, decoded->height, planes, strides);
+        const size_t rowBytes = size_t(width) * 3;
+        for (int y = 0; y < height; ++y)
+            std::memcpy(out.data() + size_t(y) * rowBytes, bgr->data[0] + size_t(y) * size_t(bgr->linesize[0]), rowBytes);
         frame = out;
         return true;
     }
@@ -335,8 +364,13 @@ private:
     int streamIndex = -1;
     AVCodecContext* codec = nullptr;
     AVFrame* decoded = nullptr;
+    AVFrame* bgr = nullptr; // converted picture, padded rows
     AVPacket* packet = nullptr;
     SwsContext* converter = nullptr;
+    // The colour matrix and range converter was last set up for.
+    const SwsContext* configuredConverter = nullptr;
+    int configuredMatrix = -1;
+    int configuredRange = -1;
 
     std::vector<int64_t> framePts;    // presentation order, stream time base
     std::vector<int64_t> frameMicros; // the same in µs

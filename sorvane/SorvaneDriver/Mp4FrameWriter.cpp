@@ -9,6 +9,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <system_error>
@@ -53,6 +54,9 @@ struct Mp4FrameWriter::Impl {
     AVCodecContext* codec = nullptr;
     AVStream* stream = nullptr;
     AVFrame* picture = nullptr;
+    // The caller's pixels, copied into padded rows: swscale's vector code reads past the end
+    // of a row, and a tightly packed caller buffer may end at an unmapped page.
+    AVFrame* packed = nullptr;
     AVPacket* packet = nullptr;
     SwsContext* converter = nullptr;
 
@@ -63,6 +67,7 @@ struct Mp4FrameWriter::Impl {
         sws_freeContext(converter);
         converter = nullptr;
         av_packet_free(&packet);
+        av_frame_free(&packed);
         av_frame_free(&picture);
         avcodec_free_context(&codec);
         if (format) {
@@ -91,6 +96,9 @@ struct Mp4FrameWriter::Impl {
         codec->width = width;
         codec->height = height;
         codec->pix_fmt = AV_PIX_FMT_YUV420P;
+        // swscale converts with the BT.601 matrix; untagged HD video would be shown as BT.709.
+        codec->colorspace = AVCOL_SPC_SMPTE170M;
+        codec->color_range = AVCOL_RANGE_MPEG;
         // MPEG-4 Part 2 allows no time base finer than 1/65535 s.
         const AVRational fine = candidate->id == AV_CODEC_ID_H264 ? microseconds : AVRational{1, 50000};
         codec->time_base = options.timestamped ? fine : AVRational{1, fps};
@@ -157,9 +165,11 @@ struct Mp4FrameWriter::Impl {
             failed = true;
             return false;
         }
-        const uint8_t* sourcePlanes[1] = {pixels};
-        const int sourceStrides[1] = {sourceWidth * 3};
-        sws_scale(converter, sourcePlanes, sourceStrides, 0, height, picture->data, picture->linesize);
+        const size_t sourceStride = size_t(sourceWidth) * 3;
+        for (int y = 0; y < height; ++y)
+            std::memcpy(packed->data[0] + size_t(y) * size_t(packed->linesize[0]),
+                        pixels + size_t(y) * sourceStride, size_t(width) * 3);
+        sws_scale(converter, packed->data, packed->linesize, 0, height, picture->data, picture->linesize);
         picture->pts = pts;
         if (!encode(picture)) {
             failed = true;
@@ -250,19 +260,23 @@ bool Mp4FrameWriter::open(const std::string& path, int width, int height, int fp
     }
 
     state->picture = av_frame_alloc();
+    state->packed = av_frame_alloc();
     state->packet = av_packet_alloc();
     const AVPixelFormat sourceFormat =
         options.pixelOrder == PixelOrder::Bgr ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_RGB24;
     state->converter = sws_getContext(state->width, state->height, sourceFormat, state->width,
-                                      state->height, AV_PIX_FMT_YUV420P, SWS_POINT, nullptr, nullptr,
+                                      state->height, AV_PIX_FMT_YUV420P, SWS_POINT | SWS_ACCURATE_RND, nullptr, nullptr,
                                       nullptr);
-    if (state->picture) {
+    if (state->picture && state->packed) {
         state->picture->format = AV_PIX_FMT_YUV420P;
         state->picture->width = state->width;
         state->picture->height = state->height;
+        state->packed->format = sourceFormat;
+        state->packed->width = state->width;
+        state->packed->height = state->height;
     }
-    if (!state->picture || !state->packet || !state->converter
-        || av_frame_get_buffer(state->picture, 0) < 0) {
+    if (!state->picture || !state->packed || !state->packet || !state->converter
+        || av_frame_get_buffer(state->picture, 0) < 0 || av_frame_get_buffer(state->packed, 0) < 0) {
         SV_LOG_ERROR("no memory for the frames of %s", path.c_str());
         state->release();
         state->removeTemp();

@@ -11,7 +11,7 @@ namespace sorvane {
 
 namespace {
 
-// The viewer caps its counts at this value, and the cap decides ties: 12 positive and 11
+// The viewer caps its counts at this value, and the cap can make a tie: 11 positive and 12
 // negative events at a pixel paint it positive there, so the video does the same.
 constexpr uint8_t countCap = 10;
 
@@ -119,15 +119,17 @@ bool exportEventVideo(DvsFileReader& source, uint64_t start, uint64_t end, const
         height = info.height;
     }
 
-    // Frames outside the recorded events would only be background; clamping also keeps an
-    // open-ended range from turning into hours of empty video.
+    // Frames outside the recorded events would only be background: the range is held to them,
+    // which also keeps an open-ended range from turning into hours of empty video. A start
+    // before the first event moves by whole frame steps, so the frames keep their times.
     uint64_t first = 0;
     uint64_t last = 0;
     if (!source.getStartTimestamp(first) || !source.getEndTimestamp(last)) {
         SV_LOG_ERROR("video export to %s refused: the recording has no loaded events", path.c_str());
         return false;
     }
-    start = std::max(start, first);
+    if (start < first)
+        start += (first - start) / options.frameStep * options.frameStep;
     end = std::min(end, last);
     if (start > end) {
         SV_LOG_ERROR("video export to %s refused: no events between %llu and %llu", path.c_str(),
@@ -136,8 +138,10 @@ bool exportEventVideo(DvsFileReader& source, uint64_t start, uint64_t end, const
     }
 
     const uint64_t frameCount = (end - start) / options.frameStep + 1;
+    // Event frames are flat colour and sharp dots: the slower presets buy little for them, and
+    // this one keeps a 1280 x 720 export well above real time on two cores.
     Mp4FrameWriter::Options encoding;
-    encoding.preset = "veryfast";
+    encoding.preset = "superfast";
     Mp4FrameWriter writer;
     if (!writer.open(path, width, height, options.fps, encoding))
         return false;

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -388,8 +389,9 @@ private slots:
 
     void unreadableFiles_data()
     {
-        QTest::addColumn<QByteArray>("content"); // written to the file unless "missing"
+        QTest::addColumn<QByteArray>("content"); // written to the file unless "missing" or "folder"
         QTest::newRow("missing") << QByteArray("missing");
+        QTest::newRow("folder") << QByteArray("folder");
         QTest::newRow("empty") << QByteArray("");
         QTest::newRow("text") << QByteArray("% evt 3.0\n% geometry 1280x720\n% end\n");
         std::mt19937 random(7);
@@ -404,7 +406,9 @@ private slots:
     {
         QFETCH(QByteArray, content);
         const QString path = dir.filePath(QString("bad_%1.mp4").arg(QTest::currentDataTag()).replace(' ', '_'));
-        if (content != "missing") {
+        if (content == "folder") {
+            QVERIFY(QDir(dir.path()).mkdir(QFileInfo(path).fileName()));
+        } else if (content != "missing") {
             QFile file(path);
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write(content);

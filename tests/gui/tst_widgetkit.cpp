@@ -1,0 +1,341 @@
+// The widget kit: tips toast, waiting window, message box, tooltip, combo and line edits.
+#include "widgets/SVComboBoxBase.h"
+#include "widgets/SVMessageBox.h"
+#include "widgets/SvComboBox.h"
+#include "widgets/SvFilePathReminderForm.h"
+#include "widgets/SvLineEditBase.h"
+#include "widgets/SvStyleSheet.h"
+#include "widgets/SvToolTip.h"
+#include "widgets/WaitingWin.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTest>
+#include <QTimer>
+
+class TestWidgetKit : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+
+    void styleDeclaration_data();
+    void styleDeclaration();
+
+    void toastLook_data();
+    void toastLook();
+    void toastDeletesItselfAfterLifetime();
+    void toastCloseButtonDeletesIt();
+
+    void waitingProgressText_data();
+    void waitingProgressText();
+    void waitingCentresOnParent();
+
+    void messageBoxResult_data();
+    void messageBoxResult();
+
+    void comboWheelKeepsSelection();
+    void comboEditSignals();
+    void lineEditFocusReports();
+
+    void tooltipShowsAfterDelayAndHides();
+    void tooltipLeaveBeforeDelayShowsNothing();
+    void tooltipPlacement_data();
+    void tooltipPlacement();
+};
+
+void TestWidgetKit::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+}
+
+void TestWidgetKit::styleDeclaration_data()
+{
+    QTest::addColumn<QString>("sheet");
+    QTest::addColumn<QString>("property");
+    QTest::addColumn<QString>("declaration");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("border replaced")
+        << "border: 2px solid transparent; border-radius: 4px;" << "border"
+        << "border: 2px solid #D7E7EE;" << "border: 2px solid #D7E7EE; border-radius: 4px;";
+    QTest::newRow("border-radius first is not the border")
+        << "border-radius: 4px; border: 1px solid #ACACAC;" << "border"
+        << "border: 1px solid #004B6A;" << "border-radius: 4px; border: 1px solid #004B6A;";
+    QTest::newRow("background-color is not the colour")
+        << "QComboBox{background-color: #FFFFFF; color: #A7A7A7;}" << "color" << "color: #004B6A;"
+        << "QComboBox{background-color: #FFFFFF; color: #004B6A;}";
+    QTest::newRow("only the first match")
+        << "color: red; color: blue;" << "color" << "color: green;" << "color: green; color: blue;";
+    QTest::newRow("missing is appended")
+        << "border: none;" << "color" << "color: #004B6A;" << "border: none;color: #004B6A;";
+}
+
+void TestWidgetKit::styleDeclaration()
+{
+    QFETCH(QString, sheet);
+    QFETCH(QString, property);
+    QFETCH(QString, declaration);
+    QFETCH(QString, expected);
+    QCOMPARE(SvStyleSheet::replaceDeclaration(sheet, property, declaration), expected);
+}
+
+void TestWidgetKit::toastLook_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("border");
+    QTest::addColumn<QString>("background");
+    QTest::addColumn<bool>("openDirShown");
+    QTest::newRow("success with path") << int(Success) << "/tmp" << "Success" << "#58DB6D" << "#F5FCF6" << true;
+    QTest::newRow("warning without path") << int(Warning) << "" << "Warning" << "#F9BF37" << "#FEFBF4" << false;
+    QTest::newRow("error with path") << int(Error) << "/tmp" << "Error" << "#FF6058" << "#FFF6F6" << true;
+    QTest::newRow("error without path") << int(Error) << "" << "Error" << "#FF6058" << "#FFF6F6" << false;
+    QTest::newRow("unknown kind looks like success") << 7 << "" << "Success" << "#58DB6D" << "#F5FCF6" << false;
+}
+
+void TestWidgetKit::toastLook()
+{
+    QFETCH(int, type);
+    QFETCH(QString, path);
+    QFETCH(QString, title);
+    QFETCH(QString, border);
+    QFETCH(QString, background);
+    QFETCH(bool, openDirShown);
+    auto* toast = new SvFilePathReminderForm("Export raw file success!", SvMessageType(type), path);
+    toast->show();
+    QCOMPARE(toast->findChild<QLabel*>("lb_title")->text(), title);
+    QCOMPARE(toast->findChild<QLabel*>("lb_show_tips")->text(), QString("Export raw file success!"));
+    QVERIFY(toast->findChild<QLabel*>("lb_title")->styleSheet().contains("color: " + border + ";"));
+    const QString frame = toast->findChild<QWidget*>("widget_item")->styleSheet();
+    QVERIFY2(frame.contains("border: 1px solid " + border + ";"), qPrintable(frame));
+    QVERIFY2(frame.contains("background-color: " + background + ";"), qPrintable(frame));
+    QCOMPARE(toast->findChild<QPushButton*>("pb_open_dir")->isVisible(), openDirShown);
+    QCOMPARE(toast->path(), path);
+    delete toast;
+}
+
+void TestWidgetKit::toastDeletesItselfAfterLifetime()
+{
+    QPointer<SvFilePathReminderForm> toast = new SvFilePathReminderForm("tip", Warning, QString());
+    toast->show();
+    QCoreApplication::processEvents();
+    QVERIFY(!toast.isNull());
+    QTRY_VERIFY_WITH_TIMEOUT(toast.isNull(), SvFilePathReminderForm::lifetimeMs + 2000);
+}
+
+void TestWidgetKit::toastCloseButtonDeletesIt()
+{
+    QPointer<SvFilePathReminderForm> toast = new SvFilePathReminderForm("tip", Error, "/tmp");
+    toast->show();
+    QTest::mouseClick(toast->findChild<QPushButton*>("pb_close"), Qt::LeftButton);
+    QTRY_VERIFY(toast.isNull());
+}
+
+void TestWidgetKit::waitingProgressText_data()
+{
+    QTest::addColumn<QList<int>>("reports");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("nothing reported") << QList<int>{} << "";
+    QTest::newRow("start") << QList<int>{0} << "0%";
+    QTest::newRow("climbing") << QList<int>{3, 40, 57} << "57%";
+    QTest::newRow("past the end is clamped") << QList<int>{99, 150} << "100%";
+    QTest::newRow("cleared") << QList<int>{20, -1} << "";
+}
+
+void TestWidgetKit::waitingProgressText()
+{
+    QFETCH(QList<int>, reports);
+    QFETCH(QString, text);
+    QWidget parent;
+    WaitingWin win(&parent);
+    for (int percent : reports) {
+        win.setProgress(percent);
+    }
+    QCOMPARE(win.progressText(), text);
+    QCOMPARE(win.findChild<QLabel*>("label_progress")->text(), text);
+}
+
+void TestWidgetKit::waitingCentresOnParent()
+{
+    QWidget parent;
+    parent.setGeometry(100, 80, 900, 600);
+    parent.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&parent));
+    WaitingWin win(&parent);
+    win.show();
+    const QPoint parentCentre = QRect(parent.mapToGlobal(QPoint(0, 0)), parent.size()).center();
+    QVERIFY((win.frameGeometry().center() - parentCentre).manhattanLength() <= 2);
+    QVERIFY(win.isModal());
+
+    parent.move(300, 200);
+    win.updatePosition();
+    const QPoint movedCentre = QRect(parent.mapToGlobal(QPoint(0, 0)), parent.size()).center();
+    QVERIFY((win.frameGeometry().center() - movedCentre).manhattanLength() <= 2);
+    win.close();
+    QVERIFY(!win.isVisible());
+}
+
+void TestWidgetKit::messageBoxResult_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<int>("result");
+    QTest::newRow("confirm") << "pb_open" << int(QDialog::Accepted);
+    QTest::newRow("cancel") << "pb_close" << int(QDialog::Rejected);
+    QTest::newRow("title-bar close") << "pb_win_close" << int(QDialog::Rejected);
+}
+
+void TestWidgetKit::messageBoxResult()
+{
+    QFETCH(QString, button);
+    QFETCH(int, result);
+    SVMessageBox box("Is it open in the browser?", "Tips", "Open", "Close");
+    QCOMPARE(box.findChild<QLabel*>("lb_show_message")->text(), QString("Is it open in the browser?"));
+    QCOMPARE(box.findChild<QLabel*>("lb_title")->text(), QString("Tips"));
+    QCOMPARE(box.findChild<QPushButton*>("pb_open")->text(), QString("Open"));
+    QCOMPARE(box.findChild<QPushButton*>("pb_close")->text(), QString("Close"));
+    QTimer::singleShot(0, &box, [&] { QTest::mouseClick(box.findChild<QPushButton*>(button), Qt::LeftButton); });
+    QCOMPARE(box.exec(), result);
+}
+
+void TestWidgetKit::comboWheelKeepsSelection()
+{
+    QWidget page;
+    auto* combo = new SVComboBoxBase(&page);
+    combo->addItems({"Gray", "RedBlue", "Dark"});
+    combo->setCurrentIndex(1);
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    for (int delta : {120, -120, -120}) {
+        QWheelEvent wheel(QPointF(5, 5), combo->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, delta),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(combo, &wheel);
+        QVERIFY(!wheel.isAccepted());
+    }
+    QCOMPARE(combo->currentIndex(), 1);
+}
+
+void TestWidgetKit::comboEditSignals()
+{
+    SvComboBox box;
+    box.comboBox()->addItems({"10", "20"});
+    QSignalSpy changed(&box, &SvComboBox::signalLineEditTextChanged);
+    QSignalSpy finished(&box, &SvComboBox::signalLineEditEditingFinished);
+    QLineEdit* edit = box.comboBox()->lineEdit();
+    QVERIFY(edit);
+
+    box.setEditEnabled(true);
+    QVERIFY(!edit->isReadOnly());
+    edit->setText("123");
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(changed.last().at(0).toString(), QString("123"));
+    QVERIFY(box.findChild<QWidget*>("comboBoxWidget")->styleSheet().contains("border: 2px solid #D7E7EE;"));
+    QVERIFY(box.comboBox()->styleSheet().contains("color: #004B6A;"));
+
+    box.setEditEnabled(false);
+    QVERIFY(edit->isReadOnly());
+    changed.clear();
+    edit->setText("456");
+    QCOMPARE(changed.count(), 0);
+
+    // A pick from the list counts as a finished edit.
+    finished.clear();
+    box.comboBox()->setCurrentIndex(1);
+    QVERIFY(finished.count() >= 1);
+}
+
+void TestWidgetKit::lineEditFocusReports()
+{
+    SvLineEditBase edit;
+    QSignalSpy spy(&edit, &SvLineEditBase::signalMouseHoverd);
+    QFocusEvent in(QEvent::FocusIn, Qt::TabFocusReason);
+    QCoreApplication::sendEvent(&edit, &in);
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.last().at(0).toBool(), true);
+    QVERIFY(edit.styleSheet().contains("border: 1px solid #004B6A;"));
+    QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+    QCoreApplication::sendEvent(&edit, &out);
+    QCOMPARE(spy.count(), 2);
+    QCOMPARE(spy.last().at(0).toBool(), false);
+    QVERIFY(edit.styleSheet().contains("border: 1px solid #ACACAC;"));
+    QVERIFY(!edit.styleSheet().contains("#004B6A"));
+}
+
+void TestWidgetKit::tooltipShowsAfterDelayAndHides()
+{
+    QWidget page;
+    auto* target = new QPushButton("play", &page);
+    auto* tip = new SvToolTip("Play/Stop", SvToolTip::CentredAbove, &page);
+    tip->setTarget(target);
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    QEvent enter(QEvent::Enter);
+    QCoreApplication::sendEvent(target, &enter);
+    QVERIFY(tip->isShowPending());
+    QVERIFY(!tip->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(tip->isVisible(), 4000);
+    // Shown for at most three seconds even while the pointer stays.
+    QTRY_VERIFY_WITH_TIMEOUT(!tip->isVisible(), 5000);
+}
+
+void TestWidgetKit::tooltipLeaveBeforeDelayShowsNothing()
+{
+    QWidget page;
+    auto* target = new QPushButton("next", &page);
+    auto* tip = new SvToolTip("Next frame", SvToolTip::CentredAbove, &page);
+    tip->setTarget(target);
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    QEvent enter(QEvent::Enter);
+    QCoreApplication::sendEvent(target, &enter);
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(target, &leave);
+    QVERIFY(!tip->isShowPending());
+    QTest::qWait(2300);
+    QVERIFY(!tip->isVisible());
+}
+
+void TestWidgetKit::tooltipPlacement_data()
+{
+    QTest::addColumn<int>("position");
+    QTest::addColumn<bool>("moves");
+    QTest::newRow("centred above") << 0 << true;
+    QTest::newRow("above, left") << 2 << true;
+    QTest::newRow("other positions stay") << 1 << false;
+}
+
+void TestWidgetKit::tooltipPlacement()
+{
+    QFETCH(int, position);
+    QFETCH(bool, moves);
+    QWidget page;
+    page.setGeometry(200, 300, 400, 200);
+    auto* target = new QPushButton("x", &page);
+    target->setGeometry(150, 100, 32, 32);
+    auto* tip = new SvToolTip("Reset the playback progress to the beginning", position, &page);
+    tip->setTarget(target);
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    tip->move(1, 1);
+    const QPoint before = tip->pos();
+    QEvent enter(QEvent::Enter);
+    QCoreApplication::sendEvent(target, &enter);
+    QCOMPARE(tip->isShowPending(), moves);
+    if (!moves) {
+        QCOMPARE(tip->pos(), before);
+        return;
+    }
+    const QPoint targetTopLeft = target->mapToGlobal(QPoint(0, 0));
+    QCOMPARE(tip->y(), targetTopLeft.y() - tip->height());
+    if (position == 0) {
+        QCOMPARE(tip->x() + tip->width() / 2, targetTopLeft.x() + target->width() / 2);
+    } else {
+        QCOMPARE(tip->x() + tip->width(), targetTopLeft.x());
+    }
+}
+
+QTEST_MAIN(TestWidgetKit)
+#include "tst_widgetkit.moc"

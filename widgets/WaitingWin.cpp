@@ -1,0 +1,75 @@
+#include "widgets/WaitingWin.h"
+
+#include "ui_WaitingWin.h"
+
+#include <QCloseEvent>
+#include <QDebug>
+#include <QMovie>
+
+#include <algorithm>
+
+WaitingWin::WaitingWin(QWidget* parent)
+    : QDialog(parent)
+    , ui(new Ui::WaitingWin)
+    , movie(new QMovie(":/img/icon/waiting.gif", QByteArray(), this))
+    , centreOn(parent)
+{
+    ui->setupUi(this);
+    setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    setAttribute(Qt::WA_TranslucentBackground);
+    setModal(true);
+    ui->label_waiting->setMovie(movie);
+}
+
+WaitingWin::~WaitingWin()
+{
+    delete ui;
+}
+
+QString WaitingWin::progressText() const
+{
+    return ui->label_progress->text();
+}
+
+void WaitingWin::setProgress(int percent)
+{
+    if (percent < 0) {
+        ui->label_progress->clear();
+        return;
+    }
+    ui->label_progress->setText(QString::number(std::min(percent, 100)) + "%");
+}
+
+void WaitingWin::updatePosition()
+{
+    if (isVisible()) {
+        centreOnParent();
+    }
+}
+
+void WaitingWin::showEvent(QShowEvent* event)
+{
+    centreOnParent();
+    if (movie->isValid()) {
+        ui->label_waiting->setMovie(movie);
+        movie->start();
+    } else {
+        qDebug() << "GIF is not valid or not found";
+    }
+    QDialog::showEvent(event);
+}
+
+void WaitingWin::closeEvent(QCloseEvent* event)
+{
+    movie->stop();
+    QDialog::closeEvent(event);
+}
+
+void WaitingWin::centreOnParent()
+{
+    if (!centreOn) {
+        return;
+    }
+    const QRect parentRect(centreOn->mapToGlobal(QPoint(0, 0)), centreOn->size());
+    move(parentRect.center() - QPoint(width() / 2, height() / 2));
+}

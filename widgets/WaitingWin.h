@@ -1,0 +1,39 @@
+#pragma once
+// Frameless, always-on-top busy indicator with the waiting animation, centred on its parent.
+// While it is shown it is modal, so no command reaches a reader that a load, cut or export is
+// using. It can show the percent done of that work.
+#include <QDialog>
+#include <QPointer>
+
+class QMovie;
+
+namespace Ui {
+class WaitingWin;
+}
+
+class WaitingWin : public QDialog {
+    Q_OBJECT
+public:
+    explicit WaitingWin(QWidget* parent = nullptr);
+    ~WaitingWin() override;
+
+    // Text under the animation; empty while no percent has been reported.
+    QString progressText() const;
+
+public slots:
+    // Shows "percent%" (clamped to 0..100); a negative value clears the text.
+    void setProgress(int percent);
+    // Centres the window on its parent again when it is visible.
+    void updatePosition();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void centreOnParent();
+
+    Ui::WaitingWin* ui;
+    QMovie* movie;
+    QPointer<QWidget> centreOn;
+};
