@@ -77,6 +77,7 @@ void StreamRecorder::push(ChunkPtr chunk)
 
 bool StreamRecorder::setCache(uint16_t seconds, const std::string& folder)
 {
+    std::lock_guard control(controlMutex);
     if (seconds > 0) {
         const std::string probe = folder + "/.sv_cache_probe_" + tag;
         std::FILE* file = std::fopen(probe.c_str(), "wb");
@@ -94,6 +95,7 @@ bool StreamRecorder::setCache(uint16_t seconds, const std::string& folder)
 
 bool StreamRecorder::start(const std::string& path, const RawHeaderInfo& header, bool mirror)
 {
+    std::lock_guard control(controlMutex);
     if (recording.load()) {
         SV_LOG_ERROR("already recording; %s not started", path.c_str());
         return false;
@@ -109,6 +111,7 @@ bool StreamRecorder::start(const std::string& path, const RawHeaderInfo& header,
 
 bool StreamRecorder::stop()
 {
+    std::lock_guard control(controlMutex);
     if (!recording.load())
         return false;
     auto done = std::make_shared<std::promise<bool>>();

@@ -6,7 +6,7 @@
 // The cache lives in small files in the folder given to setCache (a compact private format, four
 // bytes an event), so a long cache at a high rate costs disk, not memory.
 //
-// Threading: push() from the producer thread; everything else from one controlling thread.
+// Threading: push() from the producer thread; start, stop and setCache from any thread.
 #include "SorvaneDriver/RawEventWriter.h"
 #include "SorvaneDriver/StreamChunk.h"
 
@@ -82,6 +82,8 @@ private:
                 size_t triggerCount, uint64_t from);
 
     std::string tag;
+    // Serialises start, stop and setCache when more than one thread controls the recording.
+    std::mutex controlMutex;
     std::atomic<bool> recording{false};
     std::atomic<bool> caching{false};
     std::atomic<uint64_t> writtenEvents{0};
