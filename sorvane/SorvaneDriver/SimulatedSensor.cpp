@@ -318,6 +318,8 @@ void LiveBatchQueue::end()
     {
         std::lock_guard lock(mutex);
         ended = true;
+        // What was not read is gone with the stream, as in a camera's buffers.
+        chunks.clear();
     }
     changed.notify_all();
 }
@@ -333,7 +335,7 @@ bool LiveBatchQueue::nextBatch(std::vector<Event2D>& events, uint64_t batchTime)
         std::unique_lock lock(mutex);
         const auto timeout = std::chrono::microseconds(batchTime * 2 + 200000);
         changed.wait_for(lock, timeout, [&] { return ended || producedUntil >= batchStart + batchTime; });
-        if (producedUntil < batchStart + batchTime)
+        if (ended || producedUntil < batchStart + batchTime)
             return false;
         from = batchStart;
         to = batchStart + batchTime;

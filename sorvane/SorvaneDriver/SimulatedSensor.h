@@ -152,7 +152,7 @@ public:
     // Starts a new stream at camera time position.
     void reset(uint64_t position);
     void push(const ChunkPtr& chunk);
-    // The stream has ended (stopped or unplugged): waiting readers return.
+    // The stream has ended (stopped or unplugged): unread chunks are dropped, readers return.
     void end();
     // Waits until [next batch start, + batchTime) is complete or the stream ends, then replaces
     // events with that interval's events; true when there were any.
