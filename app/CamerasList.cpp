@@ -2,7 +2,8 @@
 
 #include "ui_CamerasList.h"
 
-#include <QMouseEvent>
+#include "widgets/SvWindowAgent.h"
+
 #include <QPushButton>
 
 CamerasList::CamerasList(const std::vector<sorvane::CameraDescription>& descs, QWidget* parent)
@@ -11,8 +12,9 @@ CamerasList::CamerasList(const std::vector<sorvane::CameraDescription>& descs, Q
     , centreOver(parent)
 {
     ui->setupUi(this);
-    setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
-    ui->widget_title_bar->installEventFilter(this);
+    auto* agent = new SvWindowAgent(this);
+    agent->setup(this);
+    agent->setTitleBar(ui->widget_title_bar);
 
     connect(ui->pb_open, &QPushButton::clicked, this, &CamerasList::accept);
     connect(ui->listWidget_cameras, &QListWidget::itemDoubleClicked, this, &CamerasList::accept);
@@ -57,32 +59,4 @@ void CamerasList::showEvent(QShowEvent* event)
         return;
     const QPoint origin = centreOver->mapToGlobal(QPoint(0, 0));
     move(origin.x() + (centreOver->width() - width()) / 2, origin.y() + (centreOver->height() - height()) / 2);
-}
-
-bool CamerasList::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == ui->widget_title_bar) {
-        auto* mouse = static_cast<QMouseEvent*>(event);
-        switch (event->type()) {
-        case QEvent::MouseButtonPress:
-            if (mouse->button() == Qt::LeftButton) {
-                dragging = true;
-                dragOffset = mouse->globalPosition().toPoint() - frameGeometry().topLeft();
-                return true;
-            }
-            break;
-        case QEvent::MouseMove:
-            if (dragging && (mouse->buttons() & Qt::LeftButton)) {
-                move(mouse->globalPosition().toPoint() - dragOffset);
-                return true;
-            }
-            break;
-        case QEvent::MouseButtonRelease:
-            dragging = false;
-            break;
-        default:
-            break;
-        }
-    }
-    return QDialog::eventFilter(watched, event);
 }

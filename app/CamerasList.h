@@ -4,7 +4,6 @@
 #include <SorvaneHal/CameraTypes.h>
 
 #include <QDialog>
-#include <QPoint>
 
 #include <vector>
 
@@ -29,12 +28,8 @@ private slots:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    // Drags the frameless dialog by its title bar.
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     Ui::CamerasList* ui;
     QWidget* centreOver = nullptr; // the main window
-    QPoint dragOffset;
-    bool dragging = false;
 };

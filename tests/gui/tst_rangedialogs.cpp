@@ -1,0 +1,345 @@
+#include "Utility/SvCutRawFile.h"
+#include "Utility/SvExportVideoUI.h"
+#include "widgets/SvWindowAgent.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+// Answers of the folder chooser, in place of the native dialog.
+struct ChooserScript {
+    QString answer;
+    QString askedStart;
+    int asked = 0;
+};
+
+template <class Dialog>
+class Scripted : public Dialog {
+public:
+    explicit Scripted(ChooserScript* script)
+        : script(script)
+    {
+    }
+
+protected:
+    QString chooseDirectory(const QString& start) override
+    {
+        ++script->asked;
+        script->askedStart = start;
+        return script->answer;
+    }
+
+private:
+    ChooserScript* script;
+};
+
+std::unique_ptr<SvRangeFileDialog> makeDialog(const QString& kind, ChooserScript* script)
+{
+    if (kind == "cut")
+        return std::make_unique<Scripted<SvCutRawFile>>(script);
+    return std::make_unique<Scripted<SvExportVideoUI>>(script);
+}
+
+QString proposedName(const QString& kind, const QDateTime& at)
+{
+    return kind == "cut" ? SvCutRawFile::proposedFileName(at) : SvExportVideoUI::proposedFileName(at);
+}
+
+void addKinds(const char* name, const std::function<void(QTestData&)>& columns)
+{
+    for (const char* kind : {"cut", "export"})
+        columns(QTest::newRow(qPrintable(QString("%1: %2").arg(kind, name))) << QString(kind));
+}
+
+template <class T>
+T* child(QDialog* dialog, const char* name)
+{
+    T* widget = dialog->findChild<T*>(name);
+    if (!widget)
+        qFatal("form has no %s", name);
+    return widget;
+}
+
+// Typed where QTest can type it (Latin-1), set otherwise.
+void retype(QLineEdit* edit, const QString& text)
+{
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Delete);
+    const bool latin1 = std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
+    if (latin1)
+        QTest::keyClicks(edit, text);
+    else
+        edit->setText(text);
+}
+}
+
+class TestRangeDialogs : public QObject {
+    Q_OBJECT
+private:
+    ChooserScript script;
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void init() { script = {}; }
+
+    void proposedNameFollowsTheOpeningMoment_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("cut") << "cut" << "20260305_140709.raw";
+        QTest::newRow("export") << "export" << "20260305_140709.mp4";
+    }
+    void proposedNameFollowsTheOpeningMoment()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, expected);
+        QCOMPARE(proposedName(kind, QDateTime(QDate(2026, 3, 5), QTime(14, 7, 9))), expected);
+    }
+
+    void acceptingWithoutEditsReturnsThePreset_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<uint64_t>("start");
+        QTest::addColumn<uint64_t>("end");
+        QTest::addColumn<bool>("viaExec");
+        for (const char* kind : {"cut", "export"}) {
+            const QString k(kind);
+            QTest::newRow(qPrintable(k + ": short")) << k << uint64_t(0) << uint64_t(1'000'000) << false;
+            QTest::newRow(qPrintable(k + ": past 2^31 us")) << k << uint64_t(3'000'000'000ULL)
+                                                           << uint64_t(3'600'000'000ULL) << false;
+            QTest::newRow(qPrintable(k + ": past 2^32 us, modal")) << k << uint64_t(5'000'000'000'000ULL)
+                                                                  << uint64_t(5'000'000'000'010ULL) << true;
+        }
+    }
+    void acceptingWithoutEditsReturnsThePreset()
+    {
+        QFETCH(QString, kind);
+        QFETCH(uint64_t, start);
+        QFETCH(uint64_t, end);
+        QFETCH(bool, viaExec);
+        const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + "/SorvaneData";
+        const QDateTime opened = QDateTime::currentDateTime();
+        auto dialog = makeDialog(kind, &script);
+        dialog->setStartTime(start);
+        dialog->setEndTime(end);
+        dialog->setFilePath(folder);
+        dialog->setFileName(proposedName(kind, opened));
+
+        QSignalSpy accepted(dialog.get(), &QDialog::accepted);
+        auto* save = child<QPushButton>(dialog.get(), "pb_save");
+        if (viaExec) {
+            QTimer::singleShot(0, save, [save] { QTest::mouseClick(save, Qt::LeftButton); });
+            QCOMPARE(dialog->exec(), int(QDialog::Accepted));
+        } else {
+            dialog->show();
+            QTest::mouseClick(save, Qt::LeftButton);
+            QCOMPARE(dialog->result(), int(QDialog::Accepted));
+        }
+        QCOMPARE(accepted.count(), 1);
+        QCOMPARE(dialog->getStartTime(), start);
+        QCOMPARE(dialog->getEndTime(), end);
+        QCOMPARE(dialog->getFileDir(), folder);
+        const QString ext = kind == "cut" ? ".raw" : ".mp4";
+        QCOMPARE(dialog->getFilePath(), folder + "/" + opened.toString("yyyyMMdd_HHmmss") + ext);
+    }
+
+    void timeFieldsReadAsUnsignedDecimals_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<uint64_t>("expected");
+        QTest::addColumn<bool>("markedInvalid");
+        for (const char* kind : {"cut", "export"}) {
+            for (const char* field : {"le_start_time", "le_end_time"}) {
+                const QString k(kind), f(field);
+                auto row = [&](const char* name, const char* text, uint64_t expected, bool invalid) {
+                    QTest::newRow(qPrintable(k + " " + f + ": " + name)) << k << f << QString(text) << expected << invalid;
+                };
+                row("number", "1234567", 1'234'567, false);
+                row("above 2^32", "9000000000", 9'000'000'000ULL, false);
+                row("largest", "18446744073709551615", UINT64_MAX, false);
+                row("letters", "abc", 0, true);
+                row("letters after digits", "12a", 0, true);
+                row("negative", "-5", 0, true);
+                row("too large", "18446744073709551616", 0, true);
+                row("empty", "", 0, false);
+            }
+        }
+    }
+    void timeFieldsReadAsUnsignedDecimals()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, field);
+        QFETCH(QString, text);
+        QFETCH(uint64_t, expected);
+        QFETCH(bool, markedInvalid);
+        auto dialog = makeDialog(kind, &script);
+        dialog->setStartTime(111);
+        dialog->setEndTime(222);
+        dialog->show();
+        auto* edit = child<QLineEdit>(dialog.get(), qPrintable(field));
+        retype(edit, text);
+        QCOMPARE(edit->text(), text);
+        const bool isStart = field == "le_start_time";
+        QCOMPARE(isStart ? dialog->getStartTime() : dialog->getEndTime(), expected);
+        QCOMPARE(isStart ? dialog->getEndTime() : dialog->getStartTime(), uint64_t(isStart ? 222 : 111));
+        QCOMPARE(edit->property("invalid").toBool(), markedInvalid);
+    }
+
+    void pathJoinsFolderAndName_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("expected");
+        for (const char* kind : {"cut", "export"}) {
+            const QString k(kind);
+            QTest::newRow(qPrintable(k + ": plain")) << k << "/data/rec" << "a.raw" << "/data/rec/a.raw";
+            QTest::newRow(qPrintable(k + ": empty name")) << k << "/data/rec" << "" << "/data/rec/";
+            QTest::newRow(qPrintable(k + ": empty folder")) << k << "" << "a.mp4" << "/a.mp4";
+            QTest::newRow(qPrintable(k + ": no extension kept")) << k << "/v" << "clip" << "/v/clip";
+            QTest::newRow(qPrintable(k + ": spaces and CJK")) << k << "/home/u/My Videos"
+                                                             << QString::fromUtf8("\xe5\xbd\x95\xe5\x83\x8f 1.mp4")
+                                                             << QString::fromUtf8("/home/u/My Videos/\xe5\xbd\x95\xe5\x83\x8f 1.mp4");
+        }
+    }
+    void pathJoinsFolderAndName()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, folder);
+        QFETCH(QString, name);
+        QFETCH(QString, expected);
+        auto dialog = makeDialog(kind, &script);
+        dialog->show();
+        retype(child<QLineEdit>(dialog.get(), "le_save_file_path"), folder);
+        retype(child<QLineEdit>(dialog.get(), "le_file_name"), name);
+        QCOMPARE(dialog->getFilePath(), expected);
+        QCOMPARE(dialog->getFileDir(), folder);
+    }
+
+    void cancelAndCloseReject_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("how");
+        for (const char* how : {"pb_cancel", "pb_win_close", "Escape"})
+            addKinds(how, [how](QTestData& row) { row << QString(how); });
+    }
+    void cancelAndCloseReject()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, how);
+        auto dialog = makeDialog(kind, &script);
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+        QSignalSpy accepted(dialog.get(), &QDialog::accepted);
+        QSignalSpy rejected(dialog.get(), &QDialog::rejected);
+        if (how == "Escape")
+            QTest::keyClick(dialog.get(), Qt::Key_Escape);
+        else
+            QTest::mouseClick(child<QPushButton>(dialog.get(), qPrintable(how)), Qt::LeftButton);
+        QCOMPARE(rejected.count(), 1);
+        QCOMPARE(accepted.count(), 0);
+        QCOMPARE(dialog->result(), int(QDialog::Rejected));
+        QVERIFY(!dialog->isVisible());
+    }
+
+    void folderChooser_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("expected");
+        addKinds("cancelled keeps the folder", [](QTestData& row) { row << "" << "/data/old"; });
+        addKinds("chosen replaces it", [](QTestData& row) { row << "/data/new" << "/data/new"; });
+    }
+    void folderChooser()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, answer);
+        QFETCH(QString, expected);
+        auto dialog = makeDialog(kind, &script);
+        dialog->setFilePath("/data/old");
+        dialog->setFileName("x");
+        dialog->show();
+        script.answer = answer;
+        QTest::mouseClick(child<QPushButton>(dialog.get(), "pb_select_dir"), Qt::LeftButton);
+        QCOMPARE(script.asked, 1);
+        QCOMPARE(script.askedStart, QString("/data/old"));
+        QCOMPARE(dialog->getFileDir(), expected);
+        QCOMPARE(dialog->getFilePath(), expected + "/x");
+        QVERIFY(dialog->isVisible());
+    }
+
+    void plusAndMinusStepOneSecond_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+        for (const char* kind : {"cut", "export"}) {
+            for (const char* which : {"start", "end"}) {
+                const QString k(kind), w(which);
+                auto row = [&](const char* name, const char* dir, const char* before, const char* after) {
+                    QTest::newRow(qPrintable(k + " " + w + ": " + name))
+                        << k << QString("pb_%1_time_%2").arg(w, dir) << QString(before) << QString(after);
+                };
+                row("later", "plus", "5000000", "6000000");
+                row("earlier", "sub", "5000000", "4000000");
+                row("earlier than zero stops at zero", "sub", "400000", "0");
+                row("earlier from zero", "sub", "0", "0");
+                row("later from text", "plus", "abc", "1000000");
+                row("later past 2^32", "plus", "4294967295", "4295967295");
+                row("later at the top", "plus", "18446744073709551000", "18446744073709551615");
+            }
+        }
+    }
+    void plusAndMinusStepOneSecond()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, button);
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        auto dialog = makeDialog(kind, &script);
+        dialog->show();
+        const bool start = button.contains("start");
+        auto* edit = child<QLineEdit>(dialog.get(), start ? "le_start_time" : "le_end_time");
+        auto* other = child<QLineEdit>(dialog.get(), start ? "le_end_time" : "le_start_time");
+        edit->setText(before);
+        other->setText("777");
+        QTest::mouseClick(child<QPushButton>(dialog.get(), qPrintable(button)), Qt::LeftButton);
+        QCOMPARE(edit->text(), after);
+        QCOMPARE(other->text(), QString("777"));
+        QVERIFY(dialog->isVisible());
+    }
+
+    void framelessWithItsTitleArea_data()
+    {
+        QTest::addColumn<QString>("kind");
+        addKinds("frameless", [](QTestData&) {});
+    }
+    void framelessWithItsTitleArea()
+    {
+        QFETCH(QString, kind);
+        auto dialog = makeDialog(kind, &script);
+        QVERIFY(dialog->windowFlags() & Qt::FramelessWindowHint);
+        auto* agent = dialog->findChild<SvWindowAgent*>();
+        QVERIFY(agent);
+        QCOMPARE(agent->window(), dialog.get());
+        QCOMPARE(agent->titleBar(), child<QWidget>(dialog.get(), "widget_title_name"));
+        QVERIFY(agent->titleBar()->isAncestorOf(child<QLabel>(dialog.get(), "lb_title")));
+        QVERIFY(!agent->titleBar()->isAncestorOf(child<QPushButton>(dialog.get(), "pb_win_close")));
+        QVERIFY(child<QWidget>(dialog.get(), "widget_title_bar")->isAncestorOf(agent->titleBar()));
+        QCOMPARE(dialog->windowTitle(), kind == "cut" ? QString("SvCutRawFile") : QString("SvExportVideoUI"));
+    }
+};
+
+QTEST_MAIN(TestRangeDialogs)
+#include "tst_rangedialogs.moc"
