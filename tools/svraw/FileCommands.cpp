@@ -130,8 +130,8 @@ int dump(Options& options)
     // A window at a time keeps memory bounded whatever the range.
     constexpr uint64_t window = 100'000;
     for (uint64_t t = from; t <= to;) {
-        const uint64_t length = std::min(window, to - t + 1);
-        auto events = reader->getEventsByTime(t, length == 0 ? UINT64_MAX : length);
+        const uint64_t length = to - t >= window ? window : to - t + 1;
+        auto events = reader->getEventsByTime(t, length);
         if (!events)
             break;
         for (const sorvane::Event2D& e : *events) {
@@ -144,7 +144,7 @@ int dump(Options& options)
             out.number(e.timestamp);
             out.character('\n');
         }
-        if (length == 0 || to - t + 1 <= length)
+        if (to - t < window)
             break;
         t += length;
     }
