@@ -143,7 +143,7 @@ const uint8_t* fastEvt3(const uint8_t* p, const uint8_t* const end, uint64_t wid
         const __m128i isT = _mm_cmpeq_epi16(type, six);
         const unsigned known = unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(isX, isY), isT)));
         // Lanes before the first word of another type are still taken.
-        const unsigned lanes = known == 0xffff ? 8 : unsigned(std::countr_zero(~known & 0xffff)) / 2;
+        const unsigned lanes = unsigned(std::countr_zero(~known & 0x1ffff)) / 2;
         if (lanes == 0)
             break;
         const __m128i value = _mm_and_si128(words, mask11);
@@ -286,7 +286,7 @@ const uint8_t* countEvt3(const uint8_t* p, const uint8_t* const end, uint64_t wi
         const __m128i isY = _mm_cmpeq_epi16(type, zero);
         const __m128i isT = _mm_cmpeq_epi16(type, six);
         const unsigned known = unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(isX, isY), isT)));
-        const unsigned lanes = known == 0xffff ? 8 : unsigned(std::countr_zero(~known & 0xffff)) / 2;
+        const unsigned lanes = unsigned(std::countr_zero(~known & 0x1ffff)) / 2;
         if (lanes == 0)
             break;
         const __m128i taken = _mm_cmplt_epi16(laneIndex, _mm_set1_epi16(int16_t(lanes)));
