@@ -281,8 +281,9 @@ RawFileReader::DecodeEnd RawFileReader::decodeUntil(Cursor& at, uint64_t stopTim
                                                     std::vector<EventTriggerIn>* edges, uint64_t expectedEvents,
                                                     size_t limit)
 {
+    // Room for a few dozen words more than expected; the buffer grows when a window holds more.
     const size_t perWord = maxEventsPerWord(rawHeader.encoding);
-    const size_t minRoom = perWord * 4096;
+    const size_t minRoom = perWord * 64;
     size_t count = 0;
     if (events) {
         count = events->size();
