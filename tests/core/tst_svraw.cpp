@@ -10,9 +10,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <spawn.h>
 #include <sys/wait.h>
 
-#include <cstdlib>
+extern char** environ;
 
 using namespace sorvane;
 using namespace rawtest;
@@ -41,8 +42,15 @@ Run svraw(const QStringList& arguments, const QString& folder)
     const QString errPath = QDir(folder).filePath("stderr.txt");
     command += " > " + quoted(outPath) + " 2> " + quoted(errPath);
     Run run;
-    const int raw = std::system(command.constData());
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    // posix_spawn rather than system(): no fork of this (threaded) test process.
+    char shell[] = "/bin/sh";
+    char flag[] = "-c";
+    char* const argv[] = {shell, flag, command.data(), nullptr};
+    pid_t child = 0;
+    int raw = -1;
+    if (posix_spawn(&child, shell, nullptr, nullptr, argv, environ) == 0)
+        waitpid(child, &raw, 0);
+    run.status = raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     QFile out(outPath);
     if (out.open(QIODevice::ReadOnly))
         run.out = out.readAll();
