@@ -4,11 +4,13 @@
 // the last second, and every file left behind is readable.
 //
 // Threading: one thread writes; no internal locking.
+#include "SorvaneDriver/EventDecoders.h"
 #include "sdk/SvEventRecords.h"
 
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 
 namespace sorvane {
@@ -37,6 +39,13 @@ public:
     bool close();
     bool isOpen() const;
     uint64_t bytesWritten() const;
+
+    // Continues the stream with EVT 3.0 words taken as they are from another recording: before is
+    // the decoder state those words followed there, after the one they leave. False when the
+    // stream cannot be brought to before (it lies earlier than what was written).
+    bool writeEvt3Words(std::span<const uint8_t> words, const DecoderState& before, const DecoderState& after);
+    // Events dropped because they lay outside the sensor.
+    uint64_t droppedEvents() const;
 
 private:
     struct Impl;

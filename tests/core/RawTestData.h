@@ -1,0 +1,166 @@
+#pragma once
+// Test data for the recording tests: synthetic event streams and small encoders for the
+// encodings our writer does not write (EVT 2.0, EVT 2.1).
+#include "SorvaneDriver/RawEventWriter.h"
+#include "sdk/SvEventRecords.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace rawtest {
+
+using sorvane::Event2D;
+using sorvane::EventTriggerIn;
+
+// Events from startTime on, time steps of 0..maxStep µs, a mix of single events and runs on a
+// row (same time, increasing x), in time order.
+inline std::vector<Event2D> makeEvents(uint32_t seed, size_t count, uint64_t startTime, uint32_t maxStep,
+                                       int width = 1280, int height = 720)
+{
+    std::mt19937 random(seed);
+    std::vector<Event2D> events;
+    events.reserve(count);
+    uint64_t t = startTime;
+    while (events.size() < count) {
+        t += random() % (maxStep + 1);
+        const uint16_t y = uint16_t(random() % height);
+        const uint8_t polarity = uint8_t(random() % 2);
+        if (random() % 4 == 0) {
+            uint16_t x = uint16_t(random() % width);
+            const int run = 2 + int(random() % 30);
+            for (int i = 0; i < run && x < width && events.size() < count; ++i) {
+                events.emplace_back(x, y, polarity, t);
+                x = uint16_t(x + 1 + random() % 3);
+            }
+        } else {
+            events.emplace_back(uint16_t(random() % width), y, polarity, t);
+        }
+    }
+    return events;
+}
+
+struct Stream {
+    std::vector<Event2D> events;
+    std::vector<EventTriggerIn> triggers;
+};
+
+inline bool writeRecording(const std::string& path, const Stream& stream, int width = 1280, int height = 720,
+                           const std::string& serial = "SV0001")
+{
+    sorvane::RawEventWriter writer;
+    sorvane::RawHeaderInfo header;
+    header.width = width;
+    header.height = height;
+    header.serial = serial;
+    if (!writer.open(path, header))
+        return false;
+    size_t next = 0;
+    for (const EventTriggerIn& trigger : stream.triggers) {
+        size_t upTo = next;
+        while (upTo < stream.events.size() && stream.events[upTo].timestamp <= trigger.timestamp)
+            ++upTo;
+        if (!writer.write(stream.events.data() + next, stream.events.data() + upTo) || !writer.writeTrigger(trigger))
+            return false;
+        next = upTo;
+    }
+    if (!writer.write(stream.events.data() + next, stream.events.data() + stream.events.size()))
+        return false;
+    return writer.close();
+}
+
+inline bool writeFile(const std::string& path, const std::string& header, const std::vector<uint8_t>& data)
+{
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file)
+        return false;
+    bool ok = std::fwrite(header.data(), 1, header.size(), file) == header.size();
+    ok = ok && (data.empty() || std::fwrite(data.data(), 1, data.size(), file) == data.size());
+    return std::fclose(file) == 0 && ok;
+}
+
+template <typename Word>
+void append(std::vector<uint8_t>& bytes, Word word)
+{
+    for (size_t i = 0; i < sizeof(Word); ++i)
+        bytes.push_back(uint8_t(word >> (8 * i)));
+}
+
+// EVT 2.0: a TIME_HIGH whenever time bits 33..6 change; 34-bit time wraps silently.
+inline std::vector<uint8_t> encodeEvt2(const Stream& stream)
+{
+    std::vector<uint8_t> bytes;
+    uint64_t high = UINT64_MAX;
+    size_t trigger = 0;
+    const auto timeTo = [&](uint64_t t) {
+        if ((t >> 6) != high) {
+            append(bytes, uint32_t(0x80000000u | uint32_t((t >> 6) & 0x0fffffff)));
+            high = t >> 6;
+        }
+    };
+    const auto emitTrigger = [&](const EventTriggerIn& e) {
+        timeTo(e.timestamp);
+        append(bytes, uint32_t(0xA0000000u | (uint32_t(e.timestamp & 0x3f) << 22) | (uint32_t(e.id & 0x1f) << 8)
+                                 | uint32_t(e.polarity & 1)));
+    };
+    for (const Event2D& e : stream.events) {
+        while (trigger < stream.triggers.size() && stream.triggers[trigger].timestamp <= e.timestamp)
+            emitTrigger(stream.triggers[trigger++]);
+        timeTo(e.timestamp);
+        append(bytes, uint32_t((uint32_t(e.polarity ? 1 : 0) << 28) | (uint32_t(e.timestamp & 0x3f) << 22)
+                                 | (uint32_t(e.x) << 11) | e.y));
+    }
+    while (trigger < stream.triggers.size())
+        emitTrigger(stream.triggers[trigger++]);
+    return bytes;
+}
+
+// EVT 2.1: events of one time, row and polarity within 32 pixels share a word.
+inline std::vector<uint8_t> encodeEvt21(const Stream& stream, bool legacy)
+{
+    std::vector<uint8_t> bytes;
+    const auto put = [&](uint64_t word) {
+        if (legacy)
+            word = (word << 32) | (word >> 32);
+        append(bytes, word);
+    };
+    uint64_t high = UINT64_MAX;
+    const auto timeTo = [&](uint64_t t) {
+        if ((t >> 6) != high) {
+            put((uint64_t(0x8) << 60) | (((t >> 6) & 0x0fffffff) << 32));
+            high = t >> 6;
+        }
+    };
+    size_t trigger = 0;
+    const auto emitTrigger = [&](const EventTriggerIn& e) {
+        timeTo(e.timestamp);
+        put((uint64_t(0xA) << 60) | ((e.timestamp & 0x3f) << 54) | (uint64_t(e.id & 0x1f) << 40)
+            | (uint64_t(e.polarity & 1) << 32));
+    };
+    size_t i = 0;
+    while (i < stream.events.size()) {
+        const Event2D& first = stream.events[i];
+        while (trigger < stream.triggers.size() && stream.triggers[trigger].timestamp <= first.timestamp)
+            emitTrigger(stream.triggers[trigger++]);
+        timeTo(first.timestamp);
+        uint32_t mask = 1;
+        size_t j = i + 1;
+        while (j < stream.events.size() && stream.events[j].timestamp == first.timestamp && stream.events[j].y == first.y
+               && stream.events[j].polarity == first.polarity && stream.events[j].x > stream.events[j - 1].x
+               && stream.events[j].x - first.x < 32) {
+            mask |= 1u << (stream.events[j].x - first.x);
+            ++j;
+        }
+        put((uint64_t(first.polarity ? 1 : 0) << 60) | ((first.timestamp & 0x3f) << 54) | (uint64_t(first.x) << 43)
+            | (uint64_t(first.y) << 32) | mask);
+        i = j;
+    }
+    while (trigger < stream.triggers.size())
+        emitTrigger(stream.triggers[trigger++]);
+    return bytes;
+}
+
+} // namespace rawtest

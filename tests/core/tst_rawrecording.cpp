@@ -1,0 +1,515 @@
+// Recordings end to end: written by our writer or the test encoders, read back through
+// DvsFileReader, windows, seeks and cuts.
+#include "RawTestData.h"
+
+#include "SorvaneDriver/DvsFileReader.h"
+#include "SorvaneDriver/RawEventWriter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+using namespace sorvane;
+using namespace rawtest;
+
+Q_DECLARE_METATYPE(std::vector<Event2D>)
+
+namespace {
+
+QString describe(const Event2D& e)
+{
+    return QStringLiteral("(%1,%2,%3,%4)").arg(e.x).arg(e.y).arg(e.polarity).arg(e.timestamp);
+}
+
+// Empty when equal, else where they first differ.
+QString difference(const std::vector<Event2D>& actual, const std::vector<Event2D>& expected)
+{
+    for (size_t i = 0; i < std::min(actual.size(), expected.size()); ++i)
+        if (!(actual[i] == expected[i]))
+            return QStringLiteral("event %1: got %2, expected %3").arg(i).arg(describe(actual[i]), describe(expected[i]));
+    if (actual.size() != expected.size())
+        return QStringLiteral("got %1 events, expected %2").arg(actual.size()).arg(expected.size());
+    return {};
+}
+
+std::vector<Event2D> within(const std::vector<Event2D>& events, uint64_t start, uint64_t endInclusive)
+{
+    std::vector<Event2D> found;
+    for (const Event2D& e : events)
+        if (e.timestamp >= start && e.timestamp <= endInclusive)
+            found.push_back(e);
+    return found;
+}
+
+std::vector<EventTriggerIn> triggersWithin(const std::vector<EventTriggerIn>& triggers, uint64_t start, uint64_t end)
+{
+    std::vector<EventTriggerIn> found;
+    for (const EventTriggerIn& t : triggers)
+        if (t.timestamp >= start && t.timestamp <= end)
+            found.push_back(t);
+    return found;
+}
+
+Stream makeStream(uint32_t seed, size_t count, uint64_t startTime, uint32_t maxStep, bool withTriggers, int idBits = 4)
+{
+    Stream stream;
+    stream.events = makeEvents(seed, count, startTime, maxStep);
+    if (withTriggers) {
+        for (size_t i = 5; i < stream.events.size(); i += 97)
+            stream.triggers.emplace_back(int16_t((i / 97) % (1 << idBits)), int16_t((i / 97) % 2),
+                                         stream.events[i].timestamp);
+    }
+    return stream;
+}
+
+std::unique_ptr<DvsFileReader> load(const std::string& path)
+{
+    auto reader = DvsFileReader::createFileReader(path);
+    if (reader && !reader->loadFile())
+        return nullptr;
+    return reader;
+}
+
+std::vector<Event2D> readAll(DvsFileReader& reader)
+{
+    uint64_t first = 0;
+    uint64_t last = 0;
+    if (!reader.getStartTimestamp(first) || !reader.getEndTimestamp(last))
+        return {};
+    auto events = reader.getEventsByTime(first, last - first + 1);
+    return events ? *events : std::vector<Event2D>{};
+}
+
+bool writeEncoded(const std::string& path, const QString& encoding, const Stream& stream)
+{
+    if (encoding == "EVT3.0")
+        return writeRecording(path, stream);
+    if (encoding == "EVT2.0")
+        return writeFile(path, "% evt 2.0\n% format EVT2;height=720;width=1280\n% end\n", encodeEvt2(stream));
+    if (encoding == "EVT2.1")
+        return writeFile(path, "% evt 2.1\n% format EVT21;height=720;width=1280\n% end\n", encodeEvt21(stream, false));
+    return writeFile(path, "% evt 2.1\n% format EVT21;height=720;width=1280;endianness=legacy\n% end\n",
+                     encodeEvt21(stream, true));
+}
+
+} // namespace
+
+class TestRawRecording : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir folder;
+    std::string file(const char* name) const { return QDir(folder.path()).filePath(name).toStdString(); }
+
+private slots:
+    void roundTrip_data()
+    {
+        QTest::addColumn<QString>("encoding");
+        QTest::addColumn<quint64>("startTime");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("maxStep");
+
+        const quint64 evt2Wrap = quint64(1) << 34;
+        for (const char* encoding : {"EVT3.0", "EVT2.0", "EVT2.1", "EVT2.1 legacy"}) {
+            const QByteArray name(encoding);
+            QTest::newRow(name + " short") << QString(encoding) << quint64(12) << 3000 << 20;
+            QTest::newRow(name + " 40 s, over EVT 3.0 wraps") << QString(encoding) << quint64(5'000'000) << 20000 << 4000;
+            QTest::newRow(name + " starting after an hour") << QString(encoding) << quint64(3'600'000'000) << 5000 << 500;
+        }
+        QTest::newRow("EVT3.0 gaps longer than a wrap") << QString("EVT3.0") << quint64(0) << 60 << 60'000'000;
+        QTest::newRow("EVT2.0 over the 34-bit wrap") << QString("EVT2.0") << evt2Wrap - 3'000'000 << 20000 << 400;
+        QTest::newRow("EVT2.1 over the 34-bit wrap") << QString("EVT2.1") << evt2Wrap - 3'000'000 << 20000 << 400;
+    }
+
+    void roundTrip()
+    {
+        QFETCH(QString, encoding);
+        QFETCH(quint64, startTime);
+        QFETCH(int, count);
+        QFETCH(int, maxStep);
+
+        const Stream stream = makeStream(7, size_t(count), startTime, uint32_t(maxStep), true, encoding == "EVT3.0" ? 4 : 5);
+        const std::string path = file("roundtrip.raw");
+        QVERIFY(writeEncoded(path, encoding, stream));
+
+        auto reader = load(path);
+        QVERIFY(reader);
+        const QString diff = difference(readAll(*reader), stream.events);
+        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+        QVERIFY(reader->getTriggerEvents(0, UINT64_MAX) == stream.triggers);
+
+        DvsFileInfo info;
+        QVERIFY(reader->getFileInfo(info));
+        QCOMPARE(QString::fromStdString(info.encoding), encoding.left(6));
+        QCOMPARE(info.width, 1280);
+        QCOMPARE(info.height, 720);
+        QCOMPARE(info.eventCount, uint64_t(stream.events.size()));
+        QCOMPARE(info.triggerCount, uint64_t(stream.triggers.size()));
+        QCOMPARE(info.firstTimestamp, stream.events.front().timestamp);
+        QCOMPARE(info.lastTimestamp, stream.events.back().timestamp);
+        QCOMPARE(info.fileSize, uint64_t(QFileInfo(QString::fromStdString(path)).size()));
+    }
+
+    void windowBoundaries_data()
+    {
+        QTest::addColumn<quint64>("start");
+        QTest::addColumn<quint64>("duration");
+        QTest::addColumn<bool>("null");
+        QTest::addColumn<QList<quint64>>("times");
+
+        using Times = QList<quint64>;
+        QTest::newRow("event at start is in, at start + d out") << quint64(1000) << quint64(2000) << false
+                                                                << Times{1000, 1000, 1500, 2000, 2999};
+        QTest::newRow("one microsecond") << quint64(2999) << quint64(1) << false << Times{2999};
+        QTest::newRow("window between events") << quint64(3001) << quint64(1000) << false << Times{};
+        QTest::newRow("window before the first event") << quint64(0) << quint64(1000) << false << Times{};
+        QTest::newRow("zero duration") << quint64(1500) << quint64(0) << false << Times{};
+        QTest::newRow("last event") << quint64(5000) << quint64(1) << false << Times{5000};
+        QTest::newRow("past the last event") << quint64(5001) << quint64(10) << true << Times{};
+        QTest::newRow("huge duration") << quint64(2000) << quint64(UINT64_MAX) << false
+                                       << Times{2000, 2999, 3000, 5000};
+    }
+
+    void windowBoundaries()
+    {
+        QFETCH(quint64, start);
+        QFETCH(quint64, duration);
+        QFETCH(bool, null);
+        QFETCH(QList<quint64>, times);
+
+        Stream stream;
+        for (uint64_t t : {1000, 1000, 1500, 2000, 2999, 3000, 5000})
+            stream.events.emplace_back(uint16_t(t % 1280), uint16_t(t % 720), uint8_t(t % 2), t);
+        const std::string path = file("window.raw");
+        QVERIFY(writeRecording(path, stream));
+        auto reader = load(path);
+        QVERIFY(reader);
+
+        // Once after a seek elsewhere, once continuing from a window that ends at start.
+        for (int pass = 0; pass < 2; ++pass) {
+            if (pass == 0)
+                QVERIFY(reader->seekTime(4000));
+            else if (start > 0)
+                QVERIFY(reader->getEventsByTime(0, start));
+            auto events = reader->getEventsByTime(start, duration);
+            QCOMPARE(events == nullptr, null);
+            if (!events)
+                continue;
+            QList<quint64> got;
+            for (const Event2D& e : *events)
+                got.append(e.timestamp);
+            QCOMPARE(got, times);
+        }
+    }
+
+    void seekTime_data()
+    {
+        QTest::addColumn<quint64>("t");
+        QTest::addColumn<bool>("found");
+        QTest::addColumn<quint64>("firstAfter");
+
+        QTest::newRow("before the first event") << quint64(0) << true << quint64(1000);
+        QTest::newRow("at an event") << quint64(1500) << true << quint64(1500);
+        QTest::newRow("between events") << quint64(3001) << true << quint64(5000);
+        QTest::newRow("at the last event") << quint64(5000) << true << quint64(5000);
+        QTest::newRow("after the last event") << quint64(5001) << false << quint64(0);
+    }
+
+    void seekTime()
+    {
+        QFETCH(quint64, t);
+        QFETCH(bool, found);
+        QFETCH(quint64, firstAfter);
+
+        Stream stream;
+        for (uint64_t time : {1000, 1500, 2000, 3000, 5000})
+            stream.events.emplace_back(uint16_t(1), uint16_t(2), uint8_t(1), time);
+        const std::string path = file("seek.raw");
+        QVERIFY(writeRecording(path, stream));
+        auto reader = load(path);
+        QVERIFY(reader);
+        QCOMPARE(reader->seekTime(t), found);
+        if (!found)
+            return;
+        auto events = reader->getNTimeEvents(10'000);
+        QVERIFY(events && !events->empty());
+        QCOMPARE(events->front().timestamp, uint64_t(firstAfter));
+    }
+
+    void windowsMatchBruteForce_data()
+    {
+        QTest::addColumn<QString>("encoding");
+        QTest::newRow("EVT3.0") << QString("EVT3.0");
+        QTest::newRow("EVT2.0") << QString("EVT2.0");
+        QTest::newRow("EVT2.1") << QString("EVT2.1");
+    }
+
+    void windowsMatchBruteForce()
+    {
+        QFETCH(QString, encoding);
+        // Many index checkpoints, and a wrap of EVT 3.0 time in the middle.
+        const Stream stream = makeStream(11, 300'000, 16'000'000, 12, false);
+        const std::string path = file("windows.raw");
+        QVERIFY(writeEncoded(path, encoding, stream));
+        auto reader = load(path);
+        QVERIFY(reader);
+        const uint64_t first = stream.events.front().timestamp;
+        const uint64_t last = stream.events.back().timestamp;
+
+        std::mt19937 random(3);
+        for (int i = 0; i < 300; ++i) {
+            const uint64_t start = first + random() % (last - first + 1);
+            const uint64_t duration = random() % 40'000;
+            auto events = reader->getEventsByTime(start, duration);
+            QVERIFY(events);
+            const QString diff = difference(*events, within(stream.events, start, start + duration - 1));
+            QVERIFY2(diff.isEmpty(), qPrintable(QStringLiteral("window %1+%2: ").arg(start).arg(duration) + diff));
+        }
+
+        // Consecutive windows from the start cover every event exactly once.
+        QVERIFY(reader->seekTime(first));
+        std::vector<Event2D> all;
+        while (auto events = reader->getNTimeEvents(33'333))
+            all.insert(all.end(), events->begin(), events->end());
+        const QString diff = difference(all, stream.events);
+        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+    }
+
+    void cutIsExact_data()
+    {
+        QTest::addColumn<QString>("encoding");
+        QTest::addColumn<int>("startIndex"); // event whose time starts the range; -1: before all
+        QTest::addColumn<int>("endIndex");   // event whose time ends it; -1: after all
+
+        for (const char* encoding : {"EVT3.0", "EVT2.0", "EVT2.1"}) {
+            const QByteArray name(encoding);
+            QTest::newRow(name + " middle") << QString(encoding) << 1234 << 15000;
+            QTest::newRow(name + " one timestamp") << QString(encoding) << 5000 << 5000;
+            QTest::newRow(name + " everything") << QString(encoding) << -1 << -1;
+        }
+    }
+
+    void cutIsExact()
+    {
+        QFETCH(QString, encoding);
+        QFETCH(int, startIndex);
+        QFETCH(int, endIndex);
+
+        // EVT 3.0 has four bits of trigger id, so the cut keeps ids below 16.
+        const Stream stream = makeStream(5, 20000, 10'000'000, 3000, true);
+        const std::string source = file("cut-source.raw");
+        const std::string target = file("cut.raw");
+        QVERIFY(writeEncoded(source, encoding, stream));
+        auto reader = load(source);
+        QVERIFY(reader);
+        const uint64_t start = startIndex < 0 ? 0 : stream.events[size_t(startIndex)].timestamp;
+        const uint64_t end = endIndex < 0 ? UINT64_MAX : stream.events[size_t(endIndex)].timestamp;
+        QVERIFY(reader->exportEventData(start, end, target));
+
+        auto cut = load(target);
+        QVERIFY(cut);
+        DvsFileInfo info;
+        QVERIFY(cut->getFileInfo(info));
+        QCOMPARE(info.encoding, std::string("EVT3.0"));
+        QCOMPARE(info.serial, std::string(encoding == "EVT3.0" ? "SV0001" : ""));
+        const std::vector<Event2D> expected = within(stream.events, start, end);
+        const QString diff = difference(readAll(*cut), expected);
+        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+        QVERIFY(cut->getTriggerEvents(0, UINT64_MAX) == triggersWithin(stream.triggers, start, end));
+    }
+
+    void cutRefuses_data()
+    {
+        QTest::addColumn<QString>("target"); // relative to the folder; "@source" is the source itself
+        QTest::addColumn<quint64>("start");
+        QTest::addColumn<quint64>("end");
+
+        QTest::newRow("start after end") << "out.raw" << quint64(2'000'000) << quint64(1'000'000);
+        QTest::newRow("its own file") << "@source" << quint64(0) << quint64(UINT64_MAX);
+        QTest::newRow("its own file by another path") << "sub/../refuse-source.raw" << quint64(0) << quint64(UINT64_MAX);
+        QTest::newRow("its own file through a link") << "link.raw" << quint64(0) << quint64(UINT64_MAX);
+        QTest::newRow("missing folder") << "missing/out.raw" << quint64(0) << quint64(UINT64_MAX);
+        QTest::newRow("no path") << "" << quint64(0) << quint64(UINT64_MAX);
+    }
+
+    void cutRefuses()
+    {
+        QFETCH(QString, target);
+        QFETCH(quint64, start);
+        QFETCH(quint64, end);
+
+        QTemporaryDir scratch;
+        const QDir dir(scratch.path());
+        QVERIFY(dir.mkpath("sub"));
+        const std::string source = dir.filePath("refuse-source.raw").toStdString();
+        QVERIFY(writeRecording(source, makeStream(1, 5000, 1'000'000, 400, true)));
+        QVERIFY(::symlink(source.c_str(), dir.filePath("link.raw").toLocal8Bit().constData()) == 0);
+        const QByteArray before = [&] { QFile f(QString::fromStdString(source)); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+        const QStringList filesBefore = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
+
+        auto reader = load(source);
+        QVERIFY(reader);
+        const std::string out = target == "@source" ? source : target.isEmpty() ? std::string() : dir.filePath(target).toStdString();
+        QVERIFY(!reader->exportEventData(start, end, out));
+
+        QFile f(QString::fromStdString(source));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), before);
+        QCOMPARE(dir.entryList(QDir::Files | QDir::Hidden | QDir::System), filesBefore);
+    }
+
+    void cutIntoReadOnlyFolderLeavesNothing()
+    {
+        if (::geteuid() == 0)
+            QSKIP("permissions do not bind root");
+        QTemporaryDir scratch;
+        const QDir dir(scratch.path());
+        QVERIFY(dir.mkdir("locked"));
+        const std::string source = dir.filePath("source.raw").toStdString();
+        QVERIFY(writeRecording(source, makeStream(1, 500, 1000, 400, false)));
+        QVERIFY(::chmod(dir.filePath("locked").toLocal8Bit().constData(), 0555) == 0);
+        auto reader = load(source);
+        QVERIFY(reader);
+        QVERIFY(!reader->exportEventData(0, UINT64_MAX, dir.filePath("locked/out.raw").toStdString()));
+        QVERIFY(QDir(dir.filePath("locked")).entryList(QDir::Files | QDir::Hidden).isEmpty());
+        ::chmod(dir.filePath("locked").toLocal8Bit().constData(), 0755);
+    }
+
+    void cancelledCutLeavesTargetAlone()
+    {
+        const std::string source = file("cancel-source.raw");
+        const std::string target = file("cancel-target.raw");
+        QVERIFY(writeRecording(source, makeStream(2, 200'000, 0, 50, false)));
+        QVERIFY(writeFile(target, "keep me", {}));
+        auto reader = load(source);
+        QVERIFY(reader);
+        reader->setProgressCallback([&](double) { reader->cancel(); });
+        QVERIFY(!reader->exportEventData(0, UINT64_MAX, target));
+        QFile f(QString::fromStdString(target));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("keep me"));
+        // Cancelled stays cancelled until reset.
+        QVERIFY(!reader->loadFile());
+        reader->resetCancel();
+        reader->setProgressCallback({});
+        QVERIFY(reader->loadFile());
+        QVERIFY(reader->exportEventData(0, UINT64_MAX, target));
+    }
+
+    void loadReportsProgressAndCancels()
+    {
+        const std::string path = file("progress.raw");
+        QVERIFY(writeRecording(path, makeStream(4, 2'000'000, 0, 10, false)));
+        auto reader = DvsFileReader::createFileReader(path);
+        QVERIFY(reader);
+        std::vector<double> fractions;
+        reader->setProgressCallback([&](double f) { fractions.push_back(f); });
+        QVERIFY(reader->loadFile());
+        QVERIFY(fractions.size() >= 3 && fractions.size() <= 101);
+        QVERIFY(std::is_sorted(fractions.begin(), fractions.end()));
+        QCOMPARE(fractions.back(), 1.0);
+
+        reader->setProgressCallback([&](double f) {
+            if (f > 0)
+                reader->cancel();
+        });
+        QVERIFY(!reader->loadFile());
+        uint64_t t = 0;
+        QVERIFY(!reader->getStartTimestamp(t));
+    }
+
+    void writerFlushesWhileOpen()
+    {
+        const std::string path = file("flush.raw");
+        RawEventWriter writer;
+        QVERIFY(writer.open(path, RawHeaderInfo{}));
+        const auto events = makeEvents(9, 1000, 100, 10);
+        QVERIFY(writer.write(events.data(), events.data() + events.size()));
+        // A killed program keeps what the flusher handed to the system; it does so within a second.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        std::vector<Event2D> read;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (auto reader = load(path))
+                read = readAll(*reader);
+            if (read.size() == events.size())
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        const QString diff = difference(read, events);
+        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+        QVERIFY(writer.close());
+    }
+
+    void writerHeaderAndExtraKeys()
+    {
+        const std::string path = file("header.raw");
+        RawEventWriter writer;
+        RawHeaderInfo header;
+        header.width = 640;
+        header.height = 480;
+        header.serial = "ABC123";
+        header.extraKeys = {{"apsTimeOffset", "-1234"}, {"format", "must not replace ours"}};
+        QVERIFY(writer.open(path, header));
+        const Event2D event(639, 479, 1, 77);
+        QVERIFY(writer.write(&event, &event + 1));
+        QVERIFY(writer.close());
+
+        QFile f(QString::fromStdString(path));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = f.readAll().split('\n');
+        QVERIFY(lines[0].startsWith("% date "));
+        QCOMPARE(lines[1], QByteArray("% evt 3.0"));
+        QCOMPARE(lines[2], QByteArray("% format EVT3;height=480;width=640"));
+        QCOMPARE(lines[3], QByteArray("% geometry 640x480"));
+        QCOMPARE(lines[4], QByteArray("% serial_number ABC123"));
+        QCOMPARE(lines[5], QByteArray("% apsTimeOffset -1234"));
+        QCOMPARE(lines[6], QByteArray("% end"));
+
+        auto reader = load(path);
+        QVERIFY(reader);
+        DvsFileInfo info;
+        QVERIFY(reader->getFileInfo(info));
+        QCOMPARE(info.apsTimeOffset, int64_t(-1234));
+        QCOMPARE(info.serial, std::string("ABC123"));
+        QCOMPARE(readAll(*reader), std::vector<Event2D>{event});
+    }
+
+    void notARecording_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("content"); // null: do not create
+
+        QTest::newRow("empty path") << QString() << QByteArray();
+        QTest::newRow("missing file") << "missing.raw" << QByteArray();
+        QTest::newRow("a folder") << "." << QByteArray();
+        QTest::newRow("another encoding") << "other.raw" << QByteArray("% evt 4.0\n% end\n\x01\x02");
+        QTest::newRow("another format key") << "other2.raw" << QByteArray("% format HVT9;width=10;height=10\n% end\n");
+        QTest::newRow("no encoding named") << "plain.raw" << QByteArray("% date 2020-01-01\n% end\n");
+        QTest::newRow("not a header") << "text.raw" << QByteArray("hello\n");
+        QTest::newRow("empty file") << "empty.raw" << QByteArray("");
+    }
+
+    void notARecording()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        QString path;
+        if (!name.isEmpty())
+            path = QDir(folder.path()).filePath(name);
+        if (!content.isNull()) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(content);
+        }
+        QVERIFY(!DvsFileReader::createFileReader(path.toStdString()));
+    }
+};
+
+QTEST_APPLESS_MAIN(TestRawRecording)
+#include "tst_rawrecording.moc"
