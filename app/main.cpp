@@ -1,4 +1,5 @@
 #include "app/ConfigStore.h"
+#include "app/InitDialog.h"
 #include "app/MainWidget.h"
 
 #include <QApplication>
@@ -34,6 +35,9 @@ int main(int argc, char* argv[])
     ConfigStore* config = ConfigStore::instance();
     loadLanguage(config->language);
     QApplication::setWindowIcon(QIcon(":/img/assets/Sorvane logo_navigate.png"));
+
+    InitDialog splash;
+    splash.exec();
 
     MainWidget window;
     window.show();

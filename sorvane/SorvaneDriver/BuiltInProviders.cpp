@@ -1,11 +1,11 @@
 #include "SorvaneDriver/DvsCameraManager.h"
+#include "SorvaneDriver/SimulatedCameras.h"
 
 namespace sorvane {
 
-// The simulated cameras register here once they exist.
 std::vector<std::shared_ptr<CameraProvider>> builtInCameraProviders()
 {
-    return {};
+    return {std::make_shared<SimulatedCameraProvider>()};
 }
 
 } // namespace sorvane
