@@ -361,8 +361,16 @@ void SvEventProcessor::playbackLoop()
         }
         // (A position beyond a range end moved below it reads nothing and ends the range.)
         currentTimestamp = next;
-        if (events && !events->empty())
-            showWindow(events, next);
+        if (events && !events->empty()) {
+            accumulateEvents(events->data(), events->data() + events->size());
+            // Frames go out on a fixed beat inside the period, so the varying time of a read
+            // does not shake the frame rate. A stop ends the wait; the counted frame is still
+            // shown, so no counts are left over for the next one.
+            playbackWake.wait_until(lock, iterationStart + std::chrono::microseconds(playbackPresentUs),
+                                    [this] { return !playing; });
+            emit signalRealTimeTimeStamp(next);
+            commitFrame();
+        }
 
         if (!events || next >= upper) {
             const uint64_t lower = lowerTimestamp;

@@ -38,8 +38,9 @@ public:
     static constexpr int frameHeight = 720;
     static constexpr uint16_t countCap = 10;
     static constexpr size_t planeSize = size_t(frameWidth) * frameHeight * 2;
-    // Wall-clock period of one played frame.
+    // Wall-clock period of one played frame, and when within it the frame is shown.
     static constexpr uint64_t playbackPeriodUs = 33333;
+    static constexpr uint64_t playbackPresentUs = playbackPeriodUs / 2;
 
     using CountPlane = std::vector<uint16_t>;
 

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <future>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -213,9 +214,11 @@ private slots:
         constexpr int commitsWanted = 100;
         SvEventProcessor processor;
         std::vector<uint8_t> hits(pixelLimit, 0);
+        std::mutex hitsMutex; // guards hits, written on the render thread
         QSemaphore rendered;
         const QColor background = colourOf(Paint::Background);
         connect(&processor, &SvEventProcessor::signalEventImage, &processor, [&](const QImage& image) {
+            std::lock_guard lock(hitsMutex);
             for (int y = 0; y < image.height(); ++y) {
                 const uchar* line = image.constScanLine(y);
                 for (int x = 0; x < image.width(); ++x) {
@@ -258,6 +261,7 @@ private slots:
 
         const int sent = pixelsSent;
         QVERIFY(sent > 0);
+        std::lock_guard lock(hitsMutex);
         const auto shownOnce = std::count(hits.begin(), hits.begin() + sent, uint8_t(1));
         QCOMPARE(shownOnce, std::ptrdiff_t(sent));
         QCOMPARE(std::count(hits.begin() + sent, hits.end(), uint8_t(0)), std::ptrdiff_t(pixelLimit - sent));

@@ -171,15 +171,20 @@ struct Session {
         return QTest::qWaitFor([&] { return loadings.count() >= before + 2; }, 20000)
             && !loadings.last().at(0).toBool();
     }
-    // Loads and pauses, with the spies cleared: the state every step test starts from.
+    // Loads, pauses and resets to the range start, with the spies cleared: the state every
+    // step test starts from.
     bool loadPaused(const QString& path)
     {
         if (!load(path))
             return false;
         playButton.setChecked(false);
-        QTest::qWait(50);
+        const uint64_t first = starts.isEmpty() ? 0 : starts.last().at(0).value<uint64_t>();
+        processor.slotPlaybackReset();
+        // Let the frames of the short playback and of the reset arrive before clearing.
+        const bool reset = QTest::qWaitFor([&] { return lastTime() == first; }, 5000);
+        QTest::qWait(200);
         clear();
-        return !playButton.checked;
+        return reset && !playButton.checked;
     }
     void clear()
     {
