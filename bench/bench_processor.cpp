@@ -1,5 +1,7 @@
-// Event frame builder: counting speed and painting time of one frame.
+// Event processor: counting speed, painting time of one frame, playback pace and scrub latency.
 #include "processing/SvEventProcessor.h"
+
+#include <SorvaneDriver/RawEventWriter.h>
 
 #include <QCoreApplication>
 #include <QStandardPaths>
@@ -7,11 +9,17 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <filesystem>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <vector>
 
 using sorvane::Event2D;
+using Clock = std::chrono::steady_clock;
 
 namespace {
 
@@ -28,47 +36,46 @@ void ensureQtApplication()
     }();
 }
 
-// One live batch of a busy scene, 33 ms at 30 M events/s, in sensor readout order: time runs in
-// 100 µs slices and within a slice the events come row by row. Forty edges of a textured object
-// move sideways at 200 to 2000 pixels/s, each over a band of rows; a tenth of the events is
-// scattered noise.
-std::vector<Event2D> readoutOrderedScene(size_t count)
-{
-    struct Edge {
-        int rowFirst;
-        int rowLast;
-        double column;
-        double speed; // columns per slice
-        uint8_t polarity;
-    };
-    constexpr uint64_t sliceUs = 100;
-    constexpr double slices = 33000.0 / sliceUs;
-    std::mt19937 random(7);
-    std::uniform_int_distribution<int> column(0, 1279);
-    std::uniform_int_distribution<int> row(0, 719);
-    std::uniform_int_distribution<int> bandHeight(80, 320);
-    std::uniform_int_distribution<int> jitter(-1, 1);
-    std::uniform_real_distribution<double> speed(0.02, 0.2);
-    std::vector<Edge> edges;
-    size_t edgeRows = 0;
-    for (int i = 0; i < 40; ++i) {
-        const int first = row(random);
-        const int last = std::min(719, first + bandHeight(random));
-        edges.push_back({first, last, double(column(random)), (i % 2 ? 1 : -1) * speed(random), uint8_t(i % 3 != 0)});
-        edgeRows += size_t(last - first + 1);
-    }
-    std::bernoulli_distribution fires(std::min(1.0, 0.9 * double(count) / slices / double(edgeRows)));
+// A busy scene in sensor readout order: time runs in 100 µs slices and within a slice the events
+// come row by row. Forty edges of a textured object move sideways at 200 to 2000 pixels/s, each
+// over a band of rows (leading edges positive, trailing negative); 3% of the events are
+// background noise scattered over the sensor (about one event per pixel and second at 30 M
+// events/s).
+class EdgeScene {
+public:
+    static constexpr uint64_t sliceUs = 100;
 
-    std::vector<Event2D> events;
-    events.reserve(count + 8192);
-    std::vector<Event2D> slice;
-    for (uint64_t t = 1'000'000; events.size() < count; t += sliceUs) {
+    EdgeScene(double eventsPerSecond, uint64_t startTime)
+        : time(startTime)
+    {
+        std::uniform_int_distribution<int> row(0, 719);
+        std::uniform_int_distribution<int> column(0, 1279);
+        std::uniform_int_distribution<int> bandHeight(80, 320);
+        std::uniform_real_distribution<double> speed(0.02, 0.2);
+        for (int i = 0; i < 40; ++i) {
+            const int first = row(random);
+            edges.push_back({first, std::min(719, first + bandHeight(random)), double(column(random)),
+                             (i % 2 ? 1 : -1) * speed(random), uint8_t(i % 3 != 0)});
+        }
+        const double perSlice = eventsPerSecond * double(sliceUs) / 1e6;
+        edgeEventsPerSlice = perSlice * 0.97 / double(edges.size());
+        noisePerSlice = perSlice * 0.03;
+    }
+
+    // Appends the events of the next slice.
+    void nextSlice(std::vector<Event2D>& out)
+    {
         slice.clear();
+        std::uniform_int_distribution<int> jitter(-1, 1);
+        std::uniform_int_distribution<int> anyRow(0, 719);
+        std::uniform_int_distribution<int> anyColumn(0, 1279);
         for (Edge& edge : edges) {
-            for (int y = edge.rowFirst; y <= edge.rowLast; ++y) {
+            std::uniform_int_distribution<int> bandRow(edge.rowFirst, edge.rowLast);
+            edgeCarry += edgeEventsPerSlice;
+            for (; edgeCarry >= 1.0; edgeCarry -= 1.0) {
                 const int x = int(edge.column) + jitter(random);
-                if (fires(random) && x >= 0 && x < 1280)
-                    slice.emplace_back(uint16_t(x), uint16_t(y), edge.polarity, t);
+                if (x >= 0 && x < 1280)
+                    slice.emplace_back(uint16_t(x), uint16_t(bandRow(random)), edge.polarity, time);
             }
             edge.column += edge.speed;
             if (edge.column < 0)
@@ -76,22 +83,144 @@ std::vector<Event2D> readoutOrderedScene(size_t count)
             if (edge.column >= 1280)
                 edge.column -= 1280;
         }
-        const size_t noise = slice.size() / 9;
-        for (size_t i = 0; i < noise; ++i)
-            slice.emplace_back(uint16_t(column(random)), uint16_t(row(random)), uint8_t(i & 1), t);
+        for (noiseCarry += noisePerSlice; noiseCarry >= 1.0; noiseCarry -= 1.0)
+            slice.emplace_back(uint16_t(anyColumn(random)), uint16_t(anyRow(random)), uint8_t(random() & 1), time);
         std::sort(slice.begin(), slice.end(), [](const Event2D& a, const Event2D& b) {
             return a.y != b.y ? a.y < b.y : a.x < b.x;
         });
-        events.insert(events.end(), slice.begin(), slice.end());
+        out.insert(out.end(), slice.begin(), slice.end());
+        time += sliceUs;
     }
+
+    uint64_t now() const { return time; }
+
+private:
+    struct Edge {
+        int rowFirst;
+        int rowLast;
+        double column;
+        double speed; // columns per slice
+        uint8_t polarity;
+    };
+    std::mt19937 random{7};
+    std::vector<Edge> edges;
+    double edgeEventsPerSlice = 0;
+    double noisePerSlice = 0;
+    double edgeCarry = 0;
+    double noiseCarry = 0;
+    uint64_t time;
+    std::vector<Event2D> slice;
+};
+
+// One live batch: 33 ms of the scene at 30 M events/s.
+std::vector<Event2D> liveBatch(size_t count)
+{
+    EdgeScene scene(30e6, 1'000'000);
+    std::vector<Event2D> events;
+    events.reserve(count + 8192);
+    while (events.size() < count)
+        scene.nextSlice(events);
     events.resize(count);
     return events;
+}
+
+// A recording of the scene at eventsPerSecond, made once: until durationUs of recording time or
+// sizeLimit bytes, whichever comes first. Written beside and renamed, so a file at path is whole.
+bool ensureRecording(const std::string& path, double eventsPerSecond, uint64_t durationUs, uint64_t sizeLimit)
+{
+    if (std::filesystem::exists(path))
+        return true;
+    const std::string partial = path + ".part";
+    sorvane::RawEventWriter writer;
+    sorvane::RawHeaderInfo header;
+    header.serial = "SVBENCH1";
+    if (!writer.open(partial, header))
+        return false;
+    EdgeScene scene(eventsPerSecond, 1'000'000);
+    const uint64_t end = scene.now() + durationUs;
+    std::vector<Event2D> chunk;
+    while (scene.now() < end && writer.bytesWritten() < sizeLimit) {
+        chunk.clear();
+        for (int i = 0; i < 1000 && scene.now() < end; ++i)
+            scene.nextSlice(chunk);
+        if (!writer.write(chunk.data(), chunk.data() + chunk.size()))
+            return false;
+    }
+    if (!writer.close())
+        return false;
+    std::error_code error;
+    std::filesystem::rename(partial, path, error);
+    return !error;
+}
+
+// Waits for the processor's load, play-status and image signals; they come from its threads.
+struct ProcessorWatch {
+    std::mutex mutex; // guards everything below
+    std::condition_variable changed;
+    bool loaded = false;
+    bool stopped = false;
+    uint64_t first = 0;
+    uint64_t last = 0;
+    std::vector<Clock::time_point> images;
+
+    explicit ProcessorWatch(SvEventProcessor& processor)
+    {
+        QObject::connect(&processor, &SvEventProcessor::signalLoadingStatus, &processor, [this](bool on) {
+            std::lock_guard lock(mutex);
+            loaded = !on;
+            changed.notify_all();
+        }, Qt::DirectConnection);
+        QObject::connect(&processor, &SvEventProcessor::signalPlayStatus, &processor, [this](bool on) {
+            std::lock_guard lock(mutex);
+            stopped = !on;
+            changed.notify_all();
+        }, Qt::DirectConnection);
+        QObject::connect(&processor, &SvEventProcessor::signalStartTimeStamp, &processor, [this](uint64_t t) {
+            std::lock_guard lock(mutex);
+            first = t;
+        }, Qt::DirectConnection);
+        QObject::connect(&processor, &SvEventProcessor::signalEndTimeStamp, &processor, [this](uint64_t t) {
+            std::lock_guard lock(mutex);
+            last = t;
+        }, Qt::DirectConnection);
+        QObject::connect(&processor, &SvEventProcessor::signalEventImage, &processor, [this](const QImage&) {
+            const Clock::time_point now = Clock::now();
+            std::lock_guard lock(mutex);
+            images.push_back(now);
+            changed.notify_all();
+        }, Qt::DirectConnection);
+    }
+    template <class Predicate>
+    bool waitFor(Predicate predicate, std::chrono::seconds timeout)
+    {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, timeout, predicate);
+    }
+};
+
+bool loadRecording(SvEventProcessor& processor, ProcessorWatch& watch, const std::string& path)
+{
+    {
+        std::lock_guard lock(watch.mutex);
+        watch.loaded = false;
+    }
+    processor.loadFile(QString::fromStdString(path));
+    return watch.waitFor([&] { return watch.loaded; }, std::chrono::seconds(600));
+}
+
+double percentile(std::vector<double> values, double fraction)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t index = std::min(values.size() - 1, size_t(fraction * double(values.size() - 1) + 0.5));
+    return values[index];
 }
 
 void BM_AccumulateEvents(benchmark::State& state)
 {
     ensureQtApplication();
-    const std::vector<Event2D> batch = readoutOrderedScene(1'000'000);
+    const std::vector<Event2D> batch = liveBatch(1'000'000);
     SvEventProcessor processor;
     for (auto _ : state) {
         processor.accumulateEvents(batch.data(), batch.data() + batch.size());
@@ -131,5 +260,105 @@ void BM_RenderFrame(benchmark::State& state)
     }
 }
 BENCHMARK(BM_RenderFrame)->Unit(benchmark::kMillisecond);
+
+// Plays 10 s of a 10 M events/s recording (accumulation 33 ms, 30 fps) and times the images.
+void BM_PlaybackPace(benchmark::State& state)
+{
+    ensureQtApplication();
+    const std::string path = "/tmp/sv_bench_pace_10Mevs_10s_v1.raw";
+    if (!ensureRecording(path, 10e6, 10'000'000, UINT64_MAX)) {
+        state.SkipWithError("cannot write the recording");
+        return;
+    }
+    SvEventProcessor processor;
+    ProcessorWatch watch(processor);
+    processor.setFps(30);
+    processor.setAccTime(33'000);
+    if (!loadRecording(processor, watch, path)) {
+        state.SkipWithError("cannot load the recording");
+        return;
+    }
+    std::vector<double> intervalsMs;
+    double framesPerSecond = 0;
+    size_t frames = 0;
+    for (auto _ : state) {
+        {
+            std::lock_guard lock(watch.mutex);
+            watch.images.clear();
+            watch.stopped = false;
+        }
+        processor.slotPlaybackCtrl(true);
+        const bool ended = watch.waitFor([&] { return watch.stopped; }, std::chrono::seconds(60));
+        processor.slotPlaybackCtrl(false);
+        if (!ended) {
+            state.SkipWithError("playback did not reach the end");
+            return;
+        }
+        std::lock_guard lock(watch.mutex);
+        frames = watch.images.size();
+        intervalsMs.clear();
+        for (size_t i = 1; i < frames; ++i)
+            intervalsMs.push_back(std::chrono::duration<double, std::milli>(watch.images[i] - watch.images[i - 1]).count());
+        if (frames > 1)
+            framesPerSecond = double(frames - 1)
+                / std::chrono::duration<double>(watch.images.back() - watch.images.front()).count();
+    }
+    state.counters["frames"] = double(frames);
+    state.counters["frames_per_second"] = framesPerSecond;
+    state.counters["p99_interval_ms"] = percentile(intervalsMs, 0.99);
+    state.counters["max_interval_ms"] = percentile(intervalsMs, 1.0);
+}
+BENCHMARK(BM_PlaybackPace)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+// Jumps to random positions of a 1 GiB recording; each iteration lasts until the image is out.
+void BM_ScrubLatency(benchmark::State& state)
+{
+    ensureQtApplication();
+    const std::string path = "/tmp/sv_bench_scrub_1GiB_v1.raw";
+    if (!ensureRecording(path, 10e6, UINT64_MAX, uint64_t(1) << 30)) {
+        state.SkipWithError("cannot write the recording");
+        return;
+    }
+    SvEventProcessor processor;
+    ProcessorWatch watch(processor);
+    processor.setAccTime(33'333);
+    if (!loadRecording(processor, watch, path)) {
+        state.SkipWithError("cannot load the recording");
+        return;
+    }
+    uint64_t first = 0;
+    uint64_t last = 0;
+    {
+        std::lock_guard lock(watch.mutex);
+        first = watch.first;
+        last = watch.last;
+    }
+    if (last <= first) {
+        state.SkipWithError("the recording has no range");
+        return;
+    }
+    std::mt19937_64 random(5);
+    std::uniform_int_distribution<uint64_t> position(first, last);
+    std::vector<double> latenciesMs;
+    for (auto _ : state) {
+        size_t before = 0;
+        {
+            std::lock_guard lock(watch.mutex);
+            before = watch.images.size();
+        }
+        const Clock::time_point start = Clock::now();
+        processor.setPlayPos(position(random));
+        if (!watch.waitFor([&] { return watch.images.size() > before; }, std::chrono::seconds(10))) {
+            state.SkipWithError("no image after a jump");
+            return;
+        }
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        state.SetIterationTime(seconds);
+        latenciesMs.push_back(seconds * 1e3);
+    }
+    state.counters["p99_ms"] = percentile(latenciesMs, 0.99);
+    state.counters["max_ms"] = percentile(latenciesMs, 1.0);
+}
+BENCHMARK(BM_ScrubLatency)->Unit(benchmark::kMillisecond)->Iterations(200)->UseManualTime();
 
 } // namespace

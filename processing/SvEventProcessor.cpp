@@ -2,28 +2,33 @@
 
 #include "app/ConfigStore.h"
 
+#include <SorvaneDriver/DvsFileReader.h>
+
 #include <QCoreApplication>
+#include <QDebug>
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstring>
+#include <filesystem>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
+using sorvane::DvsFileReader;
 using sorvane::Event2D;
+using sorvane::EventBuffer;
 
 namespace {
 
 // Emitted images kept for reuse: the view holds at most one or two at a time.
 constexpr size_t maxSpareImages = 3;
 
-struct Rgb888 {
-    uint8_t r, g, b;
-};
+using sorvane::Rgb;
 
-Rgb888 toRgb888(const QColor& colour)
+Rgb toRgb(const QColor& colour)
 {
     const QRgb rgb = colour.rgb();
     return {uint8_t(qRed(rgb)), uint8_t(qGreen(rgb)), uint8_t(qBlue(rgb))};
@@ -54,7 +59,13 @@ inline int classifyFour(const uint16_t* counts)
 #endif
 }
 
-inline void putPixel(uchar* line, int x, Rgb888 colour)
+// Paths go to the SDK in the local 8-bit encoding.
+std::string toLocalPath(const QString& path)
+{
+    return std::string(path.toLocal8Bit().constData());
+}
+
+inline void putPixel(uchar* line, int x, Rgb colour)
 {
     uchar* p = line + 3 * x;
     p[0] = colour.r;
@@ -90,6 +101,19 @@ SvEventProcessor::~SvEventProcessor()
     }
     frameReady.notify_all();
     renderThread.join();
+
+    // A load still scanning the file is cancelled through the reader, never left running over a
+    // freed reader; running cuts and exports are waited for.
+    closing = true;
+    if (loading && reader)
+        reader->cancel();
+    if (loaderThread.joinable())
+        loaderThread.join();
+    stopPlayback();
+    if (exportVideoThread.joinable())
+        exportVideoThread.join();
+    if (cutThread.joinable())
+        cutThread.join();
 }
 
 void SvEventProcessor::accumulateEvents(const Event2D* begin, const Event2D* end)
@@ -99,15 +123,13 @@ void SvEventProcessor::accumulateEvents(const Event2D* begin, const Event2D* end
     std::lock_guard lock(planeMutex);
     uint16_t* counts = backCounts->data();
     // One pass, no per-event locking: the plane lock is taken once per batch.
-#pragma GCC unroll 4
     for (const Event2D* e = begin; e != end; ++e) {
         const unsigned x = e->x;
         const unsigned polarity = e->polarity;
         const unsigned index = (e->y * unsigned(frameWidth) + x) * 2u + polarity;
-        // x is checked on its own: x = 1280 would otherwise land in the next row. With x in
-        // range, the index bound checks y.
-        if (__builtin_expect(x < unsigned(frameWidth), 1) && __builtin_expect(index < planeSize, 1)
-            && __builtin_expect(polarity < 2u, 1)) {
+        // x is checked on its own (x = 1280 would land in the next row), with a polarity above
+        // 1 folded into the same compare; with both valid, the index bound checks y.
+        if ((x | ((polarity >> 1) << 16)) < unsigned(frameWidth) && index < planeSize) {
             uint16_t& count = counts[index];
             if (count < countCap)
                 ++count;
@@ -172,7 +194,7 @@ void SvEventProcessor::paintFrame(const CountPlane& counts, QImage& image, QColo
 {
     if (image.size() != QSize(frameWidth, frameHeight) || image.format() != QImage::Format_RGB888)
         image = QImage(frameWidth, frameHeight, QImage::Format_RGB888);
-    const Rgb888 colours[3] = {toRgb888(background), toRgb888(positive), toRgb888(negative)};
+    const Rgb colours[3] = {toRgb(background), toRgb(positive), toRgb(negative)};
 
     // Every pixel is written once with its final colour, so the background fill and the painting
     // are one pass. Four pixels at a time: their classes (background, positive, negative) pick
@@ -201,4 +223,403 @@ void SvEventProcessor::paintFrame(const CountPlane& counts, QImage& image, QColo
         const int last = groupsPerRow - 1;
         std::memcpy(line + 12 * last, runs[classifyFour(row + 8 * last)].bytes, 12);
     }
+}
+
+// --- playback ---
+
+bool SvEventProcessor::readerUsable() const
+{
+    return reader && !loading && readerLoaded && fileJobsRunning == 0;
+}
+
+void SvEventProcessor::stopPlayback()
+{
+    {
+        std::lock_guard lock(playbackMutex);
+        playing = false;
+    }
+    playbackWake.notify_all();
+    if (playbackThread.joinable())
+        playbackThread.join();
+}
+
+void SvEventProcessor::reportProgress(double fraction)
+{
+    const int percent = std::clamp(int(fraction * 100.0), 0, 100);
+    if (lastProgress.exchange(percent) != percent)
+        emit signalProgress(percent);
+}
+
+void SvEventProcessor::showWindow(const std::shared_ptr<EventBuffer>& events, uint64_t timestamp_us)
+{
+    if (!events)
+        return;
+    accumulateEvents(events->data(), events->data() + events->size());
+    emit signalRealTimeTimeStamp(timestamp_us);
+    commitFrame();
+}
+
+void SvEventProcessor::loadFile(QString file_path)
+{
+    qDebug() << "Load raw file: " << file_path;
+    if (loading) {
+        qDebug() << "is loading.";
+        return;
+    }
+    if (fileJobsRunning > 0) {
+        qDebug() << "cut or export running.";
+        return;
+    }
+    emit signalPlayStatus(false);
+    // Stopped here as well, not only through the play button: the reader is replaced next.
+    stopPlayback();
+    if (loaderThread.joinable())
+        loaderThread.join();
+    readerLoaded = false;
+    reader.reset();
+    openFilePath.clear();
+
+    // An empty path only closes the recording.
+    if (!file_path.isEmpty())
+        reader = DvsFileReader::createFileReader(toLocalPath(file_path));
+    if (!reader) {
+        qDebug() << "not raw file.";
+        if (!file_path.isEmpty())
+            emit signalShowLeftBottomTips(tr("Open recording failed: not a raw event file."), Error);
+        return;
+    }
+    openFilePath = file_path;
+    reader->setProgressCallback([this](double fraction) { reportProgress(fraction); });
+
+    // Set before the thread starts: the guards and the destructor must see the load at once.
+    loading = true;
+    loaderThread = std::thread([this] {
+        emit signalLoadingStatus(true);
+        lastProgress = -1;
+        const bool loaded = reader->loadFile();
+        uint64_t first = 0;
+        uint64_t last = 0;
+        const bool hasEvents = loaded && reader->getStartTimestamp(first) && reader->getEndTimestamp(last);
+        if (!hasEvents) {
+            loading = false;
+            qDebug() << "Load raw file failed.";
+            if (!closing) {
+                if (loaded)
+                    emit signalShowLeftBottomTips(tr("The recording holds no events."), Warning);
+                else
+                    emit signalShowLeftBottomTips(tr("Load recording failed: the file is damaged or unreadable."), Error);
+            }
+            emit signalLoadingStatus(false);
+            return;
+        }
+        lowerTimestamp = first;
+        upperTimestamp = last;
+        currentTimestamp = first;
+        readerLoaded = true;
+        // Cleared before signalPlayStatus(true): the play button answers it with
+        // slotPlaybackCtrl(true), which must find the load finished.
+        loading = false;
+        emit signalEndTimeStamp(last);
+        emit signalStartTimeStamp(first);
+        emit signalRealTimeTimeStamp(first);
+        emit signalPlayStatus(true);
+        emit signalLoadingStatus(false);
+        qDebug() << "Load raw file success.";
+    });
+}
+
+void SvEventProcessor::slotPlaybackCtrl(bool play)
+{
+    if (!play) {
+        stopPlayback();
+        return;
+    }
+    if (!readerUsable())
+        return;
+    // A playback thread that ended at the end of the range may not have been joined yet.
+    stopPlayback();
+    playing = true;
+    playbackThread = std::thread(&SvEventProcessor::playbackLoop, this);
+}
+
+void SvEventProcessor::playbackLoop()
+{
+    while (playing && reader) {
+        const auto iterationStart = std::chrono::steady_clock::now();
+        std::unique_lock lock(playbackMutex);
+        const uint64_t current = currentTimestamp;
+        const uint64_t upper = upperTimestamp;
+        const uint64_t step = frameStep;
+        std::shared_ptr<EventBuffer> events;
+        uint64_t next = upper;
+        if (current + step <= upper) {
+            events = reader->getEventsByTime(current, accTime);
+            next = current + step;
+        } else if (current <= upper) {
+            // The last, partial frame reaches up to and including the range end.
+            events = reader->getEventsByTime(current, upper - current + 1);
+        }
+        // (A position beyond a range end moved below it reads nothing and ends the range.)
+        currentTimestamp = next;
+        if (events && !events->empty())
+            showWindow(events, next);
+
+        if (!events || next >= upper) {
+            const uint64_t lower = lowerTimestamp;
+            reader->seekTime(lower);
+            currentTimestamp = lower;
+            if (!loopEnabled) {
+                playing = false;
+                emit signalPlayStatus(false);
+                return;
+            }
+        }
+
+        // Fixed pace measured from the start of the iteration; a stop ends the wait at once.
+        playbackWake.wait_until(lock, iterationStart + std::chrono::microseconds(playbackPeriodUs),
+                                [this] { return !playing; });
+    }
+}
+
+void SvEventProcessor::nextFrame()
+{
+    if (!readerUsable()) {
+        qDebug() << "not raw file.";
+        return;
+    }
+    const bool wasPlaying = playing;
+    stopPlayback();
+    if (wasPlaying)
+        emit signalPlayStatus(false);
+
+    std::lock_guard lock(playbackMutex);
+    const uint64_t current = currentTimestamp;
+    const uint64_t window = accTime;
+    if (current + window < upperTimestamp) {
+        auto events = reader->getEventsByTime(current, window);
+        const uint64_t next = current + frameStep;
+        currentTimestamp = next;
+        if (events)
+            showWindow(events, next);
+        else
+            qDebug() << "File read end.";
+    }
+}
+
+void SvEventProcessor::preFrame()
+{
+    if (!readerUsable()) {
+        qDebug() << "not raw file.";
+        return;
+    }
+    const bool wasPlaying = playing;
+    stopPlayback();
+    if (wasPlaying)
+        emit signalPlayStatus(false);
+
+    const uint64_t current = currentTimestamp;
+    const uint64_t step = frameStep;
+    const uint64_t lower = lowerTimestamp;
+    const uint64_t previous = (current < step || current - step < lower) ? lower : current - step;
+    currentTimestamp = previous;
+
+    std::lock_guard lock(playbackMutex);
+    if (!reader->seekTime(previous))
+        return;
+    showWindow(reader->getNTimeEvents(accTime), previous);
+}
+
+void SvEventProcessor::setPlayPos(uint64_t timestamp_us)
+{
+    if (!readerUsable()) {
+        qDebug() << "not raw file.";
+        return;
+    }
+    if (timestamp_us < lowerTimestamp || timestamp_us > upperTimestamp)
+        return;
+    const bool wasPlaying = playing;
+    stopPlayback();
+    if (wasPlaying)
+        emit signalPlayStatus(false);
+
+    std::lock_guard lock(playbackMutex);
+    if (!reader->seekTime(timestamp_us)) {
+        qDebug() << "seek time err." << timestamp_us;
+        return;
+    }
+    const uint64_t window = accTime;
+    auto events = reader->getEventsByTime(timestamp_us, window);
+    currentTimestamp = timestamp_us + window;
+    showWindow(events, timestamp_us + window);
+}
+
+void SvEventProcessor::slotPlaybackReset()
+{
+    if (!readerUsable()) {
+        qDebug() << "not raw file.";
+        return;
+    }
+    stopPlayback();
+    const uint64_t lower = lowerTimestamp;
+    {
+        std::lock_guard lock(playbackMutex);
+        reader->seekTime(lower);
+        if (auto events = reader->getEventsByTime(lower, accTime)) {
+            accumulateEvents(events->data(), events->data() + events->size());
+            commitFrame();
+        }
+    }
+    qDebug() << "set ts: " << lower;
+    emit signalRealTimeTimeStamp(lower);
+    currentTimestamp = lower;
+    emit signalPlayStatus(false);
+}
+
+void SvEventProcessor::slotPlayLoop(bool enabled)
+{
+    loopEnabled = enabled;
+}
+
+void SvEventProcessor::slotSetLowerTimeStamp(uint64_t timestamp_us)
+{
+    lowerTimestamp = timestamp_us;
+}
+
+void SvEventProcessor::slotSetUpperTimeStamp(uint64_t timestamp_us)
+{
+    upperTimestamp = timestamp_us;
+}
+
+void SvEventProcessor::setFps(int framesPerSecond)
+{
+    // The display settings send 0 for their smallest rates; 1 000 000 / 0 has no meaning.
+    if (framesPerSecond > 0) {
+        fps = uint64_t(framesPerSecond);
+        frameStep = std::max<uint64_t>(1, 1'000'000 / uint64_t(framesPerSecond));
+    }
+    qDebug() << "set fps: " << framesPerSecond << " time interval: " << frameStep.load();
+}
+
+void SvEventProcessor::setAccTime(uint64_t time_us)
+{
+    accTime = time_us;
+}
+
+bool SvEventProcessor::targetIsOpenRecording(const QString& path) const
+{
+    namespace fs = std::filesystem;
+    if (openFilePath.isEmpty() || path.isEmpty())
+        return false;
+    const fs::path target(toLocalPath(path));
+    const fs::path open(toLocalPath(openFilePath));
+    std::error_code error;
+    // Catches links and differently spelled paths to the same file.
+    if (fs::equivalent(target, open, error))
+        return true;
+    std::error_code targetError;
+    std::error_code openError;
+    const fs::path targetPath = fs::weakly_canonical(target, targetError);
+    const fs::path openPath = fs::weakly_canonical(open, openError);
+    return !targetError && !openError && targetPath == openPath;
+}
+
+void SvEventProcessor::slotCutRawFile(QString qs_out_full_path, QString qs_out_dir, uint64_t start_ts, uint64_t end_ts)
+{
+    if (!reader || loading || !readerLoaded)
+        return;
+    // Writing the cut over the file being read would destroy both.
+    if (targetIsOpenRecording(qs_out_full_path)) {
+        qDebug() << "cut target is the open recording:" << qs_out_full_path;
+        emit signalShowLeftBottomTips(tr("Cut recording refused: the target is the open recording."), Error);
+        return;
+    }
+    const bool wasPlaying = playing;
+    stopPlayback();
+    if (wasPlaying)
+        emit signalPlayStatus(false);
+
+    ++fileJobsRunning;
+    auto job = std::make_unique<FileJob>(FileJob{start_ts, end_ts, qs_out_full_path, qs_out_dir, this});
+    // The new thread waits for the previous cut, so the GUI thread never does.
+    cutThread = std::thread([previous = std::move(cutThread), job = std::move(job)]() mutable {
+        if (previous.joinable())
+            previous.join();
+        runCut(std::move(job));
+    });
+}
+
+void SvEventProcessor::slotExportVideo(QString qs_out_full_path, QString qs_out_dir, uint64_t start_ts, uint64_t end_ts)
+{
+    if (!reader || loading || !readerLoaded)
+        return;
+    // The encoder replaces the target when it finishes: never over the file being read.
+    if (targetIsOpenRecording(qs_out_full_path)) {
+        qDebug() << "export target is the open recording:" << qs_out_full_path;
+        emit signalShowLeftBottomTips(tr("Export video refused: the target is the open recording."), Error);
+        return;
+    }
+    const bool wasPlaying = playing;
+    stopPlayback();
+    if (wasPlaying)
+        emit signalPlayStatus(false);
+
+    // The video looks like the playback: the user's palette, window and step, at the fixed
+    // playback pace of 30 frames per second.
+    sorvane::VideoExportOptions options;
+    options.accTime = accTime;
+    options.frameStep = frameStep;
+    options.fps = int(1'000'000 / playbackPeriodUs);
+    options.positiveColor = toRgb(config->positiveColor);
+    options.negativeColor = toRgb(config->negativeColor);
+    options.backgroundColor = toRgb(config->backgroundColor);
+
+    ++fileJobsRunning;
+    auto job = std::make_unique<FileJob>(FileJob{start_ts, end_ts, qs_out_full_path, qs_out_dir, this});
+    exportVideoThread = std::thread([previous = std::move(exportVideoThread), job = std::move(job), options]() mutable {
+        if (previous.joinable())
+            previous.join();
+        runExport(std::move(job), options);
+    });
+}
+
+void SvEventProcessor::runCut(std::unique_ptr<FileJob> job)
+{
+    SvEventProcessor* processor = job->processor;
+    // One job at a time on the reader; a cut and an export queue behind each other.
+    std::lock_guard lock(processor->fileJobMutex);
+    emit processor->signalLoadingStatus(true);
+    processor->lastProgress = -1;
+    const bool written = processor->reader->exportEventData(job->startTimestamp, job->endTimestamp,
+                                                            toLocalPath(job->outFullPath));
+    // Done with the reader: from here a new recording may be opened.
+    --processor->fileJobsRunning;
+    if (written) {
+        qDebug() << "extract event data start:" << job->startTimestamp << " end: " << job->endTimestamp << " success.";
+        emit processor->signalShowLeftBottomTips(tr("Export raw file success!"), Success, job->outDir);
+    } else {
+        qDebug() << "extract event data start:" << job->startTimestamp << " end: " << job->endTimestamp << " failed.";
+        emit processor->signalShowLeftBottomTips(tr("Cut recording failed."), Error);
+    }
+    emit processor->signalLoadingStatus(false);
+}
+
+void SvEventProcessor::runExport(std::unique_ptr<FileJob> job, sorvane::VideoExportOptions options)
+{
+    SvEventProcessor* processor = job->processor;
+    std::lock_guard lock(processor->fileJobMutex);
+    qDebug() << "start export video: " << job->outFullPath;
+    emit processor->signalLoadingStatus(true);
+    processor->lastProgress = -1;
+    processor->reader->setVideoExportOptions(options);
+    const bool written = processor->reader->exportVideo(job->startTimestamp, job->endTimestamp,
+                                                        toLocalPath(job->outFullPath));
+    --processor->fileJobsRunning;
+    if (written) {
+        qDebug() << "extract event data start:" << job->startTimestamp << " end: " << job->endTimestamp << " success.";
+        emit processor->signalShowLeftBottomTips(tr("Export video success!"), Success, job->outDir);
+    } else {
+        qDebug() << "export video start:" << job->startTimestamp << " end: " << job->endTimestamp << " failed.";
+        emit processor->signalShowLeftBottomTips(tr("Export video failed."), Error);
+    }
+    emit processor->signalLoadingStatus(false);
 }

@@ -26,6 +26,11 @@
 
 class ConfigStore;
 
+namespace sorvane {
+class DvsFileReader;
+struct VideoExportOptions;
+}
+
 class SvEventProcessor : public QObject {
     Q_OBJECT
 public:
@@ -33,6 +38,8 @@ public:
     static constexpr int frameHeight = 720;
     static constexpr uint16_t countCap = 10;
     static constexpr size_t planeSize = size_t(frameWidth) * frameHeight * 2;
+    // Wall-clock period of one played frame.
+    static constexpr uint64_t playbackPeriodUs = 33333;
 
     using CountPlane = std::vector<uint16_t>;
 
@@ -56,14 +63,56 @@ public:
     static void paintFrame(const CountPlane& counts, QImage& image, QColor positive, QColor negative,
                            QColor background);
 
+public slots:
+    void loadFile(QString file_path);
+    void slotPlaybackCtrl(bool play);
+    void slotPlaybackReset();
+    void preFrame();
+    void nextFrame();
+    void setPlayPos(uint64_t timestamp_us);
+    void slotPlayLoop(bool enabled);
+    void slotSetLowerTimeStamp(uint64_t timestamp_us);
+    void slotSetUpperTimeStamp(uint64_t timestamp_us);
+    // A value of 0 or below keeps the previous frame step.
+    void setFps(int framesPerSecond);
+    void setAccTime(uint64_t time_us);
+    void slotCutRawFile(QString qs_out_full_path, QString qs_out_dir, uint64_t start_ts, uint64_t end_ts);
+    void slotExportVideo(QString qs_out_full_path, QString qs_out_dir, uint64_t start_ts, uint64_t end_ts);
+
 signals:
     void signalEventImage(QImage image);
     void signalRealTimeTimeStamp(uint64_t timestamp_us);
+    void signalStartTimeStamp(uint64_t timestamp_us);
+    void signalEndTimeStamp(uint64_t timestamp_us);
+    void signalPlayStatus(bool playing);
+    void signalLoadingStatus(bool loading);
+    // Percent done of the load, cut or export under way, from the reader's progress reports.
+    void signalProgress(int percent);
+    void signalShowLeftBottomTips(QString tips, SvMessageType type = Success, QString file_path = QString());
 
 private:
+    struct FileJob {
+        uint64_t startTimestamp;
+        uint64_t endTimestamp;
+        QString outFullPath;
+        QString outDir;
+        SvEventProcessor* processor;
+    };
+
     void renderLoop();
     // Picks an image no receiver still holds, so painting never copies a shared image.
     void prepareFrameImage();
+
+    // True when a recording is open, loaded and free for playback commands.
+    bool readerUsable() const;
+    void stopPlayback();
+    void playbackLoop();
+    // Counts events (when present), emits the frame's timestamp and commits it.
+    void showWindow(const std::shared_ptr<std::vector<sorvane::Event2D>>& events, uint64_t timestamp_us);
+    void reportProgress(double fraction);
+    bool targetIsOpenRecording(const QString& path) const;
+    static void runCut(std::unique_ptr<FileJob> job);
+    static void runExport(std::unique_ptr<FileJob> job, sorvane::VideoExportOptions options);
 
     // --- frame builder ---
     QImage frameImage;
@@ -82,4 +131,34 @@ private:
     bool renderRunning = false;
     std::thread renderThread;
     ConfigStore* config = nullptr;
+
+    // --- playback ---
+    std::unique_ptr<sorvane::DvsFileReader> reader;
+    QString openFilePath;
+    std::atomic<bool> readerLoaded{false};
+    std::atomic<uint64_t> currentTimestamp{0};
+    std::atomic<uint64_t> lowerTimestamp{0};
+    std::atomic<uint64_t> upperTimestamp{0};
+    std::atomic<uint64_t> accTime{33333};
+    std::atomic<uint64_t> fps{33};
+    std::atomic<uint64_t> frameStep{30303};
+    std::atomic<bool> loopEnabled{false};
+    std::atomic<bool> playing{false};
+    std::atomic<bool> loading{false};
+    // Cuts and exports started and not yet finished; playback commands wait for none of them
+    // but are refused while any runs, since the reader serves one caller at a time.
+    std::atomic<int> fileJobsRunning{0};
+    std::atomic<int> lastProgress{-1};
+    // Set by the destructor: a cancelled load then ends without tips.
+    std::atomic<bool> closing{false};
+    // Serialises reads of the playback thread and the frame steps, and the pacing wait.
+    std::mutex playbackMutex;
+    // Wakes the playback thread from its pacing wait when playback stops.
+    std::condition_variable playbackWake;
+    // Serialises cuts and exports on the one reader.
+    std::mutex fileJobMutex;
+    std::thread playbackThread;
+    std::thread loaderThread;
+    std::thread exportVideoThread;
+    std::thread cutThread;
 };

@@ -6,6 +6,10 @@
 #include <cstring>
 #include <type_traits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace sorvane {
 
 namespace {
@@ -46,7 +50,7 @@ inline uint64_t load64(const uint8_t* p)
 inline void storeEvent(Event2D* event, uint64_t position, uint64_t timestamp)
 {
     std::memcpy(static_cast<void*>(event), &position, sizeof position);
-    std::memcpy(reinterpret_cast<char*>(event) + 8, &timestamp, sizeof timestamp);
+    event->timestamp = timestamp;
 }
 
 // Bits i of a vector mask whose pixel base + i lies inside [0, limit).
@@ -70,39 +74,221 @@ struct Output {
     uint64_t minTime = UINT64_MAX;
 };
 
+#if defined(__SSE2__)
+// The bulk of an EVT 3.0 stream: ADDR_Y, ADDR_X and TIME_LOW words, eight at a time. The row and
+// the time low bits of each word are carried forward across the eight lanes (three doubling
+// steps), so no word needs a branch on its type: rows and times change at random, and such a
+// branch would mispredict at each change. Runs until a group holds another type; the caller
+// guarantees that no TIME_LOW can reach the stop time (the high part does not change here).
+// Returns where it stopped; y and now are updated.
+template <bool Counting>
+const uint8_t* fastEvt3(const uint8_t* p, const uint8_t* const end, uint64_t width, uint64_t height, uint64_t& now,
+                        uint64_t& y, uint32_t& vectBase, uint32_t& vectPolarity, Event2D* events, size_t capacity,
+                        size_t& count, uint64_t& minNow, uint64_t& maxNow)
+{
+    const uint64_t high = now & ~uint64_t(0xfff);
+    const __m128i two = _mm_set1_epi16(2);
+    const __m128i six = _mm_set1_epi16(6);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i mask11 = _mm_set1_epi16(0x7ff);
+    const __m128i mask12 = _mm_set1_epi16(0xfff);
+    const __m128i one = _mm_set1_epi16(1);
+    const __m128i widths = _mm_set1_epi16(int16_t(width));
+    const __m128i heights = _mm_set1_epi16(int16_t(height));
+    __m128i rowCarry = _mm_set1_epi16(int16_t(y));
+    __m128i lowCarry = _mm_set1_epi16(int16_t(now & 0xfff));
+    // Counting: lowest and highest time low bits of the events seen.
+    __m128i lowest = _mm_set1_epi16(0x7fff);
+    __m128i highest = _mm_set1_epi16(-1);
+    size_t n = count;
+
+    // Lanes where has is set keep value; the others take it from the nearest lane below that has
+    // one, or from carry.
+    const auto carryForward = [](__m128i value, __m128i has, __m128i carry) {
+        __m128i shifted = _mm_slli_si128(value, 2);
+        __m128i shiftedHas = _mm_slli_si128(has, 2);
+        value = _mm_or_si128(_mm_and_si128(has, value), _mm_andnot_si128(has, shifted));
+        has = _mm_or_si128(has, shiftedHas);
+        shifted = _mm_slli_si128(value, 4);
+        shiftedHas = _mm_slli_si128(has, 4);
+        value = _mm_or_si128(_mm_and_si128(has, value), _mm_andnot_si128(has, shifted));
+        has = _mm_or_si128(has, shiftedHas);
+        shifted = _mm_slli_si128(value, 8);
+        shiftedHas = _mm_slli_si128(has, 8);
+        value = _mm_or_si128(_mm_and_si128(has, value), _mm_andnot_si128(has, shifted));
+        has = _mm_or_si128(has, shiftedHas);
+        return _mm_or_si128(_mm_and_si128(has, value), _mm_andnot_si128(has, carry));
+    };
+
+    // A group writes eight records, a vector word twelve.
+    while (end - p >= 16 && (Counting || capacity - n >= 8)) {
+        const __m128i words = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i type = _mm_srli_epi16(words, 12);
+        const __m128i isX = _mm_cmpeq_epi16(type, two);
+        const __m128i isY = _mm_cmpeq_epi16(type, zero);
+        const __m128i isT = _mm_cmpeq_epi16(type, six);
+        const unsigned known = unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(isX, isY), isT)));
+        // Lanes before the first word of another type are still taken.
+        const unsigned lanes = known == 0xffff ? 8 : unsigned(std::countr_zero(~known & 0xffff)) / 2;
+        if (lanes == 0)
+            break;
+        const __m128i value = _mm_and_si128(words, mask11);
+        const __m128i rows = carryForward(value, isY, rowCarry);
+        const __m128i lows = carryForward(_mm_and_si128(words, mask12), isT, lowCarry);
+        __m128i valid = _mm_and_si128(_mm_and_si128(isX, _mm_cmplt_epi16(value, widths)),
+                                      _mm_cmplt_epi16(rows, heights));
+        if (lanes == 8) {
+            rowCarry = _mm_shuffle_epi32(_mm_shufflehi_epi16(rows, 0xff), 0xff);
+            lowCarry = _mm_shuffle_epi32(_mm_shufflehi_epi16(lows, 0xff), 0xff);
+        } else {
+            alignas(16) uint16_t laneRows[8];
+            alignas(16) uint16_t laneLows[8];
+            _mm_store_si128(reinterpret_cast<__m128i*>(laneRows), rows);
+            _mm_store_si128(reinterpret_cast<__m128i*>(laneLows), lows);
+            rowCarry = _mm_set1_epi16(int16_t(laneRows[lanes - 1]));
+            lowCarry = _mm_set1_epi16(int16_t(laneLows[lanes - 1]));
+            valid = _mm_and_si128(valid, _mm_cmplt_epi16(_mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7),
+                                                         _mm_set1_epi16(int16_t(lanes))));
+        }
+        if constexpr (Counting) {
+            n += size_t(std::popcount(unsigned(_mm_movemask_epi8(_mm_packs_epi16(valid, zero)))));
+            lowest = _mm_min_epi16(lowest, _mm_or_si128(_mm_and_si128(valid, lows), _mm_andnot_si128(valid, _mm_set1_epi16(0x7fff))));
+            highest = _mm_max_epi16(highest, _mm_or_si128(_mm_and_si128(valid, lows), _mm_andnot_si128(valid, _mm_set1_epi16(-1))));
+        } else {
+            // Whole 16-byte records for every lane, each written where the next valid one goes:
+            // an invalid lane's record is overwritten by the next, so no branch per lane.
+            const unsigned bits = unsigned(_mm_movemask_epi8(_mm_packs_epi16(valid, zero)));
+            const __m128i positions[2] = {_mm_unpacklo_epi16(value, rows), _mm_unpackhi_epi16(value, rows)};
+            const __m128i polarity = _mm_and_si128(_mm_srli_epi16(words, 11), one);
+            const __m128i polarities[2] = {_mm_unpacklo_epi16(polarity, zero), _mm_unpackhi_epi16(polarity, zero)};
+            const __m128i times32[2] = {_mm_unpacklo_epi16(lows, zero), _mm_unpackhi_epi16(lows, zero)};
+            const __m128i highs = _mm_set1_epi64x(int64_t(high));
+            Event2D* out = events + n;
+            for (int half = 0; half < 2; ++half) {
+                const __m128i first = _mm_unpacklo_epi32(positions[half], polarities[half]);
+                const __m128i second = _mm_unpackhi_epi32(positions[half], polarities[half]);
+                const __m128i firstTimes = _mm_or_si128(_mm_unpacklo_epi32(times32[half], zero), highs);
+                const __m128i secondTimes = _mm_or_si128(_mm_unpackhi_epi32(times32[half], zero), highs);
+                const unsigned laneBits = bits >> (4 * half);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi64(first, firstTimes));
+                out += laneBits & 1;
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpackhi_epi64(first, firstTimes));
+                out += (laneBits >> 1) & 1;
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi64(second, secondTimes));
+                out += (laneBits >> 2) & 1;
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpackhi_epi64(second, secondTimes));
+                out += (laneBits >> 3) & 1;
+            }
+            n = size_t(out - events);
+        }
+        p += 2 * lanes;
+        if (lanes == 8)
+            continue;
+        // Vector words in between are taken here, so that a run on a row does not end the
+        // fast path.
+        const uint64_t row = uint16_t(_mm_cvtsi128_si32(rowCarry));
+        const uint64_t t = high | uint16_t(_mm_cvtsi128_si32(lowCarry));
+        const uint32_t limit = uint32_t(row < height ? width : 0);
+        const uint8_t* const vectorsFrom = p;
+        while (end - p >= 2 && (Counting || capacity - n >= 12)) {
+            const uint32_t word = load16(p);
+            const uint32_t type = word >> 12;
+            if (type == 0x3) {
+                vectBase = word & 0x7ff;
+                vectPolarity = (word >> 11) & 1;
+            } else if (type == 0x4 || type == 0x5) {
+                const uint32_t bits = type == 0x4 ? 12 : 8;
+                const uint64_t mask = (word & (type == 0x4 ? 0xfffu : 0xffu)) & insideMask(vectBase, limit, bits);
+                if constexpr (Counting) {
+                    n += size_t(std::popcount(mask));
+                    if (mask) {
+                        minNow = std::min(minNow, t);
+                        maxNow = std::max(maxNow, t);
+                    }
+                } else {
+                    const uint64_t fixed = (row << 16) | (uint64_t(vectPolarity) << 32);
+                    for (uint32_t i = 0; i < bits; ++i) {
+                        storeEvent(events + n, (vectBase + i) | fixed, t);
+                        n += (mask >> i) & 1;
+                    }
+                }
+                vectBase = std::min(vectBase + bits, kVectBaseLimit);
+            } else {
+                break;
+            }
+            p += 2;
+        }
+        if (p == vectorsFrom)
+            break;
+    }
+
+    y = uint16_t(_mm_cvtsi128_si32(rowCarry));
+    now = high | uint16_t(_mm_cvtsi128_si32(lowCarry));
+    if constexpr (Counting) {
+        alignas(16) int16_t lo[8];
+        alignas(16) int16_t hi[8];
+        _mm_store_si128(reinterpret_cast<__m128i*>(lo), lowest);
+        _mm_store_si128(reinterpret_cast<__m128i*>(hi), highest);
+        const int16_t least = *std::min_element(lo, lo + 8);
+        const int16_t most = *std::max_element(hi, hi + 8);
+        if (most >= 0) {
+            minNow = std::min(minNow, high | uint64_t(least));
+            maxNow = std::max(maxNow, high | uint64_t(most));
+        }
+    }
+    count = n;
+    return p;
+}
+#endif
+
+// ADDR_Y, ADDR_X and TIME_LOW: the types fastEvt3 takes.
+inline bool isFastType(uint32_t type)
+{
+    return (0x45u >> type) & 1;
+}
+
 template <bool Counting>
 DecodeResult runEvt3(const uint8_t* const begin, const uint8_t* const end, DecoderState& state,
                      const SensorGeometry& geometry, uint64_t stopTime, size_t capacity, Output<Counting>& out)
 {
     const uint8_t* p = begin;
+    const uint64_t width = geometry.width;
+    const uint64_t height = geometry.height;
     uint64_t timeBase = state.timeBase;
     uint32_t timeHigh = state.timeHigh;
-    uint32_t timeLow = state.timeLow;
-    uint64_t now = timeBase + (uint64_t(timeHigh) << 12) + timeLow;
+    uint64_t now = timeBase + (uint64_t(timeHigh) << 12) + state.timeLow;
+    // Whether an event word would stop now, and whether no TIME_LOW can make one stop before
+    // the next TIME_HIGH (which lets the fast path skip the check).
     bool stop = now >= stopTime;
-    uint32_t y = state.y;
-    uint64_t rowBits = uint64_t(y) << 16;
-    uint32_t limitX = y < geometry.height ? geometry.width : 0;
+    bool lowsCannotStop = (now | 0xfff) < stopTime;
+    uint64_t y = state.y;
+    uint64_t limitX = y < height ? width : 0;
     uint32_t vectBase = state.vectBase;
     uint32_t vectPolarity = state.polarity;
-    // Counting: whether events were seen at the current time, folded into maxEventTime when it
-    // changes (cheaper than a max per event).
-    bool eventsAtNow = false;
+    // Counting: bounds of the times seen (a superset of the event times).
+    uint64_t minNow = out.minTime;
+    uint64_t maxNow = out.maxEventTime;
 
     size_t count = out.count;
     Event2D* const events = out.events;
     bool reachedStop = false;
 
     const auto timeChanged = [&] {
-        if constexpr (Counting) {
-            if (eventsAtNow) {
-                out.maxEventTime = std::max(out.maxEventTime, now);
-                out.minTime = std::min(out.minTime, now);
-            }
-            eventsAtNow = false;
-        }
-        now = timeBase + (uint64_t(timeHigh) << 12) + timeLow;
+        now = timeBase + (uint64_t(timeHigh) << 12) + (now & 0xfff);
         stop = now >= stopTime;
+        lowsCannotStop = (now | 0xfff) < stopTime;
+    };
+    const auto emitOne = [&](uint32_t word) {
+        const uint64_t x = word & 0x7ff;
+        if constexpr (Counting) {
+            if (x < limitX) {
+                minNow = std::min(minNow, now);
+                maxNow = std::max(maxNow, now);
+            }
+        } else {
+            storeEvent(events + count, x | (y << 16) | (uint64_t(word & 0x800) << 21), now);
+        }
+        count += x < limitX;
     };
 
     while (p < end && !reachedStop) {
@@ -114,29 +300,29 @@ DecodeResult runEvt3(const uint8_t* const begin, const uint8_t* const end, Decod
         }
         const uint8_t* const blockEnd = p + words * 2;
         for (; p < blockEnd; p += 2) {
+#if defined(__SSE2__)
+            if (lowsCannotStop && end - p >= 16 && isFastType(load16(p) >> 12)) {
+                // It checks the room left itself, so it may run past blockEnd.
+                p = fastEvt3<Counting>(p, end, width, height, now, y, vectBase, vectPolarity, events, capacity, count,
+                                       minNow, maxNow);
+                limitX = y < height ? width : 0;
+                if (p >= blockEnd)
+                    break;
+            }
+#endif
             const uint32_t word = load16(p);
             const uint32_t type = word >> 12;
-            if (type == 0x2) [[likely]] {
-                const uint32_t x = word & 0x7ff;
+            switch (type) {
+            case 0x0:
+                y = word & 0x7ff;
+                limitX = y < height ? width : 0;
+                break;
+            case 0x2:
                 if (stop) {
                     reachedStop = true;
                     break;
                 }
-                if constexpr (Counting) {
-                    const bool inside = x < limitX;
-                    count += inside;
-                    eventsAtNow |= inside;
-                } else {
-                    storeEvent(events + count, x | rowBits | (uint64_t(word & 0x800) << 21), now);
-                    count += x < limitX;
-                }
-                continue;
-            }
-            switch (type) {
-            case 0x0:
-                y = word & 0x7ff;
-                rowBits = uint64_t(y) << 16;
-                limitX = y < geometry.height ? geometry.width : 0;
+                emitOne(word);
                 break;
             case 0x3:
                 vectBase = word & 0x7ff;
@@ -145,29 +331,32 @@ DecodeResult runEvt3(const uint8_t* const begin, const uint8_t* const end, Decod
             case 0x4:
             case 0x5: {
                 const uint32_t bits = type == 0x4 ? 12 : 8;
-                uint64_t mask = (word & (type == 0x4 ? 0xfffu : 0xffu)) & insideMask(vectBase, limitX, bits);
+                uint64_t mask = (word & (type == 0x4 ? 0xfffu : 0xffu)) & insideMask(vectBase, uint32_t(limitX), bits);
                 if (stop) {
                     reachedStop = true;
                     break;
                 }
                 if constexpr (Counting) {
                     count += size_t(std::popcount(mask));
-                    eventsAtNow |= mask != 0;
+                    if (mask) {
+                        minNow = std::min(minNow, now);
+                        maxNow = std::max(maxNow, now);
+                    }
                 } else {
-                    const uint64_t fixed = rowBits | (uint64_t(vectPolarity) << 32);
-                    while (mask) {
-                        const uint32_t i = uint32_t(std::countr_zero(mask));
-                        mask &= mask - 1;
+                    // Every candidate pixel is written where the next event goes; only set bits
+                    // advance, so there is no branch per bit.
+                    const uint64_t fixed = (y << 16) | (uint64_t(vectPolarity) << 32);
+                    for (uint32_t i = 0; i < bits; ++i) {
                         storeEvent(events + count, (vectBase + i) | fixed, now);
-                        ++count;
+                        count += (mask >> i) & 1;
                     }
                 }
                 vectBase = std::min(vectBase + bits, kVectBaseLimit);
                 break;
             }
             case 0x6:
-                timeLow = word & 0xfff;
-                timeChanged();
+                now = (now & ~uint64_t(0xfff)) | (word & 0xfff);
+                stop = now >= stopTime;
                 break;
             case 0x8: {
                 const uint32_t high = word & 0xfff;
@@ -185,7 +374,7 @@ DecodeResult runEvt3(const uint8_t* const begin, const uint8_t* const end, Decod
                 if constexpr (Counting) {
                     ++out.triggerCount;
                     out.maxTriggerTime = std::max(out.maxTriggerTime, now);
-                    out.minTime = std::min(out.minTime, now);
+                    minNow = std::min(minNow, now);
                 }
                 if (out.triggers)
                     out.triggers->emplace_back(int16_t((word >> 8) & 0xf), int16_t(word & 1), now);
@@ -198,16 +387,14 @@ DecodeResult runEvt3(const uint8_t* const begin, const uint8_t* const end, Decod
                 break;
         }
     }
-    if constexpr (Counting) {
-        if (eventsAtNow) {
-            out.maxEventTime = std::max(out.maxEventTime, now);
-            out.minTime = std::min(out.minTime, now);
-        }
-    }
 
+    if constexpr (Counting) {
+        out.minTime = minNow;
+        out.maxEventTime = maxNow;
+    }
     state.timeBase = timeBase;
     state.timeHigh = timeHigh;
-    state.timeLow = timeLow;
+    state.timeLow = uint32_t(now & 0xfff);
     state.y = uint16_t(y);
     state.vectBase = uint16_t(vectBase);
     state.polarity = uint8_t(vectPolarity);

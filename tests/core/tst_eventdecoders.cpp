@@ -356,6 +356,13 @@ private slots:
         scanEvents(encoding, false, bytes, state, geometry, UINT64_MAX, stats, nullptr);
         QCOMPARE(stats.events, uint64_t(decoded.events.size()));
         QCOMPARE(stats.triggers, uint64_t(decoded.triggers.size()));
+        if (!decoded.events.empty()) {
+            const auto [least, most] = std::minmax_element(decoded.events.begin(), decoded.events.end(),
+                                                           [](const Event2D& a, const Event2D& b) { return a.timestamp < b.timestamp; });
+            QCOMPARE(stats.maxEventTime, most->timestamp);
+            QVERIFY(stats.minTime <= least->timestamp);
+            QVERIFY(stats.maxTime >= most->timestamp);
+        }
     }
 
     void vectorsRunningOffTheRow()

@@ -1,0 +1,265 @@
+// Recording decode, index, window and cut speeds on a stream shaped like a camera's at a moderate
+// rate: a few rows per microsecond with one to a few events each (single ADDR_X words), now and
+// then a run on a row (vector words), TIME_HIGH keep-alives.
+#include "SorvaneDriver/DvsFileReader.h"
+#include "SorvaneDriver/EventDecoders.h"
+#include "SorvaneDriver/Evt3Encoder.h"
+#include "SorvaneDriver/RawEventWriter.h"
+
+#include <benchmark/benchmark.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+using namespace sorvane;
+
+namespace {
+
+// Events of successive microseconds from `time` on, about eventsPerUs per microsecond.
+class CameraStream {
+public:
+    explicit CameraStream(uint32_t seed, double eventsPerUs = 5.0) : random(seed), rate(eventsPerUs) {}
+
+    void next(std::vector<Event2D>& events, size_t count)
+    {
+        events.clear();
+        std::poisson_distribution<int> perUs(rate);
+        while (events.size() < count) {
+            ++time;
+            int left = perUs(random);
+            uint16_t y = uint16_t(random() % 700);
+            while (left > 0) {
+                y = uint16_t(std::min<uint32_t>(719, y + 1 + random() % 8));
+                const uint8_t polarity = uint8_t(random() & 1);
+                if (random() % 16 == 0) {
+                    // An edge crossing the row: a run of neighbouring pixels.
+                    uint16_t x = uint16_t(random() % 1200);
+                    const int run = 8 + int(random() % 16);
+                    for (int i = 0; i < run && x < 1280; ++i, x = uint16_t(x + 1 + random() % 2))
+                        events.emplace_back(x, y, polarity, time);
+                    left -= 4;
+                    continue;
+                }
+                const int onRow = 1 + int(random() % 3);
+                uint16_t x = uint16_t(random() % 1280);
+                for (int i = 0; i < onRow && left > 0; ++i, --left) {
+                    events.emplace_back(x, y, polarity, time);
+                    x = uint16_t((x + 17 + random() % 200) % 1280);
+                }
+            }
+        }
+    }
+
+    uint64_t time = 1'000'000;
+
+private:
+    std::mt19937 random;
+    double rate;
+};
+
+struct EncodedStream {
+    std::vector<uint8_t> bytes;
+    size_t events = 0;
+};
+
+const EncodedStream& evt3Stream()
+{
+    static const EncodedStream stream = [] {
+        EncodedStream out;
+        CameraStream camera(1);
+        Evt3Encoder encoder;
+        std::vector<Event2D> events;
+        std::vector<uint16_t> words;
+        while (words.size() * 2 < (24u << 20)) {
+            camera.next(events, 4096);
+            encoder.encode(events.data(), events.data() + events.size(), words);
+            // Keep-alive: cameras repeat TIME_HIGH.
+            words.push_back(uint16_t(0x8000 | encoder.decoderState().timeHigh));
+            out.events += events.size();
+        }
+        out.bytes.resize(words.size() * 2);
+        std::memcpy(out.bytes.data(), words.data(), out.bytes.size());
+        return out;
+    }();
+    return stream;
+}
+
+const EncodedStream& evt2Stream()
+{
+    static const EncodedStream stream = [] {
+        EncodedStream out;
+        CameraStream camera(1);
+        std::vector<Event2D> events;
+        std::vector<uint32_t> words;
+        uint64_t high = UINT64_MAX;
+        while (words.size() * 4 < (48u << 20)) {
+            camera.next(events, 4096);
+            for (const Event2D& e : events) {
+                if ((e.timestamp >> 6) != high) {
+                    high = e.timestamp >> 6;
+                    words.push_back(0x80000000u | uint32_t(high & 0x0fffffff));
+                }
+                words.push_back((uint32_t(e.polarity) << 28) | (uint32_t(e.timestamp & 0x3f) << 22)
+                                | (uint32_t(e.x) << 11) | e.y);
+            }
+            out.events += events.size();
+        }
+        out.bytes.resize(words.size() * 4);
+        std::memcpy(out.bytes.data(), words.data(), out.bytes.size());
+        return out;
+    }();
+    return stream;
+}
+
+void decodeBenchmark(benchmark::State& state, EventEncoding encoding, const EncodedStream& stream)
+{
+    std::vector<Event2D> buffer(16 * 1024);
+    size_t decoded = 0;
+    for (auto _ : state) {
+        DecoderState decoder;
+        size_t offset = 0;
+        while (offset < stream.bytes.size()) {
+            EventSink sink{buffer.data(), buffer.size(), 0, nullptr};
+            const DecodeResult result = decodeEvents(encoding, false, std::span(stream.bytes).subspan(offset), decoder,
+                                                     SensorGeometry{}, UINT64_MAX, sink);
+            offset += result.bytesUsed;
+            decoded += sink.count;
+            benchmark::DoNotOptimize(buffer.data());
+        }
+    }
+    if (decoded != stream.events * state.iterations())
+        state.SkipWithError("decoded event count differs from the stream's");
+    state.SetItemsProcessed(int64_t(stream.events * state.iterations()));
+    state.SetBytesProcessed(int64_t(stream.bytes.size() * state.iterations()));
+}
+
+void BM_DecodeEvt3(benchmark::State& state)
+{
+    decodeBenchmark(state, EventEncoding::Evt3, evt3Stream());
+}
+
+void BM_DecodeEvt2(benchmark::State& state)
+{
+    decodeBenchmark(state, EventEncoding::Evt2, evt2Stream());
+}
+
+// A 1 GiB EVT 3.0 recording, written once and kept in /tmp for later runs.
+const std::string& largeRecording()
+{
+    static const std::string path = [] {
+        const std::string file = "/tmp/sv_bench_1gib.raw";
+        struct stat status {};
+        if (::stat(file.c_str(), &status) == 0 && uint64_t(status.st_size) >= (uint64_t(1) << 30))
+            return file;
+        const std::string partial = file + ".part";
+        RawEventWriter writer;
+        if (!writer.open(partial, RawHeaderInfo{}))
+            return std::string();
+        CameraStream camera(2);
+        std::vector<Event2D> events;
+        while (writer.bytesWritten() < (uint64_t(1) << 30)) {
+            camera.next(events, 1 << 20);
+            writer.write(events.data(), events.data() + events.size());
+        }
+        if (!writer.close() || ::rename(partial.c_str(), file.c_str()) != 0)
+            return std::string();
+        return file;
+    }();
+    return path;
+}
+
+uint64_t fileSize(const std::string& path)
+{
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 ? uint64_t(status.st_size) : 0;
+}
+
+DvsFileReader* loadedLargeRecording()
+{
+    static const std::unique_ptr<DvsFileReader> reader = [] {
+        auto opened = DvsFileReader::createFileReader(largeRecording());
+        if (opened && !opened->loadFile())
+            opened.reset();
+        return opened;
+    }();
+    return reader.get();
+}
+
+void BM_LoadIndex(benchmark::State& state)
+{
+    const std::string& path = largeRecording();
+    auto reader = DvsFileReader::createFileReader(path);
+    if (!reader) {
+        state.SkipWithError("cannot make the 1 GiB recording in /tmp");
+        return;
+    }
+    for (auto _ : state) {
+        if (!reader->loadFile())
+            state.SkipWithError("load failed");
+    }
+    DvsFileInfo info;
+    reader->getFileInfo(info);
+    state.counters["events"] = double(info.eventCount);
+    state.SetBytesProcessed(int64_t(fileSize(path) * state.iterations()));
+}
+
+void BM_SeekWindow(benchmark::State& state)
+{
+    DvsFileReader* reader = loadedLargeRecording();
+    uint64_t first = 0;
+    uint64_t last = 0;
+    if (!reader || !reader->getStartTimestamp(first) || !reader->getEndTimestamp(last)) {
+        state.SkipWithError("cannot load the 1 GiB recording");
+        return;
+    }
+    std::mt19937_64 random(5);
+    size_t events = 0;
+    for (auto _ : state) {
+        const uint64_t start = first + random() % (last - first - 33'333);
+        auto window = reader->getEventsByTime(start, 33'333);
+        events += window ? window->size() : 0;
+        benchmark::DoNotOptimize(window);
+    }
+    state.counters["events_per_window"] = double(events) / double(state.iterations());
+}
+
+void BM_Cut(benchmark::State& state)
+{
+    DvsFileReader* reader = loadedLargeRecording();
+    uint64_t first = 0;
+    uint64_t last = 0;
+    if (!reader || !reader->getStartTimestamp(first) || !reader->getEndTimestamp(last)) {
+        state.SkipWithError("cannot load the 1 GiB recording");
+        return;
+    }
+    // A quarter of the recording from its middle.
+    const uint64_t span = (last - first) / 4;
+    const uint64_t start = first + (last - first) / 3;
+    const std::string out = "/tmp/sv_bench_cut.raw";
+    uint64_t input = 0;
+    for (auto _ : state) {
+        if (!reader->exportEventData(start, start + span, out)) {
+            state.SkipWithError("cut failed");
+            break;
+        }
+        input += fileSize(largeRecording()) / 4;
+        state.PauseTiming();
+        ::unlink(out.c_str());
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(int64_t(input));
+}
+
+} // namespace
+
+BENCHMARK(BM_DecodeEvt3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecodeEvt2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadIndex)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SeekWindow)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Cut)->Unit(benchmark::kMillisecond);

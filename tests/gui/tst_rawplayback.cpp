@@ -1,0 +1,777 @@
+// Playback of real `.raw` recordings written by the SDK's writer, driven through the processor's
+// slots the way the main window drives them, including the play button's loop.
+#include "ProcessorRelay.h"
+
+#include "app/ConfigStore.h"
+#include "processing/SvEventProcessor.h"
+
+#include <SorvaneBase/ApsFrame.h>
+#include <SorvaneDriver/ApsFileReader.h>
+#include <SorvaneDriver/DvsFileReader.h>
+#include <SorvaneDriver/RawEventWriter.h>
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+using sorvane::Event2D;
+
+namespace {
+
+std::string toStd(const QString& path)
+{
+    return std::string(path.toLocal8Bit().constData());
+}
+
+// Event k of a recording lies at first + k * spacing on pixel k (row by row), polarity 1, so an
+// image tells exactly which events its window held.
+struct Recording {
+    QString path;
+    uint64_t first = 0;
+    uint64_t spacing = 100;
+    int count = 0;
+
+    uint64_t timeOf(int k) const { return first + uint64_t(k) * spacing; }
+    uint64_t last() const { return timeOf(count - 1); }
+    std::vector<Event2D> events() const
+    {
+        std::vector<Event2D> all;
+        all.reserve(size_t(count));
+        for (int k = 0; k < count; ++k)
+            all.emplace_back(uint16_t(k % 1280), uint16_t(k / 1280 % 720), 1, timeOf(k));
+        return all;
+    }
+    // "events a..b" for the events of [start, start + duration), "nothing" when none.
+    QString window(uint64_t start, uint64_t duration) const
+    {
+        const uint64_t end = start + duration;
+        auto firstAtOrAfter = [this](uint64_t t) {
+            if (t <= first)
+                return int64_t(0);
+            return std::min<int64_t>(count, int64_t((t - first + spacing - 1) / spacing));
+        };
+        const int64_t from = firstAtOrAfter(start);
+        const int64_t to = firstAtOrAfter(end);
+        if (from >= to)
+            return "nothing";
+        return QString("events %1..%2").arg(from).arg(to - 1);
+    }
+};
+
+bool writeRecording(const Recording& recording)
+{
+    sorvane::RawEventWriter writer;
+    sorvane::RawHeaderInfo header;
+    header.serial = "SVTEST01";
+    const std::vector<Event2D> events = recording.events();
+    return writer.open(toStd(recording.path), header) && writer.write(events.data(), events.data() + events.size())
+        && writer.close();
+}
+
+// The painted pixels of image read back as event numbers, in the form Recording::window gives.
+QString shownEvents(const QImage& image)
+{
+    const QRgb background = ConfigStore::instance()->backgroundColor.rgb();
+    int first = -1;
+    int last = -1;
+    int painted = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (image.pixel(x, y) == background)
+                continue;
+            const int k = y * 1280 + x;
+            if (first < 0)
+                first = k;
+            last = k;
+            ++painted;
+        }
+    }
+    if (painted == 0)
+        return "nothing";
+    if (painted != last - first + 1)
+        return QString("scattered events %1..%2 (%3)").arg(first).arg(last).arg(painted);
+    return QString("events %1..%2").arg(first).arg(last);
+}
+
+std::vector<Event2D> readBack(const QString& path, uint64_t start, uint64_t end)
+{
+    auto reader = sorvane::DvsFileReader::createFileReader(toStd(path));
+    if (!reader || !reader->loadFile())
+        return {};
+    auto events = reader->getEventsByTime(start, end - start + 1);
+    return events ? *events : std::vector<Event2D>{};
+}
+
+QByteArray fileHash(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+}
+
+} // namespace
+
+// Stands in for the checkable play button: setChecked emits toggled only on a change.
+class PlayButton : public QObject {
+    Q_OBJECT
+public:
+    bool checked = false;
+    void setChecked(bool on)
+    {
+        if (on == checked)
+            return;
+        checked = on;
+        emit toggled(on);
+    }
+signals:
+    void toggled(bool on);
+};
+
+// A processor wired as the main window wires it, with spies on every signal.
+struct Session {
+    SvEventProcessor processor;
+    ProcessorRelay relay{processor};
+    PlayButton playButton;
+    QSignalSpy images{&relay, &ProcessorRelay::image};
+    QSignalSpy times{&relay, &ProcessorRelay::time};
+    QSignalSpy starts{&relay, &ProcessorRelay::start};
+    QSignalSpy ends{&relay, &ProcessorRelay::end};
+    QSignalSpy plays{&relay, &ProcessorRelay::play};
+    QSignalSpy loadings{&relay, &ProcessorRelay::loading};
+    QSignalSpy progress{&relay, &ProcessorRelay::progress};
+    QSignalSpy tips{&relay, &ProcessorRelay::tip};
+    // Names of the range, time, play and loading signals in arrival order.
+    QStringList order;
+
+    Session()
+    {
+        QObject::connect(&processor, &SvEventProcessor::signalPlayStatus, &playButton, &PlayButton::setChecked);
+        QObject::connect(&playButton, &PlayButton::toggled, &processor, &SvEventProcessor::slotPlaybackCtrl);
+        QObject::connect(&relay, &ProcessorRelay::start, &relay, [this] { order << "start"; });
+        QObject::connect(&relay, &ProcessorRelay::end, &relay, [this] { order << "end"; });
+        QObject::connect(&relay, &ProcessorRelay::time, &relay, [this] { order << "time"; });
+        QObject::connect(&relay, &ProcessorRelay::play, &relay, [this](bool on) { order << QString("play %1").arg(on); });
+        QObject::connect(&relay, &ProcessorRelay::loading, &relay,
+                         [this](bool on) { order << QString("loading %1").arg(on); });
+    }
+
+    // Loads path and waits until the load has ended; playback then runs through the button.
+    bool load(const QString& path)
+    {
+        const qsizetype before = loadings.count();
+        processor.loadFile(path);
+        return QTest::qWaitFor([&] { return loadings.count() >= before + 2; }, 20000)
+            && !loadings.last().at(0).toBool();
+    }
+    // Loads and pauses, with the spies cleared: the state every step test starts from.
+    bool loadPaused(const QString& path)
+    {
+        if (!load(path))
+            return false;
+        playButton.setChecked(false);
+        QTest::qWait(50);
+        clear();
+        return !playButton.checked;
+    }
+    void clear()
+    {
+        for (QSignalSpy* spy : {&images, &times, &starts, &ends, &plays, &loadings, &progress, &tips})
+            spy->clear();
+        order.clear();
+    }
+    bool waitImages(qsizetype count) { return QTest::qWaitFor([&] { return images.count() >= count; }, 5000); }
+    QImage lastImage() const { return images.isEmpty() ? QImage() : images.last().at(0).value<QImage>(); }
+    uint64_t lastTime() const { return times.isEmpty() ? 0 : times.last().at(0).value<uint64_t>(); }
+    QList<uint64_t> allTimes() const
+    {
+        QList<uint64_t> all;
+        for (const QList<QVariant>& args : times)
+            all << args.at(0).value<uint64_t>();
+        return all;
+    }
+};
+
+class TestRawPlayback : public QObject {
+    Q_OBJECT
+private:
+    QTemporaryDir dir;
+    // 1 000 000 .. 1 200 000 µs, an event every 100 µs.
+    Recording shortRecording;
+    // 1 000 000 .. 5 000 000 µs.
+    Recording longRange;
+    // Starts below one frame step.
+    Recording early;
+    // Cross 2^31 and lie past 2^32 µs.
+    Recording past31;
+    Recording past32;
+
+    QString pathFor(const QString& name) const { return dir.filePath(name); }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        registerSvMetaTypes();
+        ConfigStore* config = ConfigStore::instance();
+        config->colorType = "Gray";
+        config->save();
+        QVERIFY(dir.isValid());
+        shortRecording = {pathFor("short.raw"), 1'000'000, 100, 2001};
+        longRange = {pathFor("long.raw"), 1'000'000, 1000, 4001};
+        early = {pathFor("early.raw"), 10'000, 100, 2001};
+        past31 = {pathFor("past31.raw"), 2'147'400'000ull, 100, 2001};
+        past32 = {pathFor("past32.raw"), 5'000'000'000ull, 100, 2001};
+        for (const Recording* recording : {&shortRecording, &longRange, &early, &past31, &past32})
+            QVERIFY2(writeRecording(*recording), qPrintable(recording->path));
+    }
+
+    void loadReportsRangeAndStartsPlayback()
+    {
+        Session s;
+        QVERIFY(s.load(longRange.path));
+        QCOMPARE(s.ends.count(), 1);
+        QCOMPARE(s.ends.first().at(0).value<uint64_t>(), uint64_t(5'000'000));
+        QCOMPARE(s.starts.count(), 1);
+        QCOMPARE(s.starts.first().at(0).value<uint64_t>(), uint64_t(1'000'000));
+        QCOMPARE(s.times.first().at(0).value<uint64_t>(), uint64_t(1'000'000));
+        QCOMPARE(s.order.mid(0, 7), (QStringList{"play 0", "loading 1", "end", "start", "time", "play 1", "loading 0"}));
+        QVERIFY(s.playButton.checked);
+        // Playback runs by itself: frames follow.
+        QVERIFY(s.waitImages(2));
+        QVERIFY(s.lastTime() > 1'000'000);
+
+        QVERIFY(!s.progress.isEmpty());
+        int previous = -1;
+        for (const QList<QVariant>& args : s.progress) {
+            const int percent = args.at(0).toInt();
+            QVERIFY(percent >= previous && percent <= 100);
+            previous = percent;
+        }
+        s.playButton.setChecked(false);
+    }
+
+    void playbackToEndOfRange_data()
+    {
+        QTest::addColumn<bool>("loop");
+        QTest::newRow("stops at the end") << false;
+        QTest::newRow("loops") << true;
+    }
+    void playbackToEndOfRange()
+    {
+        QFETCH(bool, loop);
+        const Recording& r = shortRecording;
+        Session s;
+        s.processor.setFps(30);
+        s.processor.setAccTime(33333);
+        s.processor.slotPlayLoop(loop);
+        QVERIFY(s.load(r.path));
+
+        // Windows [t, t + 33 333) from the start, each frame one step on; the last, partial
+        // frame reaches up to and including the range end.
+        QList<uint64_t> expectedTimes{r.first};
+        QStringList expectedWindows;
+        for (uint64_t t = r.first; t + 33333 <= r.last(); t += 33333) {
+            expectedTimes << t + 33333;
+            expectedWindows << r.window(t, 33333);
+        }
+        const uint64_t lastStart = expectedTimes.last();
+        expectedTimes << r.last();
+        expectedWindows << r.window(lastStart, r.last() - lastStart + 1);
+        QCOMPARE(expectedWindows.last(), QString("events 2000..2000"));
+        const qsizetype frames = expectedWindows.size();
+
+        if (loop) {
+            QVERIFY(s.waitImages(frames + 2));
+            s.playButton.setChecked(false);
+            QTest::qWait(50);
+            // After the range end it goes on from the start.
+            expectedTimes << r.first + 33333 << r.first + 2 * 33333;
+            expectedWindows << r.window(r.first, 33333) << r.window(r.first + 33333, 33333);
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(!s.playButton.checked, 10000);
+            QTest::qWait(50);
+            QCOMPARE(s.plays.last().at(0).toBool(), false);
+        }
+        QCOMPARE(s.allTimes().mid(0, expectedTimes.size()), expectedTimes);
+        QStringList shown;
+        for (qsizetype i = 0; i < std::min(s.images.count(), expectedWindows.size()); ++i)
+            shown << shownEvents(s.images.at(i).at(0).value<QImage>());
+        QCOMPARE(shown, expectedWindows);
+        if (loop)
+            return;
+
+        // Without loop the position went back to the start.
+        QCOMPARE(s.images.count(), frames);
+        s.processor.nextFrame();
+        QVERIFY(s.waitImages(frames + 1));
+        QCOMPARE(shownEvents(s.lastImage()), r.window(r.first, 33333));
+        QCOMPARE(s.lastTime(), r.first + 33333);
+    }
+
+    void stepsForwardAndBack()
+    {
+        const Recording& r = shortRecording;
+        Session s;
+        s.processor.setFps(30);
+        s.processor.setAccTime(33333);
+        QVERIFY(s.loadPaused(r.path));
+
+        // At the start, a step back shows the first window again.
+        s.processor.preFrame();
+        QVERIFY(s.waitImages(1));
+        QCOMPARE(shownEvents(s.lastImage()), r.window(r.first, 33333));
+        QCOMPARE(s.lastTime(), r.first);
+
+        s.processor.nextFrame();
+        QVERIFY(s.waitImages(2));
+        QCOMPARE(shownEvents(s.lastImage()), r.window(r.first, 33333));
+        QCOMPARE(s.lastTime(), r.first + 33333);
+        s.processor.nextFrame();
+        QVERIFY(s.waitImages(3));
+        QCOMPARE(shownEvents(s.lastImage()), r.window(r.first + 33333, 33333));
+        QCOMPARE(s.lastTime(), r.first + 2 * 33333);
+        // One step back shows the window just shown again.
+        s.processor.preFrame();
+        QVERIFY(s.waitImages(4));
+        QCOMPARE(shownEvents(s.lastImage()), r.window(r.first + 33333, 33333));
+        QCOMPARE(s.lastTime(), r.first + 33333);
+    }
+
+    void stepForwardAtTheEndDoesNothing()
+    {
+        const Recording& r = shortRecording;
+        Session s;
+        s.processor.setAccTime(20000);
+        QVERIFY(s.loadPaused(r.path));
+        // The position becomes upper - accTime: a next window would end exactly at the range end.
+        s.processor.setPlayPos(r.last() - 40000);
+        QVERIFY(s.waitImages(1));
+        QCOMPARE(s.lastTime(), r.last() - 20000);
+        s.processor.nextFrame();
+        QTest::qWait(200);
+        QCOMPARE(s.images.count(), 1);
+        QCOMPARE(s.times.count(), 1);
+        // One microsecond earlier it still steps.
+        s.processor.setPlayPos(r.last() - 40001);
+        QVERIFY(s.waitImages(2));
+        s.processor.nextFrame();
+        QVERIFY(s.waitImages(3));
+        QCOMPARE(shownEvents(s.lastImage()), r.window(r.last() - 20001, 20000));
+    }
+
+    void stepBackBelowOneFrameStep()
+    {
+        const Recording& r = early;
+        Session s;
+        s.processor.setFps(30);
+        s.processor.setAccTime(5000);
+        QVERIFY(s.loadPaused(r.path));
+        s.processor.setPlayPos(15'000);
+        QVERIFY(s.waitImages(1));
+        QCOMPARE(s.lastTime(), uint64_t(20'000));
+        // 20 000 - 33 333 would fall below zero: back to the range start.
+        s.processor.preFrame();
+        QVERIFY(s.waitImages(2));
+        QCOMPARE(s.lastTime(), r.first);
+        QCOMPARE(shownEvents(s.lastImage()), r.window(r.first, 5000));
+    }
+
+    void jumps_data()
+    {
+        QTest::addColumn<uint64_t>("lower");
+        QTest::addColumn<uint64_t>("upper");
+        QTest::addColumn<uint64_t>("position");
+        QTest::addColumn<bool>("shown");
+        const uint64_t first = 1'000'000;
+        const uint64_t last = 1'200'000;
+        QTest::newRow("inside") << first << last << uint64_t(1'100'050) << true;
+        QTest::newRow("at the start") << first << last << first << true;
+        QTest::newRow("at the end") << first << last << last << true;
+        QTest::newRow("above the end") << first << last << last + 1 << false;
+        QTest::newRow("below the start") << first << last << first - 1 << false;
+        QTest::newRow("inside a narrowed range") << uint64_t(1'050'000) << uint64_t(1'150'000) << uint64_t(1'100'000) << true;
+        QTest::newRow("above a narrowed range") << uint64_t(1'050'000) << uint64_t(1'150'000) << uint64_t(1'160'000) << false;
+        QTest::newRow("below a narrowed range") << uint64_t(1'050'000) << uint64_t(1'150'000) << uint64_t(1'040'000) << false;
+    }
+    void jumps()
+    {
+        QFETCH(uint64_t, lower);
+        QFETCH(uint64_t, upper);
+        QFETCH(uint64_t, position);
+        QFETCH(bool, shown);
+        const Recording& r = shortRecording;
+        Session s;
+        s.processor.setAccTime(33333);
+        QVERIFY(s.loadPaused(r.path));
+        s.processor.slotSetLowerTimeStamp(lower);
+        s.processor.slotSetUpperTimeStamp(upper);
+        s.processor.setPlayPos(position);
+        if (!shown) {
+            QTest::qWait(200);
+            QCOMPARE(s.images.count(), 0);
+            QCOMPARE(s.times.count(), 0);
+            return;
+        }
+        QVERIFY(s.waitImages(1));
+        QCOMPARE(shownEvents(s.lastImage()), r.window(position, 33333));
+        QCOMPARE(s.lastTime(), position + 33333);
+    }
+
+    void jumpWhilePlayingPauses()
+    {
+        const Recording& r = longRange;
+        Session s;
+        QVERIFY(s.load(r.path));
+        QVERIFY(s.waitImages(1));
+        s.processor.setPlayPos(3'000'000);
+        QVERIFY(!s.playButton.checked);
+        QTRY_COMPARE(shownEvents(s.lastImage()), r.window(3'000'000, 33333));
+        const qsizetype count = s.images.count();
+        QTest::qWait(150);
+        QCOMPARE(s.images.count(), count);
+    }
+
+    void reset()
+    {
+        const Recording& r = shortRecording;
+        Session s;
+        s.processor.setFps(30);
+        s.processor.setAccTime(33333);
+        QVERIFY(s.load(r.path));
+        QVERIFY(s.waitImages(2));
+        s.processor.slotPlaybackReset();
+        QVERIFY(!s.playButton.checked);
+        QTRY_COMPARE(s.lastTime(), r.first);
+        QTRY_COMPARE(shownEvents(s.lastImage()), r.window(r.first, 33333));
+        QCOMPARE(s.plays.last().at(0).toBool(), false);
+        // The position is the range start.
+        const qsizetype count = s.images.count();
+        s.processor.nextFrame();
+        QVERIFY(s.waitImages(count + 1));
+        QCOMPARE(s.lastTime(), r.first + 33333);
+    }
+
+    void fpsAndAccumulation_data()
+    {
+        QTest::addColumn<QList<int>>("fpsValues");
+        QTest::addColumn<uint64_t>("accTime");
+        QTest::addColumn<uint64_t>("step");
+        QTest::newRow("30 fps") << QList<int>{30} << uint64_t(33333) << uint64_t(33333);
+        QTest::newRow("60 fps, short window") << QList<int>{60} << uint64_t(10000) << uint64_t(16666);
+        QTest::newRow("7 fps, window shorter than the step") << QList<int>{7} << uint64_t(1000) << uint64_t(142857);
+        QTest::newRow("0 keeps the previous step") << QList<int>{60, 0} << uint64_t(33333) << uint64_t(16666);
+        QTest::newRow("negative keeps the previous step") << QList<int>{15, -3, 0} << uint64_t(5000) << uint64_t(66666);
+    }
+    void fpsAndAccumulation()
+    {
+        QFETCH(QList<int>, fpsValues);
+        QFETCH(uint64_t, accTime);
+        QFETCH(uint64_t, step);
+        const Recording& r = longRange;
+        Session s;
+        QVERIFY(s.loadPaused(r.path));
+        for (int fps : fpsValues)
+            s.processor.setFps(fps);
+        s.processor.setAccTime(accTime);
+        const uint64_t start = 2'000'000;
+        // One step at a time: a commit made before the previous frame was painted replaces it.
+        s.processor.setPlayPos(start);
+        QVERIFY(s.waitImages(1));
+        s.processor.nextFrame();
+        QVERIFY(s.waitImages(2));
+        s.processor.nextFrame();
+        QVERIFY(s.waitImages(3));
+        QCOMPARE(s.allTimes(), (QList<uint64_t>{start + accTime, start + accTime + step, start + accTime + 2 * step}));
+        QCOMPARE(shownEvents(s.images.at(1).at(0).value<QImage>()), r.window(start + accTime, accTime));
+        QCOMPARE(shownEvents(s.images.at(2).at(0).value<QImage>()), r.window(start + accTime + step, accTime));
+    }
+
+    void timestampsBeyond32Bits_data()
+    {
+        QTest::addColumn<int>("which");
+        QTest::addColumn<uint64_t>("position");
+        QTest::newRow("crossing 2^31 us") << 31 << uint64_t(2'147'483'648ull + 50);
+        QTest::newRow("past 2^32 us") << 32 << uint64_t(5'000'100'000ull);
+    }
+    void timestampsBeyond32Bits()
+    {
+        QFETCH(int, which);
+        QFETCH(uint64_t, position);
+        const Recording& r = which == 31 ? past31 : past32;
+        Session s;
+        s.processor.setFps(30);
+        s.processor.setAccTime(10000);
+        QVERIFY(s.load(r.path));
+        QCOMPARE(s.starts.first().at(0).value<uint64_t>(), r.first);
+        QCOMPARE(s.ends.first().at(0).value<uint64_t>(), r.last());
+        // Playback advances in 64-bit time.
+        QVERIFY(s.waitImages(2));
+        QCOMPARE(shownEvents(s.images.at(1).at(0).value<QImage>()), r.window(r.first + 33333, 10000));
+        s.playButton.setChecked(false);
+        QTest::qWait(50);
+        s.clear();
+
+        s.processor.setPlayPos(position);
+        QVERIFY(s.waitImages(1));
+        QCOMPARE(shownEvents(s.lastImage()), r.window(position, 10000));
+        QCOMPARE(s.lastTime(), position + 10000);
+        s.processor.nextFrame();
+        QVERIFY(s.waitImages(2));
+        QCOMPARE(shownEvents(s.lastImage()), r.window(position + 10000, 10000));
+        s.processor.preFrame();
+        QVERIFY(s.waitImages(3));
+        QCOMPARE(s.lastTime(), position + 10000);
+        QCOMPARE(shownEvents(s.lastImage()), r.window(position + 10000, 10000));
+    }
+
+    void cutWritesTheRangeAndASecondCutWaits()
+    {
+        const Recording& r = shortRecording;
+        Session s;
+        QVERIFY(s.loadPaused(r.path));
+        const QString first = pathFor("cut-first.raw");
+        const QString second = pathFor("cut-second.raw");
+        s.processor.slotCutRawFile(first, dir.path(), 1'050'000, 1'100'000);
+        s.processor.slotCutRawFile(second, dir.path(), 1'120'050, 1'180'000);
+        QTRY_COMPARE_WITH_TIMEOUT(s.loadings.count(), 4, 20000);
+        // The second began only after the first had ended.
+        QCOMPARE(s.order, (QStringList{"loading 1", "loading 0", "loading 1", "loading 0"}));
+        QCOMPARE(s.tips.count(), 2);
+        for (const QList<QVariant>& tip : s.tips) {
+            QCOMPARE(tip.at(0).toString(), QString("Export raw file success!"));
+            QCOMPARE(tip.at(1).value<SvMessageType>(), Success);
+            QCOMPARE(tip.at(2).toString(), dir.path());
+        }
+
+        auto inRange = [&](uint64_t start, uint64_t end) {
+            std::vector<Event2D> expected;
+            for (const Event2D& e : r.events())
+                if (e.timestamp >= start && e.timestamp <= end)
+                    expected.push_back(e);
+            return expected;
+        };
+        const std::vector<Event2D> firstEvents = readBack(first, 0, 2'000'000);
+        QCOMPARE(firstEvents.size(), size_t(501));
+        QVERIFY(firstEvents == inRange(1'050'000, 1'100'000));
+        const std::vector<Event2D> secondEvents = readBack(second, 0, 2'000'000);
+        QCOMPARE(secondEvents.size(), size_t(600));
+        QVERIFY(secondEvents == inRange(1'120'050, 1'180'000));
+
+        // The open recording still plays.
+        s.processor.nextFrame();
+        QVERIFY(s.waitImages(1));
+    }
+
+    void failedCutOrExportSaysWhat_data()
+    {
+        QTest::addColumn<bool>("video");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("cut") << false << "Cut recording failed.";
+        QTest::newRow("export") << true << "Export video failed.";
+    }
+    void failedCutOrExportSaysWhat()
+    {
+        QFETCH(bool, video);
+        QFETCH(QString, message);
+        Session s;
+        QVERIFY(s.loadPaused(shortRecording.path));
+        const QString folder = pathFor("no-such-folder");
+        const QString target = folder + (video ? "/out.mp4" : "/out.raw");
+        if (video)
+            s.processor.slotExportVideo(target, folder, 1'000'000, 1'100'000);
+        else
+            s.processor.slotCutRawFile(target, folder, 1'000'000, 1'100'000);
+        QTRY_COMPARE_WITH_TIMEOUT(s.loadings.count(), 2, 20000);
+        QCOMPARE(s.order, (QStringList{"loading 1", "loading 0"}));
+        QCOMPARE(s.tips.count(), 1);
+        QCOMPARE(s.tips.first().at(0).toString(), message);
+        QCOMPARE(s.tips.first().at(1).value<SvMessageType>(), Error);
+        QVERIFY(!QFile::exists(target));
+    }
+
+    void cutOntoTheOpenRecordingIsRefused_data()
+    {
+        QTest::addColumn<QString>("spelling");
+        QTest::addColumn<bool>("video");
+        QTest::newRow("same path") << "same" << false;
+        QTest::newRow("other spelling") << "dot" << false;
+        QTest::newRow("symbolic link") << "symlink" << false;
+        QTest::newRow("hard link") << "hardlink" << false;
+        QTest::newRow("video export onto it") << "same" << true;
+    }
+    void cutOntoTheOpenRecordingIsRefused()
+    {
+        QFETCH(QString, spelling);
+        QFETCH(bool, video);
+        namespace fs = std::filesystem;
+        Recording r = shortRecording;
+        r.path = pathFor("open-" + spelling + ".raw");
+        QVERIFY(writeRecording(r));
+        QString target = r.path;
+        if (spelling == "dot") {
+            target = dir.path() + "/./" + QFileInfo(r.path).fileName();
+        } else if (spelling == "symlink") {
+            target = pathFor("link-to-open.raw");
+            QFile::remove(target);
+            QVERIFY(QFile::link(r.path, target));
+        } else if (spelling == "hardlink") {
+            target = pathFor("hard-link-to-open.raw");
+            QFile::remove(target);
+            fs::create_hard_link(toStd(r.path), toStd(target));
+        }
+        const QByteArray before = fileHash(r.path);
+        QVERIFY(!before.isEmpty());
+
+        Session s;
+        QVERIFY(s.loadPaused(r.path));
+        if (video)
+            s.processor.slotExportVideo(target, dir.path(), 1'000'000, 1'100'000);
+        else
+            s.processor.slotCutRawFile(target, dir.path(), 1'000'000, 1'100'000);
+        QTRY_COMPARE(s.tips.count(), 1);
+        QCOMPARE(s.tips.first().at(1).value<SvMessageType>(), Error);
+        QVERIFY(s.tips.first().at(0).toString().contains("refused"));
+        QTest::qWait(100);
+        QCOMPARE(s.loadings.count(), 0);
+        QCOMPARE(fileHash(r.path), before);
+        // Still readable and playing.
+        s.processor.nextFrame();
+        QVERIFY(s.waitImages(1));
+        QCOMPARE(shownEvents(s.lastImage()), r.window(r.first, 33333));
+    }
+
+    void exportUsesTheDisplaySettings()
+    {
+        ConfigStore* config = ConfigStore::instance();
+        config->colorType = "Dark";
+        config->save();
+        Session s;
+        QVERIFY(s.loadPaused(shortRecording.path));
+        s.processor.setFps(60);
+        s.processor.setAccTime(10000);
+        const QString target = pathFor("dark.mp4");
+        s.processor.slotExportVideo(target, dir.path(), 1'000'000, 1'100'000);
+        QTRY_COMPARE_WITH_TIMEOUT(s.loadings.count(), 2, 30000);
+        config->colorType = "Gray";
+        config->save();
+        QCOMPARE(s.tips.count(), 1);
+        QCOMPARE(s.tips.first().at(0).toString(), QString("Export video success!"));
+        QCOMPARE(s.tips.first().at(2).toString(), dir.path());
+
+        auto video = sorvane::ApsFileReader::createFileReader(toStd(target));
+        QVERIFY(video);
+        std::vector<uint64_t> frameTimes;
+        QVERIFY(video->getFrameTimestamps(frameTimes));
+        // One frame per 16 666 µs step over 100 000 µs.
+        QVERIFY2(frameTimes.size() >= 6 && frameTimes.size() <= 7, qPrintable(QString::number(frameTimes.size())));
+        sorvane::ApsFrame frame;
+        QVERIFY(video->seekFrame(0));
+        QVERIFY(video->getNextFrame(frame));
+        // Far from any event: the Dark background (30, 37, 52), within coding error.
+        const uint8_t* pixel = frame.data() + (size_t(600) * size_t(frame.getWidth()) + 1000) * 3;
+        QVERIFY2(std::abs(pixel[2] - 30) <= 6 && std::abs(pixel[1] - 37) <= 6 && std::abs(pixel[0] - 52) <= 6,
+                 qPrintable(QString("%1 %2 %3").arg(pixel[2]).arg(pixel[1]).arg(pixel[0])));
+    }
+
+    void notARecordingAndClosing()
+    {
+        const QString text = pathFor("notes.raw");
+        {
+            QFile file(text);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("just some text, no recording header\n");
+        }
+        Session s;
+        s.processor.loadFile(text);
+        QTRY_COMPARE(s.tips.count(), 1);
+        QCOMPARE(s.tips.first().at(1).value<SvMessageType>(), Error);
+        s.processor.nextFrame();
+        s.processor.setPlayPos(1'000'000);
+        QTest::qWait(100);
+        QCOMPARE(s.images.count(), 0);
+
+        // An empty path closes what is open: commands do nothing afterwards.
+        QVERIFY(s.load(shortRecording.path));
+        s.playButton.setChecked(false);
+        s.processor.loadFile(QString());
+        QVERIFY(!s.playButton.checked);
+        s.clear();
+        s.processor.nextFrame();
+        s.processor.setPlayPos(1'100'000);
+        s.processor.slotPlaybackCtrl(true);
+        QTest::qWait(150);
+        QCOMPARE(s.images.count(), 0);
+        QCOMPARE(s.tips.count(), 0);
+    }
+
+    // Without the play button nothing else stops the playback thread before the reader is
+    // replaced; the processor must do it itself.
+    void loadWhilePlayingWithoutTheButton()
+    {
+        SvEventProcessor processor;
+        ProcessorRelay relay(processor);
+        QSignalSpy images(&relay, &ProcessorRelay::image);
+        QSignalSpy starts(&relay, &ProcessorRelay::start);
+        QSignalSpy loadings(&relay, &ProcessorRelay::loading);
+        processor.loadFile(longRange.path);
+        QTRY_COMPARE(loadings.count(), 2);
+        processor.slotPlaybackCtrl(true);
+        QTRY_VERIFY(images.count() >= 2);
+        processor.loadFile(past32.path);
+        QTRY_COMPARE(loadings.count(), 4);
+        QCOMPARE(starts.last().at(0).value<uint64_t>(), past32.first);
+        // The old playback is gone: no frames arrive until asked for.
+        QTest::qWait(100);
+        images.clear();
+        QTest::qWait(150);
+        QCOMPARE(images.count(), 0);
+        processor.setPlayPos(past32.first);
+        QTRY_COMPARE(images.count(), 1);
+        QCOMPARE(shownEvents(images.last().at(0).value<QImage>()), past32.window(past32.first, 33333));
+    }
+
+    void destructionDuringLoad()
+    {
+        // Big enough that its scan is still running when the processor goes.
+        Recording big{pathFor("big.raw"), 1'000'000, 1, 0};
+        {
+            sorvane::RawEventWriter writer;
+            QVERIFY(writer.open(toStd(big.path), sorvane::RawHeaderInfo{}));
+            std::vector<Event2D> chunk(1 << 20);
+            uint64_t t = big.first;
+            for (int block = 0; block < 24; ++block) {
+                for (Event2D& e : chunk) {
+                    e = Event2D(uint16_t(t % 1280), uint16_t(t / 7 % 720), uint8_t(t & 1), t);
+                    ++t;
+                }
+                QVERIFY(writer.write(chunk.data(), chunk.data() + chunk.size()));
+            }
+            QVERIFY(writer.close());
+        }
+        for (int round = 0; round < 3; ++round) {
+            auto processor = std::make_unique<SvEventProcessor>();
+            ProcessorRelay relay(*processor);
+            QSignalSpy starts(&relay, &ProcessorRelay::start);
+            QSignalSpy loadings(&relay, &ProcessorRelay::loading);
+            processor->loadFile(big.path);
+            QVERIFY(QTest::qWaitFor([&] { return loadings.count() >= 1; }, 5000));
+            processor.reset();
+            QTest::qWait(50);
+            // Cancelled: the range was never reported, and the load ended.
+            QCOMPARE(starts.count(), 0);
+            QCOMPARE(loadings.last().at(0).toBool(), false);
+        }
+        QFile::remove(big.path);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRawPlayback)
+#include "tst_rawplayback.moc"
