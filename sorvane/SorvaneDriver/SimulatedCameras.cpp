@@ -161,12 +161,13 @@ void SimulatedDvsCamera::setBatchEventsTime(uint64_t batchTimeUs)
 
 int SimulatedDvsCamera::start()
 {
-    if (stream.isRunning())
-        return 0;
+    // Unplugging ends the stream thread only at its next batch, so check the link first.
     if (!isConnected()) {
         SV_LOG_ERROR("camera %s is not connected", getDvsDesc().serial.c_str());
         return -1;
     }
+    if (stream.isRunning())
+        return 0;
     live.reset(stream.producedUntil());
     const bool started = stream.start([this](const ChunkPtr& chunk) {
         if (!chunk) {
