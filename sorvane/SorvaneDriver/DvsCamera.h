@@ -4,7 +4,7 @@
 //
 // Threading: getNextBatch is called by one acquisition thread; callbacks run on the camera's own
 // threads; everything else is called from one controlling thread.
-#include "SorvaneHal/CameraTool.h"
+#include "SorvaneDriver/CameraIdentity.h"
 #include "sdk/SvEventRecords.h"
 
 #include <functional>
@@ -17,9 +17,8 @@ namespace sorvane {
 
 using TriggerInCallback = std::function<void(EventTriggerIn)>;
 using StatisticInfoCallback = std::function<void(const SvStatisticInfo&)>;
-using ToolMap = std::map<ToolType, std::shared_ptr<CameraTool>>;
 
-class DvsCamera {
+class DvsCamera : public CameraIdentity {
 public:
     virtual ~DvsCamera() = default;
 
@@ -38,21 +37,9 @@ public:
     virtual bool stopRecording() = 0;
     virtual void setStatisticInfoCallback(StatisticInfoCallback callback) = 0;
 
-    CameraDescription getDvsDesc() const { return description; }
-    // Null when the camera has no tool of that type.
-    std::shared_ptr<CameraTool> getTool(ToolType type) const
-    {
-        auto it = tools.find(type);
-        return it == tools.end() ? nullptr : it->second;
-    }
-
 protected:
-    DvsCamera(CameraDescription description_, ToolMap tools_)
-        : description(std::move(description_)), tools(std::move(tools_)) {}
-
-private:
-    CameraDescription description;
-    ToolMap tools;
+    DvsCamera(CameraDescription description, ToolMap tools)
+        : CameraIdentity(std::move(description), std::move(tools)) {}
 };
 
 } // namespace sorvane

@@ -46,6 +46,20 @@ inline uint64_t load64(const uint8_t* p)
     return value;
 }
 
+// Set bits, without a table: the default x86-64 target has no popcount instruction, and the
+// library fallback goes through a lookup table.
+inline unsigned countBits(uint64_t x)
+{
+#if defined(__POPCNT__)
+    return unsigned(std::popcount(x));
+#else
+    x = x - ((x >> 1) & 0x5555555555555555ull);
+    x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+    x = (x + (x >> 4)) & 0x0f0f0f0f0f0f0f0full;
+    return unsigned((x * 0x0101010101010101ull) >> 56);
+#endif
+}
+
 // Writes an event as two 64-bit stores: x | y << 16 | polarity << 32, then the timestamp.
 inline void storeEvent(Event2D* event, uint64_t position, uint64_t timestamp)
 {
@@ -81,10 +95,9 @@ struct Output {
 // branch would mispredict at each change. Runs until a group holds another type; the caller
 // guarantees that no TIME_LOW can reach the stop time (the high part does not change here).
 // Returns where it stopped; y and now are updated.
-template <bool Counting>
 const uint8_t* fastEvt3(const uint8_t* p, const uint8_t* const end, uint64_t width, uint64_t height, uint64_t& now,
                         uint64_t& y, uint32_t& vectBase, uint32_t& vectPolarity, Event2D* events, size_t capacity,
-                        size_t& count, uint64_t& minNow, uint64_t& maxNow)
+                        size_t& count)
 {
     const uint64_t high = now & ~uint64_t(0xfff);
     const __m128i two = _mm_set1_epi16(2);
@@ -97,9 +110,6 @@ const uint8_t* fastEvt3(const uint8_t* p, const uint8_t* const end, uint64_t wid
     const __m128i heights = _mm_set1_epi16(int16_t(height));
     __m128i rowCarry = _mm_set1_epi16(int16_t(y));
     __m128i lowCarry = _mm_set1_epi16(int16_t(now & 0xfff));
-    // Counting: lowest and highest time low bits of the events seen.
-    __m128i lowest = _mm_set1_epi16(0x7fff);
-    __m128i highest = _mm_set1_epi16(-1);
     size_t n = count;
 
     // Lanes where has is set keep value; the others take it from the nearest lane below that has
@@ -121,7 +131,7 @@ const uint8_t* fastEvt3(const uint8_t* p, const uint8_t* const end, uint64_t wid
     };
 
     // A group writes eight records, a vector word twelve.
-    while (end - p >= 16 && (Counting || capacity - n >= 8)) {
+    while (end - p >= 16 && capacity - n >= 8) {
         const __m128i words = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         const __m128i type = _mm_srli_epi16(words, 12);
         const __m128i isX = _mm_cmpeq_epi16(type, two);
@@ -129,7 +139,7 @@ const uint8_t* fastEvt3(const uint8_t* p, const uint8_t* const end, uint64_t wid
         const __m128i isT = _mm_cmpeq_epi16(type, six);
         const unsigned known = unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(isX, isY), isT)));
         // Lanes before the first word of another type are still taken.
-        const unsigned lanes = known == 0xffff ? 8 : unsigned(std::countr_zero(~known & 0xffff)) / 2;
+        const unsigned lanes = unsigned(std::countr_zero(~known & 0x1ffff)) / 2;
         if (lanes == 0)
             break;
         const __m128i value = _mm_and_si128(words, mask11);
@@ -150,37 +160,31 @@ const uint8_t* fastEvt3(const uint8_t* p, const uint8_t* const end, uint64_t wid
             valid = _mm_and_si128(valid, _mm_cmplt_epi16(_mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7),
                                                          _mm_set1_epi16(int16_t(lanes))));
         }
-        if constexpr (Counting) {
-            n += size_t(std::popcount(unsigned(_mm_movemask_epi8(_mm_packs_epi16(valid, zero)))));
-            lowest = _mm_min_epi16(lowest, _mm_or_si128(_mm_and_si128(valid, lows), _mm_andnot_si128(valid, _mm_set1_epi16(0x7fff))));
-            highest = _mm_max_epi16(highest, _mm_or_si128(_mm_and_si128(valid, lows), _mm_andnot_si128(valid, _mm_set1_epi16(-1))));
-        } else {
-            // Whole 16-byte records for every lane, each written where the next valid one goes:
-            // an invalid lane's record is overwritten by the next, so no branch per lane.
-            const unsigned bits = unsigned(_mm_movemask_epi8(_mm_packs_epi16(valid, zero)));
-            const __m128i positions[2] = {_mm_unpacklo_epi16(value, rows), _mm_unpackhi_epi16(value, rows)};
-            const __m128i polarity = _mm_and_si128(_mm_srli_epi16(words, 11), one);
-            const __m128i polarities[2] = {_mm_unpacklo_epi16(polarity, zero), _mm_unpackhi_epi16(polarity, zero)};
-            const __m128i times32[2] = {_mm_unpacklo_epi16(lows, zero), _mm_unpackhi_epi16(lows, zero)};
-            const __m128i highs = _mm_set1_epi64x(int64_t(high));
-            Event2D* out = events + n;
-            for (int half = 0; half < 2; ++half) {
-                const __m128i first = _mm_unpacklo_epi32(positions[half], polarities[half]);
-                const __m128i second = _mm_unpackhi_epi32(positions[half], polarities[half]);
-                const __m128i firstTimes = _mm_or_si128(_mm_unpacklo_epi32(times32[half], zero), highs);
-                const __m128i secondTimes = _mm_or_si128(_mm_unpackhi_epi32(times32[half], zero), highs);
-                const unsigned laneBits = bits >> (4 * half);
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi64(first, firstTimes));
-                out += laneBits & 1;
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpackhi_epi64(first, firstTimes));
-                out += (laneBits >> 1) & 1;
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi64(second, secondTimes));
-                out += (laneBits >> 2) & 1;
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpackhi_epi64(second, secondTimes));
-                out += (laneBits >> 3) & 1;
-            }
-            n = size_t(out - events);
+        // Whole 16-byte records for every lane, each written where the next valid one goes:
+        // an invalid lane's record is overwritten by the next, so no branch per lane.
+        const unsigned bits = unsigned(_mm_movemask_epi8(_mm_packs_epi16(valid, zero)));
+        const __m128i positions[2] = {_mm_unpacklo_epi16(value, rows), _mm_unpackhi_epi16(value, rows)};
+        const __m128i polarity = _mm_and_si128(_mm_srli_epi16(words, 11), one);
+        const __m128i polarities[2] = {_mm_unpacklo_epi16(polarity, zero), _mm_unpackhi_epi16(polarity, zero)};
+        const __m128i times32[2] = {_mm_unpacklo_epi16(lows, zero), _mm_unpackhi_epi16(lows, zero)};
+        const __m128i highs = _mm_set1_epi64x(int64_t(high));
+        Event2D* out = events + n;
+        for (int half = 0; half < 2; ++half) {
+            const __m128i first = _mm_unpacklo_epi32(positions[half], polarities[half]);
+            const __m128i second = _mm_unpackhi_epi32(positions[half], polarities[half]);
+            const __m128i firstTimes = _mm_or_si128(_mm_unpacklo_epi32(times32[half], zero), highs);
+            const __m128i secondTimes = _mm_or_si128(_mm_unpackhi_epi32(times32[half], zero), highs);
+            const unsigned laneBits = bits >> (4 * half);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi64(first, firstTimes));
+            out += laneBits & 1;
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpackhi_epi64(first, firstTimes));
+            out += (laneBits >> 1) & 1;
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi64(second, secondTimes));
+            out += (laneBits >> 2) & 1;
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpackhi_epi64(second, secondTimes));
+            out += (laneBits >> 3) & 1;
         }
+        n = size_t(out - events);
         p += 2 * lanes;
         if (lanes == 8)
             continue;
@@ -190,7 +194,7 @@ const uint8_t* fastEvt3(const uint8_t* p, const uint8_t* const end, uint64_t wid
         const uint64_t t = high | uint16_t(_mm_cvtsi128_si32(lowCarry));
         const uint32_t limit = uint32_t(row < height ? width : 0);
         const uint8_t* const vectorsFrom = p;
-        while (end - p >= 2 && (Counting || capacity - n >= 12)) {
+        while (end - p >= 2 && capacity - n >= 12) {
             const uint32_t word = load16(p);
             const uint32_t type = word >> 12;
             if (type == 0x3) {
@@ -199,18 +203,10 @@ const uint8_t* fastEvt3(const uint8_t* p, const uint8_t* const end, uint64_t wid
             } else if (type == 0x4 || type == 0x5) {
                 const uint32_t bits = type == 0x4 ? 12 : 8;
                 const uint64_t mask = (word & (type == 0x4 ? 0xfffu : 0xffu)) & insideMask(vectBase, limit, bits);
-                if constexpr (Counting) {
-                    n += size_t(std::popcount(mask));
-                    if (mask) {
-                        minNow = std::min(minNow, t);
-                        maxNow = std::max(maxNow, t);
-                    }
-                } else {
-                    const uint64_t fixed = (row << 16) | (uint64_t(vectPolarity) << 32);
-                    for (uint32_t i = 0; i < bits; ++i) {
-                        storeEvent(events + n, (vectBase + i) | fixed, t);
-                        n += (mask >> i) & 1;
-                    }
+                const uint64_t fixed = (row << 16) | (uint64_t(vectPolarity) << 32);
+                for (uint32_t i = 0; i < bits; ++i) {
+                    storeEvent(events + n, (vectBase + i) | fixed, t);
+                    n += (mask >> i) & 1;
                 }
                 vectBase = std::min(vectBase + bits, kVectBaseLimit);
             } else {
@@ -224,22 +220,122 @@ const uint8_t* fastEvt3(const uint8_t* p, const uint8_t* const end, uint64_t wid
 
     y = uint16_t(_mm_cvtsi128_si32(rowCarry));
     now = high | uint16_t(_mm_cvtsi128_si32(lowCarry));
-    if constexpr (Counting) {
-        alignas(16) int16_t lo[8];
-        alignas(16) int16_t hi[8];
-        _mm_store_si128(reinterpret_cast<__m128i*>(lo), lowest);
-        _mm_store_si128(reinterpret_cast<__m128i*>(hi), highest);
-        const int16_t least = *std::min_element(lo, lo + 8);
-        const int16_t most = *std::max_element(hi, hi + 8);
-        if (most >= 0) {
-            minNow = std::min(minNow, high | uint64_t(least));
-            maxNow = std::max(maxNow, high | uint64_t(most));
-        }
-    }
     count = n;
     return p;
 }
 #endif
+
+// fastEvt3 for counting (the index scan, the cut's copy): no rows or times per lane. The rows only
+// matter when one lies outside the sensor (then the caller's word-by-word path takes over), and
+// the times are bounded by the TIME_LOW values met: minNow and maxNow may come out a little wide.
+const uint8_t* countEvt3(const uint8_t* p, const uint8_t* const end, uint64_t width, uint64_t height, uint64_t& now,
+                         uint64_t& y, uint32_t& vectBase, uint32_t& vectPolarity, size_t& count, uint64_t& minNow,
+                         uint64_t& maxNow)
+{
+    const uint64_t high = now & ~uint64_t(0xfff);
+    uint32_t low = uint32_t(now & 0xfff);
+    uint32_t row = uint32_t(y);
+    const __m128i two = _mm_set1_epi16(2);
+    const __m128i six = _mm_set1_epi16(6);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i mask11 = _mm_set1_epi16(0x7ff);
+    const __m128i mask12 = _mm_set1_epi16(0xfff);
+    const __m128i widths = _mm_set1_epi16(int16_t(width));
+    const __m128i lastRow = _mm_set1_epi16(int16_t(height - 1));
+    const __m128i laneIndex = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
+    __m128i lowest = _mm_set1_epi16(0x7fff);
+    __m128i highest = _mm_set1_epi16(-1);
+    uint32_t leastLow = 0xffff;
+    uint32_t mostLow = 0;
+    size_t n = count;
+
+    while (end - p >= 16 && row < height) {
+        const __m128i words = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i type = _mm_srli_epi16(words, 12);
+        const __m128i isX = _mm_cmpeq_epi16(type, two);
+        const __m128i isY = _mm_cmpeq_epi16(type, zero);
+        const __m128i isT = _mm_cmpeq_epi16(type, six);
+        const unsigned known = unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(isX, isY), isT)));
+        const unsigned lanes = unsigned(std::countr_zero(~known & 0x1ffff)) / 2;
+        if (lanes == 0)
+            break;
+        const __m128i taken = _mm_cmplt_epi16(laneIndex, _mm_set1_epi16(int16_t(lanes)));
+        const __m128i value = _mm_and_si128(words, mask11);
+        const __m128i rows = _mm_and_si128(_mm_and_si128(isY, taken), _mm_set1_epi16(-1));
+        if (_mm_movemask_epi8(_mm_and_si128(rows, _mm_cmpgt_epi16(value, lastRow))) != 0)
+            break;
+        const __m128i valid = _mm_and_si128(_mm_and_si128(isX, taken), _mm_cmplt_epi16(value, widths));
+        const unsigned eventBits = unsigned(_mm_movemask_epi8(valid));
+        if (eventBits) {
+            n += countBits(eventBits) / 2;
+            leastLow = std::min(leastLow, low);
+            mostLow = std::max(mostLow, low);
+        }
+        const __m128i times = _mm_and_si128(isT, taken);
+        const __m128i lows = _mm_and_si128(words, mask12);
+        lowest = _mm_min_epi16(lowest, _mm_or_si128(_mm_and_si128(times, lows), _mm_andnot_si128(times, _mm_set1_epi16(0x7fff))));
+        highest = _mm_max_epi16(highest, _mm_or_si128(_mm_and_si128(times, lows), _mm_andnot_si128(times, _mm_set1_epi16(-1))));
+        const unsigned timeBits = unsigned(_mm_movemask_epi8(times));
+        const unsigned rowBits = unsigned(_mm_movemask_epi8(rows));
+        if (timeBits | rowBits) {
+            alignas(16) uint16_t lanesOf[8];
+            _mm_store_si128(reinterpret_cast<__m128i*>(lanesOf), words);
+            if (timeBits)
+                low = lanesOf[(31 - std::countl_zero(timeBits)) / 2] & 0xfff;
+            if (rowBits)
+                row = lanesOf[(31 - std::countl_zero(rowBits)) / 2] & 0x7ff;
+        }
+        p += 2 * lanes;
+        if (lanes == 8)
+            continue;
+        const uint32_t limit = uint32_t(row < height ? width : 0);
+        const uint8_t* const vectorsFrom = p;
+        while (end - p >= 2) {
+            const uint32_t word = load16(p);
+            const uint32_t wordType = word >> 12;
+            if (wordType == 0x3) {
+                vectBase = word & 0x7ff;
+                vectPolarity = (word >> 11) & 1;
+            } else if (wordType == 0x4 || wordType == 0x5) {
+                const uint32_t bits = wordType == 0x4 ? 12 : 8;
+                const uint64_t mask = (word & (wordType == 0x4 ? 0xfffu : 0xffu)) & insideMask(vectBase, limit, bits);
+                n += countBits(mask);
+                if (mask) {
+                    leastLow = std::min(leastLow, low);
+                    mostLow = std::max(mostLow, low);
+                }
+                vectBase = std::min(vectBase + bits, kVectBaseLimit);
+            } else {
+                break;
+            }
+            p += 2;
+        }
+        if (p == vectorsFrom)
+            break;
+    }
+
+    alignas(16) int16_t lo[8];
+    alignas(16) int16_t hi[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lo), lowest);
+    _mm_store_si128(reinterpret_cast<__m128i*>(hi), highest);
+    const int16_t timeLeast = *std::min_element(lo, lo + 8);
+    const int16_t timeMost = *std::max_element(hi, hi + 8);
+    if (n > count) {
+        // Events came at the carried low or at one of the TIME_LOW values met.
+        uint64_t least = leastLow;
+        uint64_t most = mostLow;
+        if (timeMost >= 0) {
+            least = std::min<uint64_t>(least, uint64_t(timeLeast));
+            most = std::max<uint64_t>(most, uint64_t(timeMost));
+        }
+        minNow = std::min(minNow, high | least);
+        maxNow = std::max(maxNow, high | most);
+    }
+    now = high | low;
+    y = row;
+    count = n;
+    return p;
+}
 
 // ADDR_Y, ADDR_X and TIME_LOW: the types fastEvt3 takes.
 inline bool isFastType(uint32_t type)
@@ -303,8 +399,10 @@ DecodeResult runEvt3(const uint8_t* const begin, const uint8_t* const end, Decod
 #if defined(__SSE2__)
             if (lowsCannotStop && end - p >= 16 && isFastType(load16(p) >> 12)) {
                 // It checks the room left itself, so it may run past blockEnd.
-                p = fastEvt3<Counting>(p, end, width, height, now, y, vectBase, vectPolarity, events, capacity, count,
-                                       minNow, maxNow);
+                if constexpr (Counting)
+                    p = countEvt3(p, end, width, height, now, y, vectBase, vectPolarity, count, minNow, maxNow);
+                else
+                    p = fastEvt3(p, end, width, height, now, y, vectBase, vectPolarity, events, capacity, count);
                 limitX = y < height ? width : 0;
                 if (p >= blockEnd)
                     break;
@@ -337,7 +435,7 @@ DecodeResult runEvt3(const uint8_t* const begin, const uint8_t* const end, Decod
                     break;
                 }
                 if constexpr (Counting) {
-                    count += size_t(std::popcount(mask));
+                    count += size_t(countBits(mask));
                     if (mask) {
                         minNow = std::min(minNow, now);
                         maxNow = std::max(maxNow, now);
@@ -512,7 +610,7 @@ DecodeResult runEvt21(const uint8_t* const begin, const uint8_t* const end, Deco
                     break;
                 }
                 if constexpr (Counting) {
-                    count += size_t(std::popcount(mask));
+                    count += size_t(countBits(mask));
                     if (mask) {
                         out.maxEventTime = std::max(out.maxEventTime, t);
                         out.minTime = std::min(out.minTime, t);

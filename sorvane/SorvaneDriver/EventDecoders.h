@@ -66,9 +66,11 @@ DecodeResult decodeEvents(EventEncoding encoding, bool legacyEndianness, std::sp
 struct ScanStats {
     uint64_t events = 0;
     uint64_t triggers = 0;
+    // Bounds that a fast scan may leave a little wide (by less than 4096 µs): every event time is
+    // <= maxEventTime, every event and trigger time lies in [minTime, maxTime].
     uint64_t maxEventTime = 0; // valid when events > 0
-    uint64_t maxTime = 0;      // of events and triggers; valid when events + triggers > 0
-    uint64_t minTime = UINT64_MAX; // of events and triggers
+    uint64_t maxTime = 0;      // valid when events + triggers > 0
+    uint64_t minTime = UINT64_MAX;
 };
 
 // Runs the decoder over the words of bytes as decodeEvents does, counting instead of emitting.

@@ -10,7 +10,7 @@ namespace sorvane {
 using EventsCallback = std::function<void(const Event2D* begin, const Event2D* end)>;
 using ApsFrameCallback = std::function<void(ApsFrame&)>;
 
-class FusionCamera {
+class FusionCamera : public CameraIdentity {
 public:
     virtual ~FusionCamera() = default;
 
@@ -27,20 +27,9 @@ public:
     virtual void setStatisticInfoCallback(StatisticInfoCallback callback) = 0;
     virtual bool getCalibratorParameters(CalibratorParameters& parameters) = 0;
 
-    CameraDescription getDvsDesc() const { return description; }
-    std::shared_ptr<CameraTool> getTool(ToolType type) const
-    {
-        auto it = tools.find(type);
-        return it == tools.end() ? nullptr : it->second;
-    }
-
 protected:
-    FusionCamera(CameraDescription description_, ToolMap tools_)
-        : description(std::move(description_)), tools(std::move(tools_)) {}
-
-private:
-    CameraDescription description;
-    ToolMap tools;
+    FusionCamera(CameraDescription description, ToolMap tools)
+        : CameraIdentity(std::move(description), std::move(tools)) {}
 };
 
 } // namespace sorvane

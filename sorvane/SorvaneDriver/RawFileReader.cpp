@@ -225,6 +225,32 @@ bool RawFileReader::loadFile()
         }
     }
 
+    // The scan's bounds may be a little wide; the last event comes from decoding the last
+    // stretch that holds events.
+    lastEventTime = 0;
+    if (totals.events > 0) {
+        size_t last = index.size() - 2;
+        while (last > 0 && index[last + 1].eventsBefore == index[last].eventsBefore)
+            --last;
+        Cursor probe{index[last].offset, index[last].state};
+        EventBuffer tail;
+        while (probe.offset < index[last + 1].offset) {
+            const std::span<const uint8_t> data = dataAt(probe.offset);
+            if (data.empty())
+                break;
+            tail.resize(scratch.size());
+            EventSink sink{tail.data(), tail.size(), 0, nullptr};
+            const size_t length = size_t(std::min<uint64_t>(data.size(), index[last + 1].offset - probe.offset));
+            const DecodeResult result = decodeEvents(rawHeader.encoding, rawHeader.legacyEndianness, data.first(length),
+                                                     probe.state, geometry, UINT64_MAX, sink);
+            probe.offset += result.bytesUsed;
+            for (size_t i = 0; i < sink.count; ++i)
+                lastEventTime = std::max(lastEventTime, tail[i].timestamp);
+            if (result.bytesUsed == 0)
+                break;
+        }
+    }
+
     cursor = Cursor{};
     positionTime = firstEventTime;
     loaded = true;
@@ -247,7 +273,7 @@ bool RawFileReader::getEndTimestamp(uint64_t& timestamp)
 {
     if (!loaded || totals.events == 0)
         return false;
-    timestamp = totals.maxEventTime;
+    timestamp = lastEventTime;
     return true;
 }
 
@@ -255,8 +281,9 @@ RawFileReader::DecodeEnd RawFileReader::decodeUntil(Cursor& at, uint64_t stopTim
                                                     std::vector<EventTriggerIn>* edges, uint64_t expectedEvents,
                                                     size_t limit)
 {
+    // Room for a few dozen words more than expected; the buffer grows when a window holds more.
     const size_t perWord = maxEventsPerWord(rawHeader.encoding);
-    const size_t minRoom = perWord * 4096;
+    const size_t minRoom = perWord * 64;
     size_t count = 0;
     if (events) {
         count = events->size();
@@ -304,7 +331,7 @@ void RawFileReader::locate(uint64_t t, Cursor& at)
 
 bool RawFileReader::seekTime(uint64_t t)
 {
-    if (!loaded || totals.events == 0 || t > totals.maxEventTime)
+    if (!loaded || totals.events == 0 || t > lastEventTime)
         return false;
     locate(t, cursor);
     positionTime = t;
@@ -313,14 +340,14 @@ bool RawFileReader::seekTime(uint64_t t)
 
 std::shared_ptr<EventBuffer> RawFileReader::getNTimeEvents(uint64_t duration)
 {
-    if (!loaded || totals.events == 0 || positionTime > totals.maxEventTime)
+    if (!loaded || totals.events == 0 || positionTime > lastEventTime)
         return nullptr;
     return getEventsByTime(positionTime, duration);
 }
 
 std::shared_ptr<EventBuffer> RawFileReader::getEventsByTime(uint64_t start, uint64_t duration)
 {
-    if (!loaded || totals.events == 0 || start > totals.maxEventTime)
+    if (!loaded || totals.events == 0 || start > lastEventTime)
         return nullptr;
     if (start != positionTime)
         locate(start, cursor);
@@ -369,7 +396,7 @@ bool RawFileReader::getFileInfo(DvsFileInfo& info)
         info.triggerCount = totals.triggers;
         if (totals.events > 0) {
             info.firstTimestamp = firstEventTime;
-            info.lastTimestamp = totals.maxEventTime;
+            info.lastTimestamp = lastEventTime;
         }
     }
     return true;

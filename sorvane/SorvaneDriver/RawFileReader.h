@@ -78,6 +78,7 @@ private:
     SeekIndex index;
     ScanStats totals;
     uint64_t firstEventTime = 0;
+    uint64_t lastEventTime = 0;
     // Trigger edges in file order, kept while there are few enough; else decoded on demand.
     std::vector<EventTriggerIn> triggers;
     bool triggersKept = false;

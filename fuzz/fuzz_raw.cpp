@@ -1,0 +1,103 @@
+// libFuzzer target: the header parser and the three decoders on arbitrary bytes. Beyond not
+// crashing, the decoders must keep every event inside the sensor, give the same events however
+// the input is split, and agree with the counting scan.
+#include "SorvaneDriver/EventDecoders.h"
+#include "SorvaneDriver/RawHeader.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using namespace sorvane;
+
+namespace {
+
+struct Decoded {
+    std::vector<Event2D> events;
+    std::vector<EventTriggerIn> triggers;
+    DecoderState state;
+};
+
+Decoded decode(EventEncoding encoding, bool legacy, std::span<const uint8_t> bytes, const SensorGeometry& geometry,
+               size_t piece, size_t capacity, uint64_t stopTime)
+{
+    Decoded out;
+    std::vector<Event2D> buffer(capacity);
+    const size_t word = encodingWordSize(encoding);
+    size_t offset = 0;
+    while (bytes.size() - offset >= word) {
+        const size_t length = std::min(bytes.size() - offset, std::max(piece - piece % word, word));
+        EventSink sink{buffer.data(), buffer.size(), 0, &out.triggers};
+        const DecodeResult result = decodeEvents(encoding, legacy, bytes.subspan(offset, length), out.state, geometry,
+                                                 stopTime, sink);
+        out.events.insert(out.events.end(), buffer.begin(), buffer.begin() + ptrdiff_t(sink.count));
+        offset += result.bytesUsed;
+        if (result.reachedStop || (result.bytesUsed == 0 && sink.count == 0))
+            break;
+    }
+    return out;
+}
+
+void check(bool condition)
+{
+    if (!condition)
+        __builtin_trap();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const std::span<const uint8_t> input(data, size);
+    RawHeader header;
+    std::string error;
+    const bool parsed = parseRawHeader(input, true, header, error);
+    if (parsed) {
+        check(header.dataOffset <= size);
+        check(header.width > 0 && header.width <= 2048 && header.height > 0 && header.height <= 2048);
+    }
+    RawHeader partial;
+    parseRawHeader(input.first(size / 2), false, partial, error);
+
+    // The words after a good header, else the whole input; the first bytes choose the sensor.
+    const std::span<const uint8_t> words = parsed ? input.subspan(header.dataOffset) : input;
+    SensorGeometry geometry{uint32_t(header.width), uint32_t(header.height)};
+    if (!parsed && size >= 2)
+        geometry = SensorGeometry{1u + data[0] * 8u, 1u + data[1] * 8u};
+    const size_t piece = size >= 3 ? 2 + data[2] * 16 : 4096;
+    const uint64_t stopTime = size >= 4 && data[3] < 64 ? uint64_t(data[3]) << 14 : UINT64_MAX;
+
+    struct Variant {
+        EventEncoding encoding;
+        bool legacy;
+    };
+    for (const Variant variant : {Variant{EventEncoding::Evt3, false}, Variant{EventEncoding::Evt2, false},
+                                  Variant{EventEncoding::Evt21, false}, Variant{EventEncoding::Evt21, true}}) {
+        const Decoded whole = decode(variant.encoding, variant.legacy, words, geometry, SIZE_MAX, 4096, stopTime);
+        for (const Event2D& e : whole.events)
+            check(e.x < geometry.width && e.y < geometry.height && e.polarity <= 1);
+        for (const EventTriggerIn& t : whole.triggers)
+            check(t.polarity == 0 || t.polarity == 1);
+
+        const Decoded pieces = decode(variant.encoding, variant.legacy, words, geometry, piece, 64, stopTime);
+        check(pieces.events == whole.events);
+        check(pieces.triggers == whole.triggers);
+        check(pieces.state == whole.state);
+
+        if (stopTime == UINT64_MAX) {
+            ScanStats stats;
+            DecoderState state;
+            scanEvents(variant.encoding, variant.legacy, words, state, geometry, UINT64_MAX, stats, nullptr);
+            check(stats.events == whole.events.size());
+            check(stats.triggers == whole.triggers.size());
+            check(state == whole.state);
+            for (const Event2D& e : whole.events)
+                check(e.timestamp <= stats.maxEventTime && e.timestamp >= stats.minTime);
+        } else {
+            for (const Event2D& e : whole.events)
+                check(e.timestamp < stopTime);
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,213 @@
+// svraw end to end: the tool run as a user runs it, on recordings made here.
+#include "RawTestData.h"
+
+#include "SorvaneDriver/DvsFileReader.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <spawn.h>
+#include <sys/wait.h>
+
+extern char** environ;
+
+using namespace sorvane;
+using namespace rawtest;
+
+namespace {
+
+struct Run {
+    int status = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+QByteArray quoted(const QString& text)
+{
+    QByteArray q = text.toLocal8Bit();
+    q.replace("'", "'\\''");
+    return "'" + q + "'";
+}
+
+Run svraw(const QStringList& arguments, const QString& folder)
+{
+    QByteArray command = quoted(SVRAW_PATH);
+    for (const QString& argument : arguments)
+        command += " " + quoted(argument);
+    const QString outPath = QDir(folder).filePath("stdout.txt");
+    const QString errPath = QDir(folder).filePath("stderr.txt");
+    command += " > " + quoted(outPath) + " 2> " + quoted(errPath);
+    Run run;
+    // posix_spawn rather than system(): no fork of this (threaded) test process.
+    char shell[] = "/bin/sh";
+    char flag[] = "-c";
+    char* const argv[] = {shell, flag, command.data(), nullptr};
+    pid_t child = 0;
+    int raw = -1;
+    if (posix_spawn(&child, shell, nullptr, nullptr, argv, environ) == 0)
+        waitpid(child, &raw, 0);
+    run.status = raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    QFile out(outPath);
+    if (out.open(QIODevice::ReadOnly))
+        run.out = out.readAll();
+    QFile err(errPath);
+    if (err.open(QIODevice::ReadOnly))
+        run.err = err.readAll();
+    return run;
+}
+
+QByteArray eventLines(const std::vector<Event2D>& events, uint64_t start, uint64_t end)
+{
+    QByteArray lines;
+    for (const Event2D& e : events)
+        if (e.timestamp >= start && e.timestamp <= end)
+            lines += QByteArray::number(e.x) + ',' + QByteArray::number(e.y) + ',' + QByteArray::number(e.polarity) + ','
+                     + QByteArray::number(quint64(e.timestamp)) + '\n';
+    return lines;
+}
+
+} // namespace
+
+class TestSvraw : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir folder;
+    Stream stream;
+    QString recording;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(folder.isValid());
+        stream.events = makeEvents(17, 30000, 2'000'000, 900);
+        for (size_t i = 3; i < stream.events.size(); i += 1000)
+            stream.triggers.emplace_back(int16_t(i % 7), int16_t(i % 2), stream.events[i].timestamp);
+        recording = QDir(folder.path()).filePath("in.raw");
+        QVERIFY(writeRecording(recording.toStdString(), stream, 1280, 720, "CAM \"7\""));
+    }
+
+    void info()
+    {
+        const Run run = svraw({"info", recording}, folder.path());
+        QCOMPARE(run.status, 0);
+        QJsonParseError error;
+        const QJsonObject json = QJsonDocument::fromJson(run.out, &error).object();
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QCOMPARE(json.value("encoding").toString(), QString("EVT3.0"));
+        QCOMPARE(json.value("width").toInt(), 1280);
+        QCOMPARE(json.value("height").toInt(), 720);
+        QCOMPARE(json.value("events").toInteger(), qint64(stream.events.size()));
+        QCOMPARE(json.value("triggers").toInteger(), qint64(stream.triggers.size()));
+        QCOMPARE(json.value("first_timestamp_us").toInteger(), qint64(stream.events.front().timestamp));
+        QCOMPARE(json.value("last_timestamp_us").toInteger(), qint64(stream.events.back().timestamp));
+        QCOMPARE(json.value("duration_us").toInteger(),
+                 qint64(stream.events.back().timestamp - stream.events.front().timestamp));
+        QCOMPARE(json.value("size_bytes").toInteger(), QFileInfo(recording).size());
+        QCOMPARE(json.value("serial").toString(), QString("CAM \"7\""));
+    }
+
+    void dump_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<qint64>("start"); // -1: from the first event
+        QTest::addColumn<qint64>("end");   // -1: to the last
+
+        const qint64 a = qint64(makeEvents(17, 30000, 2'000'000, 900)[4000].timestamp);
+        const qint64 b = qint64(makeEvents(17, 30000, 2'000'000, 900)[29000].timestamp);
+        QTest::newRow("everything") << QStringList{} << qint64(-1) << qint64(-1);
+        QTest::newRow("both ends inclusive") << QStringList{"--start", QString::number(a), "--end", QString::number(b)} << a << b;
+        QTest::newRow("one timestamp") << QStringList{"--start", QString::number(a), "--end", QString::number(a)} << a << a;
+        QTest::newRow("from a start on") << QStringList{"--start", QString::number(b)} << b << qint64(-1);
+        QTest::newRow("before the recording") << QStringList{"--end", "5"} << qint64(-1) << qint64(5);
+    }
+
+    void dump()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(qint64, start);
+        QFETCH(qint64, end);
+        const Run run = svraw(QStringList{"dump", recording} + options, folder.path());
+        QCOMPARE(run.status, 0);
+        const uint64_t from = start < 0 ? 0 : uint64_t(start);
+        const uint64_t to = end < 0 ? UINT64_MAX : uint64_t(end);
+        QCOMPARE(run.out, eventLines(stream.events, from, to));
+    }
+
+    void dumpTriggers()
+    {
+        const Run run = svraw({"dump", recording, "--triggers"}, folder.path());
+        QCOMPARE(run.status, 0);
+        QByteArray expected;
+        for (const EventTriggerIn& t : stream.triggers)
+            expected += QByteArray::number(t.id) + ',' + QByteArray::number(t.polarity) + ','
+                        + QByteArray::number(quint64(t.timestamp)) + '\n';
+        QCOMPARE(run.out, expected);
+    }
+
+    void cut()
+    {
+        const uint64_t start = stream.events[1000].timestamp;
+        const uint64_t end = stream.events[20000].timestamp;
+        const QString out = QDir(folder.path()).filePath("cut.raw");
+        const Run run = svraw({"cut", recording, out, "--start", QString::number(start), "--end", QString::number(end)},
+                              folder.path());
+        QCOMPARE(run.status, 0);
+        const Run dumped = svraw({"dump", out}, folder.path());
+        QCOMPARE(dumped.status, 0);
+        QCOMPARE(dumped.out, eventLines(stream.events, start, end));
+    }
+
+    void refuses_data()
+    {
+        QTest::addColumn<QStringList>("arguments"); // "@in" is the recording, "@dir" the folder
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+
+        QTest::newRow("no command") << QStringList{} << 2 << "usage: svraw";
+        QTest::newRow("unknown command") << QStringList{"frobnicate"} << 2 << "unknown command 'frobnicate'";
+        QTest::newRow("missing file") << QStringList{"info", "@dir/none.raw"} << 1 << "cannot open";
+        QTest::newRow("not a recording") << QStringList{"info", "@dir/stdout.txt"} << 1 << "not an event recording";
+        QTest::newRow("extra argument") << QStringList{"info", "@in", "more"} << 2 << "expected 1 file argument";
+        QTest::newRow("unknown option") << QStringList{"dump", "@in", "--colour", "red"} << 2 << "unknown option --colour";
+        QTest::newRow("bad number") << QStringList{"dump", "@in", "--start", "12x"} << 2 << "non-negative whole number";
+        QTest::newRow("negative number") << QStringList{"dump", "@in", "--end", "-5"} << 2 << "non-negative whole number";
+        QTest::newRow("option without value") << QStringList{"dump", "@in", "--start"} << 2 << "--start needs a value";
+        QTest::newRow("cut without range") << QStringList{"cut", "@in", "@dir/o.raw"} << 1 << "needs --start and --end";
+        QTest::newRow("cut start after end") << QStringList{"cut", "@in", "@dir/o.raw", "--start", "9", "--end", "3"} << 1
+                                             << "--start lies after --end";
+        QTest::newRow("cut into itself") << QStringList{"cut", "@in", "@in", "--start", "0", "--end", "99999999"} << 1
+                                         << "into itself";
+        QTest::newRow("cut into a missing folder") << QStringList{"cut", "@in", "@dir/no/o.raw", "--start", "0", "--end", "9"}
+                                                   << 1 << "cannot write into";
+        QTest::newRow("unknown palette") << QStringList{"export", "@in", "@dir/o.mp4", "--palette", "gray"} << 1
+                                         << "unknown palette 'gray'";
+        QTest::newRow("zero fps") << QStringList{"export", "@in", "@dir/o.mp4", "--fps", "0"} << 1 << "--fps must lie";
+    }
+
+    void refuses()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        const QByteArray before = [&] { QFile f(recording); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+        for (QString& argument : arguments) {
+            argument.replace("@in", recording);
+            argument.replace("@dir", folder.path());
+        }
+        const Run run = svraw(arguments, folder.path());
+        QCOMPARE(run.status, status);
+        QVERIFY2(run.err.contains(message.toUtf8()), run.err.constData());
+        QVERIFY(run.out.isEmpty());
+        QFile f(recording);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), before);
+        QVERIFY(!QFile::exists(QDir(folder.path()).filePath("o.raw")));
+    }
+};
+
+QTEST_APPLESS_MAIN(TestSvraw)
+#include "tst_svraw.moc"

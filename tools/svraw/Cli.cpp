@@ -1,0 +1,107 @@
+#include "Cli.h"
+
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdio>
+
+namespace svraw {
+
+Options::Options(int argc, char** argv, const Command& command_) : command(command_)
+{
+    const auto declared = [](const std::vector<std::string>& names, const std::string& name) {
+        for (const std::string& n : names)
+            if (n == name)
+                return true;
+        return false;
+    };
+    for (int i = 0; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument.size() <= 2 || argument.compare(0, 2, "--") != 0) {
+            arguments.push_back(argument);
+            continue;
+        }
+        const std::string name = argument.substr(2);
+        if (declared(command.flags, name)) {
+            values[name] = "";
+        } else if (!declared(command.valueOptions, name)) {
+            errors.push_back("unknown option " + argument);
+        } else if (i + 1 < argc) {
+            values[name] = argv[++i];
+        } else {
+            errors.push_back(argument + " needs a value");
+        }
+    }
+    if (arguments.size() != command.positionalCount)
+        errors.push_back("expected " + std::to_string(command.positionalCount) + " file argument(s), got "
+                         + std::to_string(arguments.size()));
+}
+
+bool Options::valid() const
+{
+    for (const std::string& message : errors)
+        std::fprintf(stderr, "svraw %s: %s\n", command.name, message.c_str());
+    if (!errors.empty())
+        std::fprintf(stderr, "usage: svraw %s %s\n", command.name, command.usage);
+    return errors.empty();
+}
+
+bool Options::flag(const std::string& name)
+{
+    return values.count(name) > 0;
+}
+
+std::optional<std::string> Options::text(const std::string& name)
+{
+    const auto it = values.find(name);
+    if (it == values.end())
+        return std::nullopt;
+    return it->second;
+}
+
+std::optional<uint64_t> Options::number(const std::string& name)
+{
+    const std::optional<std::string> value = text(name);
+    if (!value)
+        return std::nullopt;
+    uint64_t result = 0;
+    const char* begin = value->data();
+    const char* end = begin + value->size();
+    const auto [stop, status] = std::from_chars(begin, end, result);
+    if (value->empty() || status != std::errc() || stop != end) {
+        std::fprintf(stderr, "svraw %s: --%s wants a non-negative whole number, not '%s'\n", command.name,
+                     name.c_str(), value->c_str());
+        numbersOk = false;
+        return std::nullopt;
+    }
+    return result;
+}
+
+Progress::Progress(std::string label_) : label(std::move(label_)), terminal(::isatty(STDERR_FILENO) == 1) {}
+
+Progress::~Progress()
+{
+    if (terminal && shown >= 0)
+        std::fputc('\n', stderr);
+}
+
+void Progress::operator()(double fraction)
+{
+    const int percent = int(fraction * 100 + 0.5);
+    if (percent == shown || (!terminal && percent / 10 == shown / 10 && shown >= 0))
+        return;
+    shown = percent;
+    if (terminal)
+        std::fprintf(stderr, "\r%s %3d%%", label.c_str(), percent);
+    else
+        std::fprintf(stderr, "%s %d%%\n", label.c_str(), percent);
+    std::fflush(stderr);
+}
+
+int fail(const std::string& message)
+{
+    std::fprintf(stderr, "svraw: %s\n", message.c_str());
+    return 1;
+}
+
+} // namespace svraw

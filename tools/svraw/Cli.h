@@ -1,0 +1,69 @@
+#pragma once
+// Command-line plumbing of svraw: the subcommand table, option parsing and progress output.
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace svraw {
+
+class Options;
+
+struct Command {
+    const char* name;
+    const char* usage;   // arguments after the name, e.g. "FILE [--start T]"
+    const char* summary; // one line
+    int (*run)(Options& options);
+    size_t positionalCount;
+    std::vector<std::string> valueOptions; // "--name value"
+    std::vector<std::string> flags;        // "--name"
+
+};
+
+// One function per source file, each returning its group of commands; main lists them.
+std::vector<Command> fileCommands();
+
+// Positional arguments and the options a command declares. Parsing problems are collected and
+// reported together by valid(); a malformed number is reported when it is read.
+class Options {
+public:
+    Options(int argc, char** argv, const Command& command);
+    // False, after printing the problems and the usage on stderr, when the arguments do not fit.
+    bool valid() const;
+
+    const std::vector<std::string>& positional() const { return arguments; }
+    bool flag(const std::string& name);
+    std::optional<std::string> text(const std::string& name);
+    // A non-negative decimal integer. A malformed one is reported and makes numbersValid false.
+    std::optional<uint64_t> number(const std::string& name);
+    bool numbersValid() const { return numbersOk; }
+
+private:
+    const Command& command;
+    std::vector<std::string> arguments;
+    std::map<std::string, std::string> values;
+    std::vector<std::string> errors;
+    bool numbersOk = true;
+};
+
+// Prints "label NN%" on stderr as a fraction advances: in place on a terminal, every tenth
+// otherwise.
+class Progress {
+public:
+    explicit Progress(std::string label);
+    ~Progress();
+    void operator()(double fraction);
+    std::function<void(double)> callback() { return [this](double f) { (*this)(f); }; }
+
+private:
+    std::string label;
+    bool terminal;
+    int shown = -1;
+};
+
+// "svraw: " + message on stderr; returns the exit status for failures.
+int fail(const std::string& message);
+
+} // namespace svraw

@@ -1,0 +1,259 @@
+// Commands on recordings: info, dump, cut, export.
+#include "Cli.h"
+
+#include "SorvaneDriver/DvsFileReader.h"
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+
+namespace svraw {
+
+namespace {
+
+std::unique_ptr<sorvane::DvsFileReader> openRecording(const std::string& path)
+{
+    auto reader = sorvane::DvsFileReader::createFileReader(path);
+    if (!reader)
+        return nullptr;
+    Progress progress("loading");
+    reader->setProgressCallback(progress.callback());
+    const bool loaded = reader->loadFile();
+    reader->setProgressCallback({});
+    if (!loaded)
+        return nullptr;
+    return reader;
+}
+
+std::string jsonString(const std::string& text)
+{
+    std::string out = "\"";
+    for (const unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += char(c);
+        }
+    }
+    return out + "\"";
+}
+
+// Output of many short lines through one buffer.
+class LineWriter {
+public:
+    ~LineWriter() { flush(); }
+    void number(uint64_t value)
+    {
+        reserve(24);
+        used = size_t(std::to_chars(buffer + used, buffer + sizeof buffer, value).ptr - buffer);
+    }
+    void character(char c)
+    {
+        reserve(1);
+        buffer[used++] = c;
+    }
+    bool flush()
+    {
+        const bool ok = std::fwrite(buffer, 1, used, stdout) == used;
+        used = 0;
+        return ok;
+    }
+
+private:
+    void reserve(size_t size)
+    {
+        if (used + size > sizeof buffer)
+            flush();
+    }
+    char buffer[1 << 16];
+    size_t used = 0;
+};
+
+int info(Options& options)
+{
+    const std::string path = options.positional()[0];
+    auto reader = openRecording(path);
+    if (!reader)
+        return fail("cannot read " + path);
+    sorvane::DvsFileInfo file;
+    reader->getFileInfo(file);
+    const uint64_t duration = file.eventCount > 0 ? file.lastTimestamp - file.firstTimestamp : 0;
+    std::printf("{\"encoding\": %s, \"width\": %d, \"height\": %d, \"events\": %llu, \"triggers\": %llu, "
+                "\"first_timestamp_us\": %llu, \"last_timestamp_us\": %llu, \"duration_us\": %llu, "
+                "\"size_bytes\": %llu, \"serial\": %s}\n",
+                jsonString(file.encoding).c_str(), file.width, file.height,
+                static_cast<unsigned long long>(file.eventCount), static_cast<unsigned long long>(file.triggerCount),
+                static_cast<unsigned long long>(file.firstTimestamp), static_cast<unsigned long long>(file.lastTimestamp),
+                static_cast<unsigned long long>(duration), static_cast<unsigned long long>(file.fileSize),
+                jsonString(file.serial).c_str());
+    return 0;
+}
+
+int dump(Options& options)
+{
+    const std::string path = options.positional()[0];
+    const bool triggers = options.flag("triggers");
+    const std::optional<uint64_t> start = options.number("start");
+    const std::optional<uint64_t> end = options.number("end");
+    if (!options.numbersValid())
+        return 2;
+    if (start && end && *start > *end)
+        return fail("--start lies after --end");
+    auto reader = openRecording(path);
+    if (!reader)
+        return fail("cannot read " + path);
+    uint64_t first = 0;
+    uint64_t last = 0;
+    const bool anyEvents = reader->getStartTimestamp(first) && reader->getEndTimestamp(last);
+    const uint64_t from = start.value_or(anyEvents ? first : 0);
+    const uint64_t to = end.value_or(anyEvents ? last : UINT64_MAX);
+
+    LineWriter out;
+    if (triggers) {
+        for (const sorvane::EventTriggerIn& trigger : reader->getTriggerEvents(from, to)) {
+            out.number(uint64_t(trigger.id));
+            out.character(',');
+            out.number(uint64_t(trigger.polarity));
+            out.character(',');
+            out.number(trigger.timestamp);
+            out.character('\n');
+        }
+        return out.flush() ? 0 : fail("cannot write the output");
+    }
+    if (!anyEvents || from > last)
+        return 0;
+    // A window at a time keeps memory bounded whatever the range.
+    constexpr uint64_t window = 100'000;
+    for (uint64_t t = from; t <= to;) {
+        const uint64_t length = to - t >= window ? window : to - t + 1;
+        auto events = reader->getEventsByTime(t, length);
+        if (!events)
+            break;
+        for (const sorvane::Event2D& e : *events) {
+            out.number(e.x);
+            out.character(',');
+            out.number(e.y);
+            out.character(',');
+            out.number(e.polarity);
+            out.character(',');
+            out.number(e.timestamp);
+            out.character('\n');
+        }
+        if (to - t < window)
+            break;
+        t += length;
+    }
+    return out.flush() ? 0 : fail("cannot write the output");
+}
+
+int cut(Options& options)
+{
+    const std::string path = options.positional()[0];
+    const std::string out = options.positional()[1];
+    const std::optional<uint64_t> start = options.number("start");
+    const std::optional<uint64_t> end = options.number("end");
+    if (!options.numbersValid())
+        return 2;
+    if (!start || !end)
+        return fail("cut needs --start and --end");
+    if (*start > *end)
+        return fail("--start lies after --end");
+    auto reader = openRecording(path);
+    if (!reader)
+        return fail("cannot read " + path);
+    Progress progress("cutting");
+    reader->setProgressCallback(progress.callback());
+    if (!reader->exportEventData(*start, *end, out))
+        return fail("cannot cut " + path + " into " + out);
+    return 0;
+}
+
+struct Palette {
+    const char* name;
+    sorvane::Rgb positive;
+    sorvane::Rgb negative;
+    sorvane::Rgb background;
+};
+
+// The viewer's colour types.
+constexpr Palette kPalettes[] = {
+    {"Gray", {191, 188, 180}, {64, 61, 51}, {112, 112, 112}},
+    {"RedBlue", {255, 0, 0}, {0, 0, 255}, {112, 112, 112}},
+    {"Dark", {216, 223, 236}, {64, 126, 201}, {30, 37, 52}},
+    {"RedGreen", {255, 0, 0}, {0, 255, 0}, {112, 112, 112}},
+    {"Light", {0, 0, 0}, {64, 126, 201}, {255, 255, 255}},
+};
+
+int exportVideo(Options& options)
+{
+    const std::string path = options.positional()[0];
+    const std::string out = options.positional()[1];
+    const std::optional<uint64_t> start = options.number("start");
+    const std::optional<uint64_t> end = options.number("end");
+    const std::optional<uint64_t> accumulation = options.number("acc-us");
+    const std::optional<uint64_t> fps = options.number("fps");
+    const std::string paletteName = options.text("palette").value_or("Gray");
+    if (!options.numbersValid())
+        return 2;
+
+    sorvane::VideoExportOptions video;
+    const Palette* palette = nullptr;
+    for (const Palette& p : kPalettes)
+        if (paletteName == p.name)
+            palette = &p;
+    if (!palette)
+        return fail("unknown palette '" + paletteName + "' (Gray, RedBlue, Dark, RedGreen, Light)");
+    video.positiveColor = palette->positive;
+    video.negativeColor = palette->negative;
+    video.backgroundColor = palette->background;
+    if (accumulation) {
+        if (*accumulation == 0)
+            return fail("--acc-us must be above 0");
+        video.accTime = *accumulation;
+    }
+    if (fps) {
+        if (*fps == 0 || *fps > 1000)
+            return fail("--fps must lie in 1..1000");
+        video.fps = int(*fps);
+        video.frameStep = 1'000'000 / *fps;
+    }
+    if (start && end && *start > *end)
+        return fail("--start lies after --end");
+
+    auto reader = openRecording(path);
+    if (!reader)
+        return fail("cannot read " + path);
+    uint64_t first = 0;
+    uint64_t last = 0;
+    if (!reader->getStartTimestamp(first) || !reader->getEndTimestamp(last))
+        return fail(path + " holds no events");
+    reader->setVideoExportOptions(video);
+    Progress progress("exporting");
+    reader->setProgressCallback(progress.callback());
+    if (!reader->exportVideo(start.value_or(first), end.value_or(last), out))
+        return fail("cannot export " + path + " into " + out);
+    return 0;
+}
+
+} // namespace
+
+std::vector<Command> fileCommands()
+{
+    return {
+        {"info", "FILE", "print what a recording holds, as one JSON object", info, 1, {}, {}},
+        {"dump", "FILE [--start T] [--end T] [--triggers]",
+         "print the events of [start, end] as x,y,p,t lines (or trigger edges as id,polarity,t)", dump, 1,
+         {"start", "end"}, {"triggers"}},
+        {"cut", "FILE OUT --start T --end T", "write the events and trigger edges of [start, end] into OUT", cut, 2,
+         {"start", "end"}, {}},
+        {"export", "FILE OUT.mp4 [--start T] [--end T] [--acc-us N] [--fps N] [--palette NAME]",
+         "paint [start, end] into a video", exportVideo, 2, {"start", "end", "acc-us", "fps", "palette"}, {}},
+    };
+}
+
+} // namespace svraw
