@@ -1,7 +1,687 @@
 #include "app/MainWidget.h"
 
+#include "Utility/SvCutRawFile.h"
+#include "Utility/SvExportVideoUI.h"
+#include "app/ConfigStore.h"
+#include "app/SvTimeFormat.h"
+#include "processing/ShowImageForm.h"
+#include "processing/SvEventProcessor.h"
+#include "ui_MainWidget.h"
+#include "widgets/SVMessageBox.h"
+#include "widgets/SvFilePathReminderForm.h"
+#include "widgets/SvStyleSheet.h"
+#include "widgets/SvThreeHandleSlider.h"
+#include "widgets/SvToolTip.h"
+#include "widgets/WaitingWin.h"
+#include "widgets/SvWindowAgent.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QDebug>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGraphicsDropShadowEffect>
+#include <QGraphicsView>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPixmap>
+#include <QProcess>
+#include <QScreen>
+#include <QUrl>
+
+#include <chrono>
+
+namespace {
+
+const QString makerSite = QStringLiteral("https://www.sorvane.com");
+
+const QString menuStyle = QStringLiteral(
+    "QMenu{background-color: #FFFFFF; border: 1px solid #ACACAC; border-radius: 6px; padding: 6px 0px;}"
+    "QMenu::item{color: #646464; padding: 7px 28px 7px 20px; font-size: 13px; background: transparent;}"
+    "QMenu::item:selected{background-color: #D7E7EE; color: #004B6A;}"
+    "QMenu::separator{height: 1px; background: #E6E6E6; margin: 4px 12px;}"
+    "QMenu::indicator{width: 44px; height: 24px; padding-left: 8px;}"
+    "QMenu::indicator:checked{image: url(:/img/assets/switch_on.png);}"
+    "QMenu::indicator:unchecked{image: url(:/img/assets/switch_off.png);}");
+
+QMenu* makeMenu(QWidget* owner)
+{
+    auto* menu = new QMenu(owner);
+    menu->setWindowFlags(menu->windowFlags() | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint);
+    menu->setAttribute(Qt::WA_TranslucentBackground);
+    menu->setStyleSheet(menuStyle);
+    return menu;
+}
+
+void addDropShadow(QWidget* widget)
+{
+    auto* shadow = new QGraphicsDropShadowEffect(widget);
+    shadow->setOffset(0, 0);
+    shadow->setBlurRadius(12);
+    shadow->setColor(QColor(0, 0, 0, 40));
+    widget->setGraphicsEffect(shadow);
+}
+
+bool isLiveSource(MainWidget::SourceMode mode)
+{
+    return mode == MainWidget::LiveDvsCamera || mode == MainWidget::LiveFusionCamera;
+}
+
+QString localTimeName()
+{
+    return QDateTime::currentDateTime().toString("yyyyMMdd_HHmmss");
+}
+
+} // namespace
+
 MainWidget::MainWidget(QWidget* parent)
     : QWidget(parent)
+    , ui(new Ui::Widget)
 {
-    resize(1280, 800);
+    ui->setupUi(this);
+
+    windowAgent = new SvWindowAgent(this);
+    windowAgent->setup(this);
+    windowAgent->setTitleBar(ui->widget_title_space);
+    windowAgent->setSystemButton(SvWindowAgent::WindowIcon, ui->pb_logo_button);
+    windowAgent->setSystemButton(SvWindowAgent::Minimize, ui->pb_win_min);
+    windowAgent->setSystemButton(SvWindowAgent::Maximize, ui->pb_win_max);
+    windowAgent->setSystemButton(SvWindowAgent::Close, ui->pb_win_close);
+
+    textOpenCamera = tr("Open Camera");
+    textOpenRecording = tr("Open Recording");
+    textQuit = tr("Quit");
+    textAboutUs = tr("About us");
+    textLanguage = tr("EN/中文");
+    textGeneralSetting = tr("General Setting");
+    textSaveAs = tr("Save as...");
+    textCutRecording = tr("Cut Recording");
+
+    eventProcessor = new SvEventProcessor(this);
+
+    showImageForm = ui->widget_show_image;
+    rangeSlider = new SvThreeHandleSlider(ui->frame_play_ctrl, Qt::Horizontal, 1);
+    rangeSlider->setEnabled(false);
+    rangeSlider->setCenterValue(0);
+    ui->layout_time_slider->addWidget(rangeSlider);
+    // The slider takes the play bar's spare width; the side bar keeps to the left of its pages.
+    ui->horizontalLayout_play_ctrl->setStretchFactor(ui->layout_time_slider, 1);
+    ui->horizontalLayout_frame_setting->setStretchFactor(ui->layout_sidebar_setting, 1);
+    waitingWin = new WaitingWin(ui->widget_show_image);
+    waitingWin->close();
+
+    ui->splitter->setStretchFactor(0, 1);
+    // The view and the play bar get most of the width the settings pages do not need.
+    ui->splitter->setStretchFactor(1, 4);
+    addDropShadow(ui->frame_setting);
+    addDropShadow(ui->frame_main);
+    const std::pair<QPushButton*, QString> tooltips[] = {
+        {ui->pb_play, tr("Play/Stop")},
+        {ui->pb_record, tr("Start/Stop recording")},
+        {ui->pb_prv, tr("Previous frame")},
+        {ui->pb_next, tr("Next frame")},
+        {ui->pb_stop, tr("Reset the playback progress to the beginning")},
+        {ui->pb_loop, tr("Select to automatically replay at the end of the playback")},
+    };
+    for (const auto& [button, text] : tooltips) {
+        auto* tip = new SvToolTip(text, SvToolTip::CentredAbove, this);
+        tip->setTarget(button);
+    }
+
+    rangeMenu = makeMenu(this);
+    rangeAction = rangeMenu->addAction(tr("Toggle Start/End Point"));
+    rangeAction->setCheckable(true);
+    connect(rangeAction, &QAction::toggled, this, &MainWidget::slotStartEndPointEditable);
+
+    createMenus();
+
+    // The keyboard drives playback: the view's arrow-key scrolling would swallow Left and Right.
+    setFocusPolicy(Qt::StrongFocus);
+    for (auto* view : ui->widget_show_image->findChildren<QGraphicsView*>()) {
+        view->setFocusPolicy(Qt::NoFocus);
+    }
+
+    registerSvMetaTypes();
+    qRegisterMetaType<QPixmap*>("QPixmap*");
+    qRegisterMetaType<QPixmap>("QPixmap");
+    qRegisterMetaType<QImage>("QImage");
+    qRegisterMetaType<sorvane::STREAM_TYPE>("sorvane::STREAM_TYPE");
+    createConnections();
+
+    config = ConfigStore::instance();
+}
+
+MainWidget::~MainWidget()
+{
+    stopRecordClock();
+    // The processor's threads end before the widgets they report to.
+    delete eventProcessor;
+    eventProcessor = nullptr;
+    delete waitingWin;
+    waitingWin = nullptr;
+    delete ui;
+}
+
+void MainWidget::createMenus()
+{
+    fileMenu = makeMenu(this);
+    connect(fileMenu->addAction(textOpenRecording), &QAction::triggered, this, &MainWidget::slotOpenRecording);
+    fileMenu->addSeparator();
+    connect(fileMenu->addAction(textSaveAs), &QAction::triggered, this, &MainWidget::slotSaveAs);
+    connect(fileMenu->addAction(textCutRecording), &QAction::triggered, this, &MainWidget::slotCutRecording);
+    fileMenu->addSeparator();
+    fileMenu->addAction(textQuit);
+
+    deviceMenu = makeMenu(this);
+    deviceMenu->addAction(textOpenCamera);
+    deviceMenu->addSeparator();
+
+    settingMenu = makeMenu(this);
+    settingMenu->addAction(textGeneralSetting);
+    settingMenu->addAction(textLanguage);
+
+    helpMenu = makeMenu(this);
+    helpMenu->addAction(textAboutUs);
+
+    const std::pair<QPushButton*, QMenu*> titleMenus[] = {
+        {ui->pb_menu_file, fileMenu},
+        {ui->pb_menu_device, deviceMenu},
+        {ui->pb_menu_setting, settingMenu},
+        {ui->pb_menu_help, helpMenu},
+    };
+    for (const auto& [button, menu] : titleMenus) {
+        button->setMenu(menu);
+        connect(menu, &QMenu::triggered, this, &MainWidget::openActionSlot);
+    }
+}
+
+void MainWidget::createConnections()
+{
+    SvEventProcessor* processor = eventProcessor;
+    connect(this, &MainWidget::signalOpenRawFile, processor, &SvEventProcessor::loadFile);
+    connect(this, &MainWidget::signalCutRawFile, processor, &SvEventProcessor::slotCutRawFile);
+    connect(this, &MainWidget::signalExportVideo, processor, &SvEventProcessor::slotExportVideo);
+
+    connect(ui->pb_play, &QPushButton::toggled, processor, &SvEventProcessor::slotPlaybackCtrl);
+    connect(ui->pb_prv, &QPushButton::pressed, processor, &SvEventProcessor::preFrame);
+    connect(ui->pb_next, &QPushButton::pressed, processor, &SvEventProcessor::nextFrame);
+    connect(ui->pb_stop, &QPushButton::pressed, processor, &SvEventProcessor::slotPlaybackReset);
+    connect(ui->pb_loop, &QPushButton::toggled, processor, &SvEventProcessor::slotPlayLoop);
+
+    connect(rangeSlider, &SvThreeHandleSlider::centerValueMove, processor, &SvEventProcessor::setPlayPos);
+    connect(rangeSlider, &SvThreeHandleSlider::centerValueTrackClick, processor, &SvEventProcessor::setPlayPos);
+    connect(rangeSlider, &SvThreeHandleSlider::lowerValueChanged, processor, &SvEventProcessor::slotSetLowerTimeStamp);
+    connect(rangeSlider, &SvThreeHandleSlider::upperValueChanged, processor, &SvEventProcessor::slotSetUpperTimeStamp);
+    connect(processor, &SvEventProcessor::signalStartTimeStamp, rangeSlider, &SvThreeHandleSlider::setMinimum);
+    connect(processor, &SvEventProcessor::signalEndTimeStamp, rangeSlider, &SvThreeHandleSlider::setMaximum);
+
+    connect(processor, &SvEventProcessor::signalPlayStatus, ui->pb_play, &QPushButton::setChecked);
+    connect(processor, &SvEventProcessor::signalRealTimeTimeStamp, this, &MainWidget::showTimeStamp, Qt::QueuedConnection);
+    connect(processor, &SvEventProcessor::signalLoadingStatus, this, &MainWidget::slotSetWaitWinStatus);
+    connect(processor, &SvEventProcessor::signalProgress, waitingWin, &WaitingWin::setProgress);
+    connect(processor, &SvEventProcessor::signalShowLeftBottomTips, this,
+            qOverload<QString, SvMessageType, QString>(&MainWidget::slotShowLeftBottomTips), Qt::QueuedConnection);
+    connect(processor, &SvEventProcessor::signalEventImage, showImageForm, &ShowImageForm::slotShowImage,
+            Qt::QueuedConnection);
+
+    connect(this, &MainWidget::signalShowLeftBottomTips, this,
+            qOverload<QString, SvMessageType, QString>(&MainWidget::slotShowLeftBottomTips));
+    connect(this, &MainWidget::setShowCameraLiveUI, this, &MainWidget::showCameraPlayingUI);
+    connect(this, &MainWidget::resetShowCameraFormTitle, this, &MainWidget::setShowTitleInfo);
+    connect(this, &MainWidget::toShowCameraSerial, this, &MainWidget::showCameraSerial);
+}
+
+QString MainWidget::chooseRecordingToOpen()
+{
+    return QFileDialog::getOpenFileName(nullptr, tr("Select a raw file"), config->inputRawFilePath,
+                                        tr("RAW files (*.raw)"));
+}
+
+void MainWidget::slotOpenRecording()
+{
+    const QString path = chooseRecordingToOpen();
+    if (path.isEmpty()) {
+        return;
+    }
+    // Stops a running stream as the released Play button does, then lets the cameras go.
+    if (isLiveSource(sourceMode) && ui->pb_play->isChecked()) {
+        ui->pb_play->click();
+    }
+    dvsCamera.reset();
+    fusionCamera.reset();
+
+    const QFileInfo info(path);
+    config->inputRawFilePath = info.absolutePath();
+    openRecording = info.absoluteFilePath();
+    const QString apsVideo = QString("%1/%2.mp4").arg(info.absolutePath(), info.completeBaseName());
+    if (QFileInfo::exists(apsVideo)) {
+        sourceMode = FusionFile;
+        setPlaybackControlsEnabled(true);
+        emit signalOpenRawFile(QString());
+        emit signalOpenFusionFile(path);
+    } else {
+        sourceMode = RawFile;
+        emit signalOpenRawFile(path);
+        emit signalOpenFusionFile(QString());
+    }
+    setPlaybackControlsEnabled(true);
+}
+
+void MainWidget::slotCutRecording()
+{
+    if (sourceMode != RawFile) {
+        emit signalShowLeftBottomTips(tr("Please open a raw file first."), Warning, QString());
+        return;
+    }
+    SvCutRawFile dialog(this);
+    dialog.setStartTime(rangeSlider->lowerBound());
+    dialog.setEndTime(rangeSlider->upperBound());
+    dialog.setFilePath(config->outputRawFilePath);
+    dialog.setFileName(localTimeName() + ".raw");
+    if (dialog.exec() != QDialog::Accepted) {
+        return;
+    }
+    const QString outPath = dialog.getFilePath();
+    if (refuseOverwritingOpenRecording(outPath, tr("Cut refused: the target is the open recording "))) {
+        return;
+    }
+    emit signalCutRawFile(outPath, dialog.getFileDir(), dialog.getStartTime(), dialog.getEndTime());
+}
+
+void MainWidget::slotSaveAs()
+{
+    if (sourceMode != RawFile) {
+        emit signalShowLeftBottomTips(tr("Please open a raw file first."), Warning, QString());
+        return;
+    }
+    SvExportVideoUI dialog(this);
+    dialog.setStartTime(rangeSlider->lowerBound());
+    dialog.setEndTime(rangeSlider->upperBound());
+    dialog.setFilePath(config->videoSavePath);
+    dialog.setFileName(localTimeName() + ".mp4");
+    if (dialog.exec() != QDialog::Accepted) {
+        return;
+    }
+    const QString outPath = dialog.getFilePath();
+    if (refuseOverwritingOpenRecording(outPath, tr("Export refused: the target is the open recording "))) {
+        return;
+    }
+    emit signalExportVideo(outPath, dialog.getFileDir(), dialog.getStartTime(), dialog.getEndTime());
+}
+
+bool MainWidget::refuseOverwritingOpenRecording(const QString& out_path, const QString& what)
+{
+    const QFileInfo target(out_path);
+    const QFileInfo open(openRecording);
+    // A target that does not exist yet cannot be the open file; canonical paths see through
+    // "..", doubled slashes and links.
+    if (openRecording.isEmpty() || !target.exists() || target.canonicalFilePath() != open.canonicalFilePath()) {
+        return false;
+    }
+    emit signalShowLeftBottomTips(what + QDir::toNativeSeparators(out_path), Error, QString());
+    return true;
+}
+
+void MainWidget::slotStartEndPointEditable(bool en)
+{
+    rangeSlider->setHandleMode(en ? 3 : 1);
+    rangeSlider->update();
+}
+
+void MainWidget::showTimeStamp(uint64_t timestamp_us)
+{
+    ui->label_show_timestamp_info->setText(formatTimestamp(timestamp_us));
+    if (sourceMode == RawFile || sourceMode == FusionFile) {
+        rangeSlider->setCenterValue(timestamp_us);
+        ui->label_time->setText(formatTimestamp(timestamp_us) + "/" + formatTimestamp(rangeSlider->upperBound()));
+    }
+}
+
+void MainWidget::slotSetWaitWinStatus(bool en)
+{
+    if (en) {
+        waitingWin->setProgress(-1);
+        waitingWin->show();
+    } else {
+        waitingWin->close();
+    }
+}
+
+void MainWidget::slotShowLeftBottomTips(QString tips, SvMessageType type, QString file_path)
+{
+    auto* toast = new SvFilePathReminderForm(tips, type, file_path, this);
+    toast->move(x(), y() + height() - toast->height());
+    toast->show();
+}
+
+void MainWidget::slotShowLeftBottomTips(QString tips, SvMessageType type)
+{
+    slotShowLeftBottomTips(tips, type, QString());
+}
+
+void MainWidget::slotShowLeftBottomTips(QString tips)
+{
+    slotShowLeftBottomTips(tips, Success, QString());
+}
+
+void MainWidget::openActionSlot(QAction* action)
+{
+    const QString text = action->text();
+    if (text == textOpenCamera || text == textOpenRecording) {
+        return;
+    }
+    if (text == textQuit) {
+        close();
+    } else if (text == textAboutUs) {
+        SVMessageBox box(tr("Is it open in the browser?"), tr("Tips"), tr("Open"), tr("Close"), this);
+        if (box.exec() == QDialog::Accepted) {
+            QDesktopServices::openUrl(QUrl(makerSite));
+        }
+    } else if (text == textLanguage) {
+        SVMessageBox box(tr("The language change will take effect after restart."), tr("Tips"), tr("Restart"),
+                         tr("Later"), this);
+        if (box.exec() == QDialog::Accepted) {
+            config->language = config->language == "en" ? "zh" : "en";
+            config->save();
+            QApplication::closeAllWindows();
+            QProcess::startDetached(QCoreApplication::applicationFilePath(), {});
+        }
+    } else if (text == textGeneralSetting) {
+        openGeneralSettings();
+    }
+}
+
+void MainWidget::openGeneralSettings()
+{
+    // The general settings dialog runs here, modally; until then the command has no page to open.
+    ui->pb_fold_general_setting->setChecked(false);
+}
+
+void MainWidget::setShowTitleInfo(bool show)
+{
+    Q_UNUSED(show);
+    ui->label_show_camera_info->clear();
+    ui->label_show_timestamp_info->clear();
+}
+
+void MainWidget::showCameraSerial(QString str)
+{
+    ui->label_show_camera_info->setText(str);
+}
+
+void MainWidget::showCameraPlayingUI(bool en)
+{
+    setPlaybackControlsEnabled(!en);
+    if (en) {
+        rangeSlider->setCenterValue(0);
+        ui->label_time->setText("--/--");
+    }
+}
+
+void MainWidget::setPlaybackControlsEnabled(bool enabled)
+{
+    ui->pb_loop->setEnabled(enabled);
+    ui->pb_next->setEnabled(enabled);
+    ui->pb_prv->setEnabled(enabled);
+    ui->pb_stop->setEnabled(enabled);
+    rangeSlider->setEnabled(enabled);
+}
+
+void MainWidget::applyViewerTypeIcons(int type)
+{
+    static const char* const sets[] = {"DVS", "APS", "Fusion"};
+    const QString base = QString(":/img/assets/btn_playbar_%1").arg(sets[std::clamp(type, 0, 2)]);
+    ui->pb_viewer_type->setStyleSheet(QString("#pb_viewer_type{image: url(%1.png);}"
+                                              "#pb_viewer_type:hover, #pb_viewer_type:pressed{image: url(%1_hover.png);}"
+                                              "#pb_viewer_type:disabled{image: url(%1_disable.png);}")
+                                          .arg(base));
+}
+
+void MainWidget::on_pb_record_clicked()
+{
+    switch (sourceMode) {
+    case LiveDvsCamera:
+        if (!dvsCamera || !dvsCamera->isConnected()) {
+            qDebug() << "Please connect camera first.";
+            ui->pb_record->setChecked(false);
+            return;
+        }
+        if (recording) {
+            qDebug() << "stop recording";
+            stopRecordClock();
+            ui->pb_record->setChecked(false);
+            if (dvsCamera->stopRecording()) {
+                emit signalShowLeftBottomTips(tr("Save file success!"), Success, config->outputRawFilePath);
+            } else {
+                emit signalShowLeftBottomTips(tr("Save file failed."), Error, config->outputRawFilePath);
+            }
+        } else {
+            qDebug() << "start recording...";
+            const QString path = config->outputRawFilePath + "/" + QString::fromStdString(dvsCamera->getDvsDesc().serial)
+                + "_" + localTimeName() + ".raw";
+            if (!dvsCamera->startRecording(path.toLocal8Bit().toStdString())) {
+                ui->pb_record->setChecked(false);
+                emit signalShowLeftBottomTips(tr("Start recording failed: ") + path, Error, QString());
+                return;
+            }
+            recording = true;
+            ui->pb_record->setChecked(true);
+        }
+        break;
+    case LiveFusionCamera:
+        if (!fusionCamera || !fusionCamera->isConnected()) {
+            qDebug() << "Please connect camera first.";
+            ui->pb_record->setChecked(false);
+            return;
+        }
+        if (recording) {
+            qDebug() << "stop recording";
+            stopRecordClock();
+            ui->pb_record->setChecked(false);
+            if (fusionCamera->stopRecording(sorvane::STREAM_ALL)) {
+                emit signalShowLeftBottomTips(tr("Save file success!"), Success, config->outputRawFilePath);
+            } else {
+                emit signalShowLeftBottomTips(tr("Save file failed."), Error, config->outputRawFilePath);
+            }
+        } else {
+            qDebug() << "start recording...";
+            const QString baseName = QString::fromStdString(fusionCamera->getDvsDesc().serial) + "_" + localTimeName();
+            if (!fusionCamera->startRecording(config->outputRawFilePath.toLocal8Bit().toStdString(),
+                                              baseName.toLocal8Bit().toStdString(), sorvane::STREAM_ALL)) {
+                ui->pb_record->setChecked(false);
+                emit signalShowLeftBottomTips(tr("Start recording failed: ") + config->outputRawFilePath + "/" + baseName,
+                                              Error, QString());
+                return;
+            }
+            recording = true;
+            ui->pb_record->setChecked(true);
+        }
+        break;
+    case NoSource:
+        qDebug() << "Please connect camera first.";
+        ui->pb_record->setChecked(false);
+        break;
+    case RawFile:
+    case FusionFile:
+        // A recording is played, not recorded: the button must not stay pressed.
+        ui->pb_record->setChecked(false);
+        break;
+    }
+    if (recording) {
+        startRecordClock();
+    } else {
+        stopRecordClock();
+    }
+}
+
+void MainWidget::startRecordClock()
+{
+    if (recordTimeThread.joinable()) {
+        return;
+    }
+    recordTimeThread = std::thread([this] {
+        uint64_t elapsed = 0;
+        auto tick = std::chrono::steady_clock::now();
+        std::unique_lock lock(recordClockMutex);
+        while (recording) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, text = formatDuration(elapsed)] {
+                    if (recording) {
+                        ui->lb_recoding_time->setText(text);
+                    }
+                },
+                Qt::QueuedConnection);
+            tick += std::chrono::seconds(1);
+            recordClockWake.wait_until(lock, tick, [this] { return !recording; });
+            ++elapsed;
+        }
+    });
+}
+
+void MainWidget::stopRecordClock()
+{
+    {
+        std::lock_guard lock(recordClockMutex);
+        recording = false;
+    }
+    recordClockWake.notify_all();
+    if (recordTimeThread.joinable()) {
+        recordTimeThread.join();
+    }
+    ui->lb_recoding_time->clear();
+}
+
+void MainWidget::on_pb_viewer_setting_clicked(bool checked)
+{
+    if (checked) {
+        const QSize menuSize = rangeMenu->sizeHint();
+        const QPoint buttonTopRight = ui->pb_viewer_setting->mapToGlobal(QPoint(ui->pb_viewer_setting->width(), 0));
+        rangeMenu->exec(buttonTopRight - QPoint(menuSize.width(), menuSize.height()));
+    }
+    ui->pb_viewer_setting->setChecked(false);
+}
+
+void MainWidget::on_pb_win_min_clicked()
+{
+    showMinimized();
+}
+
+void MainWidget::on_pb_win_max_clicked()
+{
+    const bool maximise = !isMaximized();
+    const QString radius = maximise ? "0px" : "6px";
+    QString titleStyle = ui->widget_title_bar->styleSheet();
+    titleStyle = SvStyleSheet::replaceDeclaration(titleStyle, "border-top-left-radius",
+                                                  "border-top-left-radius: " + radius + ";");
+    titleStyle = SvStyleSheet::replaceDeclaration(titleStyle, "border-top-right-radius",
+                                                  "border-top-right-radius: " + radius + ";");
+    ui->widget_title_bar->setStyleSheet(titleStyle);
+    ui->pb_win_max->setStyleSheet(maximise ? "#pb_win_max{image: url(:/img/assets/btn_win_restore.png);}" : QString());
+    if (maximise) {
+        showMaximized();
+    } else {
+        showNormal();
+    }
+}
+
+void MainWidget::on_pb_win_close_clicked()
+{
+    close();
+}
+
+void MainWidget::foldSettingPage(int page, bool checked)
+{
+    QPushButton* const foldButtons[3] = {ui->pb_fold_setting, ui->pb_fold_dvs_setting, ui->pb_fold_aps_setting};
+    if (checked) {
+        for (int i = 0; i < 3; ++i) {
+            if (settingPages[i]) {
+                settingPages[i]->setVisible(i == page);
+            }
+            if (i != page) {
+                foldButtons[i]->setChecked(false);
+            }
+        }
+        ui->frame_setting->setMaximumWidth(500);
+    } else {
+        if (settingPages[page]) {
+            settingPages[page]->hide();
+        }
+        ui->frame_setting->setMaximumWidth(ui->widget_side_bar->width());
+    }
+}
+
+void MainWidget::on_pb_fold_setting_clicked(bool checked)
+{
+    foldSettingPage(0, checked);
+}
+
+void MainWidget::on_pb_fold_dvs_setting_clicked(bool checked)
+{
+    foldSettingPage(1, checked);
+}
+
+void MainWidget::on_pb_fold_aps_setting_clicked(bool checked)
+{
+    foldSettingPage(2, checked);
+}
+
+void MainWidget::on_pb_fold_general_setting_clicked()
+{
+    openGeneralSettings();
+}
+
+void MainWidget::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!event->spontaneous()) {
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            const QRect available = screen->availableGeometry();
+            move(available.width() / 2 - width() / 2, available.height() / 2 - height() / 2);
+        }
+        setFocus();
+    }
+}
+
+void MainWidget::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::LanguageChange) {
+        ui->retranslateUi(this);
+    }
+    QWidget::changeEvent(event);
+}
+
+void MainWidget::moveEvent(QMoveEvent* event)
+{
+    QWidget::moveEvent(event);
+    if (waitingWin) {
+        waitingWin->updatePosition();
+    }
+}
+
+void MainWidget::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (waitingWin) {
+        waitingWin->updatePosition();
+    }
+}
+
+void MainWidget::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Space:
+        ui->pb_play->setChecked(!ui->pb_play->isChecked());
+        break;
+    case Qt::Key_Left:
+        emit ui->pb_prv->pressed();
+        break;
+    case Qt::Key_Right:
+        emit ui->pb_next->pressed();
+        break;
+    default:
+        QWidget::keyPressEvent(event);
+        break;
+    }
 }

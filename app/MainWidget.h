@@ -1,8 +1,164 @@
 #pragma once
+// The main window and the controller of what the user does: it routes the File commands, the
+// play bar and the keyboard to the processors and shows what they report (images, time, range,
+// play and loading state, tips). It does no decoding itself.
+//
+// Threading: everything here runs on the GUI thread, except the recording clock's thread, which
+// only waits and posts label updates back.
+#include "SorvaneDriver/DvsCameraManager.h"
+#include "SorvaneHal/CameraTypes.h"
+#include "app/SvMessageType.h"
+
+#include <QPointer>
 #include <QWidget>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+class ConfigStore;
+class QAction;
+class QMenu;
+class ShowImageForm;
+class SvEventProcessor;
+class SvThreeHandleSlider;
+class SvWindowAgent;
+class WaitingWin;
+
+namespace Ui {
+class Widget;
+}
 
 class MainWidget : public QWidget {
     Q_OBJECT
 public:
+    // What the window is showing.
+    enum SourceMode : int {
+        NoSource = 0,
+        LiveDvsCamera = 1,
+        LiveFusionCamera = 2,
+        RawFile = 3,
+        FusionFile = 4,
+    };
+    Q_ENUM(SourceMode)
+
     explicit MainWidget(QWidget* parent = nullptr);
+    ~MainWidget() override;
+
+    SourceMode currentSourceMode() const { return sourceMode; }
+    // The recording opened last (empty before the first and while a camera is the source).
+    QString openRecordingPath() const { return openRecording; }
+
+signals:
+    void triggerEventsToShow();
+    void setShowCameraLiveUI(bool en);
+    void resetShowCameraFormTitle(bool show);
+    void toShowCameraSerial(QString serial);
+    void signalOpenRawFile(QString path);
+    void signalOpenFusionFile(QString path);
+    void signalCutRawFile(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts);
+    void signalExportVideo(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts);
+    void signalShowLeftBottomTips(QString tips, SvMessageType type, QString file_path);
+    void signalRecByTime(uint32_t seconds, QString path);
+    void signalSetViewerShowType(sorvane::STREAM_TYPE type);
+
+public slots:
+    void slotOpenRecording();
+    void slotSaveAs();
+    void slotCutRecording();
+    void slotStartEndPointEditable(bool en);
+    void showTimeStamp(uint64_t timestamp_us);
+    void slotSetWaitWinStatus(bool en);
+    void slotShowLeftBottomTips(QString tips, SvMessageType type, QString file_path);
+    void slotShowLeftBottomTips(QString tips, SvMessageType type);
+    void slotShowLeftBottomTips(QString tips);
+    void openActionSlot(QAction* action);
+    void setShowTitleInfo(bool show);
+    void showCameraSerial(QString str);
+    void showCameraPlayingUI(bool en);
+
+    void on_pb_record_clicked();
+    void on_pb_viewer_setting_clicked(bool checked);
+    void on_pb_win_min_clicked();
+    void on_pb_win_max_clicked();
+    void on_pb_win_close_clicked();
+    void on_pb_fold_setting_clicked(bool checked);
+    void on_pb_fold_dvs_setting_clicked(bool checked);
+    void on_pb_fold_aps_setting_clicked(bool checked);
+    void on_pb_fold_general_setting_clicked();
+
+protected:
+    // The recording chosen in "Open Recording"; empty when cancelled. Tests choose without a
+    // native dialog by overriding it.
+    virtual QString chooseRecordingToOpen();
+
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void createMenus();
+    void createConnections();
+    void setPlaybackControlsEnabled(bool enabled);
+    // Icon set of the viewer-type button: 0 DVS, 1 APS, 2 fusion.
+    void applyViewerTypeIcons(int type);
+    // One settings page shown (or the panel folded to the side bar when none is).
+    void foldSettingPage(int page, bool checked);
+    void openGeneralSettings();
+    // Error tip and true when out_path is the recording being read (it must never be overwritten).
+    bool refuseOverwritingOpenRecording(const QString& out_path, const QString& what);
+    void startRecordClock();
+    void stopRecordClock();
+
+    Ui::Widget* ui;
+    SvWindowAgent* windowAgent = nullptr;
+    ConfigStore* config = nullptr;
+
+    // Shared with the camera side.
+    sorvane::DvsCameraManager cameraManager;
+    std::shared_ptr<sorvane::DvsCamera> dvsCamera;
+    std::shared_ptr<sorvane::FusionCamera> fusionCamera;
+    SourceMode sourceMode = NoSource;
+    int viewerType = 2;
+    std::atomic<bool> streaming{false};
+
+    SvEventProcessor* eventProcessor = nullptr;
+    ShowImageForm* showImageForm = nullptr;
+    SvThreeHandleSlider* rangeSlider = nullptr;
+    WaitingWin* waitingWin = nullptr;
+    QMenu* rangeMenu = nullptr;
+    QAction* rangeAction = nullptr;
+    QMenu* fileMenu = nullptr;
+    QMenu* deviceMenu = nullptr;
+    QMenu* settingMenu = nullptr;
+    QMenu* helpMenu = nullptr;
+    // The three settings pages (camera, DVS, APS) in the order of their fold buttons.
+    QPointer<QWidget> settingPages[3];
+
+    QString openRecording;
+
+    // Menu entry texts, made once so that openActionSlot compares with the same words.
+    QString textOpenCamera;
+    QString textOpenRecording;
+    QString textQuit;
+    QString textAboutUs;
+    QString textLanguage;
+    QString textGeneralSetting;
+    QString textSaveAs;
+    QString textCutRecording;
+
+    // Camera recording and its elapsed-time clock.
+    std::atomic<bool> recording{false};
+    std::thread recordTimeThread;
+    // Guards the clock's wake-up: recording cleared under it, so a stop is never missed.
+    std::mutex recordClockMutex;
+    std::condition_variable recordClockWake;
+
+    // ---- camera side (MainWidgetCamera.cpp): opening, streaming, statistics, trigger-in ----
+    // ---- end of camera side ----
 };

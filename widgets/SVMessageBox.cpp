@@ -1,6 +1,7 @@
 #include "widgets/SVMessageBox.h"
 
 #include "ui_SVMessageBox.h"
+#include "widgets/SvWindowAgent.h"
 
 SVMessageBox::SVMessageBox(const QString& message, const QString& title, const QString& openText,
                            const QString& closeText, QWidget* parent)
@@ -8,7 +9,10 @@ SVMessageBox::SVMessageBox(const QString& message, const QString& title, const Q
     , ui(new Ui::SVMessageBox)
 {
     ui->setupUi(this);
-    setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
+    auto* windowAgent = new SvWindowAgent(this);
+    windowAgent->setup(this);
+    windowAgent->setTitleBar(ui->widget_title_bar);
+    windowAgent->setSystemButton(SvWindowAgent::Close, ui->pb_win_close);
     setAttribute(Qt::WA_TranslucentBackground);
     ui->lb_show_message->setText(message);
     ui->lb_title->setText(title);

@@ -34,6 +34,7 @@ SvFilePathReminderForm::SvFilePathReminderForm(const QString& tips, SvMessageTyp
                                                const QString& filePath, QWidget* parent)
     : QWidget(parent)
     , ui(new Ui::SvFilePathReminderForm)
+    , type(type)
     , filePath(filePath)
 {
     ui->setupUi(this);

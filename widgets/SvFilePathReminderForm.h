@@ -20,6 +20,7 @@ public:
     ~SvFilePathReminderForm() override;
 
     QString tips() const;
+    SvMessageType messageType() const { return type; }
     QString path() const { return filePath; }
 
 public slots:
@@ -31,5 +32,6 @@ private slots:
 
 private:
     Ui::SvFilePathReminderForm* ui;
+    SvMessageType type;
     QString filePath;
 };

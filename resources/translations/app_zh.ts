@@ -1,4 +1,292 @@
 <?xml version="1.0" encoding="utf-8"?>
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN">
+<context>
+    <name>CamerasList</name>
+    <message>
+        <source>Open a camera</source>
+        <translation>打开相机</translation>
+    </message>
+    <message>
+        <source>Camera List</source>
+        <translation>相机列表</translation>
+    </message>
+    <message>
+        <source>Search Cameras...</source>
+        <translation>搜索相机...</translation>
+    </message>
+    <message>
+        <source>Search</source>
+        <translation>搜索</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>打开</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+</context>
+<context>
+    <name>InitDialog</name>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>Version: </source>
+        <translation>版本：</translation>
+    </message>
+    <message>
+        <source>© Sorvane. All rights reserved.</source>
+        <translation>© Sorvane. 保留所有权利。</translation>
+    </message>
+</context>
+<context>
+    <name>MainWidget</name>
+    <message>
+        <source>Open Camera</source>
+        <translation>打开相机</translation>
+    </message>
+    <message>
+        <source>Open Recording</source>
+        <translation>打开录制文件</translation>
+    </message>
+    <message>
+        <source>Quit</source>
+        <translation>退出</translation>
+    </message>
+    <message>
+        <source>About us</source>
+        <translation>关于我们</translation>
+    </message>
+    <message>
+        <source>General Setting</source>
+        <translation>通用设置</translation>
+    </message>
+    <message>
+        <source>Save as...</source>
+        <translation>另存为...</translation>
+    </message>
+    <message>
+        <source>Cut Recording</source>
+        <translation>剪切录制文件</translation>
+    </message>
+    <message>
+        <source>Play/Stop</source>
+        <translation>播放/暂停</translation>
+    </message>
+    <message>
+        <source>Start/Stop recording</source>
+        <translation>开始/停止录制</translation>
+    </message>
+    <message>
+        <source>Previous frame</source>
+        <translation>上一帧</translation>
+    </message>
+    <message>
+        <source>Next frame</source>
+        <translation>下一帧</translation>
+    </message>
+    <message>
+        <source>Reset the playback progress to the beginning</source>
+        <translation>将播放进度重置到开头</translation>
+    </message>
+    <message>
+        <source>Select to automatically replay at the end of the playback</source>
+        <translation>选中后播放结束时自动重播</translation>
+    </message>
+    <message>
+        <source>Toggle Start/End Point</source>
+        <translation>切换起止点</translation>
+    </message>
+    <message>
+        <source>Select a raw file</source>
+        <translation>选择 raw 文件</translation>
+    </message>
+    <message>
+        <source>RAW files (*.raw)</source>
+        <translation>RAW 文件 (*.raw)</translation>
+    </message>
+    <message>
+        <source>Is it open in the browser?</source>
+        <translation>是否在浏览器中打开？</translation>
+    </message>
+    <message>
+        <source>Tips</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>打开</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>The language change will take effect after restart.</source>
+        <translation>语言切换将在重启后生效。</translation>
+    </message>
+    <message>
+        <source>Restart</source>
+        <translation>重启</translation>
+    </message>
+    <message>
+        <source>Later</source>
+        <translation>稍后</translation>
+    </message>
+</context>
+<context>
+    <name>SVMessageBox</name>
+    <message>
+        <source>Tips</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>打开</translation>
+    </message>
+</context>
+<context>
+    <name>SvCutRawFile</name>
+    <message>
+        <source>Cut Recording</source>
+        <translation>剪切录制文件</translation>
+    </message>
+    <message>
+        <source>Save File Path</source>
+        <translation>保存路径</translation>
+    </message>
+    <message>
+        <source>Select Directory</source>
+        <translation>选择目录</translation>
+    </message>
+    <message>
+        <source>File Name</source>
+        <translation>文件名</translation>
+    </message>
+    <message>
+        <source>Start Time</source>
+        <translation>开始时间</translation>
+    </message>
+    <message>
+        <source>One second earlier</source>
+        <translation>提前一秒</translation>
+    </message>
+    <message>
+        <source>One second later</source>
+        <translation>推后一秒</translation>
+    </message>
+    <message>
+        <source>End Time</source>
+        <translation>结束时间</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Cut</source>
+        <translation>剪切</translation>
+    </message>
+</context>
+<context>
+    <name>SvExportVideoUI</name>
+    <message>
+        <source>Export a video</source>
+        <translation>导出视频</translation>
+    </message>
+    <message>
+        <source>Save File Path</source>
+        <translation>保存路径</translation>
+    </message>
+    <message>
+        <source>Select Directory</source>
+        <translation>选择目录</translation>
+    </message>
+    <message>
+        <source>File Name</source>
+        <translation>文件名</translation>
+    </message>
+    <message>
+        <source>Start Time</source>
+        <translation>开始时间</translation>
+    </message>
+    <message>
+        <source>One second earlier</source>
+        <translation>提前一秒</translation>
+    </message>
+    <message>
+        <source>One second later</source>
+        <translation>推后一秒</translation>
+    </message>
+    <message>
+        <source>End Time</source>
+        <translation>结束时间</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Export</source>
+        <translation>导出</translation>
+    </message>
+</context>
+<context>
+    <name>SvFilePathReminderForm</name>
+    <message>
+        <source>Success</source>
+        <translation>成功</translation>
+    </message>
+    <message>
+        <source>Open Dir</source>
+        <translation>打开目录</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>警告</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>错误</translation>
+    </message>
+</context>
+<context>
+    <name>Widget</name>
+    <message>
+        <source>File</source>
+        <translation>文件</translation>
+    </message>
+    <message>
+        <source>Device</source>
+        <translation>设备</translation>
+    </message>
+    <message>
+        <source>Setting</source>
+        <translation>设置</translation>
+    </message>
+    <message>
+        <source>Help</source>
+        <translation>帮助</translation>
+    </message>
+    <message>
+        <source>Bandwidth: Mbps</source>
+        <translation>带宽：Mbps</translation>
+    </message>
+    <message>
+        <source>Camera: </source>
+        <translation>相机：</translation>
+    </message>
+    <message>
+        <source> | Time: </source>
+        <translation> | 时间：</translation>
+    </message>
+</context>
 </TS>

@@ -1,0 +1,580 @@
+// The real main window, offscreen, end to end: a generated recording is opened, played, paused,
+// stepped, scrubbed, narrowed to a range, cut and exported; the cut file is read back and the
+// video decoded.
+#include "SorvaneDriver/ApsFileReader.h"
+#include "SorvaneDriver/DvsFileReader.h"
+#include "SorvaneDriver/RawEventWriter.h"
+#include "Utility/SvCutRawFile.h"
+#include "Utility/SvExportVideoUI.h"
+#include "app/ConfigStore.h"
+#include "app/MainWidget.h"
+#include "app/SvTimeFormat.h"
+#include "processing/SvEventProcessor.h"
+#include "widgets/SvFilePathReminderForm.h"
+#include "widgets/SvThreeHandleSlider.h"
+#include "widgets/WaitingWin.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// Starts below 2^31 us and ends above it: the slider and the time display must carry 64 bits.
+constexpr uint64_t firstTimestamp = 2'146'000'000;
+constexpr uint64_t recordingLength = 3'000'000;
+constexpr uint64_t frameStep = 1'000'000 / 33;
+constexpr uint64_t accTime = 33'333;
+
+// A bar sweeping across the sensor, plus a second row of sparse events: every window holds events.
+std::vector<sorvane::Event2D> makeEvents()
+{
+    std::vector<sorvane::Event2D> events;
+    for (uint64_t t = firstTimestamp; t <= firstTimestamp + recordingLength; t += 250) {
+        const auto x = uint16_t((t / 1000) % 1280);
+        for (uint16_t y = 100; y < 110; ++y) {
+            events.emplace_back(x, y, uint8_t(y % 2), t);
+        }
+        events.emplace_back(uint16_t((t / 7) % 1280), uint16_t(600 + (t % 50)), uint8_t(1), t);
+    }
+    return events;
+}
+
+bool writeRecording(const QString& path, const std::vector<sorvane::Event2D>& events)
+{
+    sorvane::RawEventWriter writer;
+    sorvane::RawHeaderInfo header;
+    header.serial = "TEST0001";
+    return writer.open(path.toStdString(), header) && writer.write(events.data(), events.data() + events.size())
+        && writer.close();
+}
+
+std::vector<sorvane::Event2D> readAllEvents(const QString& path)
+{
+    auto reader = sorvane::DvsFileReader::createFileReader(path.toStdString());
+    if (!reader || !reader->loadFile()) {
+        return {};
+    }
+    uint64_t start = 0;
+    uint64_t end = 0;
+    if (!reader->getStartTimestamp(start) || !reader->getEndTimestamp(end)) {
+        return {};
+    }
+    auto events = reader->getEventsByTime(start, end - start + 1);
+    return events ? *events : std::vector<sorvane::Event2D>{};
+}
+
+QByteArray fileHash(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+}
+
+// The window with the file dialog replaced: the test names the recording to open.
+class TestableMainWidget : public MainWidget {
+public:
+    QString nextRecording;
+
+protected:
+    QString chooseRecordingToOpen() override { return nextRecording; }
+};
+
+QList<SvFilePathReminderForm*> shownTips()
+{
+    QList<SvFilePathReminderForm*> tips;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* tip = qobject_cast<SvFilePathReminderForm*>(widget); tip && tip->isVisible()) {
+            tips << tip;
+        }
+    }
+    return tips;
+}
+
+SvFilePathReminderForm* tipContaining(const QString& text, SvMessageType type)
+{
+    for (SvFilePathReminderForm* tip : shownTips()) {
+        if (tip->messageType() == type && tip->tips().contains(text)) {
+            return tip;
+        }
+    }
+    return nullptr;
+}
+
+void closeAllTips()
+{
+    for (SvFilePathReminderForm* tip : shownTips()) {
+        tip->close();
+    }
+    QCoreApplication::processEvents();
+}
+
+// Runs action while a modal dialog of type Dialog is expected: answer fills it in once it is up.
+template <typename Dialog>
+bool answerDialog(const std::function<void()>& action, const std::function<void(Dialog*)>& answer)
+{
+    bool answered = false;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget())) {
+            poll.stop();
+            answered = true;
+            answer(dialog);
+        }
+    });
+    poll.start();
+    action();
+    poll.stop();
+    return answered;
+}
+
+void setField(QDialog* dialog, const char* name, const QString& text)
+{
+    auto* edit = dialog->findChild<QLineEdit*>(name);
+    QVERIFY2(edit, name);
+    edit->setText(text);
+}
+
+} // namespace
+
+class TestMainWidget : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void cutAndExportNeedARecording_data();
+    void cutAndExportNeedARecording();
+    void cancelledOpenChangesNothing();
+    void openPlaysToEndOfRange();
+    void spaceAndStepsAndJump();
+    void resetGoesToRangeStart();
+    void recordButtonIsReleasedForRecordings();
+    void rangeFromSideHandles();
+    void cutWritesExactlyTheRange();
+    void cutOntoOpenRecordingIsRefused();
+    void failedCutShowsErrorTip();
+    void exportWritesDecodableVideo();
+    void siblingVideoOpensFusionRecording();
+    void foldButtonsSwapAndFoldThePanel();
+    void quitClosesTheWindow();
+
+private:
+    QPushButton* button(const char* name) const { return window->findChild<QPushButton*>(name); }
+    QLabel* label(const char* name) const { return window->findChild<QLabel*>(name); }
+    void waitUntilIdle();
+    void openRecording(const QString& path);
+    void pausePlayback();
+
+    QTemporaryDir dir;
+    QString recordingPath;
+    std::vector<sorvane::Event2D> events;
+    std::unique_ptr<TestableMainWidget> window;
+    SvEventProcessor* processor = nullptr;
+    SvThreeHandleSlider* slider = nullptr;
+    WaitingWin* waiting = nullptr;
+};
+
+void TestMainWidget::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QVERIFY(dir.isValid());
+    events = makeEvents();
+    recordingPath = dir.filePath("recording.raw");
+    QVERIFY(writeRecording(recordingPath, events));
+
+    ConfigStore* config = ConfigStore::instance();
+    config->outputRawFilePath = dir.path();
+    config->videoSavePath = dir.path();
+    config->inputRawFilePath = dir.path();
+
+    window = std::make_unique<TestableMainWidget>();
+    window->resize(1280, 800);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    processor = window->findChild<SvEventProcessor*>();
+    slider = window->findChild<SvThreeHandleSlider*>();
+    waiting = window->findChild<WaitingWin*>();
+    QVERIFY(processor);
+    QVERIFY(slider);
+    QVERIFY(waiting);
+    QVERIFY(!slider->isEnabled());
+}
+
+void TestMainWidget::cleanupTestCase()
+{
+    closeAllTips();
+    window.reset();
+}
+
+void TestMainWidget::waitUntilIdle()
+{
+    QTRY_VERIFY_WITH_TIMEOUT(!waiting->isVisible(), 20000);
+}
+
+void TestMainWidget::openRecording(const QString& path)
+{
+    window->nextRecording = path;
+    QAction* open = nullptr;
+    for (QAction* action : window->findChildren<QAction*>()) {
+        if (action->text() == "Open Recording") {
+            open = action;
+        }
+    }
+    QVERIFY(open);
+    open->trigger();
+}
+
+void TestMainWidget::pausePlayback()
+{
+    if (button("pb_play")->isChecked()) {
+        QTest::keyClick(window.get(), Qt::Key_Space);
+    }
+    QVERIFY(!button("pb_play")->isChecked());
+    // Timestamps of frames already on their way are delivered before the position is read.
+    QTest::qWait(100);
+}
+
+void TestMainWidget::cutAndExportNeedARecording_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::newRow("cut") << "Cut Recording";
+    QTest::newRow("export") << "Save as...";
+}
+
+void TestMainWidget::cutAndExportNeedARecording()
+{
+    QFETCH(QString, command);
+    closeAllTips();
+    QCOMPARE(window->currentSourceMode(), MainWidget::NoSource);
+    for (QAction* action : window->findChildren<QAction*>()) {
+        if (action->text() == command) {
+            action->trigger();
+        }
+    }
+    QTRY_VERIFY(tipContaining("Please open a raw file first.", Warning));
+}
+
+void TestMainWidget::cancelledOpenChangesNothing()
+{
+    QSignalSpy opened(window.get(), &MainWidget::signalOpenRawFile);
+    openRecording(QString());
+    QCOMPARE(opened.count(), 0);
+    QCOMPARE(window->currentSourceMode(), MainWidget::NoSource);
+    QVERIFY(!slider->isEnabled());
+}
+
+void TestMainWidget::openPlaysToEndOfRange()
+{
+    QSignalSpy loading(processor, &SvEventProcessor::signalLoadingStatus);
+    QSignalSpy images(processor, &SvEventProcessor::signalEventImage);
+    QSignalSpy played(processor, &SvEventProcessor::signalPlayStatus);
+    QSignalSpy progress(processor, &SvEventProcessor::signalProgress);
+    openRecording(recordingPath);
+    QCOMPARE(window->currentSourceMode(), MainWidget::RawFile);
+    QCOMPARE(window->openRecordingPath(), QFileInfo(recordingPath).absoluteFilePath());
+    QCOMPARE(ConfigStore::instance()->inputRawFilePath, QFileInfo(recordingPath).absolutePath());
+
+    // The load runs behind the waiting window and then starts playback through the Play button.
+    QTRY_VERIFY_WITH_TIMEOUT(loading.count() >= 2, 20000);
+    QCOMPARE(loading.first().at(0).toBool(), true);
+    QCOMPARE(loading.last().at(0).toBool(), false);
+    QTRY_COMPARE(slider->minimum(), firstTimestamp);
+    QCOMPARE(slider->maximum(), firstTimestamp + recordingLength);
+    waitUntilIdle();
+    QVERIFY(slider->isEnabled());
+    // The waiting window carried the load's progress.
+    QVERIFY(!progress.isEmpty());
+    QTRY_COMPARE(waiting->progressText(), QString::number(qMin(progress.last().at(0).toInt(), 100)) + "%");
+    QTRY_VERIFY(button("pb_play")->isChecked());
+    QTRY_VERIFY_WITH_TIMEOUT(images.count() >= 3, 10000);
+    QTRY_VERIFY(slider->center() > firstTimestamp);
+    QVERIFY(label("label_time")->text().endsWith("/" + formatTimestamp(firstTimestamp + recordingLength)));
+
+    // Without loop the end of the range releases Play and returns to the range start.
+    QTRY_VERIFY_WITH_TIMEOUT(!button("pb_play")->isChecked(), 20000);
+    QVERIFY(played.count() >= 2);
+    QCOMPARE(played.last().at(0).toBool(), false);
+}
+
+void TestMainWidget::spaceAndStepsAndJump()
+{
+    QSignalSpy images(processor, &SvEventProcessor::signalEventImage);
+    QTest::keyClick(window.get(), Qt::Key_Space);
+    QVERIFY(button("pb_play")->isChecked());
+    QTRY_VERIFY_WITH_TIMEOUT(images.count() >= 2, 10000);
+    pausePlayback();
+
+    const uint64_t paused = slider->center();
+    QCOMPARE(label("label_show_timestamp_info")->text(), formatTimestamp(paused));
+    QTest::qWait(150);
+    QCOMPARE(slider->center(), paused);
+
+    QTest::keyClick(window.get(), Qt::Key_Right);
+    QTRY_COMPARE(slider->center(), paused + frameStep);
+    QCOMPARE(label("label_show_timestamp_info")->text(), formatTimestamp(paused + frameStep));
+    QTest::keyClick(window.get(), Qt::Key_Left);
+    QTRY_COMPARE(slider->center(), paused);
+
+    // A click on the track jumps there, past 2^31 us on this recording's clock; the window shows
+    // the position the processor reports, one accumulation window after the jump.
+    QSignalSpy clicks(slider, &SvThreeHandleSlider::centerValueTrackClick);
+    QTest::mouseClick(slider, Qt::LeftButton, Qt::NoModifier, QPoint(slider->width() * 3 / 4, slider->height() / 2));
+    QCOMPARE(clicks.count(), 1);
+    const uint64_t target = clicks.first().at(0).toULongLong();
+    QVERIFY(target > (uint64_t(1) << 31));
+    QVERIFY(target > firstTimestamp + recordingLength / 2);
+    QTRY_COMPARE(slider->center(), target + accTime);
+    QCOMPARE(label("label_show_timestamp_info")->text(), formatTimestamp(target + accTime));
+    QVERIFY(!button("pb_play")->isChecked());
+}
+
+void TestMainWidget::resetGoesToRangeStart()
+{
+    emit button("pb_stop")->pressed();
+    QTRY_COMPARE(slider->center(), firstTimestamp);
+    QCOMPARE(label("label_show_timestamp_info")->text(), formatTimestamp(firstTimestamp));
+    QVERIFY(!button("pb_play")->isChecked());
+}
+
+void TestMainWidget::recordButtonIsReleasedForRecordings()
+{
+    QTest::mouseClick(button("pb_record"), Qt::LeftButton);
+    QVERIFY(!button("pb_record")->isChecked());
+    QVERIFY(label("lb_recoding_time")->text().isEmpty());
+}
+
+void TestMainWidget::rangeFromSideHandles()
+{
+    QAction* toggle = nullptr;
+    for (QAction* action : window->findChildren<QAction*>()) {
+        if (action->text() == "Toggle Start/End Point") {
+            toggle = action;
+        }
+    }
+    QVERIFY(toggle);
+    toggle->trigger();
+    QCOMPARE(slider->currentHandleMode(), 3);
+
+    // Centre to the middle first: side handles cannot pass it.
+    QTest::mouseClick(slider, Qt::LeftButton, Qt::NoModifier, QPoint(slider->width() / 2, slider->height() / 2));
+    QTRY_VERIFY(slider->center() > firstTimestamp + recordingLength / 3);
+
+    auto drag = [this](const QRect& handle, int toX) {
+        const QPoint from = handle.center();
+        QTest::mousePress(slider, Qt::LeftButton, Qt::NoModifier, from);
+        QMouseEvent move(QEvent::MouseMove, QPointF(toX, from.y()), slider->mapToGlobal(QPointF(toX, from.y())),
+                         Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(slider, &move);
+        QTest::mouseRelease(slider, Qt::LeftButton, Qt::NoModifier, QPoint(toX, from.y()));
+    };
+    QSignalSpy lowerSpy(slider, &SvThreeHandleSlider::lowerValueChanged);
+    QSignalSpy upperSpy(slider, &SvThreeHandleSlider::upperValueChanged);
+    drag(slider->lowerHandleRect(), slider->width() / 5);
+    drag(slider->upperHandleRect(), slider->width() * 4 / 5);
+    QCOMPARE(lowerSpy.count(), 1);
+    QCOMPARE(upperSpy.count(), 1);
+    QVERIFY(slider->lowerBound() > firstTimestamp);
+    QVERIFY(slider->upperBound() < firstTimestamp + recordingLength);
+    QVERIFY(slider->lowerBound() < slider->center());
+    QVERIFY(slider->center() < slider->upperBound());
+    QCOMPARE(lowerSpy.first().at(0).toULongLong(), slider->lowerBound());
+    QCOMPARE(upperSpy.first().at(0).toULongLong(), slider->upperBound());
+}
+
+void TestMainWidget::cutWritesExactlyTheRange()
+{
+    closeAllTips();
+    const uint64_t start = slider->lowerBound();
+    const uint64_t end = slider->upperBound();
+    const QString cutPath = dir.filePath("cut.raw");
+    uint64_t presetStart = 0;
+    uint64_t presetEnd = 0;
+    QString presetFolder;
+    const bool answered = answerDialog<SvCutRawFile>([this] { window->slotCutRecording(); },
+        [&](SvCutRawFile* dialog) {
+            presetStart = dialog->getStartTime();
+            presetEnd = dialog->getEndTime();
+            presetFolder = dialog->getFileDir();
+            setField(dialog, "le_file_name", "cut.raw");
+            QTest::mouseClick(dialog->findChild<QPushButton*>("pb_save"), Qt::LeftButton);
+        });
+    QVERIFY(answered);
+    QCOMPARE(presetStart, start);
+    QCOMPARE(presetEnd, end);
+    QCOMPARE(presetFolder, dir.path());
+    QTRY_VERIFY_WITH_TIMEOUT(tipContaining("Export raw file success!", Success), 20000);
+    QCOMPARE(tipContaining("Export raw file success!", Success)->path(), dir.path());
+    waitUntilIdle();
+
+    std::vector<sorvane::Event2D> expected;
+    for (const auto& event : events) {
+        if (event.timestamp >= start && event.timestamp <= end) {
+            expected.push_back(event);
+        }
+    }
+    QVERIFY(!expected.empty());
+    const std::vector<sorvane::Event2D> cut = readAllEvents(cutPath);
+    QCOMPARE(cut.size(), expected.size());
+    QVERIFY(cut == expected);
+}
+
+void TestMainWidget::cutOntoOpenRecordingIsRefused()
+{
+    closeAllTips();
+    const QByteArray before = fileHash(recordingPath);
+    QSignalSpy cuts(window.get(), &MainWidget::signalCutRawFile);
+    const bool answered = answerDialog<SvCutRawFile>([this] { window->slotCutRecording(); },
+        [&](SvCutRawFile* dialog) {
+            // Reached through another spelling of the same folder.
+            setField(dialog, "le_save_file_path", dir.path() + "/./");
+            setField(dialog, "le_file_name", "recording.raw");
+            QTest::mouseClick(dialog->findChild<QPushButton*>("pb_save"), Qt::LeftButton);
+        });
+    QVERIFY(answered);
+    QTRY_VERIFY(tipContaining("open recording", Error));
+    QCOMPARE(cuts.count(), 0);
+    QCOMPARE(fileHash(recordingPath), before);
+    QCOMPARE(readAllEvents(recordingPath).size(), events.size());
+}
+
+void TestMainWidget::failedCutShowsErrorTip()
+{
+    closeAllTips();
+    QFile blocker(dir.filePath("not_a_folder"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const bool answered = answerDialog<SvCutRawFile>([this] { window->slotCutRecording(); },
+        [&](SvCutRawFile* dialog) {
+            setField(dialog, "le_save_file_path", blocker.fileName());
+            setField(dialog, "le_file_name", "cut.raw");
+            QTest::mouseClick(dialog->findChild<QPushButton*>("pb_save"), Qt::LeftButton);
+        });
+    QVERIFY(answered);
+    QTRY_VERIFY_WITH_TIMEOUT(!shownTips().isEmpty(), 20000);
+    waitUntilIdle();
+    QVERIFY(!tipContaining("success", Success));
+    QVERIFY2(shownTips().first()->messageType() == Error, qPrintable(shownTips().first()->tips()));
+    QVERIFY(!shownTips().first()->tips().isEmpty());
+}
+
+void TestMainWidget::exportWritesDecodableVideo()
+{
+    closeAllTips();
+    const uint64_t start = slider->lowerBound();
+    const uint64_t end = slider->upperBound();
+    const QString videoPath = dir.filePath("clip.mp4");
+    const bool answered = answerDialog<SvExportVideoUI>([this] { window->slotSaveAs(); },
+        [&](SvExportVideoUI* dialog) {
+            QCOMPARE(dialog->getStartTime(), start);
+            QCOMPARE(dialog->getEndTime(), end);
+            QCOMPARE(dialog->getFileDir(), dir.path());
+            setField(dialog, "le_file_name", "clip.mp4");
+            QTest::mouseClick(dialog->findChild<QPushButton*>("pb_save"), Qt::LeftButton);
+        });
+    QVERIFY(answered);
+    QTRY_VERIFY_WITH_TIMEOUT(tipContaining("Export video success!", Success), 60000);
+    waitUntilIdle();
+
+    auto video = sorvane::ApsFileReader::createFileReader(videoPath.toStdString());
+    QVERIFY(video);
+    QVERIFY(video->isOpen());
+    QCOMPARE(video->getWidth(), 1280);
+    QCOMPARE(video->getHeight(), 720);
+    std::vector<uint64_t> timestamps;
+    QVERIFY(video->getFrameTimestamps(timestamps));
+    const double expectedFrames = double(end - start) / frameStep;
+    QVERIFY2(qAbs(double(timestamps.size()) - expectedFrames) <= 2.0, qPrintable(QString::number(timestamps.size())));
+    sorvane::ApsFrame frame;
+    QVERIFY(video->getNextFrame(frame));
+}
+
+void TestMainWidget::siblingVideoOpensFusionRecording()
+{
+    waitUntilIdle();
+    const QString fusionRaw = dir.filePath("fusion.raw");
+    QVERIFY(QFile::copy(recordingPath, fusionRaw));
+    QFile video(dir.filePath("fusion.mp4"));
+    QVERIFY(video.open(QIODevice::WriteOnly));
+    video.close();
+    QSignalSpy rawOpened(window.get(), &MainWidget::signalOpenRawFile);
+    QSignalSpy fusionOpened(window.get(), &MainWidget::signalOpenFusionFile);
+    openRecording(fusionRaw);
+    QCOMPARE(window->currentSourceMode(), MainWidget::FusionFile);
+    QCOMPARE(rawOpened.count(), 1);
+    QVERIFY(rawOpened.first().at(0).toString().isEmpty());
+    QCOMPARE(fusionOpened.count(), 1);
+    QCOMPARE(fusionOpened.first().at(0).toString(), fusionRaw);
+
+    // A fusion recording is neither cut nor exported.
+    closeAllTips();
+    window->slotCutRecording();
+    QTRY_VERIFY(tipContaining("Please open a raw file first.", Warning));
+}
+
+void TestMainWidget::foldButtonsSwapAndFoldThePanel()
+{
+    QPushButton* camera = button("pb_fold_setting");
+    QPushButton* dvs = button("pb_fold_dvs_setting");
+    QWidget* panel = window->findChild<QWidget*>("frame_setting");
+    QWidget* sideBar = window->findChild<QWidget*>("widget_side_bar");
+    QVERIFY(camera->isChecked());
+    QTest::mouseClick(dvs, Qt::LeftButton);
+    QVERIFY(dvs->isChecked());
+    QVERIFY(!camera->isChecked());
+    QCOMPARE(panel->maximumWidth(), 500);
+    QTest::mouseClick(dvs, Qt::LeftButton);
+    QVERIFY(!dvs->isChecked());
+    QCOMPARE(panel->maximumWidth(), sideBar->width());
+    QTest::mouseClick(camera, Qt::LeftButton);
+    QVERIFY(camera->isChecked());
+    QCOMPARE(panel->maximumWidth(), 500);
+}
+
+void TestMainWidget::quitClosesTheWindow()
+{
+    closeAllTips();
+    waitUntilIdle();
+    QVERIFY(window->isVisible());
+    for (QAction* action : window->findChildren<QAction*>()) {
+        if (action->text() == "Quit") {
+            action->trigger();
+        }
+    }
+    QVERIFY(!window->isVisible());
+}
+
+int main(int argc, char** argv)
+{
+    // Documents, application data and settings all inside a throwaway home.
+    QTemporaryDir home;
+    QDir(home.path()).mkpath("Documents");
+    qputenv("HOME", home.path().toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", (home.path() + "/.config").toLocal8Bit());
+    qputenv("XDG_DATA_HOME", (home.path() + "/.local/share").toLocal8Bit());
+    QStandardPaths::setTestModeEnabled(true);
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationName("SorvaneViewer");
+    QCoreApplication::setOrganizationName("Sorvane");
+    TestMainWidget test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_mainwidget.moc"
