@@ -11,6 +11,8 @@
 #include <QTest>
 
 #include <chrono>
+#include <signal.h>
+#include <unistd.h>
 #include <mutex>
 #include <thread>
 
@@ -205,6 +207,33 @@ private slots:
         QVERIFY(camera);
         QVERIFY(!camera->setRecordCacheTime(5, dir.filePath("no/such/folder").toStdString()));
         QVERIFY(!camera->startRecording(dir.filePath("no/such/folder/x.raw").toStdString()));
+    }
+
+    // Cache files a crashed process left behind go when a cache is set up in that folder; those
+    // of live processes and other files stay.
+    void staleCacheFilesAreRemoved()
+    {
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        pid_t dead = 4194000;
+        while (dead > 1000 && ::kill(dead, 0) == 0)
+            --dead;
+        const QString stale = folder.filePath(QString(".sv_cache_O4S0021_%1_0_3.bin").arg(dead));
+        const QString own = folder.filePath(QString(".sv_cache_O4S0021_%1_9_0.bin").arg(::getpid()));
+        const QString other = folder.filePath("notes.bin");
+        for (const QString& path : {stale, own, other}) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("x");
+        }
+        DvsCameraManager manager;
+        auto camera = manager.openCamera(specOf("Orion4").serial);
+        QVERIFY(camera);
+        QVERIFY(camera->setRecordCacheTime(1, folder.path().toStdString()));
+        QVERIFY(!QFile::exists(stale));
+        QVERIFY(QFile::exists(own));
+        QVERIFY(QFile::exists(other));
+        QVERIFY(camera->setRecordCacheTime(0, "."));
     }
 
     // The fusion set's raw file keeps the sensor's own column order: live column x is recorded
