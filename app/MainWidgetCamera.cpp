@@ -263,8 +263,12 @@ void MainWidget::on_pb_play_clicked(bool checked)
             return;
         }
         if (!streaming) {
+            if (fusionCamera->start(sorvane::STREAM_ALL) != 0) {
+                qDebug() << "Please check the camera connection.";
+                ui->pb_play->setChecked(false);
+                return;
+            }
             streaming = true;
-            fusionCamera->start(sorvane::STREAM_ALL);
             ui->pb_play->setChecked(true);
             qDebug() << "Fusion camera start";
         } else {
