@@ -66,7 +66,7 @@ static void BM_LiveView(benchmark::State& state)
     const double rate = double(state.range(0)) * 1e6;
     for (auto _ : state) {
         sorvane::DvsCameraManager manager;
-        auto camera = manager.openCamera(SimulatedCameraProvider::specs().front().serial);
+        auto camera = manager.openCamera(SimulatedCameraProvider::models().front().serial);
         auto* simulated = dynamic_cast<SimulatedDvsCamera*>(camera.get());
         if (!simulated) {
             state.SkipWithError("no simulated camera");

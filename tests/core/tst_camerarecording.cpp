@@ -21,12 +21,12 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const SimulatedCameraSpec& specOf(const std::string& product)
+const SimulatedCameraModel& modelOf(const std::string& product)
 {
-    for (const auto& spec : SimulatedCameraProvider::specs())
-        if (spec.product == product)
-            return spec;
-    static SimulatedCameraSpec none;
+    for (const auto& model : SimulatedCameraProvider::models())
+        if (model.product == product)
+            return model;
+    static SimulatedCameraModel none;
     return none;
 }
 
@@ -58,9 +58,9 @@ Recording readBack(const QString& path)
 
 // The stream the camera produces with its default tools over [0, until): the same scene, the
 // same seed.
-StreamChunk expectedStream(const SimulatedCameraSpec& spec, uint64_t until)
+StreamChunk expectedStream(const SimulatedCameraModel& model, uint64_t until)
 {
-    EventPipeline pipeline(spec.scene, spec.eventRate, spec.seed, 1280, 720, SensorTools::create(1280, 720, false));
+    EventPipeline pipeline(model.scene, model.eventRate, model.seed, 1280, 720, SensorTools::create(1280, 720, false));
     pipeline.setTriggerSource(EventPipeline::externalInputs());
     StreamChunk all;
     pipeline.produce(until, all);
@@ -96,9 +96,9 @@ private slots:
     // Every event and trigger edge of the recorded stretch is in the file, in order.
     void recordingHoldsTheWholeStream()
     {
-        const auto& spec = specOf("Orion4");
+        const auto& model = modelOf("Orion4");
         DvsCameraManager manager;
-        auto camera = manager.openCamera(spec.serial);
+        auto camera = manager.openCamera(model.serial);
         QVERIFY(camera);
         auto& sim = dynamic_cast<SimulatedDvsCamera&>(*camera);
         QCOMPARE(camera->start(), 0);
@@ -114,7 +114,7 @@ private slots:
         const Recording r = readBack(path);
         QVERIFY(r.ok);
         QCOMPARE(r.info.encoding, std::string("EVT3.0"));
-        QCOMPARE(r.info.serial, spec.serial);
+        QCOMPARE(r.info.serial, model.serial);
         QCOMPARE(r.info.width, 1280);
         QVERIFY(r.events.size() > 1000000);
         QCOMPARE(r.info.eventCount, uint64_t(r.events.size()));
@@ -123,7 +123,7 @@ private slots:
         const uint64_t first = r.events.front().timestamp;
         const uint64_t last = r.events.back().timestamp;
         QVERIFY(last - first > 900000);
-        const StreamChunk expected = expectedStream(spec, last + 1000);
+        const StreamChunk expected = expectedStream(model, last + 1000);
         const auto want = window(expected.events, first, last);
         QCOMPARE(r.events.size(), want.size());
         QVERIFY(r.events == want);
@@ -150,9 +150,9 @@ private slots:
     {
         QFETCH(int, cacheSeconds);
         QFETCH(quint64, streamBefore);
-        const auto& spec = specOf("Vesper");
+        const auto& model = modelOf("Vesper");
         DvsCameraManager manager;
-        auto camera = manager.openCamera(spec.serial);
+        auto camera = manager.openCamera(model.serial);
         QVERIFY(camera);
         auto& sim = dynamic_cast<SimulatedDvsCamera&>(*camera);
         QTemporaryDir cacheFolder;
@@ -179,7 +179,7 @@ private slots:
         QVERIFY2(first <= expectedFirst + 20000 && first + 20000 >= expectedFirst,
                  qPrintable(QString("first %1, expected about %2").arg(first).arg(expectedFirst)));
         QVERIFY(last >= startedAt + 900000);
-        const StreamChunk expected = expectedStream(spec, last + 1000);
+        const StreamChunk expected = expectedStream(model, last + 1000);
         const auto want = window(expected.events, first, last);
         QCOMPARE(r.events.size(), want.size());
         QVERIFY(r.events == want);
@@ -203,7 +203,7 @@ private slots:
     void unwritableCacheFolderIsRefused()
     {
         DvsCameraManager manager;
-        auto camera = manager.openCamera(specOf("Orion4").serial);
+        auto camera = manager.openCamera(modelOf("Orion4").serial);
         QVERIFY(camera);
         QVERIFY(!camera->setRecordCacheTime(5, dir.filePath("no/such/folder").toStdString()));
         QVERIFY(!camera->startRecording(dir.filePath("no/such/folder/x.raw").toStdString()));
@@ -227,7 +227,7 @@ private slots:
             file.write("x");
         }
         DvsCameraManager manager;
-        auto camera = manager.openCamera(specOf("Orion4").serial);
+        auto camera = manager.openCamera(modelOf("Orion4").serial);
         QVERIFY(camera);
         QVERIFY(camera->setRecordCacheTime(1, folder.path().toStdString()));
         QVERIFY(!QFile::exists(stale));
@@ -240,9 +240,9 @@ private slots:
     // as 1279 - x. Its header gives the event time of the first recorded frame.
     void fusionRawIsMirrored()
     {
-        const auto& spec = specOf("Tandem");
+        const auto& model = modelOf("Tandem");
         DvsCameraManager manager;
-        auto camera = manager.openFusionCamera(spec.serial);
+        auto camera = manager.openFusionCamera(model.serial);
         QVERIFY(camera);
         std::mutex mutex;
         std::vector<Event2D> live;
@@ -283,8 +283,8 @@ private slots:
     // packs neighbours into vectors, never needs more.
     void bandwidthBoundsTheWrittenSize()
     {
-        const auto& spec = specOf("Orion4");
-        const StreamChunk second = expectedStream(spec, 1000000);
+        const auto& model = modelOf("Orion4");
+        const StreamChunk second = expectedStream(model, 1000000);
         Evt3SizeCounter counter;
         const uint64_t needed = counter.add(second.events.data(), second.events.data() + second.events.size());
         const QString path = dir.filePath("second.raw");

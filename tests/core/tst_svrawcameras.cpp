@@ -85,8 +85,8 @@ private slots:
         const Run run = svraw({"cameras"}, folder.path());
         QCOMPARE(run.status, 0);
         QByteArray expected;
-        for (const auto& spec : SimulatedCameraProvider::specs())
-            expected += QByteArray::fromStdString(spec.serial) + ' ' + QByteArray::fromStdString(spec.product) + '\n';
+        for (const auto& model : SimulatedCameraProvider::models())
+            expected += QByteArray::fromStdString(model.serial) + ' ' + QByteArray::fromStdString(model.product) + '\n';
         QCOMPARE(run.out, expected);
         QCOMPARE(svraw({"cameras", "extra"}, folder.path()).status, 2);
     }
@@ -144,7 +144,7 @@ private slots:
     void recordWithSettings()
     {
         const QString out = path("roi.raw");
-        const QString serial = QString::fromStdString(SimulatedCameraProvider::specs().front().serial);
+        const QString serial = QString::fromStdString(SimulatedCameraProvider::models().front().serial);
         const Run run = svraw({"record", serial, out, "--seconds", "0.6", "--set", "roi.roi_x1=200", "--set",
                                "roi.roi_y0=100", "--set", "roi.enable=true", "--set", "trigger_in.channel_0=off"},
                               folder.path());
@@ -176,7 +176,7 @@ private slots:
         QFETCH(int, status);
         const QString out = path("refused.raw");
         QFile::remove(out);
-        const QString serial = QString::fromStdString(SimulatedCameraProvider::specs().front().serial);
+        const QString serial = QString::fromStdString(SimulatedCameraProvider::models().front().serial);
         QStringList all{"record", serial, out};
         if (status != 2)
             all << "--seconds" << "0.2";

@@ -57,9 +57,9 @@ Recording readBack(const QString& path)
 
 QString serialOf(const std::string& product)
 {
-    for (const auto& spec : SimulatedCameraProvider::specs())
-        if (spec.product == product)
-            return QString::fromStdString(spec.serial);
+    for (const auto& model : SimulatedCameraProvider::models())
+        if (model.product == product)
+            return QString::fromStdString(model.serial);
     return {};
 }
 
