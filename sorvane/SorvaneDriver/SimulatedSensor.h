@@ -147,7 +147,7 @@ private:
 // BacklogUs of stream; older chunks are dropped and counted as lost.
 class LiveBatchQueue {
 public:
-    static constexpr uint64_t BacklogUs = 500000;
+    static constexpr uint64_t BacklogUs = 1000000;
 
     // Starts a new stream at camera time position.
     void reset(uint64_t position);
