@@ -15,8 +15,9 @@ void runDvsAcquisitionLoop(sorvane::DvsCamera& camera, std::atomic<bool>& stream
         if (camera.getNextBatch(state.eventBatch) && !state.eventBatch.empty()) {
             onBatch(state.eventBatch);
             state.lastEventTimestamp = state.eventBatch.back().timestamp;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1000 / rate));
         }
+        // One batch per period at most, the handling included: a fixed sleep on top of it would
+        // let the loop fall behind the camera as soon as counting a batch takes a few ms.
         const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - t0).count();
         const int64_t remaining = int64_t(1000000 / rate) - int64_t(elapsed);
         if (remaining > 0 && streaming.load())

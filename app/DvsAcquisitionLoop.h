@@ -1,6 +1,7 @@
 #pragma once
 // The polling loop of a live DVS camera, run on the main window's acquisition thread while
-// streaming is set: each batch goes to onBatch, at most about displayRate batches a second.
+// streaming is set: each batch goes to onBatch, at most displayRate batches a second (one per
+// 1 000 000 / displayRate µs, the time spent on the batch included).
 // Ends when streaming is cleared or the camera reports the connection lost (which clears
 // streaming).
 #include <SorvaneDriver/DvsCamera.h>

@@ -150,10 +150,12 @@ MainWidget::MainWidget(QWidget* parent)
     createConnections();
 
     config = ConfigStore::instance();
+    initCameraSide();
 }
 
 MainWidget::~MainWidget()
 {
+    shutdownCameraSide();
     stopRecordClock();
     // The processor's threads end before the widgets they report to.
     delete eventProcessor;
@@ -245,6 +247,7 @@ void MainWidget::slotOpenRecording()
         return;
     }
     // Stops a running stream as the released Play button does, then lets the cameras go.
+    releaseCameraForOtherSource();
     if (isLiveSource(sourceMode) && ui->pb_play->isChecked()) {
         ui->pb_play->click();
     }

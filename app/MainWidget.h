@@ -7,6 +7,7 @@
 // only waits and posts label updates back.
 #include "SorvaneDriver/DvsCameraManager.h"
 #include "SorvaneHal/CameraTypes.h"
+#include "app/DvsAcquisitionLoop.h"
 #include "app/SvMessageType.h"
 
 #include <QPointer>
@@ -24,6 +25,7 @@ class QAction;
 class QMenu;
 class ShowImageForm;
 class SvEventProcessor;
+class SvFileRecorder;
 class SvThreeHandleSlider;
 class SvWindowAgent;
 class WaitingWin;
@@ -160,5 +162,45 @@ private:
     std::condition_variable recordClockWake;
 
     // ---- camera side (MainWidgetCamera.cpp): opening, streaming, statistics, trigger-in ----
+public:
+    // The status-bar text of one statistics report: bandwidth, then event rate.
+    static QString statisticsText(const sorvane::SvStatisticInfo& info);
+    // The recorder of trigger-in recordings (owned by the window).
+    SvFileRecorder* triggerInRecorder() const { return fileRecorder; }
+
+public slots:
+    void slotOpenCamera();
+    void on_pb_play_clicked(bool checked);
+    void on_pb_viewer_type_clicked();
+    // (Re)applies the trigger-in recording settings to the open DVS camera.
+    void initDvsCameraSettings();
+    void getEventsToShow();
+    // The accumulation time chosen on the camera settings page: the DVS camera's batch interval.
+    void slotSetBatchEventsTime(uint64_t time_us);
+
+private:
+    // Called by the constructor and, first thing, by the destructor.
+    void initCameraSide();
+    void shutdownCameraSide();
+    // Runs on the opening worker thread.
+    void openCameraProcedure(const sorvane::CameraDescription& desc);
+    void startDvsStream();
+    // Ends the polling loop and joins its thread; the camera keeps running.
+    void stopDvsLoop();
+    // Before another source replaces the camera: recordings end (their files complete, the
+    // Record button released), then the stream stops.
+    void releaseCameraForOtherSource();
+    void stopCameraRecordings();
+    void showStatistics(const sorvane::SvStatisticInfo& info);
+    void onTriggerIn(const sorvane::EventTriggerIn& trigger, const QString& serial);
+
+    std::thread acquisitionThread;
+    // The polled batch, the last event's timestamp and the polling rate, for the acquisition thread.
+    DvsAcquisitionState acquisition;
+    uint64_t batchEventsTime = 33333;
+    uint32_t triggerInCallbackId = 0xFFFFFFFF;
+    QString bandwidthText;
+    QString eventRateText;
+    SvFileRecorder* fileRecorder = nullptr;
     // ---- end of camera side ----
 };

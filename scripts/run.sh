@@ -9,7 +9,7 @@ cmake --build --preset default --target SorvaneViewer svraw
 data="$(xdg-user-dir DOCUMENTS 2>/dev/null || echo "$HOME/Documents")/SorvaneData"
 mkdir -p "$data"
 if [ ! -f "$data/demo.raw" ]; then
-    build/default/tools/svraw/svraw generate "$data/demo.raw" --scene mixed --duration-s 20 \
+    build/default/tools/svraw generate "$data/demo.raw" --scene mixed --duration-s 20 \
         --rate-ev-s 2000000 --seed 1
 fi
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then

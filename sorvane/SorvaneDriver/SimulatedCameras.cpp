@@ -34,11 +34,11 @@ LinkRegistry& registry()
     return instance;
 }
 
-const SimulatedCameraSpec* findSpec(const std::string& serial)
+const SimulatedCameraModel* findModel(const std::string& serial)
 {
-    for (const auto& spec : SimulatedCameraProvider::specs())
-        if (spec.serial == serial)
-            return &spec;
+    for (const auto& model : SimulatedCameraProvider::models())
+        if (model.serial == serial)
+            return &model;
     return nullptr;
 }
 
@@ -51,9 +51,9 @@ std::string joinPath(const std::string& folder, const std::string& name)
 
 } // namespace
 
-const std::vector<SimulatedCameraSpec>& SimulatedCameraProvider::specs()
+const std::vector<SimulatedCameraModel>& SimulatedCameraProvider::models()
 {
-    static const std::vector<SimulatedCameraSpec> list = {
+    static const std::vector<SimulatedCameraModel> list = {
         {"O4S0021", "Orion4", false, SceneKind::Mixed, 2.0e6, 21},
         {"VS20047", "Vesper", false, SceneKind::Mixed, 1.2e6, 47},
         {"TD30103", "Tandem", true, SceneKind::Mixed, 1.0e6, 103},
@@ -74,52 +74,52 @@ bool SimulatedCameraProvider::isPlugged(const std::string& serial)
 std::vector<CameraDescription> SimulatedCameraProvider::listCameras()
 {
     std::vector<CameraDescription> found;
-    for (const auto& spec : specs())
-        if (isPlugged(spec.serial))
-            found.push_back({spec.serial, spec.product});
+    for (const auto& model : models())
+        if (isPlugged(model.serial))
+            found.push_back({model.serial, model.product});
     return found;
 }
 
 std::shared_ptr<DvsCamera> SimulatedCameraProvider::openCamera(const std::string& serial)
 {
-    const SimulatedCameraSpec* spec = findSpec(serial);
-    if (!spec || spec->fusion)
+    const SimulatedCameraModel* model = findModel(serial);
+    if (!model || model->fusion)
         return nullptr;
     auto link = registry().get(serial);
     if (!link->plugged.load()) {
         SV_LOG_ERROR("camera %s is not connected", serial.c_str());
         return nullptr;
     }
-    return std::make_shared<SimulatedDvsCamera>(*spec, link);
+    return std::make_shared<SimulatedDvsCamera>(*model, link);
 }
 
 std::shared_ptr<FusionCamera> SimulatedCameraProvider::openFusionCamera(const std::string& serial)
 {
-    const SimulatedCameraSpec* spec = findSpec(serial);
-    if (!spec || !spec->fusion)
+    const SimulatedCameraModel* model = findModel(serial);
+    if (!model || !model->fusion)
         return nullptr;
     auto link = registry().get(serial);
     if (!link->plugged.load()) {
         SV_LOG_ERROR("camera %s is not connected", serial.c_str());
         return nullptr;
     }
-    return std::make_shared<SimulatedFusionCamera>(*spec, link);
+    return std::make_shared<SimulatedFusionCamera>(*model, link);
 }
 
 // ---------------------------------------------------------------------------------------------
 
-SimulatedDvsCamera::SimulatedDvsCamera(const SimulatedCameraSpec& spec, std::shared_ptr<DeviceLink> link_)
-    : SimulatedDvsCamera(spec, std::move(link_), SensorTools::create(Width, Height, false))
+SimulatedDvsCamera::SimulatedDvsCamera(const SimulatedCameraModel& model, std::shared_ptr<DeviceLink> link_)
+    : SimulatedDvsCamera(model, std::move(link_), SensorTools::create(Width, Height, false))
 {
 }
 
-SimulatedDvsCamera::SimulatedDvsCamera(const SimulatedCameraSpec& spec, std::shared_ptr<DeviceLink> link_,
+SimulatedDvsCamera::SimulatedDvsCamera(const SimulatedCameraModel& model, std::shared_ptr<DeviceLink> link_,
                                        SensorTools tools_)
-    : DvsCamera({spec.serial, spec.product}, tools_.toolMap())
+    : DvsCamera({model.serial, model.product}, tools_.toolMap())
     , tools(tools_)
     , link(link_)
-    , stream(spec.serial, link_,
-             std::make_unique<EventPipeline>(spec.scene, spec.eventRate, spec.seed, Width, Height, tools_))
+    , stream(model.serial, link_,
+             std::make_unique<EventPipeline>(model.scene, model.eventRate, model.seed, Width, Height, tools_))
 {
     stream.pipeline().setTriggerSource(EventPipeline::externalInputs());
 }
@@ -294,8 +294,8 @@ bool ApsVideoRecorder::close()
 
 // ---------------------------------------------------------------------------------------------
 
-SimulatedFusionCamera::SimulatedFusionCamera(const SimulatedCameraSpec& spec, std::shared_ptr<DeviceLink> link_)
-    : SimulatedFusionCamera(spec, std::move(link_), SensorTools::create(DvsWidth, DvsHeight, true),
+SimulatedFusionCamera::SimulatedFusionCamera(const SimulatedCameraModel& model, std::shared_ptr<DeviceLink> link_)
+    : SimulatedFusionCamera(model, std::move(link_), SensorTools::create(DvsWidth, DvsHeight, true),
                             std::make_shared<ApsTool>())
 {
 }
@@ -309,15 +309,15 @@ ToolMap fusionTools(const SensorTools& tools, const std::shared_ptr<ApsTool>& ap
 }
 } // namespace
 
-SimulatedFusionCamera::SimulatedFusionCamera(const SimulatedCameraSpec& spec, std::shared_ptr<DeviceLink> link_,
+SimulatedFusionCamera::SimulatedFusionCamera(const SimulatedCameraModel& model, std::shared_ptr<DeviceLink> link_,
                                              SensorTools tools_, std::shared_ptr<ApsTool> aps)
-    : FusionCamera({spec.serial, spec.product}, fusionTools(tools_, aps))
+    : FusionCamera({model.serial, model.product}, fusionTools(tools_, aps))
     , tools(tools_)
     , apsTool(std::move(aps))
     , link(link_)
     , renderer(ApsWidth, ApsHeight, DvsToAps)
-    , stream(spec.serial, link_,
-             std::make_unique<EventPipeline>(spec.scene, spec.eventRate, spec.seed, DvsWidth, DvsHeight, tools_))
+    , stream(model.serial, link_,
+             std::make_unique<EventPipeline>(model.scene, model.eventRate, model.seed, DvsWidth, DvsHeight, tools_))
 {
     stream.pipeline().setTriggerSource(
         [this](uint64_t begin, uint64_t end, const ParameterValues& values, std::vector<EventTriggerIn>& out) {

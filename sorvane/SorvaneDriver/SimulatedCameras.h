@@ -13,7 +13,7 @@
 
 namespace sorvane {
 
-struct SimulatedCameraSpec {
+struct SimulatedCameraModel {
     std::string serial;
     std::string product;
     bool fusion = false;
@@ -24,7 +24,7 @@ struct SimulatedCameraSpec {
 
 class SimulatedCameraProvider : public CameraProvider {
 public:
-    static const std::vector<SimulatedCameraSpec>& specs();
+    static const std::vector<SimulatedCameraModel>& models();
     // Plugs or unplugs a simulated device: every open handle of it follows, as with a cable.
     static void setPlugged(const std::string& serial, bool plugged);
     static bool isPlugged(const std::string& serial);
@@ -39,7 +39,7 @@ public:
     static constexpr int Width = 1280;
     static constexpr int Height = 720;
 
-    SimulatedDvsCamera(const SimulatedCameraSpec& spec, std::shared_ptr<DeviceLink> link);
+    SimulatedDvsCamera(const SimulatedCameraModel& model, std::shared_ptr<DeviceLink> link);
     ~SimulatedDvsCamera() override;
 
     bool isConnected() override;
@@ -62,7 +62,7 @@ public:
     uint64_t recordedEvents() const { return stream.recorder().recordedEvents(); }
 
 private:
-    SimulatedDvsCamera(const SimulatedCameraSpec& spec, std::shared_ptr<DeviceLink> link, SensorTools tools);
+    SimulatedDvsCamera(const SimulatedCameraModel& model, std::shared_ptr<DeviceLink> link, SensorTools tools);
 
     SensorTools tools;
     std::shared_ptr<DeviceLink> link;
@@ -112,7 +112,7 @@ public:
     // DVS pixel (x, y) lands on APS column 1.4 x + 64, row 1.4 y + 36.
     static constexpr std::array<double, 6> DvsToAps = {1.4, 0, 64, 0, 1.4, 36};
 
-    SimulatedFusionCamera(const SimulatedCameraSpec& spec, std::shared_ptr<DeviceLink> link);
+    SimulatedFusionCamera(const SimulatedCameraModel& model, std::shared_ptr<DeviceLink> link);
     ~SimulatedFusionCamera() override;
 
     bool isConnected() override;
@@ -142,7 +142,7 @@ private:
         uint64_t end = 0;   // the sync edge that closes the frame
     };
 
-    SimulatedFusionCamera(const SimulatedCameraSpec& spec, std::shared_ptr<DeviceLink> link, SensorTools tools,
+    SimulatedFusionCamera(const SimulatedCameraModel& model, std::shared_ptr<DeviceLink> link, SensorTools tools,
                           std::shared_ptr<ApsTool> aps);
     void deliver(const ChunkPtr& chunk);
     void frameSync(uint64_t begin, uint64_t end, const ParameterValues& triggerIn, std::vector<EventTriggerIn>& out);

@@ -6,7 +6,10 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <signal.h>
 #include <unistd.h>
 
 namespace sorvane {
@@ -34,6 +37,33 @@ struct CachedTrigger {
 };
 
 std::atomic<uint64_t> cacheInstanceCounter{0};
+
+// Cache files of processes that ended without cleaning up (a crash, a kill): named
+// ".sv_cache_<serial>_<pid>_<instance>_<segment>.bin".
+void removeStaleCacheFiles(const std::string& folder)
+{
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(".sv_cache_", 0) != 0 || name.size() < 5 || name.compare(name.size() - 4, 4, ".bin") != 0)
+            continue;
+        // The pid is the third number from the end.
+        std::vector<std::string> parts;
+        size_t end = name.size() - 4;
+        for (int i = 0; i < 3; ++i) {
+            const size_t cut = name.rfind('_', end - 1);
+            if (cut == std::string::npos || cut + 1 >= end)
+                break;
+            parts.push_back(name.substr(cut + 1, end - cut - 1));
+            end = cut;
+        }
+        if (parts.size() != 3 || parts[2].find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const long pid = std::strtol(parts[2].c_str(), nullptr, 10);
+        if (pid > 0 && pid != long(::getpid()) && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+            std::filesystem::remove(entry.path(), error);
+    }
+}
 
 } // namespace
 
@@ -87,6 +117,7 @@ bool StreamRecorder::setCache(uint16_t seconds, const std::string& folder)
         }
         std::fclose(file);
         std::remove(probe.c_str());
+        removeStaleCacheFiles(folder);
     }
     caching.store(seconds > 0);
     enqueue(CacheCommand{seconds, folder});

@@ -296,20 +296,24 @@ void SyntheticScene::addBarEvents(uint64_t tick)
         return;
     const SceneLayout layout = layoutAt(tick * TickUs);
     const double omega = 2 * Pi * BarTurnsPerS * 1e-6;
+    // The bar turns by less than a thousandth of a turn in a tick: rotate the tick's direction
+    // by the small angle instead of taking a sine and cosine per event.
+    const double c0 = std::cos(layout.barAngle);
+    const double s0 = std::sin(layout.barAngle);
     for (uint64_t i = 0; i < count; ++i) {
-        const double offset = nextUnit(rngState) * TickUs;
-        const double angle = layout.barAngle + omega * offset;
-        // Points far from the centre sweep more pixels, so they fire more often.
-        const double along = layout.barHalfLength * std::sqrt(nextUnit(rngState));
         const uint64_t bits = nextRandom(rngState);
+        const double offset = unitOf(bits) * TickUs;
+        const double turn = omega * offset;
+        const double c = c0 - s0 * turn;
+        const double s = s0 + c0 * turn;
+        // Points far from the centre sweep more pixels, so they fire more often.
+        const uint64_t more = nextRandom(rngState);
+        const double along = layout.barHalfLength * std::sqrt(unitOf(more));
         const double r = (bits & 1) ? along : -along;
-        const bool on = nextUnit(rngState) < barOnShare;
+        const bool on = double(more & 0xFFFF) * (1.0 / 65536.0) < barOnShare;
         // The leading side darkens (OFF), the trailing side brightens (ON).
         const double motion = r >= 0 ? 1.0 : -1.0;
-        const double side = (on ? -motion : motion) * layout.barHalfWidth
-            + (double((bits >> 1) & 3) - 1.5) * 0.5;
-        const double c = std::cos(angle);
-        const double s = std::sin(angle);
+        const double side = (on ? -motion : motion) * layout.barHalfWidth + (double((bits >> 1) & 3) - 1.5) * 0.5;
         const double x = layout.barCentreX + r * c - side * s;
         const double y = layout.barCentreY + r * s + side * c;
         if (x < 0 || y < 0 || x >= sensorWidth || y >= sensorHeight)

@@ -5,6 +5,7 @@
 #include "SorvaneDriver/SimulatedCameras.h"
 
 #include <QStandardPaths>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <mutex>
@@ -16,9 +17,9 @@ namespace {
 
 std::string serialOf(const std::string& product)
 {
-    for (const auto& spec : SimulatedCameraProvider::specs())
-        if (spec.product == product)
-            return spec.serial;
+    for (const auto& model : SimulatedCameraProvider::models())
+        if (model.product == product)
+            return model.serial;
     return {};
 }
 
@@ -45,6 +46,12 @@ private slots:
                 std::lock_guard lock(mutex);
                 batches.emplace_back(batch.front().timestamp, batch.back().timestamp);
             });
+        });
+        const auto stopLoop = qScopeGuard([&] {
+            streaming.store(false);
+            if (loop.joinable())
+                loop.join();
+            camera->stop();
         });
         QTRY_VERIFY_WITH_TIMEOUT([&] { std::lock_guard lock(mutex); return batches.size() >= 10; }(), 10000);
         streaming.store(false);
@@ -75,14 +82,18 @@ private slots:
             runDvsAcquisitionLoop(*camera, streaming, state, [&](const std::vector<Event2D>&) { batches.fetch_add(1); });
             ended.store(true);
         });
+        const auto stopLoop = qScopeGuard([&] {
+            streaming.store(false);
+            if (loop.joinable())
+                loop.join();
+            SimulatedCameraProvider::setPlugged(serial, true);
+            camera->stop();
+        });
         QTRY_VERIFY_WITH_TIMEOUT(batches.load() >= 3, 10000);
         QTest::ignoreMessage(QtDebugMsg, "Camera connection lost.");
         SimulatedCameraProvider::setPlugged(serial, false);
         QTRY_VERIFY_WITH_TIMEOUT(ended.load(), 10000);
         QVERIFY(!streaming.load());
-        loop.join();
-        SimulatedCameraProvider::setPlugged(serial, true);
-        camera->stop();
     }
 };
 

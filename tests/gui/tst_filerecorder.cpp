@@ -19,9 +19,9 @@ namespace {
 
 std::string serialOf(const std::string& product)
 {
-    for (const auto& spec : SimulatedCameraProvider::specs())
-        if (spec.product == product)
-            return spec.serial;
+    for (const auto& model : SimulatedCameraProvider::models())
+        if (model.product == product)
+            return model.serial;
     return {};
 }
 

@@ -1,4 +1,5 @@
-#include "CameraCommands.h"
+// Commands on cameras: cameras, record, generate.
+#include "Cli.h"
 
 #include <SorvaneDriver/DvsCameraManager.h>
 #include <SorvaneDriver/RawEventWriter.h>
@@ -9,9 +10,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <thread>
 
 using namespace sorvane;
+
+namespace svraw {
 
 namespace {
 
@@ -34,15 +38,6 @@ bool parseNumber(const std::string& text, double& value)
     char* end = nullptr;
     value = std::strtod(text.c_str(), &end);
     return !text.empty() && *end == '\0' && std::isfinite(value);
-}
-
-bool parseWhole(const std::string& text, uint64_t& value)
-{
-    if (text.empty() || text[0] == '-')
-        return false;
-    char* end = nullptr;
-    value = std::strtoull(text.c_str(), &end, 10);
-    return *end == '\0';
 }
 
 // Writes one camera parameter from text through the tool's own description of it.
@@ -124,57 +119,50 @@ long fileSize(const std::string& path)
     return size;
 }
 
-} // namespace
-
-int svrawCameras(const std::vector<std::string>& args)
+std::optional<double> decimal(Options& options, const std::string& name, double low, double high)
 {
-    if (!args.empty()) {
-        std::fprintf(stderr, "usage: svraw cameras\n");
-        return 2;
+    const std::optional<std::string> text = options.text(name);
+    if (!text)
+        return std::nullopt;
+    double value = 0;
+    if (!parseNumber(*text, value) || value <= low || value > high) {
+        std::fprintf(stderr, "svraw: --%s wants a number above %g and up to %g, not '%s'\n", name.c_str(), low, high,
+                     text->c_str());
+        return low;
     }
+    return value;
+}
+
+int cameras(Options&)
+{
     DvsCameraManager manager;
     for (const CameraDescription& desc : manager.getCameraDescs())
         std::printf("%s %s\n", desc.serial.c_str(), desc.product.c_str());
     return 0;
 }
 
-int svrawRecord(const std::vector<std::string>& args)
+int record(Options& options)
 {
-    const char* usage = "usage: svraw record SERIAL OUT.raw --seconds S [--set TOOL.PARAM=VALUE ...]\n";
-    std::vector<std::string> positional;
-    std::vector<std::string> settings;
-    double seconds = -1;
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--seconds" && i + 1 < args.size()) {
-            if (!parseNumber(args[++i], seconds) || seconds <= 0 || seconds > 86400) {
-                std::fprintf(stderr, "svraw: --seconds takes a number of seconds above 0, not %s\n", args[i].c_str());
-                return 2;
-            }
-        } else if (args[i] == "--set" && i + 1 < args.size()) {
-            settings.push_back(args[++i]);
-        } else if (args[i].rfind("--", 0) == 0) {
-            std::fprintf(stderr, "svraw: unknown option %s\n%s", args[i].c_str(), usage);
-            return 2;
-        } else {
-            positional.push_back(args[i]);
-        }
-    }
-    if (positional.size() != 2 || seconds < 0) {
-        std::fprintf(stderr, "%s", usage);
+    const std::string& serial = options.positional()[0];
+    const std::string& out = options.positional()[1];
+    const std::optional<double> given = decimal(options, "seconds", 0, 86400);
+    if (!given) {
+        std::fprintf(stderr, "svraw record: --seconds S is needed\nusage: svraw record SERIAL OUT.raw --seconds S "
+                             "[--set TOOL.PARAM=VALUE ...]\n");
         return 2;
     }
-    const std::string& serial = positional[0];
-    const std::string& out = positional[1];
+    if (*given <= 0)
+        return 2;
+    const double seconds = *given;
+    const std::vector<std::string> settings = options.texts("set");
 
     DvsCameraManager manager;
     std::string product;
     for (const CameraDescription& desc : manager.getCameraDescs())
         if (desc.serial == serial)
             product = desc.product;
-    if (product.empty()) {
-        std::fprintf(stderr, "svraw: no camera %s attached (svraw cameras lists them)\n", serial.c_str());
-        return 1;
-    }
+    if (product.empty())
+        return fail("no camera " + serial + " attached (svraw cameras lists them)");
 
     if (product == "Tandem") {
         // A fusion camera records a set: OUT.raw, OUT.mp4 and OUT.json.
@@ -188,18 +176,18 @@ int svrawRecord(const std::vector<std::string>& args)
         const std::string folder = slash == std::string::npos ? "." : base.substr(0, slash);
         const std::string name = slash == std::string::npos ? base : base.substr(slash + 1);
         if (camera->start(STREAM_ALL) != 0 || !camera->startRecording(folder, name, STREAM_ALL)) {
-            std::fprintf(stderr, "svraw: cannot record %s from %s\n", out.c_str(), serial.c_str());
-            return 1;
+            camera->stop(STREAM_ALL);
+            return fail("cannot record " + out + " from " + serial);
         }
         waitSeconds(seconds);
-        const bool ok = camera->stopRecording(STREAM_ALL);
+        bool ok = camera->isConnected();
+        ok = camera->stopRecording(STREAM_ALL) && ok;
         camera->stop(STREAM_ALL);
         camera->close();
-        if (!ok) {
-            std::fprintf(stderr, "svraw: the recording %s is incomplete\n", out.c_str());
-            return 1;
-        }
-        std::printf("%s.raw %ld bytes, %s.mp4, %s.json\n", base.c_str(), fileSize(base + ".raw"), base.c_str(), base.c_str());
+        if (!ok)
+            return fail("the recording " + base + " is incomplete");
+        std::printf("%s.raw %ld bytes, %s.mp4 %ld bytes, %s.json\n", base.c_str(), fileSize(base + ".raw"),
+                    base.c_str(), fileSize(base + ".mp4"), base.c_str());
         return 0;
     }
 
@@ -207,64 +195,30 @@ int svrawRecord(const std::vector<std::string>& args)
     if (!camera || !applySettings(*camera, settings))
         return 1;
     if (camera->start() != 0 || !camera->startRecording(out)) {
-        std::fprintf(stderr, "svraw: cannot record %s from %s\n", out.c_str(), serial.c_str());
         camera->stop();
-        return 1;
+        return fail("cannot record " + out + " from " + serial);
     }
     waitSeconds(seconds);
     bool ok = camera->isConnected();
     ok = camera->stopRecording() && ok;
     camera->stop();
-    if (!ok) {
-        std::fprintf(stderr, "svraw: the recording %s is incomplete\n", out.c_str());
-        return 1;
-    }
+    if (!ok)
+        return fail("the recording " + out + " is incomplete");
     std::printf("%s %ld bytes\n", out.c_str(), fileSize(out));
     return 0;
 }
 
-int svrawGenerate(const std::vector<std::string>& args)
+int generate(Options& options)
 {
-    const char* usage = "usage: svraw generate OUT.raw --scene edges|bar|flicker|noise|mixed --duration-s S "
-                        "--rate-ev-s R --seed N\n";
-    std::string out;
+    const std::string& out = options.positional()[0];
     SceneKind kind = SceneKind::Mixed;
-    double duration = 10;
-    double rate = 2e6;
-    uint64_t seed = 1;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const bool hasValue = i + 1 < args.size();
-        if (args[i] == "--scene" && hasValue) {
-            if (!parseSceneKind(args[++i], kind)) {
-                std::fprintf(stderr, "svraw: no scene %s\n%s", args[i].c_str(), usage);
-                return 2;
-            }
-        } else if (args[i] == "--duration-s" && hasValue) {
-            if (!parseNumber(args[++i], duration) || duration <= 0 || duration > 3600) {
-                std::fprintf(stderr, "svraw: --duration-s takes seconds above 0 and up to 3600\n");
-                return 2;
-            }
-        } else if (args[i] == "--rate-ev-s" && hasValue) {
-            if (!parseNumber(args[++i], rate) || rate <= 0 || rate > 1e9) {
-                std::fprintf(stderr, "svraw: --rate-ev-s takes events per second above 0 and up to 1e9\n");
-                return 2;
-            }
-        } else if (args[i] == "--seed" && hasValue) {
-            if (!parseWhole(args[++i], seed)) {
-                std::fprintf(stderr, "svraw: --seed takes a whole number\n");
-                return 2;
-            }
-        } else if (args[i].rfind("--", 0) == 0 || !out.empty()) {
-            std::fprintf(stderr, "svraw: unexpected %s\n%s", args[i].c_str(), usage);
-            return 2;
-        } else {
-            out = args[i];
-        }
-    }
-    if (out.empty()) {
-        std::fprintf(stderr, "%s", usage);
+    if (const auto scene = options.text("scene"); scene && !parseSceneKind(*scene, kind))
+        return fail("no scene '" + *scene + "' (edges, bar, flicker, noise, mixed)");
+    const double duration = decimal(options, "duration-s", 0, 3600).value_or(10);
+    const double rate = decimal(options, "rate-ev-s", 0, 1e9).value_or(2e6);
+    const uint64_t seed = options.number("seed").value_or(1);
+    if (duration <= 0 || rate <= 0 || !options.numbersValid())
         return 2;
-    }
 
     // The camera's own pipeline with its default tools: the same events a camera would stream.
     EventPipeline pipeline(kind, rate, seed, 1280, 720, SensorTools::create(1280, 720, false));
@@ -278,12 +232,11 @@ int svrawGenerate(const std::vector<std::string>& args)
     uint64_t events = 0;
     StreamChunk chunk;
     bool ok = true;
-    while (ok && pipeline.position() < end) {
+    Progress progress("generating");
+    while (ok && pipeline.position() + SyntheticScene::TickUs <= end) {
         chunk.clear();
         chunk.begin = pipeline.position();
         pipeline.produce(std::min(end, chunk.begin + 10000), chunk);
-        if (chunk.end == chunk.begin)
-            break; // less than a millisecond left
         const Event2D* e = chunk.events.data();
         const Event2D* last = e + chunk.events.size();
         for (const EventTriggerIn& trigger : chunk.triggers) {
@@ -295,13 +248,30 @@ int svrawGenerate(const std::vector<std::string>& args)
         }
         ok = ok && writer.write(e, last);
         events += chunk.events.size();
+        progress(double(pipeline.position()) / double(end));
     }
     ok = writer.close() && ok;
-    if (!ok) {
-        std::fprintf(stderr, "svraw: writing %s failed\n", out.c_str());
-        return 1;
-    }
+    if (!ok)
+        return fail("writing " + out + " failed");
     std::printf("%s: %llu events, %.3f s, scene %s, seed %llu\n", out.c_str(), static_cast<unsigned long long>(events),
-                double(end) / 1e6, sceneKindName(kind), static_cast<unsigned long long>(seed));
+                double(pipeline.position()) / 1e6, sceneKindName(kind), static_cast<unsigned long long>(seed));
     return 0;
 }
+
+} // namespace
+
+std::vector<Command> cameraCommands()
+{
+    return {
+        {"cameras", "", "list the attached cameras, one per line: serial, a blank, product", cameras, 0, {}, {}},
+        {"record", "SERIAL OUT.raw --seconds S [--set TOOL.PARAM=VALUE ...]",
+         "record S seconds from a camera (a fusion camera writes OUT.raw, OUT.mp4 and OUT.json); tools: biases, "
+         "trigger_in, anti_flicker, trail_filter, rate_control, roi, aps",
+         record, 2, {"seconds", "set"}, {}},
+        {"generate", "OUT.raw [--scene edges|bar|flicker|noise|mixed] [--duration-s S] [--rate-ev-s R] [--seed N]",
+         "write a synthetic recording; the same arguments always give the same events", generate, 1,
+         {"scene", "duration-s", "rate-ev-s", "seed"}, {}},
+    };
+}
+
+} // namespace svraw

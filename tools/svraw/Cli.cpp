@@ -28,6 +28,7 @@ Options::Options(int argc, char** argv, const Command& command_) : command(comma
             errors.push_back("unknown option " + argument);
         } else if (i + 1 < argc) {
             values[name] = argv[++i];
+            allValues.emplace(name, argv[i]);
         } else {
             errors.push_back(argument + " needs a value");
         }
@@ -44,6 +45,15 @@ bool Options::valid() const
     if (!errors.empty())
         std::fprintf(stderr, "usage: svraw %s %s\n", command.name, command.usage);
     return errors.empty();
+}
+
+std::vector<std::string> Options::texts(const std::string& name) const
+{
+    std::vector<std::string> found;
+    const auto [first, last] = allValues.equal_range(name);
+    for (auto it = first; it != last; ++it)
+        found.push_back(it->second);
+    return found;
 }
 
 bool Options::flag(const std::string& name)

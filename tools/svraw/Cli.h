@@ -24,6 +24,7 @@ struct Command {
 
 // One function per source file, each returning its group of commands; main lists them.
 std::vector<Command> fileCommands();
+std::vector<Command> cameraCommands();
 
 // Positional arguments and the options a command declares. Parsing problems are collected and
 // reported together by valid(); a malformed number is reported when it is read.
@@ -36,6 +37,8 @@ public:
     const std::vector<std::string>& positional() const { return arguments; }
     bool flag(const std::string& name);
     std::optional<std::string> text(const std::string& name);
+    // Every value of an option given more than once, in order (the last one is text()).
+    std::vector<std::string> texts(const std::string& name) const;
     // A non-negative decimal integer. A malformed one is reported and makes numbersValid false.
     std::optional<uint64_t> number(const std::string& name);
     bool numbersValid() const { return numbersOk; }
@@ -44,6 +47,7 @@ private:
     const Command& command;
     std::vector<std::string> arguments;
     std::map<std::string, std::string> values;
+    std::multimap<std::string, std::string> allValues;
     std::vector<std::string> errors;
     bool numbersOk = true;
 };

@@ -11,7 +11,7 @@ namespace {
 std::vector<svraw::Command> allCommands()
 {
     std::vector<svraw::Command> commands;
-    for (auto group : {svraw::fileCommands}) {
+    for (auto group : {svraw::fileCommands, svraw::cameraCommands}) {
         auto more = group();
         commands.insert(commands.end(), more.begin(), more.end());
     }

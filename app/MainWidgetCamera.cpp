@@ -1,0 +1,339 @@
+// The camera side of the main window: searching and opening cameras, the Play button for a
+// live camera, the polling loop, the status-bar statistics, trigger-in recording, connection
+// loss and the shutdown of a camera when the window closes.
+#include "app/MainWidget.h"
+
+#include "Utility/svfilerecorder.h"
+#include "app/CamerasList.h"
+#include "app/ConfigStore.h"
+#include "processing/SvEventProcessor.h"
+#include "processing/WorkerThread.h"
+#include "ui_MainWidget.h"
+#include "widgets/WaitingWin.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QFileInfo>
+#include <QMenu>
+
+namespace {
+
+// serial + local time + ".raw" in folder; a name a recording of the same second already has
+// gets a counter, so no recording is overwritten.
+QString triggerRecordingPath(const QString& folder, const QString& serial)
+{
+    const QString stem = folder + "/" + serial + QDateTime::currentDateTime().toString("_yyyyMMdd_HHmmss");
+    QString path = stem + ".raw";
+    for (int n = 1; QFileInfo::exists(path); ++n)
+        path = stem + "_" + QString::number(n) + ".raw";
+    return path;
+}
+
+QString bandwidthPart(const sorvane::SvStatisticInfo& info)
+{
+    return MainWidget::tr(" Bandwidth: ") + QString::number(double(info.bandwidth) / 1048576.0, 'f', 1) + " MB/s ";
+}
+
+QString eventRatePart(const sorvane::SvStatisticInfo& info)
+{
+    return MainWidget::tr(" Events: ") + QString::number(double(info.eventRate) / 1000000.0, 'f', 1) + " MEv/s ";
+}
+
+} // namespace
+
+QString MainWidget::statisticsText(const sorvane::SvStatisticInfo& info)
+{
+    return bandwidthPart(info) + eventRatePart(info);
+}
+
+void MainWidget::initCameraSide()
+{
+    for (QAction* action : deviceMenu->actions()) {
+        if (action->text() == textOpenCamera)
+            connect(action, &QAction::triggered, this, &MainWidget::slotOpenCamera);
+    }
+    // No parent: the window deletes it itself, after the cameras are stopped.
+    fileRecorder = new SvFileRecorder(nullptr);
+    connect(this, &MainWidget::signalRecByTime, fileRecorder, &SvFileRecorder::recordingTime);
+    connect(fileRecorder, &SvFileRecorder::signalShowLeftBottomTips, this,
+            qOverload<QString, SvMessageType, QString>(&MainWidget::slotShowLeftBottomTips), Qt::QueuedConnection);
+    // Emitted by the acquisition thread; the frame is committed on this thread.
+    connect(this, &MainWidget::triggerEventsToShow, this, &MainWidget::getEventsToShow, Qt::QueuedConnection);
+}
+
+void MainWidget::shutdownCameraSide()
+{
+    // A recording running at close is finished, so its file is complete.
+    stopCameraRecordings();
+    if (ui->pb_play->isChecked()) {
+        if (sourceMode == LiveDvsCamera && dvsCamera) {
+            stopDvsLoop();
+            dvsCamera->stop();
+            qDebug() << "stop camera.";
+        } else if (sourceMode == LiveFusionCamera && fusionCamera) {
+            fusionCamera->stop(sorvane::STREAM_ALL);
+            streaming = false;
+            qDebug() << "Fusion camera stop.";
+        }
+    }
+    // Also a loop that ended on a lost connection, or runs with the button released by Space.
+    stopDvsLoop();
+    if (dvsCamera)
+        dvsCamera->stop();
+    if (fusionCamera && fusionCamera->isConnected())
+        fusionCamera->close();
+    dvsCamera.reset();
+    fusionCamera.reset();
+    delete fileRecorder;
+    fileRecorder = nullptr;
+}
+
+void MainWidget::slotOpenCamera()
+{
+    if (ui->pb_play->isChecked())
+        ui->pb_play->click();
+    qDebug() << "Search cameras ...";
+    const std::vector<sorvane::CameraDescription> descs = cameraManager.getCameraDescs();
+    qDebug() << "Search end ... find: " << descs.size();
+
+    CamerasList list(descs, this);
+    if (list.exec() != QDialog::Accepted)
+        return;
+    int index = -1;
+    if (list.getSelectedIndex(index) && index < int(descs.size())) {
+        const sorvane::CameraDescription desc = descs[size_t(index)];
+        releaseCameraForOtherSource();
+        emit signalOpenRawFile(QString());
+        emit signalOpenFusionFile(QString());
+        openRecording.clear();
+        qDebug() << "Select camera: " << QString::fromStdString(desc.serial)
+                 << " product: " << QString::fromStdString(desc.product);
+        if (desc.product == "Orion4" || desc.product == "Vesper")
+            sourceMode = LiveDvsCamera;
+        else if (desc.product == "Tandem")
+            sourceMode = LiveFusionCamera;
+        else
+            sourceMode = NoSource;
+
+        WaitingWin waiting(ui->widget_show_image);
+        WorkerThread worker([this, desc] { openCameraProcedure(desc); });
+        connect(&worker, &WorkerThread::taskCompleted, &waiting, &WaitingWin::close, Qt::QueuedConnection);
+        worker.start(QThread::InheritPriority);
+        waiting.exec();
+        worker.wait();
+    }
+
+    if (sourceMode == LiveDvsCamera) {
+        viewerType = 0;
+        applyViewerTypeIcons(viewerType);
+    } else if (sourceMode == LiveFusionCamera) {
+        viewerType = 2;
+        applyViewerTypeIcons(viewerType);
+    }
+}
+
+void MainWidget::openCameraProcedure(const sorvane::CameraDescription& desc)
+{
+    const QString serial = QString::fromStdString(desc.serial);
+    if (sourceMode == LiveDvsCamera) {
+        dvsCamera.reset();
+        dvsCamera = cameraManager.openCamera(desc.serial);
+        if (!dvsCamera) {
+            emit signalShowLeftBottomTips(tr("Open camera: ") + serial + tr("failed."), Error, QString());
+            return;
+        }
+        dvsCamera->setStatisticInfoCallback([this](const sorvane::SvStatisticInfo& info) { showStatistics(info); });
+        // The recorder and the trigger handler belong to the GUI thread; it waits for this
+        // worker in the waiting window's loop, so it runs the settings meanwhile.
+        QMetaObject::invokeMethod(this, &MainWidget::initDvsCameraSettings, Qt::BlockingQueuedConnection);
+    } else if (sourceMode == LiveFusionCamera) {
+        fusionCamera.reset();
+        qDebug() << "Open fusion camera.";
+        fusionCamera = cameraManager.openFusionCamera(desc.serial);
+        if (!fusionCamera) {
+            emit signalShowLeftBottomTips(tr("Open camera: ") + serial + tr("failed."), Error, QString());
+            return;
+        }
+        fusionCamera->setStatisticInfoCallback([this](const sorvane::SvStatisticInfo& info) { showStatistics(info); });
+    }
+    emit setShowCameraLiveUI(true);
+    emit resetShowCameraFormTitle(true);
+    emit toShowCameraSerial(serial);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!ui->pb_play->isChecked())
+                ui->pb_play->click();
+        },
+        Qt::QueuedConnection);
+}
+
+void MainWidget::initDvsCameraSettings()
+{
+    if (!dvsCamera)
+        return;
+    if (triggerInCallbackId != 0xFFFFFFFF) {
+        dvsCamera->removeTriggerInCallback(triggerInCallbackId);
+        triggerInCallbackId = 0xFFFFFFFF;
+    }
+    fileRecorder->setCamera(dvsCamera);
+    dvsCamera->setRecordCacheTime(0, ".");
+    if (config->triggerInRecEnable) {
+        dvsCamera->setRecordCacheTime(uint16_t(config->beforeTriggerInSaveTime & 0xFFFF),
+                                      config->configDir.toLocal8Bit().toStdString());
+        // The serial is taken now: the handler runs on the camera's thread.
+        const QString serial = QString::fromStdString(dvsCamera->getDvsDesc().serial);
+        triggerInCallbackId = dvsCamera->addTriggerInCallback(
+            [this, serial](sorvane::EventTriggerIn trigger) { onTriggerIn(trigger, serial); });
+    }
+}
+
+void MainWidget::onTriggerIn(const sorvane::EventTriggerIn& trigger, const QString& serial)
+{
+    const QString edge = config->triggerInRecEdgeType;
+    const bool matches = (edge == "Rising Edge" && trigger.polarity == 0) || (edge == "Falling Edge" && trigger.polarity == 1);
+    if (!matches)
+        return;
+    const QString path = triggerRecordingPath(config->outputRawFilePath, serial);
+    emit signalRecByTime(config->afterTriggerInSaveTime, path);
+}
+
+void MainWidget::showStatistics(const sorvane::SvStatisticInfo& info)
+{
+    // Called on the camera's thread; the label is set on the GUI thread.
+    const QString bandwidth = bandwidthPart(info);
+    const QString rate = eventRatePart(info);
+    QMetaObject::invokeMethod(
+        this,
+        [this, bandwidth, rate] {
+            bandwidthText = bandwidth;
+            eventRateText = rate;
+            ui->lb_status_bar->setText(bandwidthText + eventRateText);
+        },
+        Qt::QueuedConnection);
+}
+
+void MainWidget::getEventsToShow()
+{
+    eventProcessor->showEvents();
+}
+
+void MainWidget::slotSetBatchEventsTime(uint64_t time_us)
+{
+    batchEventsTime = time_us;
+    if (dvsCamera)
+        dvsCamera->setBatchEventsTime(time_us);
+    qDebug() << "set dvs time interval: " << time_us;
+}
+
+void MainWidget::on_pb_play_clicked(bool checked)
+{
+    if (sourceMode == LiveDvsCamera) {
+        if (!dvsCamera || !dvsCamera->isConnected()) {
+            qDebug() << "Please connect camera first.";
+            ui->pb_play->setChecked(false);
+            return;
+        }
+        if (!checked) {
+            stopDvsLoop();
+            ui->pb_play->setChecked(false);
+            dvsCamera->stop();
+            qDebug() << "stop camera.";
+            return;
+        }
+        // Space flips the button without touching the stream: a click then finds it running.
+        if (streaming) {
+            ui->pb_play->setChecked(true);
+            return;
+        }
+        if (acquisitionThread.joinable())
+            acquisitionThread.join();
+        if (dvsCamera->start() != 0) {
+            qDebug() << "Please check the camera connection.";
+            ui->pb_play->setChecked(false);
+            return;
+        }
+        dvsCamera->setBatchEventsTime(batchEventsTime);
+        startDvsStream();
+        ui->pb_play->setChecked(true);
+    } else if (sourceMode == LiveFusionCamera) {
+        if (!fusionCamera || !fusionCamera->isConnected()) {
+            qDebug() << "Please connect camera first.";
+            ui->pb_play->setChecked(false);
+            return;
+        }
+        if (!streaming) {
+            if (fusionCamera->start(sorvane::STREAM_ALL) != 0) {
+                qDebug() << "Please check the camera connection.";
+                ui->pb_play->setChecked(false);
+                return;
+            }
+            streaming = true;
+            ui->pb_play->setChecked(true);
+            qDebug() << "Fusion camera start";
+        } else {
+            fusionCamera->stop(sorvane::STREAM_ALL);
+            streaming = false;
+            ui->pb_play->setChecked(false);
+            qDebug() << "Fusion camera stop.";
+        }
+    }
+}
+
+void MainWidget::startDvsStream()
+{
+    streaming = true;
+    acquisitionThread = std::thread([this, camera = dvsCamera] {
+        runDvsAcquisitionLoop(*camera, streaming, acquisition, [this](const std::vector<sorvane::Event2D>& batch) {
+            eventProcessor->accumulateEvents(batch.data(), batch.data() + batch.size());
+            emit triggerEventsToShow();
+        });
+    });
+}
+
+void MainWidget::stopDvsLoop()
+{
+    streaming = false;
+    if (acquisitionThread.joinable())
+        acquisitionThread.join();
+}
+
+void MainWidget::on_pb_viewer_type_clicked()
+{
+    viewerType = (viewerType + 1) % 3;
+    applyViewerTypeIcons(viewerType);
+    emit signalSetViewerShowType(sorvane::STREAM_TYPE(viewerType));
+}
+
+void MainWidget::stopCameraRecordings()
+{
+    if (recording) {
+        stopRecordClock();
+        ui->pb_record->setChecked(false);
+        bool saved = false;
+        if (sourceMode == LiveDvsCamera && dvsCamera)
+            saved = dvsCamera->stopRecording();
+        else if (sourceMode == LiveFusionCamera && fusionCamera)
+            saved = fusionCamera->stopRecording(sorvane::STREAM_ALL);
+        if (saved)
+            emit signalShowLeftBottomTips(tr("Save file success!"), Success, config->outputRawFilePath);
+        else
+            emit signalShowLeftBottomTips(tr("Save file failed."), Error, config->outputRawFilePath);
+    }
+    if (fileRecorder && fileRecorder->recording())
+        fileRecorder->stopRecording();
+}
+
+void MainWidget::releaseCameraForOtherSource()
+{
+    stopCameraRecordings();
+    if (ui->pb_play->isChecked() && (sourceMode == LiveDvsCamera || sourceMode == LiveFusionCamera))
+        ui->pb_play->click();
+    stopDvsLoop();
+    if (dvsCamera)
+        dvsCamera->stop();
+    if (fusionCamera && streaming) {
+        fusionCamera->stop(sorvane::STREAM_ALL);
+        streaming = false;
+    }
+}

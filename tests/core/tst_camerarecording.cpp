@@ -1,0 +1,312 @@
+// Recordings of the simulated cameras read back with the raw reader: nothing dropped, the cache
+// seam exact, the fusion set's raw file in the sensor's own column order.
+#include "SorvaneDriver/DvsCameraManager.h"
+#include "SorvaneDriver/DvsFileReader.h"
+#include "SorvaneDriver/SimulatedCameras.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QScopeGuard>
+#include <QTest>
+
+#include <chrono>
+#include <signal.h>
+#include <unistd.h>
+#include <mutex>
+#include <thread>
+
+using namespace sorvane;
+using namespace std::chrono_literals;
+
+namespace {
+
+const SimulatedCameraModel& modelOf(const std::string& product)
+{
+    for (const auto& model : SimulatedCameraProvider::models())
+        if (model.product == product)
+            return model;
+    static SimulatedCameraModel none;
+    return none;
+}
+
+struct Recording {
+    std::vector<Event2D> events;
+    std::vector<EventTriggerIn> triggers;
+    DvsFileInfo info;
+    bool ok = false;
+};
+
+Recording readBack(const QString& path)
+{
+    Recording r;
+    auto reader = DvsFileReader::createFileReader(path.toStdString());
+    if (!reader || !reader->loadFile())
+        return r;
+    uint64_t first = 0;
+    uint64_t last = 0;
+    if (!reader->getStartTimestamp(first) || !reader->getEndTimestamp(last))
+        return r;
+    auto events = reader->getEventsByTime(first, last - first + 1);
+    if (!events)
+        return r;
+    r.events = *events;
+    r.triggers = reader->getTriggerEvents(0, UINT64_MAX);
+    r.ok = reader->getFileInfo(r.info);
+    return r;
+}
+
+// The stream the camera produces with its default tools over [0, until): the same scene, the
+// same seed.
+StreamChunk expectedStream(const SimulatedCameraModel& model, uint64_t until)
+{
+    EventPipeline pipeline(model.scene, model.eventRate, model.seed, 1280, 720, SensorTools::create(1280, 720, false));
+    pipeline.setTriggerSource(EventPipeline::externalInputs());
+    StreamChunk all;
+    pipeline.produce(until, all);
+    return all;
+}
+
+// Events of stream with timestamps in [from, to].
+std::vector<Event2D> window(const std::vector<Event2D>& stream, uint64_t from, uint64_t to)
+{
+    std::vector<Event2D> out;
+    for (const Event2D& e : stream)
+        if (e.timestamp >= from && e.timestamp <= to)
+            out.push_back(e);
+    return out;
+}
+
+void waitForCameraTime(SimulatedDvsCamera& camera, uint64_t t)
+{
+    for (int i = 0; i < 2000 && camera.cameraTime() < t; ++i)
+        std::this_thread::sleep_for(5ms);
+}
+
+} // namespace
+
+class TestCameraRecording : public QObject {
+    Q_OBJECT
+private:
+    QTemporaryDir dir;
+
+private slots:
+    void initTestCase() { QVERIFY(dir.isValid()); }
+
+    // Every event and trigger edge of the recorded stretch is in the file, in order.
+    void recordingHoldsTheWholeStream()
+    {
+        const auto& model = modelOf("Orion4");
+        DvsCameraManager manager;
+        auto camera = manager.openCamera(model.serial);
+        QVERIFY(camera);
+        auto& sim = dynamic_cast<SimulatedDvsCamera&>(*camera);
+        QCOMPARE(camera->start(), 0);
+        waitForCameraTime(sim, 300000);
+        const QString path = dir.filePath("whole.raw");
+        QVERIFY(camera->startRecording(path.toStdString()));
+        QVERIFY(!camera->startRecording(dir.filePath("other.raw").toStdString()));
+        waitForCameraTime(sim, 1300000);
+        QVERIFY(camera->stopRecording());
+        QVERIFY(!camera->stopRecording());
+        camera->stop();
+
+        const Recording r = readBack(path);
+        QVERIFY(r.ok);
+        QCOMPARE(r.info.encoding, std::string("EVT3.0"));
+        QCOMPARE(r.info.serial, model.serial);
+        QCOMPARE(r.info.width, 1280);
+        QVERIFY(r.events.size() > 1000000);
+        QCOMPARE(r.info.eventCount, uint64_t(r.events.size()));
+        QCOMPARE(sim.recordedEvents(), uint64_t(r.events.size()));
+        // The recording started at a chunk boundary and ran for about a second.
+        const uint64_t first = r.events.front().timestamp;
+        const uint64_t last = r.events.back().timestamp;
+        QVERIFY(last - first > 900000);
+        const StreamChunk expected = expectedStream(model, last + 1000);
+        const auto want = window(expected.events, first, last);
+        QCOMPARE(r.events.size(), want.size());
+        QVERIFY(r.events == want);
+        // The trigger edge at 0.5 s of every second, rising then falling 100 ms later.
+        std::vector<EventTriggerIn> wantTriggers;
+        for (const EventTriggerIn& t : expected.triggers)
+            if (t.timestamp >= first && t.timestamp <= last)
+                wantTriggers.push_back(t);
+        QVERIFY(!wantTriggers.empty());
+        QVERIFY(r.triggers == wantTriggers);
+    }
+
+    // The cache heads the recording: the file starts the cached seconds before the start and
+    // runs on without a seam.
+    void cacheHeadsTheNextRecording_data()
+    {
+        QTest::addColumn<int>("cacheSeconds");
+        QTest::addColumn<quint64>("streamBefore"); // camera time before the recording starts
+        QTest::newRow("2 s cached of 3 s") << 2 << quint64(3000000);
+        QTest::newRow("3 s asked, 1.5 s streamed") << 3 << quint64(1500000);
+    }
+
+    void cacheHeadsTheNextRecording()
+    {
+        QFETCH(int, cacheSeconds);
+        QFETCH(quint64, streamBefore);
+        const auto& model = modelOf("Vesper");
+        DvsCameraManager manager;
+        auto camera = manager.openCamera(model.serial);
+        QVERIFY(camera);
+        auto& sim = dynamic_cast<SimulatedDvsCamera&>(*camera);
+        QTemporaryDir cacheFolder;
+        QVERIFY(camera->setRecordCacheTime(uint16_t(cacheSeconds), cacheFolder.path().toStdString()));
+        QCOMPARE(camera->start(), 0);
+        waitForCameraTime(sim, streamBefore);
+        const uint64_t startedAt = sim.cameraTime();
+        const QString path = dir.filePath(QString("cached_%1.raw").arg(cacheSeconds));
+        QVERIFY(camera->startRecording(path.toStdString()));
+        waitForCameraTime(sim, startedAt + 1000000);
+        QVERIFY(camera->stopRecording());
+        camera->stop();
+        // The cache keeps only its own files in the folder.
+        for (const QString& name : QDir(cacheFolder.path()).entryList(QDir::Files | QDir::Hidden))
+            QVERIFY2(name.startsWith(".sv_cache_"), qPrintable(name));
+
+        const Recording r = readBack(path);
+        QVERIFY(r.ok);
+        const uint64_t first = r.events.front().timestamp;
+        const uint64_t last = r.events.back().timestamp;
+        const uint64_t cached = uint64_t(cacheSeconds) * 1000000;
+        const uint64_t expectedFirst = startedAt > cached ? startedAt - cached : 0;
+        // Chunks are a few milliseconds long; the start point lies within one of the moment asked.
+        QVERIFY2(first <= expectedFirst + 20000 && first + 20000 >= expectedFirst,
+                 qPrintable(QString("first %1, expected about %2").arg(first).arg(expectedFirst)));
+        QVERIFY(last >= startedAt + 900000);
+        const StreamChunk expected = expectedStream(model, last + 1000);
+        const auto want = window(expected.events, first, last);
+        QCOMPARE(r.events.size(), want.size());
+        QVERIFY(r.events == want);
+        QVERIFY(!r.triggers.empty());
+
+        // Switched off, the cache leaves nothing behind and the next recording starts at once.
+        QVERIFY(camera->setRecordCacheTime(0, "."));
+        QCOMPARE(camera->start(), 0);
+        const uint64_t again = sim.cameraTime();
+        const QString next = dir.filePath(QString("uncached_%1.raw").arg(cacheSeconds));
+        QVERIFY(camera->startRecording(next.toStdString()));
+        waitForCameraTime(sim, again + 300000);
+        QVERIFY(camera->stopRecording());
+        camera->stop();
+        const Recording plain = readBack(next);
+        QVERIFY(plain.ok);
+        QVERIFY(plain.events.front().timestamp + 20000 >= again);
+        QTRY_VERIFY(QDir(cacheFolder.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    }
+
+    void unwritableCacheFolderIsRefused()
+    {
+        DvsCameraManager manager;
+        auto camera = manager.openCamera(modelOf("Orion4").serial);
+        QVERIFY(camera);
+        QVERIFY(!camera->setRecordCacheTime(5, dir.filePath("no/such/folder").toStdString()));
+        QVERIFY(!camera->startRecording(dir.filePath("no/such/folder/x.raw").toStdString()));
+    }
+
+    // Cache files a crashed process left behind go when a cache is set up in that folder; those
+    // of live processes and other files stay.
+    void staleCacheFilesAreRemoved()
+    {
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        pid_t dead = 4194000;
+        while (dead > 1000 && ::kill(dead, 0) == 0)
+            --dead;
+        const QString stale = folder.filePath(QString(".sv_cache_O4S0021_%1_0_3.bin").arg(dead));
+        const QString own = folder.filePath(QString(".sv_cache_O4S0021_%1_9_0.bin").arg(::getpid()));
+        const QString other = folder.filePath("notes.bin");
+        for (const QString& path : {stale, own, other}) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("x");
+        }
+        DvsCameraManager manager;
+        auto camera = manager.openCamera(modelOf("Orion4").serial);
+        QVERIFY(camera);
+        QVERIFY(camera->setRecordCacheTime(1, folder.path().toStdString()));
+        QVERIFY(!QFile::exists(stale));
+        QVERIFY(QFile::exists(own));
+        QVERIFY(QFile::exists(other));
+        QVERIFY(camera->setRecordCacheTime(0, "."));
+    }
+
+    // The fusion set's raw file keeps the sensor's own column order: live column x is recorded
+    // as 1279 - x. Its header gives the event time of the first recorded frame.
+    void fusionRawIsMirrored()
+    {
+        const auto& model = modelOf("Tandem");
+        DvsCameraManager manager;
+        auto camera = manager.openFusionCamera(model.serial);
+        QVERIFY(camera);
+        std::mutex mutex;
+        std::vector<Event2D> live;
+        camera->addEventsCallback([&](const Event2D* b, const Event2D* e) {
+            std::lock_guard lock(mutex);
+            live.insert(live.end(), b, e);
+        });
+        QCOMPARE(camera->start(STREAM_ALL), 0);
+        const auto stopCamera = qScopeGuard([&] { camera->stop(STREAM_ALL); });
+        std::this_thread::sleep_for(200ms);
+        QVERIFY(camera->startRecording(dir.path().toStdString(), "fusion", STREAM_ALL));
+        std::this_thread::sleep_for(800ms);
+        QVERIFY(camera->stopRecording(STREAM_ALL));
+        camera->stop(STREAM_ALL);
+        const Recording r = readBack(dir.filePath("fusion.raw"));
+        QVERIFY(r.ok);
+        QVERIFY(r.info.apsTimeOffset > 0);
+        QVERIFY(uint64_t(r.info.apsTimeOffset) >= r.events.front().timestamp);
+        std::lock_guard lock(mutex);
+        const auto shown = window(live, r.events.front().timestamp, r.events.back().timestamp);
+        QCOMPARE(shown.size(), r.events.size());
+        for (size_t i = 0; i < shown.size(); ++i) {
+            QCOMPARE(r.events[i].x, uint16_t(1279 - shown[i].x));
+            QCOMPARE(r.events[i].y, shown[i].y);
+            QCOMPARE(r.events[i].timestamp, shown[i].timestamp);
+        }
+        // The sync edges, one per frame, are in the file too, a frame period apart.
+        std::vector<uint64_t> rising;
+        for (const EventTriggerIn& t : r.triggers)
+            if (t.polarity == 1)
+                rising.push_back(t.timestamp);
+        QVERIFY(rising.size() >= 2);
+        for (size_t i = 1; i < rising.size(); ++i)
+            QCOMPARE(rising[i] - rising[i - 1], uint64_t(33333));
+    }
+
+    // The statistics' bandwidth is what EVT 3.0 needs without vector words; the writer, which
+    // packs neighbours into vectors, never needs more.
+    void bandwidthBoundsTheWrittenSize()
+    {
+        const auto& model = modelOf("Orion4");
+        const StreamChunk second = expectedStream(model, 1000000);
+        Evt3SizeCounter counter;
+        const uint64_t needed = counter.add(second.events.data(), second.events.data() + second.events.size());
+        const QString path = dir.filePath("second.raw");
+        RawEventWriter writer;
+        RawHeaderInfo header;
+        QVERIFY(writer.open(path.toStdString(), header));
+        QVERIFY(writer.write(second.events.data(), second.events.data() + second.events.size()));
+        QVERIFY(writer.close());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        qint64 headerBytes = 0;
+        while (!file.atEnd()) {
+            const QByteArray line = file.readLine();
+            if (!line.startsWith("% "))
+                break;
+            headerBytes += line.size();
+        }
+        const uint64_t written = uint64_t(file.size() - headerBytes);
+        QVERIFY2(written <= needed + 64, qPrintable(QString("%1 written, %2 counted").arg(written).arg(needed)));
+        QVERIFY2(written * 3 >= needed, qPrintable(QString("%1 written, %2 counted").arg(written).arg(needed)));
+    }
+};
+
+QTEST_APPLESS_MAIN(TestCameraRecording)
+#include "tst_camerarecording.moc"

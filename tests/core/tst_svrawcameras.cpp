@@ -1,0 +1,192 @@
+// svraw's camera commands run as a user runs them: cameras, record with settings, generate.
+#include "SorvaneDriver/DvsFileReader.h"
+#include "SorvaneDriver/SimulatedCameras.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <spawn.h>
+#include <sys/wait.h>
+
+extern char** environ;
+
+using namespace sorvane;
+
+namespace {
+
+struct Run {
+    int status = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+QByteArray quoted(const QString& text)
+{
+    QByteArray q = text.toLocal8Bit();
+    q.replace("'", "'\\''");
+    return "'" + q + "'";
+}
+
+Run svraw(const QStringList& arguments, const QString& folder)
+{
+    QByteArray command = quoted(SVRAW_PATH);
+    for (const QString& argument : arguments)
+        command += " " + quoted(argument);
+    const QString outPath = QDir(folder).filePath("stdout.txt");
+    const QString errPath = QDir(folder).filePath("stderr.txt");
+    command += " > " + quoted(outPath) + " 2> " + quoted(errPath);
+    Run run;
+    // posix_spawn rather than system(): no fork of this (threaded) test process.
+    char shell[] = "/bin/sh";
+    char flag[] = "-c";
+    char* const argv[] = {shell, flag, command.data(), nullptr};
+    pid_t child = 0;
+    int raw = -1;
+    if (posix_spawn(&child, shell, nullptr, nullptr, argv, environ) == 0)
+        waitpid(child, &raw, 0);
+    run.status = raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    QFile out(outPath);
+    if (out.open(QIODevice::ReadOnly))
+        run.out = out.readAll();
+    QFile err(errPath);
+    if (err.open(QIODevice::ReadOnly))
+        run.err = err.readAll();
+    return run;
+}
+
+std::vector<Event2D> eventsOf(const QString& path, std::vector<EventTriggerIn>* triggers = nullptr)
+{
+    auto reader = DvsFileReader::createFileReader(path.toStdString());
+    uint64_t first = 0;
+    uint64_t last = 0;
+    if (!reader || !reader->loadFile() || !reader->getStartTimestamp(first) || !reader->getEndTimestamp(last))
+        return {};
+    if (triggers)
+        *triggers = reader->getTriggerEvents(0, UINT64_MAX);
+    auto events = reader->getEventsByTime(first, last - first + 1);
+    return events ? *events : std::vector<Event2D>{};
+}
+
+} // namespace
+
+class TestSvrawCameras : public QObject {
+    Q_OBJECT
+    QTemporaryDir folder;
+
+    QString path(const QString& name) const { return folder.filePath(name); }
+
+private slots:
+    void initTestCase() { QVERIFY(folder.isValid()); }
+
+    void listsTheCameras()
+    {
+        const Run run = svraw({"cameras"}, folder.path());
+        QCOMPARE(run.status, 0);
+        QByteArray expected;
+        for (const auto& model : SimulatedCameraProvider::models())
+            expected += QByteArray::fromStdString(model.serial) + ' ' + QByteArray::fromStdString(model.product) + '\n';
+        QCOMPARE(run.out, expected);
+        QCOMPARE(svraw({"cameras", "extra"}, folder.path()).status, 2);
+    }
+
+    // Same arguments, same events; another seed, other events.
+    void generateIsDeterministic_data()
+    {
+        QTest::addColumn<QString>("scene");
+        for (const char* scene : {"edges", "bar", "flicker", "noise", "mixed"})
+            QTest::newRow(scene) << QString(scene);
+    }
+
+    void generateIsDeterministic()
+    {
+        QFETCH(QString, scene);
+        const QStringList common = {"--scene", scene, "--duration-s", "0.5", "--rate-ev-s", "1e6"};
+        QCOMPARE(svraw(QStringList{"generate", path("a.raw"), "--seed", "3"} + common, folder.path()).status, 0);
+        QCOMPARE(svraw(QStringList{"generate", path("b.raw"), "--seed", "3"} + common, folder.path()).status, 0);
+        QCOMPARE(svraw(QStringList{"generate", path("c.raw"), "--seed", "4"} + common, folder.path()).status, 0);
+        std::vector<EventTriggerIn> triggers;
+        const auto a = eventsOf(path("a.raw"), &triggers);
+        const auto b = eventsOf(path("b.raw"));
+        const auto c = eventsOf(path("c.raw"));
+        QVERIFY(a.size() > 400000 && a.size() < 600000);
+        QVERIFY(a == b);
+        QVERIFY(a != c);
+        QVERIFY(a.back().timestamp < 500000);
+        // The trigger input of a camera: a rising edge at 0.5 s is just past the end.
+        QVERIFY(triggers.empty());
+    }
+
+    void generateRefusesBadArguments_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("unknown scene") << QStringList{"--scene", "waves"};
+        QTest::newRow("zero duration") << QStringList{"--duration-s", "0"};
+        QTest::newRow("negative rate") << QStringList{"--rate-ev-s", "-5"};
+        QTest::newRow("rate not a number") << QStringList{"--rate-ev-s", "fast"};
+        QTest::newRow("seed not whole") << QStringList{"--seed", "1.5"};
+        QTest::newRow("unknown option") << QStringList{"--colour", "red"};
+    }
+
+    void generateRefusesBadArguments()
+    {
+        QFETCH(QStringList, arguments);
+        const QString out = path("refused.raw");
+        QFile::remove(out);
+        const Run run = svraw(QStringList{"generate", out} + arguments, folder.path());
+        QVERIFY(run.status != 0);
+        QVERIFY(!run.err.isEmpty());
+        QVERIFY(!QFile::exists(out));
+    }
+
+    // A headless recording with the camera set up on the command line: the ROI bounds every event.
+    void recordWithSettings()
+    {
+        const QString out = path("roi.raw");
+        const QString serial = QString::fromStdString(SimulatedCameraProvider::models().front().serial);
+        const Run run = svraw({"record", serial, out, "--seconds", "0.6", "--set", "roi.roi_x1=200", "--set",
+                               "roi.roi_y0=100", "--set", "roi.enable=true", "--set", "trigger_in.channel_0=off"},
+                              folder.path());
+        QCOMPARE(run.status, 0);
+        std::vector<EventTriggerIn> triggers;
+        const auto events = eventsOf(out, &triggers);
+        QVERIFY(events.size() > 1000);
+        for (const Event2D& e : events)
+            QVERIFY(e.x <= 200 && e.y >= 100);
+        QVERIFY(triggers.empty());
+    }
+
+    void recordRefusesBadSettings_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::newRow("value out of range") << QStringList{"--set", "biases.bias_diff_on=500"} << 1;
+        QTest::newRow("corners cross") << QStringList{"--set", "roi.roi_x1=10", "--set", "roi.roi_x0=20"} << 1;
+        QTest::newRow("unknown tool") << QStringList{"--set", "lens.focus=3"} << 1;
+        QTest::newRow("unknown parameter") << QStringList{"--set", "biases.gain=3"} << 1;
+        QTest::newRow("not a setting") << QStringList{"--set", "biases"} << 1;
+        QTest::newRow("no seconds") << QStringList{} << 2;
+        QTest::newRow("no aps on an event camera") << QStringList{"--set", "aps.exposure_time=1000"} << 1;
+    }
+
+    void recordRefusesBadSettings()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        const QString out = path("refused.raw");
+        QFile::remove(out);
+        const QString serial = QString::fromStdString(SimulatedCameraProvider::models().front().serial);
+        QStringList all{"record", serial, out};
+        if (status != 2)
+            all << "--seconds" << "0.2";
+        const Run run = svraw(all + arguments, folder.path());
+        QCOMPARE(run.status, status);
+        QVERIFY(!run.err.isEmpty());
+        QVERIFY(!QFile::exists(out));
+        QCOMPARE(svraw({"record", "NO-SUCH-CAMERA", out, "--seconds", "1"}, folder.path()).status, 1);
+    }
+};
+
+QTEST_APPLESS_MAIN(TestSvrawCameras)
+#include "tst_svrawcameras.moc"
