@@ -168,6 +168,7 @@ int SimulatedDvsCamera::start()
     }
     if (stream.isRunning())
         return 0;
+    stream.stop(); // joins a stream that ended by itself (unplugged) before its queue is reset
     live.reset(stream.producedUntil());
     const bool started = stream.start([this](const ChunkPtr& chunk) {
         if (!chunk) {

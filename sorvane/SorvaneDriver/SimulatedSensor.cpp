@@ -244,8 +244,10 @@ void SimulatedStream::run(ChunkSink sink)
         if (wake.wait_until(lock, next, [this] { return stopRequested; }))
             break;
     }
-    sink(nullptr);
+    // Not running from here on, so a start() that follows joins this thread before it resets
+    // what the end marker is about to close.
     running.store(false);
+    sink(nullptr);
 }
 
 void SimulatedStream::countStatistics(const StreamChunk& chunk)
