@@ -7,8 +7,9 @@
 #include "SorvaneDriver/SimulatedSensor.h"
 #include "SorvaneDriver/StreamRecorder.h"
 
+#include "BenchApplication.h"
+
 #include <QCoreApplication>
-#include <QStandardPaths>
 
 #include <benchmark/benchmark.h>
 
@@ -42,18 +43,6 @@ const std::vector<ChunkPtr>& recordedStream()
     return chunks;
 }
 
-QCoreApplication& application()
-{
-    static std::unique_ptr<QCoreApplication> instance = [] {
-        QStandardPaths::setTestModeEnabled(true);
-        static int argc = 1;
-        static char name[] = "sv_bench";
-        static char* argv[] = {name, nullptr};
-        return std::make_unique<QCoreApplication>(argc, argv);
-    }();
-    return *instance;
-}
-
 } // namespace
 
 // A simulated camera at 20 M events/s into the main window's acquisition loop and the event
@@ -62,7 +51,7 @@ QCoreApplication& application()
 // of start-up.
 static void BM_LiveView(benchmark::State& state)
 {
-    QCoreApplication& app = application();
+    QCoreApplication& app = benchApplication();
     const double rate = double(state.range(0)) * 1e6;
     for (auto _ : state) {
         sorvane::DvsCameraManager manager;

@@ -3,8 +3,9 @@
 
 #include <SorvaneDriver/RawEventWriter.h>
 
+#include "BenchApplication.h"
+
 #include <QCoreApplication>
-#include <QStandardPaths>
 
 #include <benchmark/benchmark.h>
 
@@ -22,19 +23,6 @@ using sorvane::Event2D;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-// The processor needs a Qt application and the settings store; both live for the rest of the
-// run, and the store stays in the test-mode folder, away from the user's settings.
-void ensureQtApplication()
-{
-    static std::unique_ptr<QCoreApplication> application = [] {
-        QStandardPaths::setTestModeEnabled(true);
-        static int argc = 1;
-        static char name[] = "sv_bench";
-        static char* argv[] = {name, nullptr};
-        return std::make_unique<QCoreApplication>(argc, argv);
-    }();
-}
 
 // A busy scene in sensor readout order: time runs in 100 µs slices and within a slice the events
 // come row by row. Forty edges of a textured object move sideways at 200 to 2000 pixels/s, each
@@ -226,7 +214,7 @@ double percentile(std::vector<double> values, double fraction)
 // Counts one batch into a cleared plane; the commit and its painting happen outside the timing.
 void accumulateBatches(benchmark::State& state, const std::vector<Event2D>& batch)
 {
-    ensureQtApplication();
+    benchApplication();
     SvEventProcessor processor;
     ProcessorWatch watch(processor);
     for (auto _ : state) {
@@ -289,7 +277,7 @@ BENCHMARK(BM_RenderFrame)->Unit(benchmark::kMillisecond);
 // Plays 10 s of a 10 M events/s recording (accumulation 33 ms, 30 fps) and times the images.
 void BM_PlaybackPace(benchmark::State& state)
 {
-    ensureQtApplication();
+    benchApplication();
     const std::string path = "/tmp/sv_bench_pace_10Mevs_10s_v1.raw";
     if (!ensureRecording(path, 10e6, 10'000'000, UINT64_MAX)) {
         state.SkipWithError("cannot write the recording");
@@ -338,7 +326,7 @@ BENCHMARK(BM_PlaybackPace)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime
 // Jumps to random positions of a 1 GiB recording; each iteration lasts until the image is out.
 void BM_ScrubLatency(benchmark::State& state)
 {
-    ensureQtApplication();
+    benchApplication();
     const std::string path = "/tmp/sv_bench_scrub_1GiB_v1.raw";
     if (!ensureRecording(path, 10e6, UINT64_MAX, uint64_t(1) << 30)) {
         state.SkipWithError("cannot write the recording");
