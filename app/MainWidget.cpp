@@ -273,44 +273,32 @@ void MainWidget::slotOpenRecording()
 
 void MainWidget::slotCutRecording()
 {
-    if (sourceMode != RawFile) {
-        emit signalShowLeftBottomTips(tr("Please open a raw file first."), Warning, QString());
-        return;
-    }
     SvCutRawFile dialog(this);
-    dialog.setStartTime(rangeSlider->lowerBound());
-    dialog.setEndTime(rangeSlider->upperBound());
-    dialog.setFilePath(config->outputRawFilePath);
-    dialog.setFileName(localTimeName() + ".raw");
-    if (dialog.exec() != QDialog::Accepted) {
-        return;
+    if (askForRange(dialog, config->outputRawFilePath, ".raw", tr("Cut refused: the target is the open recording "))) {
+        emit signalCutRawFile(dialog.getFilePath(), dialog.getFileDir(), dialog.getStartTime(), dialog.getEndTime());
     }
-    const QString outPath = dialog.getFilePath();
-    if (refuseOverwritingOpenRecording(outPath, tr("Cut refused: the target is the open recording "))) {
-        return;
-    }
-    emit signalCutRawFile(outPath, dialog.getFileDir(), dialog.getStartTime(), dialog.getEndTime());
 }
 
 void MainWidget::slotSaveAs()
 {
+    SvExportVideoUI dialog(this);
+    if (askForRange(dialog, config->videoSavePath, ".mp4", tr("Export refused: the target is the open recording "))) {
+        emit signalExportVideo(dialog.getFilePath(), dialog.getFileDir(), dialog.getStartTime(), dialog.getEndTime());
+    }
+}
+
+bool MainWidget::askForRange(SvRangeFileDialog& dialog, const QString& folder, const QString& extension,
+                             const QString& refusal)
+{
     if (sourceMode != RawFile) {
         emit signalShowLeftBottomTips(tr("Please open a raw file first."), Warning, QString());
-        return;
+        return false;
     }
-    SvExportVideoUI dialog(this);
     dialog.setStartTime(rangeSlider->lowerBound());
     dialog.setEndTime(rangeSlider->upperBound());
-    dialog.setFilePath(config->videoSavePath);
-    dialog.setFileName(localTimeName() + ".mp4");
-    if (dialog.exec() != QDialog::Accepted) {
-        return;
-    }
-    const QString outPath = dialog.getFilePath();
-    if (refuseOverwritingOpenRecording(outPath, tr("Export refused: the target is the open recording "))) {
-        return;
-    }
-    emit signalExportVideo(outPath, dialog.getFileDir(), dialog.getStartTime(), dialog.getEndTime());
+    dialog.setFilePath(folder);
+    dialog.setFileName(localTimeName() + extension);
+    return dialog.exec() == QDialog::Accepted && !refuseOverwritingOpenRecording(dialog.getFilePath(), refusal);
 }
 
 bool MainWidget::refuseOverwritingOpenRecording(const QString& out_path, const QString& what)

@@ -26,6 +26,7 @@ class QMenu;
 class ShowImageForm;
 class SvEventProcessor;
 class SvFileRecorder;
+class SvRangeFileDialog;
 class SvThreeHandleSlider;
 class SvWindowAgent;
 class WaitingWin;
@@ -113,6 +114,9 @@ private:
     void foldSettingPage(int page, bool checked);
     void openGeneralSettings();
     // Error tip and true when out_path is the recording being read (it must never be overwritten).
+    // Fills a cut or export dialog from the slider's range and runs it; true when the user
+    // accepted a target that is not the open recording.
+    bool askForRange(SvRangeFileDialog& dialog, const QString& folder, const QString& extension, const QString& refusal);
     bool refuseOverwritingOpenRecording(const QString& out_path, const QString& what);
     void startRecordClock();
     void stopRecordClock();

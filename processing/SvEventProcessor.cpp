@@ -531,21 +531,27 @@ bool SvEventProcessor::targetIsOpenRecording(const QString& path) const
     return !targetError && !openError && targetPath == openPath;
 }
 
-void SvEventProcessor::slotCutRawFile(QString qs_out_full_path, QString qs_out_dir, uint64_t start_ts, uint64_t end_ts)
+bool SvEventProcessor::prepareFileJob(const QString& target, const QString& refusal)
 {
     if (!reader || loading || !readerLoaded)
-        return;
-    // Writing the cut over the file being read would destroy both.
-    if (targetIsOpenRecording(qs_out_full_path)) {
-        qDebug() << "cut target is the open recording:" << qs_out_full_path;
-        emit signalShowLeftBottomTips(tr("Cut recording refused: the target is the open recording."), Error);
-        return;
+        return false;
+    if (targetIsOpenRecording(target)) {
+        qDebug() << "target is the open recording:" << target;
+        emit signalShowLeftBottomTips(refusal, Error);
+        return false;
     }
     const bool wasPlaying = playing;
     stopPlayback();
     if (wasPlaying)
         emit signalPlayStatus(false);
+    return true;
+}
 
+void SvEventProcessor::slotCutRawFile(QString qs_out_full_path, QString qs_out_dir, uint64_t start_ts, uint64_t end_ts)
+{
+    // Writing the cut over the file being read would destroy both.
+    if (!prepareFileJob(qs_out_full_path, tr("Cut recording refused: the target is the open recording.")))
+        return;
     ++fileJobsRunning;
     auto job = std::make_unique<FileJob>(FileJob{start_ts, end_ts, qs_out_full_path, qs_out_dir, this});
     // The new thread waits for the previous cut, so the GUI thread never does.
@@ -558,18 +564,9 @@ void SvEventProcessor::slotCutRawFile(QString qs_out_full_path, QString qs_out_d
 
 void SvEventProcessor::slotExportVideo(QString qs_out_full_path, QString qs_out_dir, uint64_t start_ts, uint64_t end_ts)
 {
-    if (!reader || loading || !readerLoaded)
-        return;
     // The encoder replaces the target when it finishes: never over the file being read.
-    if (targetIsOpenRecording(qs_out_full_path)) {
-        qDebug() << "export target is the open recording:" << qs_out_full_path;
-        emit signalShowLeftBottomTips(tr("Export video refused: the target is the open recording."), Error);
+    if (!prepareFileJob(qs_out_full_path, tr("Export video refused: the target is the open recording.")))
         return;
-    }
-    const bool wasPlaying = playing;
-    stopPlayback();
-    if (wasPlaying)
-        emit signalPlayStatus(false);
 
     // The video looks like the playback: the user's palette, window and step, at the fixed
     // playback pace of 30 frames per second.

@@ -112,6 +112,9 @@ private:
     void showWindow(const std::shared_ptr<std::vector<sorvane::Event2D>>& events, uint64_t timestamp_us);
     void reportProgress(double fraction);
     bool targetIsOpenRecording(const QString& path) const;
+    // Before a cut or an export: a loaded recording, a target that is not it (else an Error
+    // tip with the refusal), and playback paused. False when the job must not run.
+    bool prepareFileJob(const QString& target, const QString& refusal);
     static void runCut(std::unique_ptr<FileJob> job);
     static void runExport(std::unique_ptr<FileJob> job, sorvane::VideoExportOptions options);
 

@@ -1,5 +1,7 @@
 #include "SorvaneDriver/ApsFileReader.h"
 
+#include "SorvaneDriver/FfmpegSupport.h"
+
 #include "SorvaneBase/Logger.h"
 
 extern "C" {
@@ -10,28 +12,10 @@ extern "C" {
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 
 namespace sorvane {
 
 namespace {
-
-std::string ffmpegError(int code)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
-
-constexpr AVRational microseconds{1, 1000000};
-
-// FFmpeg's own chatter (encoder statistics, muxer passes) would drown our log; its errors
-// still reach standard error, and every failure is reported through our log as well.
-void quietLibraryLog()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
-}
 
 // Decodes one video stream of a container. Frames are numbered in presentation order; the
 // packet scan at open gives every frame's time and where the keyframes are, so positioning is a
@@ -51,7 +35,7 @@ public:
     bool open(const std::string& filePath)
     {
         path = filePath;
-        quietLibraryLog();
+        quietFfmpegLog();
         int result = avformat_open_input(&format, path.c_str(), nullptr, nullptr);
         if (result < 0) {
             SV_LOG_ERROR("cannot open video %s: %s", path.c_str(), ffmpegError(result).c_str());
@@ -155,7 +139,7 @@ private:
 
     uint64_t toMicroseconds(int64_t pts) const
     {
-        const int64_t us = av_rescale_q(pts, stream->time_base, microseconds);
+        const int64_t us = av_rescale_q(pts, stream->time_base, MicrosecondTimeBase);
         return us > 0 ? uint64_t(us) : 0;
     }
 

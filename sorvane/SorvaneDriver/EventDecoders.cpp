@@ -500,6 +500,28 @@ DecodeResult runEvt3(const uint8_t* const begin, const uint8_t* const end, Decod
     return DecodeResult{size_t(p - begin), reachedStop};
 }
 
+// TIME_HIGH of EVT 2.0 and 2.1: a value far below the last one means the counter wrapped.
+inline void advanceTimeHigh(uint32_t high, uint64_t& timeBase, uint32_t& timeHigh, uint64_t& highBits)
+{
+    if (high + (uint32_t(1) << 27) <= timeHigh)
+        timeBase += kEvt2WrapPeriod;
+    timeHigh = high;
+    highBits = timeBase + (uint64_t(timeHigh) << 6);
+}
+
+// An EXT_TRIGGER of EVT 2.0 or 2.1, decoded at t.
+template <bool Counting>
+inline void addEvt2Trigger(Output<Counting>& out, uint32_t id, uint32_t polarity, uint64_t t)
+{
+    if constexpr (Counting) {
+        ++out.triggerCount;
+        out.maxTriggerTime = std::max(out.maxTriggerTime, t);
+        out.minTime = std::min(out.minTime, t);
+    }
+    if (out.triggers)
+        out.triggers->emplace_back(int16_t(id), int16_t(polarity), t);
+}
+
 template <bool Counting>
 DecodeResult runEvt2(const uint8_t* const begin, const uint8_t* const end, DecoderState& state,
                      const SensorGeometry& geometry, uint64_t stopTime, size_t capacity, Output<Counting>& out)
@@ -545,24 +567,14 @@ DecodeResult runEvt2(const uint8_t* const begin, const uint8_t* const end, Decod
                 continue;
             }
             if (type == 0x8) {
-                const uint32_t high = word & 0x0fffffff;
-                if (high + (uint32_t(1) << 27) <= timeHigh)
-                    timeBase += kEvt2WrapPeriod;
-                timeHigh = high;
-                highBits = timeBase + (uint64_t(timeHigh) << 6);
+                advanceTimeHigh(word & 0x0fffffff, timeBase, timeHigh, highBits);
             } else if (type == 0xA) {
                 const uint64_t t = highBits | ((word >> 22) & 0x3f);
                 if (t >= stopTime) {
                     reachedStop = true;
                     break;
                 }
-                if constexpr (Counting) {
-                    ++out.triggerCount;
-                    out.maxTriggerTime = std::max(out.maxTriggerTime, t);
-                    out.minTime = std::min(out.minTime, t);
-                }
-                if (out.triggers)
-                    out.triggers->emplace_back(int16_t((word >> 8) & 0x1f), int16_t(word & 1), t);
+                addEvt2Trigger(out, (word >> 8) & 0x1f, word & 1, t);
             }
         }
     }
@@ -625,24 +637,14 @@ DecodeResult runEvt21(const uint8_t* const begin, const uint8_t* const end, Deco
                     }
                 }
             } else if (type == 0x8) {
-                const uint32_t high = uint32_t(word >> 32) & 0x0fffffff;
-                if (high + (uint32_t(1) << 27) <= timeHigh)
-                    timeBase += kEvt2WrapPeriod;
-                timeHigh = high;
-                highBits = timeBase + (uint64_t(timeHigh) << 6);
+                advanceTimeHigh(uint32_t(word >> 32) & 0x0fffffff, timeBase, timeHigh, highBits);
             } else if (type == 0xA) {
                 const uint64_t t = highBits | ((word >> 54) & 0x3f);
                 if (t >= stopTime) {
                     reachedStop = true;
                     break;
                 }
-                if constexpr (Counting) {
-                    ++out.triggerCount;
-                    out.maxTriggerTime = std::max(out.maxTriggerTime, t);
-                    out.minTime = std::min(out.minTime, t);
-                }
-                if (out.triggers)
-                    out.triggers->emplace_back(int16_t((word >> 40) & 0x1f), int16_t((word >> 32) & 1), t);
+                addEvt2Trigger(out, uint32_t(word >> 40) & 0x1f, uint32_t(word >> 32) & 1, t);
             }
         }
     }

@@ -1,5 +1,7 @@
 #include "SorvaneDriver/Mp4FrameWriter.h"
 
+#include "SorvaneDriver/FfmpegSupport.h"
+
 #include "SorvaneBase/Logger.h"
 
 extern "C" {
@@ -11,31 +13,9 @@ extern "C" {
 
 #include <cstring>
 #include <filesystem>
-#include <mutex>
 #include <system_error>
 
 namespace sorvane {
-
-namespace {
-
-std::string ffmpegError(int code)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
-
-constexpr AVRational microseconds{1, 1000000};
-
-// FFmpeg's own chatter (encoder statistics, muxer passes) would drown our log; its errors
-// still reach standard error, and every failure is reported through our log as well.
-void quietLibraryLog()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
-}
-
-} // namespace
 
 struct Mp4FrameWriter::Impl {
     std::string targetPath;
@@ -100,7 +80,7 @@ struct Mp4FrameWriter::Impl {
         codec->colorspace = AVCOL_SPC_SMPTE170M;
         codec->color_range = AVCOL_RANGE_MPEG;
         // MPEG-4 Part 2 allows no time base finer than 1/65535 s.
-        const AVRational fine = candidate->id == AV_CODEC_ID_H264 ? microseconds : AVRational{1, 50000};
+        const AVRational fine = candidate->id == AV_CODEC_ID_H264 ? MicrosecondTimeBase : AVRational{1, 50000};
         codec->time_base = options.timestamped ? fine : AVRational{1, fps};
         codec->framerate = AVRational{fps, 1};
         codec->gop_size = options.keyframeInterval > 0 ? options.keyframeInterval : fps;
@@ -196,7 +176,7 @@ bool Mp4FrameWriter::open(const std::string& path, int width, int height, int fp
 bool Mp4FrameWriter::open(const std::string& path, int width, int height, int fps, const Options& options)
 {
     discard();
-    quietLibraryLog();
+    quietFfmpegLog();
     if (path.empty()) {
         SV_LOG_ERROR("no path given for the video");
         return false;
@@ -313,7 +293,7 @@ bool Mp4FrameWriter::writeFrame(const uint8_t* pixels, uint64_t timestampUs)
                      static_cast<unsigned long long>(timestampUs), impl->targetPath.c_str());
         return false;
     }
-    const int64_t pts = av_rescale_q(int64_t(timestampUs), microseconds, impl->codec->time_base);
+    const int64_t pts = av_rescale_q(int64_t(timestampUs), MicrosecondTimeBase, impl->codec->time_base);
     if (impl->lastPts != AV_NOPTS_VALUE && pts <= impl->lastPts) {
         SV_LOG_ERROR("frame at %llu us of %s is too close to the previous one; dropped",
                      static_cast<unsigned long long>(timestampUs), impl->targetPath.c_str());
