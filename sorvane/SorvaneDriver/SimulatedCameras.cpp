@@ -61,6 +61,14 @@ const std::vector<SimulatedCameraModel>& SimulatedCameraProvider::models()
     return list;
 }
 
+std::string SimulatedCameraProvider::serialOf(const std::string& product)
+{
+    for (const auto& model : models())
+        if (model.product == product)
+            return model.serial;
+    return {};
+}
+
 void SimulatedCameraProvider::setPlugged(const std::string& serial, bool plugged)
 {
     registry().get(serial)->plugged.store(plugged);

@@ -25,6 +25,8 @@ struct SimulatedCameraModel {
 class SimulatedCameraProvider : public CameraProvider {
 public:
     static const std::vector<SimulatedCameraModel>& models();
+    // The serial of the simulated camera of this product; empty when there is none.
+    static std::string serialOf(const std::string& product);
     // Plugs or unplugs a simulated device: every open handle of it follows, as with a cable.
     static void setPlugged(const std::string& serial, bool plugged);
     static bool isPlugged(const std::string& serial);

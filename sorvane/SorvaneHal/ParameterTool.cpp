@@ -141,40 +141,34 @@ bool ParameterTool::getIntParameterInfo(const std::string& name, IntParameterInf
     return p != nullptr;
 }
 
-bool ParameterTool::getBoolParameter(const std::string& name, bool& value) const
+template <typename T>
+bool ParameterTool::read(const std::string& name, int type, T& value) const
 {
     std::lock_guard lock(mutex);
-    const Parameter* p = find(name, ParameterBool);
+    const Parameter* p = find(name, type);
     if (p)
-        value = std::get<bool>(p->value);
+        value = std::get<T>(p->value);
     return p != nullptr;
+}
+
+bool ParameterTool::getBoolParameter(const std::string& name, bool& value) const
+{
+    return read(name, ParameterBool, value);
 }
 
 bool ParameterTool::getIntParameter(const std::string& name, int& value) const
 {
-    std::lock_guard lock(mutex);
-    const Parameter* p = find(name, ParameterInt);
-    if (p)
-        value = std::get<int>(p->value);
-    return p != nullptr;
+    return read(name, ParameterInt, value);
 }
 
 bool ParameterTool::getFloatParameter(const std::string& name, float& value) const
 {
-    std::lock_guard lock(mutex);
-    const Parameter* p = find(name, ParameterFloat);
-    if (p)
-        value = std::get<float>(p->value);
-    return p != nullptr;
+    return read(name, ParameterFloat, value);
 }
 
 bool ParameterTool::getEnumParameter(const std::string& name, std::string& value) const
 {
-    std::lock_guard lock(mutex);
-    const Parameter* p = find(name, ParameterEnum);
-    if (p)
-        value = std::get<std::string>(p->value);
-    return p != nullptr;
+    return read(name, ParameterEnum, value);
 }
 
 bool ParameterTool::write(const std::string& name, int type, const ParameterValue& value)

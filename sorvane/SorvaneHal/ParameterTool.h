@@ -77,6 +77,8 @@ private:
 
     bool write(const std::string& name, int type, const ParameterValue& value);
     const Parameter* find(const std::string& name, int type) const;
+    template <typename T>
+    bool read(const std::string& name, int type, T& value) const;
 
     // Guards parameters' values against a write racing the camera threads' reads.
     mutable std::mutex mutex;

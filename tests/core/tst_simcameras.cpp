@@ -22,14 +22,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::string serialOf(const std::string& product)
-{
-    for (const auto& model : SimulatedCameraProvider::models())
-        if (model.product == product)
-            return model.serial;
-    return {};
-}
-
 uint64_t wallMicros(std::chrono::steady_clock::time_point since)
 {
     return uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - since).count());
@@ -87,7 +79,7 @@ private slots:
     void batchesFollowCameraTime()
     {
         DvsCameraManager manager;
-        auto camera = manager.openCamera(serialOf("Orion4"));
+        auto camera = manager.openCamera(SimulatedCameraProvider::serialOf("Orion4"));
         QVERIFY(camera);
         std::vector<Event2D> events;
         const auto idle = std::chrono::steady_clock::now();
@@ -129,7 +121,7 @@ private slots:
     void statisticsReportTheDeliveredSecond()
     {
         DvsCameraManager manager;
-        auto camera = manager.openCamera(serialOf("Vesper"));
+        auto camera = manager.openCamera(SimulatedCameraProvider::serialOf("Vesper"));
         QVERIFY(camera);
         std::mutex mutex;
         std::vector<SvStatisticInfo> reports;
@@ -172,7 +164,7 @@ private slots:
     void triggerCallbacks()
     {
         DvsCameraManager manager;
-        auto camera = manager.openCamera(serialOf("Orion4"));
+        auto camera = manager.openCamera(SimulatedCameraProvider::serialOf("Orion4"));
         QVERIFY(camera);
         auto tool = camera->getTool(ToolType::TriggerIn);
         QVERIFY(tool->setBoolParameter("channel_1", true));
@@ -217,7 +209,7 @@ private slots:
 
     void connectionLoss()
     {
-        const std::string serial = serialOf("Orion4");
+        const std::string serial = SimulatedCameraProvider::serialOf("Orion4");
         PlugGuard guard{serial};
         DvsCameraManager manager;
         auto camera = manager.openCamera(serial);
@@ -248,7 +240,7 @@ private slots:
     void fusionStreams()
     {
         DvsCameraManager manager;
-        auto camera = manager.openFusionCamera(serialOf("Tandem"));
+        auto camera = manager.openFusionCamera(SimulatedCameraProvider::serialOf("Tandem"));
         QVERIFY(camera);
         struct Seen {
             std::mutex mutex;
@@ -324,7 +316,7 @@ private slots:
     void apsExposureAndGainChangeFrames()
     {
         DvsCameraManager manager;
-        auto camera = manager.openFusionCamera(serialOf("Tandem"));
+        auto camera = manager.openFusionCamera(SimulatedCameraProvider::serialOf("Tandem"));
         QVERIFY(camera);
         auto aps = camera->getTool(ToolType::Aps);
         QVERIFY(aps);
@@ -376,7 +368,7 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         DvsCameraManager manager;
-        auto camera = manager.openFusionCamera(serialOf("Tandem"));
+        auto camera = manager.openFusionCamera(SimulatedCameraProvider::serialOf("Tandem"));
         QVERIFY(camera);
         std::mutex mutex;
         std::vector<uint64_t> frameTimes;
@@ -406,7 +398,7 @@ private slots:
         QFile json(dir.filePath("set.json"));
         QVERIFY(json.open(QIODevice::ReadOnly));
         const auto root = nlohmann::json::parse(json.readAll().toStdString());
-        QCOMPARE(root["0"]["camera_serial"].get<std::string>(), serialOf("Tandem"));
+        QCOMPARE(root["0"]["camera_serial"].get<std::string>(), SimulatedCameraProvider::serialOf("Tandem"));
         QCOMPARE(root["0"]["frame_size"]["cols"].get<int>(), 1280);
         QCOMPARE(root["1"]["frame_size"]["rows"].get<int>(), 1080);
         QCOMPARE(root["0"]["affine_matrix"]["1"]["data"].size(), size_t(6));
@@ -453,7 +445,7 @@ private slots:
     void fusionSyncInputOff()
     {
         DvsCameraManager manager;
-        auto camera = manager.openFusionCamera(serialOf("Tandem"));
+        auto camera = manager.openFusionCamera(SimulatedCameraProvider::serialOf("Tandem"));
         QVERIFY(camera);
         std::atomic<int> frames{0};
         std::atomic<int> syncs{0};

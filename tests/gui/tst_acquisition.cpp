@@ -13,18 +13,6 @@
 
 using namespace sorvane;
 
-namespace {
-
-std::string serialOf(const std::string& product)
-{
-    for (const auto& model : SimulatedCameraProvider::models())
-        if (model.product == product)
-            return model.serial;
-    return {};
-}
-
-} // namespace
-
 class TestAcquisition : public QObject {
     Q_OBJECT
 private slots:
@@ -33,7 +21,7 @@ private slots:
     void batchesFollowEachOther()
     {
         DvsCameraManager manager;
-        auto camera = manager.openCamera(serialOf("Vesper"));
+        auto camera = manager.openCamera(SimulatedCameraProvider::serialOf("Vesper"));
         QVERIFY(camera);
         camera->setBatchEventsTime(33333);
         QCOMPARE(camera->start(), 0);
@@ -69,7 +57,7 @@ private slots:
 
     void connectionLossEndsTheLoop()
     {
-        const std::string serial = serialOf("Orion4");
+        const std::string serial = SimulatedCameraProvider::serialOf("Orion4");
         DvsCameraManager manager;
         auto camera = manager.openCamera(serial);
         QVERIFY(camera);

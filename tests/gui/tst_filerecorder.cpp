@@ -17,14 +17,6 @@ using namespace sorvane;
 
 namespace {
 
-std::string serialOf(const std::string& product)
-{
-    for (const auto& model : SimulatedCameraProvider::models())
-        if (model.product == product)
-            return model.serial;
-    return {};
-}
-
 // Index of the first tip with this text, or -1.
 int tipIndex(const QSignalSpy& spy, const QString& text)
 {
@@ -49,7 +41,7 @@ private slots:
         registerSvMetaTypes();
         QVERIFY(dir.isValid());
         DvsCameraManager manager;
-        camera = manager.openCamera(serialOf("Orion4"));
+        camera = manager.openCamera(SimulatedCameraProvider::serialOf("Orion4"));
         QVERIFY(camera);
         QCOMPARE(camera->start(), 0);
     }

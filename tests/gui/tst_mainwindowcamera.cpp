@@ -55,14 +55,6 @@ Recording readBack(const QString& path)
     return r;
 }
 
-QString serialOf(const std::string& product)
-{
-    for (const auto& model : SimulatedCameraProvider::models())
-        if (model.product == product)
-            return QString::fromStdString(model.serial);
-    return {};
-}
-
 // The window with the file dialog replaced: the test names the recording to open.
 class TestableMainWidget : public MainWidget {
 public:
@@ -191,7 +183,7 @@ private slots:
     // bar, and two seconds recorded with the Record button read back.
     void openStreamAndRecord()
     {
-        const QString serial = serialOf("Orion4");
+        const QString serial = QString::fromStdString(SimulatedCameraProvider::serialOf("Orion4"));
         QSignalSpy images(processor, &SvEventProcessor::signalEventImage);
         openCamera(serial);
         QCOMPARE(window->currentSourceMode(), MainWidget::LiveDvsCamera);
@@ -252,7 +244,7 @@ private slots:
     // Play off and on streams once more.
     void connectionLossEndsTheLoop()
     {
-        const QString serial = serialOf("Vesper");
+        const QString serial = QString::fromStdString(SimulatedCameraProvider::serialOf("Vesper"));
         QSignalSpy images(processor, &SvEventProcessor::signalEventImage);
         openCamera(serial);
         QTRY_VERIFY(button("pb_play")->isChecked());
@@ -290,7 +282,7 @@ private slots:
         config->beforeTriggerInSaveTime = 1;
         config->afterTriggerInSaveTime = 2; // longer than the pulse period: the next edge is refused
         QSignalSpy tips(window->triggerInRecorder(), &SvFileRecorder::signalShowLeftBottomTips);
-        openCamera(serialOf("Orion4"));
+        openCamera(QString::fromStdString(SimulatedCameraProvider::serialOf("Orion4")));
         QTRY_VERIFY(button("pb_play")->isChecked());
         auto ends = [&] {
             int n = 0;
@@ -342,7 +334,7 @@ private slots:
             QVERIFY(writer.write(events.data(), events.data() + events.size()));
             QVERIFY(writer.close());
         }
-        openCamera(serialOf("Orion4"));
+        openCamera(QString::fromStdString(SimulatedCameraProvider::serialOf("Orion4")));
         QTRY_VERIFY(button("pb_play")->isChecked());
         QTest::mouseClick(button("pb_record"), Qt::LeftButton);
         QVERIFY(button("pb_record")->isChecked());
@@ -365,15 +357,15 @@ private slots:
 
     void openingAnotherCameraEndsTheRecording()
     {
-        openCamera(serialOf("Orion4"));
+        openCamera(QString::fromStdString(SimulatedCameraProvider::serialOf("Orion4")));
         QTRY_VERIFY(button("pb_play")->isChecked());
         QTest::mouseClick(button("pb_record"), Qt::LeftButton);
         QVERIFY(button("pb_record")->isChecked());
         QTest::qWait(500);
-        openCamera(serialOf("Vesper"));
+        openCamera(QString::fromStdString(SimulatedCameraProvider::serialOf("Vesper")));
         QVERIFY(!button("pb_record")->isChecked());
         QTRY_VERIFY(button("pb_play")->isChecked());
-        QCOMPARE(label("label_show_camera_info")->text(), serialOf("Vesper"));
+        QCOMPARE(label("label_show_camera_info")->text(), QString::fromStdString(SimulatedCameraProvider::serialOf("Vesper")));
         const QStringList files = rawFiles(dir.path());
         QCOMPARE(files.size(), 1);
         QVERIFY(readBack(files.first()).events.size() > 100000);
@@ -383,7 +375,7 @@ private slots:
     // The fusion camera opens and streams; its statistics count the frames' bytes too.
     void fusionCameraStreams()
     {
-        openCamera(serialOf("Tandem"));
+        openCamera(QString::fromStdString(SimulatedCameraProvider::serialOf("Tandem")));
         QCOMPARE(window->currentSourceMode(), MainWidget::LiveFusionCamera);
         QTRY_VERIFY(button("pb_play")->isChecked());
         const QRegularExpression status(R"(^ Bandwidth: (\d+\.\d) MB/s  Events: (\d+\.\d) MEv/s $)");
@@ -411,7 +403,7 @@ private slots:
     // Closing the window while the camera streams and records leaves a complete file.
     void closingFinishesTheRecording()
     {
-        openCamera(serialOf("Orion4"));
+        openCamera(QString::fromStdString(SimulatedCameraProvider::serialOf("Orion4")));
         QTRY_VERIFY(button("pb_play")->isChecked());
         QTest::mouseClick(button("pb_record"), Qt::LeftButton);
         QVERIFY(button("pb_record")->isChecked());
