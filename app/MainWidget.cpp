@@ -433,61 +433,8 @@ void MainWidget::on_pb_record_clicked()
 {
     switch (sourceMode) {
     case LiveDvsCamera:
-        if (!dvsCamera || !dvsCamera->isConnected()) {
-            qDebug() << "Please connect camera first.";
-            ui->pb_record->setChecked(false);
-            return;
-        }
-        if (recording) {
-            qDebug() << "stop recording";
-            stopRecordClock();
-            ui->pb_record->setChecked(false);
-            if (dvsCamera->stopRecording()) {
-                emit signalShowLeftBottomTips(tr("Save file success!"), Success, config->outputRawFilePath);
-            } else {
-                emit signalShowLeftBottomTips(tr("Save file failed."), Error, config->outputRawFilePath);
-            }
-        } else {
-            qDebug() << "start recording...";
-            const QString path = config->outputRawFilePath + "/" + QString::fromStdString(dvsCamera->getDvsDesc().serial)
-                + "_" + localTimeName() + ".raw";
-            if (!dvsCamera->startRecording(path.toLocal8Bit().toStdString())) {
-                ui->pb_record->setChecked(false);
-                emit signalShowLeftBottomTips(tr("Start recording failed: ") + path, Error, QString());
-                return;
-            }
-            recording = true;
-            ui->pb_record->setChecked(true);
-        }
-        break;
     case LiveFusionCamera:
-        if (!fusionCamera || !fusionCamera->isConnected()) {
-            qDebug() << "Please connect camera first.";
-            ui->pb_record->setChecked(false);
-            return;
-        }
-        if (recording) {
-            qDebug() << "stop recording";
-            stopRecordClock();
-            ui->pb_record->setChecked(false);
-            if (fusionCamera->stopRecording(sorvane::STREAM_ALL)) {
-                emit signalShowLeftBottomTips(tr("Save file success!"), Success, config->outputRawFilePath);
-            } else {
-                emit signalShowLeftBottomTips(tr("Save file failed."), Error, config->outputRawFilePath);
-            }
-        } else {
-            qDebug() << "start recording...";
-            const QString baseName = QString::fromStdString(fusionCamera->getDvsDesc().serial) + "_" + localTimeName();
-            if (!fusionCamera->startRecording(config->outputRawFilePath.toLocal8Bit().toStdString(),
-                                              baseName.toLocal8Bit().toStdString(), sorvane::STREAM_ALL)) {
-                ui->pb_record->setChecked(false);
-                emit signalShowLeftBottomTips(tr("Start recording failed: ") + config->outputRawFilePath + "/" + baseName,
-                                              Error, QString());
-                return;
-            }
-            recording = true;
-            ui->pb_record->setChecked(true);
-        }
+        toggleCameraRecording();
         break;
     case NoSource:
         qDebug() << "Please connect camera first.";
@@ -504,6 +451,42 @@ void MainWidget::on_pb_record_clicked()
     } else {
         stopRecordClock();
     }
+}
+
+void MainWidget::toggleCameraRecording()
+{
+    const bool dvs = sourceMode == LiveDvsCamera;
+    if (dvs ? !dvsCamera || !dvsCamera->isConnected() : !fusionCamera || !fusionCamera->isConnected()) {
+        qDebug() << "Please connect camera first.";
+        ui->pb_record->setChecked(false);
+        return;
+    }
+    if (recording) {
+        qDebug() << "stop recording";
+        stopRecordClock();
+        ui->pb_record->setChecked(false);
+        if (dvs ? dvsCamera->stopRecording() : fusionCamera->stopRecording(sorvane::STREAM_ALL)) {
+            emit signalShowLeftBottomTips(tr("Save file success!"), Success, config->outputRawFilePath);
+        } else {
+            emit signalShowLeftBottomTips(tr("Save file failed."), Error, config->outputRawFilePath);
+        }
+        return;
+    }
+    qDebug() << "start recording...";
+    const std::string serial = dvs ? dvsCamera->getDvsDesc().serial : fusionCamera->getDvsDesc().serial;
+    const QString baseName = QString::fromStdString(serial) + "_" + localTimeName();
+    // A fusion camera writes a set (.raw, .mp4, .json) under one base name.
+    const QString target = config->outputRawFilePath + "/" + baseName + (dvs ? ".raw" : "");
+    const bool started = dvs ? dvsCamera->startRecording(target.toLocal8Bit().toStdString())
+                             : fusionCamera->startRecording(config->outputRawFilePath.toLocal8Bit().toStdString(),
+                                                            baseName.toLocal8Bit().toStdString(), sorvane::STREAM_ALL);
+    if (!started) {
+        ui->pb_record->setChecked(false);
+        emit signalShowLeftBottomTips(tr("Start recording failed: ") + target, Error, QString());
+        return;
+    }
+    recording = true;
+    ui->pb_record->setChecked(true);
 }
 
 void MainWidget::startRecordClock()

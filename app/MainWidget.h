@@ -118,6 +118,8 @@ private:
     // accepted a target that is not the open recording.
     bool askForRange(SvRangeFileDialog& dialog, const QString& folder, const QString& extension, const QString& refusal);
     bool refuseOverwritingOpenRecording(const QString& out_path, const QString& what);
+    // The Record button on a live camera: starts a recording or ends the running one.
+    void toggleCameraRecording();
     void startRecordClock();
     void stopRecordClock();
 

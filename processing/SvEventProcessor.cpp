@@ -589,42 +589,40 @@ void SvEventProcessor::slotExportVideo(QString qs_out_full_path, QString qs_out_
 
 void SvEventProcessor::runCut(std::unique_ptr<FileJob> job)
 {
-    SvEventProcessor* processor = job->processor;
-    // One job at a time on the reader; a cut and an export queue behind each other.
-    std::lock_guard lock(processor->fileJobMutex);
-    emit processor->signalLoadingStatus(true);
-    processor->lastProgress = -1;
-    const bool written = processor->reader->exportEventData(job->startTimestamp, job->endTimestamp,
-                                                            toLocalPath(job->outFullPath));
-    // Done with the reader: from here a new recording may be opened.
-    --processor->fileJobsRunning;
-    if (written) {
-        qDebug() << "extract event data start:" << job->startTimestamp << " end: " << job->endTimestamp << " success.";
-        emit processor->signalShowLeftBottomTips(tr("Export raw file success!"), Success, job->outDir);
-    } else {
-        qDebug() << "extract event data start:" << job->startTimestamp << " end: " << job->endTimestamp << " failed.";
-        emit processor->signalShowLeftBottomTips(tr("Cut recording failed."), Error);
-    }
-    emit processor->signalLoadingStatus(false);
+    runFileJob(std::move(job), "cut", tr("Export raw file success!"), tr("Cut recording failed."),
+               [](sorvane::DvsFileReader& reader, const FileJob& cut) {
+                   return reader.exportEventData(cut.startTimestamp, cut.endTimestamp, toLocalPath(cut.outFullPath));
+               });
 }
 
 void SvEventProcessor::runExport(std::unique_ptr<FileJob> job, sorvane::VideoExportOptions options)
 {
+    runFileJob(std::move(job), "export video", tr("Export video success!"), tr("Export video failed."),
+               [options](sorvane::DvsFileReader& reader, const FileJob& video) {
+                   reader.setVideoExportOptions(options);
+                   return reader.exportVideo(video.startTimestamp, video.endTimestamp, toLocalPath(video.outFullPath));
+               });
+}
+
+void SvEventProcessor::runFileJob(std::unique_ptr<FileJob> job, const char* what, const QString& success,
+                                  const QString& failure,
+                                  const std::function<bool(sorvane::DvsFileReader&, const FileJob&)>& write)
+{
     SvEventProcessor* processor = job->processor;
+    // One job at a time on the reader; a cut and an export queue behind each other.
     std::lock_guard lock(processor->fileJobMutex);
-    qDebug() << "start export video: " << job->outFullPath;
+    qDebug() << "start" << what << job->outFullPath;
     emit processor->signalLoadingStatus(true);
     processor->lastProgress = -1;
-    processor->reader->setVideoExportOptions(options);
-    const bool written = processor->reader->exportVideo(job->startTimestamp, job->endTimestamp,
-                                                        toLocalPath(job->outFullPath));
+    const bool written = write(*processor->reader, *job);
+    // Done with the reader: from here a new recording may be opened.
     --processor->fileJobsRunning;
+    qDebug() << what << "start:" << job->startTimestamp << " end: " << job->endTimestamp
+             << (written ? " success." : " failed.");
     if (written) {
-        qDebug() << "extract event data start:" << job->startTimestamp << " end: " << job->endTimestamp << " success.";
-        emit processor->signalShowLeftBottomTips(tr("Export video success!"), Success, job->outDir);
+        emit processor->signalShowLeftBottomTips(success, Success, job->outDir);
     } else {
-        qDebug() << "export video start:" << job->startTimestamp << " end: " << job->endTimestamp << " failed.";
-        emit processor->signalShowLeftBottomTips(tr("Export video failed."), Error);
+        emit processor->signalShowLeftBottomTips(failure, Error);
     }
     emit processor->signalLoadingStatus(false);
 }

@@ -19,6 +19,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -117,6 +118,8 @@ private:
     bool prepareFileJob(const QString& target, const QString& refusal);
     static void runCut(std::unique_ptr<FileJob> job);
     static void runExport(std::unique_ptr<FileJob> job, sorvane::VideoExportOptions options);
+    static void runFileJob(std::unique_ptr<FileJob> job, const char* what, const QString& success, const QString& failure,
+                           const std::function<bool(sorvane::DvsFileReader&, const FileJob&)>& write);
 
     // --- frame builder ---
     QImage frameImage;
