@@ -686,18 +686,32 @@ private slots:
                  qPrintable(QString("%1 %2 %3").arg(pixel[2]).arg(pixel[1]).arg(pixel[0])));
     }
 
-    void notARecordingAndClosing()
+    void unplayableFilesAndClosing_data()
     {
-        const QString text = pathFor("notes.raw");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<SvMessageType>("tipType");
+        QTest::newRow("plain text") << QByteArray("just some text, no recording header\n") << Error;
+        QTest::newRow("header only")
+            << QByteArray("% evt 3.0\n% format EVT3;height=720;width=1280\n% end\n") << Warning;
+        QTest::newRow("header and time words only")
+            << QByteArray("% evt 3.0\n% end\n").append(QByteArray::fromHex("00800000")) << Warning;
+    }
+    void unplayableFilesAndClosing()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(SvMessageType, tipType);
+        const QString unplayable = pathFor("unplayable.raw");
         {
-            QFile file(text);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("just some text, no recording header\n");
+            QFile file(unplayable);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(content);
         }
         Session s;
-        s.processor.loadFile(text);
+        s.processor.loadFile(unplayable);
         QTRY_COMPARE(s.tips.count(), 1);
-        QCOMPARE(s.tips.first().at(1).value<SvMessageType>(), Error);
+        QCOMPARE(s.tips.first().at(1).value<SvMessageType>(), tipType);
+        QVERIFY(!s.order.contains("play 1"));
+        QVERIFY(!s.playButton.checked);
         s.processor.nextFrame();
         s.processor.setPlayPos(1'000'000);
         QTest::qWait(100);
