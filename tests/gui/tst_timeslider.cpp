@@ -360,14 +360,6 @@ private slots:
         QCOMPARE(slider->upperHandleRect(), QRect(upperX, 1, 6, 27));
     }
 
-    void sizeRules()
-    {
-        slider = std::make_unique<SvThreeHandleSlider>(nullptr, Qt::Horizontal, 1);
-        QCOMPARE(slider->minimumSizeHint(), QSize(12, 6));
-        QCOMPARE(slider->minimumHeight(), 30);
-        QCOMPARE(slider->sizePolicy().horizontalPolicy(), QSizePolicy::Expanding);
-    }
-
     void equalBoundsKeepHandlesAtTheStart()
     {
         makeSlider(7, 1);
