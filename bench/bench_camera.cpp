@@ -3,9 +3,9 @@
 #include "app/DvsAcquisitionLoop.h"
 #include "processing/SvEventProcessor.h"
 #include "SorvaneDriver/DvsCameraManager.h"
-#include "SorvaneDriver/SimulatedCameras.h"
-#include "SorvaneDriver/SimulatedSensor.h"
-#include "SorvaneDriver/StreamRecorder.h"
+#include "SorvaneDriver/Simulated/SimulatedCameras.h"
+#include "SorvaneDriver/Simulated/SimulatedSensor.h"
+#include "SorvaneDriver/Simulated/StreamRecorder.h"
 
 #include "BenchApplication.h"
 

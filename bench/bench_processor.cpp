@@ -1,7 +1,7 @@
 // Event processor: counting speed, painting time of one frame, playback pace and scrub latency.
 #include "processing/SvEventProcessor.h"
 
-#include <SorvaneDriver/RawEventWriter.h>
+#include <SorvaneDriver/Raw/RawEventWriter.h>
 
 #include "BenchApplication.h"
 

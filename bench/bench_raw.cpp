@@ -2,9 +2,9 @@
 // rate: a few rows per microsecond with one to a few events each (single ADDR_X words), now and
 // then a run on a row (vector words), TIME_HIGH keep-alives.
 #include "SorvaneDriver/DvsFileReader.h"
-#include "SorvaneDriver/EventDecoders.h"
-#include "SorvaneDriver/Evt3Encoder.h"
-#include "SorvaneDriver/RawEventWriter.h"
+#include "SorvaneDriver/Raw/EventDecoders.h"
+#include "SorvaneDriver/Raw/Evt3Encoder.h"
+#include "SorvaneDriver/Raw/RawEventWriter.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,5 +1,5 @@
 // Video export speed: frames painted and encoded per second at 1280 x 720.
-#include <SorvaneDriver/VideoExport.h>
+#include <SorvaneDriver/Video/VideoExport.h>
 
 #include <benchmark/benchmark.h>
 

@@ -1,8 +1,8 @@
 // libFuzzer target: the header parser and the three decoders on arbitrary bytes. Beyond not
 // crashing, the decoders must keep every event inside the sensor, give the same events however
 // the input is split, and agree with the counting scan.
-#include "SorvaneDriver/EventDecoders.h"
-#include "SorvaneDriver/RawHeader.h"
+#include "SorvaneDriver/Raw/EventDecoders.h"
+#include "SorvaneDriver/Raw/RawHeader.h"
 
 #include <cstddef>
 #include <cstdint>

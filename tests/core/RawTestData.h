@@ -1,7 +1,7 @@
 #pragma once
 // Test data for the recording tests: synthetic event streams and small encoders for the
 // encodings our writer does not write (EVT 2.0, EVT 2.1).
-#include "SorvaneDriver/RawEventWriter.h"
+#include "SorvaneDriver/Raw/RawEventWriter.h"
 #include "sdk/SvEventRecords.h"
 
 #include <algorithm>

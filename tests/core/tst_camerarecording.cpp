@@ -2,7 +2,7 @@
 // seam exact, the fusion set's raw file in the sensor's own column order.
 #include "SorvaneDriver/DvsCameraManager.h"
 #include "SorvaneDriver/DvsFileReader.h"
-#include "SorvaneDriver/SimulatedCameras.h"
+#include "SorvaneDriver/Simulated/SimulatedCameras.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 // The simulated cameras' tools: what they describe and which writes they refuse.
 #include "SorvaneDriver/DvsCameraManager.h"
-#include "SorvaneDriver/SimulatedCameras.h"
+#include "SorvaneDriver/Simulated/SimulatedCameras.h"
 #include "SorvaneHal/CameraTools.h"
 
 #include <QTest>

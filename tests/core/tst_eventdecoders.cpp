@@ -3,9 +3,9 @@
 #include "RawTestData.h"
 
 #include "SorvaneDriver/DvsFileReader.h"
-#include "SorvaneDriver/EventDecoders.h"
-#include "SorvaneDriver/Evt3Encoder.h"
-#include "SorvaneDriver/RawHeader.h"
+#include "SorvaneDriver/Raw/EventDecoders.h"
+#include "SorvaneDriver/Raw/Evt3Encoder.h"
+#include "SorvaneDriver/Raw/RawHeader.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -1,7 +1,7 @@
 // Round trips through the .mp4 frame writer and the APS frame reader.
 #include <SorvaneBase/Logger.h>
-#include <SorvaneDriver/ApsFileReader.h>
-#include <SorvaneDriver/Mp4FrameWriter.h>
+#include <SorvaneDriver/Video/ApsFileReader.h>
+#include <SorvaneDriver/Video/Mp4FrameWriter.h>
 
 #include <QDir>
 #include <QFile>

@@ -3,7 +3,7 @@
 #include "RawTestData.h"
 
 #include "SorvaneDriver/DvsFileReader.h"
-#include "SorvaneDriver/RawEventWriter.h"
+#include "SorvaneDriver/Raw/RawEventWriter.h"
 
 #include <QDir>
 #include <QFile>

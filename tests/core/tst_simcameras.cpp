@@ -1,8 +1,8 @@
 // The simulated cameras as the viewer sees them: enumeration, streaming paced to wall time,
 // statistics, trigger inputs, connection loss, the fusion camera's streams.
 #include "SorvaneDriver/DvsCameraManager.h"
-#include "SorvaneDriver/ApsFileReader.h"
-#include "SorvaneDriver/SimulatedCameras.h"
+#include "SorvaneDriver/Video/ApsFileReader.h"
+#include "SorvaneDriver/Simulated/SimulatedCameras.h"
 
 #include <nlohmann/json.hpp>
 

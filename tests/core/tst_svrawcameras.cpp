@@ -2,7 +2,7 @@
 #include "SvrawRunner.h"
 
 #include "SorvaneDriver/DvsFileReader.h"
-#include "SorvaneDriver/SimulatedCameras.h"
+#include "SorvaneDriver/Simulated/SimulatedCameras.h"
 
 #include <QDir>
 #include <QFile>

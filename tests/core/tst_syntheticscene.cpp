@@ -1,7 +1,7 @@
 // The synthetic scene and the sensor pipeline, driven without threads: determinism, readout
 // order, rates, and the measured effect of every event-sensor tool on the stream.
-#include "SorvaneDriver/SimulatedSensor.h"
-#include "SorvaneDriver/SyntheticScene.h"
+#include "SorvaneDriver/Simulated/SimulatedSensor.h"
+#include "SorvaneDriver/Simulated/SyntheticScene.h"
 
 #include <QTest>
 

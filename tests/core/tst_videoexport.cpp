@@ -1,7 +1,7 @@
 // Event video export, over an in-memory recording, read back through the APS frame reader.
 #include <SorvaneBase/Logger.h>
-#include <SorvaneDriver/ApsFileReader.h>
-#include <SorvaneDriver/VideoExport.h>
+#include <SorvaneDriver/Video/ApsFileReader.h>
+#include <SorvaneDriver/Video/VideoExport.h>
 
 #include <QDir>
 #include <QTemporaryDir>

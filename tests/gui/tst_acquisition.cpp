@@ -2,7 +2,7 @@
 #include "app/DvsAcquisitionLoop.h"
 
 #include "SorvaneDriver/DvsCameraManager.h"
-#include "SorvaneDriver/SimulatedCameras.h"
+#include "SorvaneDriver/Simulated/SimulatedCameras.h"
 
 #include <QStandardPaths>
 #include <QScopeGuard>

@@ -3,7 +3,7 @@
 
 #include "app/ConfigStore.h"
 #include "SorvaneDriver/DvsCameraManager.h"
-#include "SorvaneDriver/SimulatedCameras.h"
+#include "SorvaneDriver/Simulated/SimulatedCameras.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,9 +1,9 @@
 // The real main window, offscreen, end to end: a generated recording is opened, played, paused,
 // stepped, scrubbed, narrowed to a range, cut and exported; the cut file is read back and the
 // video decoded.
-#include "SorvaneDriver/ApsFileReader.h"
+#include "SorvaneDriver/Video/ApsFileReader.h"
 #include "SorvaneDriver/DvsFileReader.h"
-#include "SorvaneDriver/RawEventWriter.h"
+#include "SorvaneDriver/Raw/RawEventWriter.h"
 #include "Utility/SvCutRawFile.h"
 #include "Utility/SvExportVideoUI.h"
 #include "app/ConfigStore.h"

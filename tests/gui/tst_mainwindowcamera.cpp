@@ -2,8 +2,8 @@
 // from the list, streams into the view with its statistics, is recorded with the Record button
 // and by trigger-in edges, loses its connection, and gives way to a recording or another camera.
 #include "SorvaneDriver/DvsFileReader.h"
-#include "SorvaneDriver/RawEventWriter.h"
-#include "SorvaneDriver/SimulatedCameras.h"
+#include "SorvaneDriver/Raw/RawEventWriter.h"
+#include "SorvaneDriver/Simulated/SimulatedCameras.h"
 #include "Utility/svfilerecorder.h"
 #include "app/CamerasList.h"
 #include "app/ConfigStore.h"

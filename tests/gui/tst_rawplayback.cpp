@@ -6,9 +6,9 @@
 #include "processing/SvEventProcessor.h"
 
 #include <SorvaneBase/ApsFrame.h>
-#include <SorvaneDriver/ApsFileReader.h>
+#include <SorvaneDriver/Video/ApsFileReader.h>
 #include <SorvaneDriver/DvsFileReader.h>
-#include <SorvaneDriver/RawEventWriter.h>
+#include <SorvaneDriver/Raw/RawEventWriter.h>
 
 #include <QCryptographicHash>
 #include <QFile>

@@ -2,8 +2,8 @@
 #include "Cli.h"
 
 #include <SorvaneDriver/DvsCameraManager.h>
-#include <SorvaneDriver/RawEventWriter.h>
-#include <SorvaneDriver/SimulatedSensor.h>
+#include <SorvaneDriver/Raw/RawEventWriter.h>
+#include <SorvaneDriver/Simulated/SimulatedSensor.h>
 
 #include <chrono>
 #include <cmath>

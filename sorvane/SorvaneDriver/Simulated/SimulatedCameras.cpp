@@ -1,4 +1,4 @@
-#include "SorvaneDriver/SimulatedCameras.h"
+#include "SorvaneDriver/Simulated/SimulatedCameras.h"
 
 #include "SorvaneBase/Logger.h"
 

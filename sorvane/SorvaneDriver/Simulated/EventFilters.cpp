@@ -1,4 +1,4 @@
-#include "SorvaneDriver/EventFilters.h"
+#include "SorvaneDriver/Simulated/EventFilters.h"
 
 #include <algorithm>
 

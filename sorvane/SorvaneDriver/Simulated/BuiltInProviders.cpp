@@ -1,5 +1,5 @@
 #include "SorvaneDriver/DvsCameraManager.h"
-#include "SorvaneDriver/SimulatedCameras.h"
+#include "SorvaneDriver/Simulated/SimulatedCameras.h"
 
 namespace sorvane {
 

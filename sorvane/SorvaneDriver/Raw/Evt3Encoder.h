@@ -2,7 +2,7 @@
 // Encodes events and trigger edges as EVT 3.0 words. It mirrors the state a decoder has after
 // the words written so far, so it emits only the words that change it: a TIME_HIGH/TIME_LOW pair
 // when time moves, ADDR_Y for a new row, vector words for runs on a row.
-#include "SorvaneDriver/EventDecoders.h"
+#include "SorvaneDriver/Raw/EventDecoders.h"
 
 #include <cstdint>
 #include <vector>

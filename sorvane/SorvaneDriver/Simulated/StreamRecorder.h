@@ -7,8 +7,8 @@
 // bytes an event), so a long cache at a high rate costs disk, not memory.
 //
 // Threading: push() from the producer thread; start, stop and setCache from any thread.
-#include "SorvaneDriver/RawEventWriter.h"
-#include "SorvaneDriver/StreamChunk.h"
+#include "SorvaneDriver/Raw/RawEventWriter.h"
+#include "SorvaneDriver/Simulated/StreamChunk.h"
 
 #include <atomic>
 #include <condition_variable>

@@ -1,4 +1,4 @@
-#include "SorvaneDriver/ApsFrameRenderer.h"
+#include "SorvaneDriver/Simulated/ApsFrameRenderer.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
-#include "SorvaneDriver/VideoExport.h"
+#include "SorvaneDriver/Video/VideoExport.h"
 
 #include "SorvaneBase/Logger.h"
-#include "SorvaneDriver/Mp4FrameWriter.h"
+#include "SorvaneDriver/Video/Mp4FrameWriter.h"
 
 #include <algorithm>
 #include <limits>

@@ -3,10 +3,10 @@
 // camera "Tandem", each watching the synthetic scene. They behave as the hardware does: events
 // in camera time paced to wall time, statistics once a second, trigger-in edges, recording with
 // a pre-trigger cache, and a cable that can be pulled (setPlugged) to test connection loss.
-#include "SorvaneDriver/ApsFrameRenderer.h"
+#include "SorvaneDriver/Simulated/ApsFrameRenderer.h"
 #include "SorvaneDriver/DvsCameraManager.h"
-#include "SorvaneDriver/Mp4FrameWriter.h"
-#include "SorvaneDriver/SimulatedSensor.h"
+#include "SorvaneDriver/Video/Mp4FrameWriter.h"
+#include "SorvaneDriver/Simulated/SimulatedSensor.h"
 
 #include <array>
 #include <map>

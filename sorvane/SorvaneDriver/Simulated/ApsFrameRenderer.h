@@ -3,7 +3,7 @@
 // and lamp as the event sensor, through the calibration that maps event-sensor pixels onto
 // frame-sensor pixels (an axis-aligned scale and shift), with exposure and gain.
 #include "SorvaneBase/ApsFrame.h"
-#include "SorvaneDriver/SyntheticScene.h"
+#include "SorvaneDriver/Simulated/SyntheticScene.h"
 
 #include <array>
 #include <cstdint>

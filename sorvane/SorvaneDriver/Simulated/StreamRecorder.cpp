@@ -1,4 +1,4 @@
-#include "SorvaneDriver/StreamRecorder.h"
+#include "SorvaneDriver/Simulated/StreamRecorder.h"
 
 #include "SorvaneBase/Logger.h"
 

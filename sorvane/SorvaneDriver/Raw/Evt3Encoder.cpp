@@ -1,4 +1,4 @@
-#include "SorvaneDriver/Evt3Encoder.h"
+#include "SorvaneDriver/Raw/Evt3Encoder.h"
 
 #include <algorithm>
 

@@ -4,7 +4,7 @@
 // the last second, and every file left behind is readable.
 //
 // Threading: one thread writes; no internal locking.
-#include "SorvaneDriver/EventDecoders.h"
+#include "SorvaneDriver/Raw/EventDecoders.h"
 #include "sdk/SvEventRecords.h"
 
 #include <cstdint>

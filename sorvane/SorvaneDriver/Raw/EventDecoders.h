@@ -3,7 +3,7 @@
 // whole state in DecoderState, so a stream can be decoded in pieces and resumed from any saved
 // state (the seek index stores one per checkpoint). Damaged input never makes them read outside
 // the span or emit an event outside the sensor; words that make no sense are skipped.
-#include "SorvaneDriver/RawHeader.h"
+#include "SorvaneDriver/Raw/RawHeader.h"
 #include "sdk/SvEventRecords.h"
 
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "SorvaneDriver/SeekIndex.h"
+#include "SorvaneDriver/Raw/SeekIndex.h"
 
 #include <algorithm>
 

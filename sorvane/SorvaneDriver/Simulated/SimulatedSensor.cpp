@@ -1,4 +1,4 @@
-#include "SorvaneDriver/SimulatedSensor.h"
+#include "SorvaneDriver/Simulated/SimulatedSensor.h"
 
 #include "SorvaneBase/Logger.h"
 

@@ -1,6 +1,6 @@
-#include "SorvaneDriver/Mp4FrameWriter.h"
+#include "SorvaneDriver/Video/Mp4FrameWriter.h"
 
-#include "SorvaneDriver/FfmpegSupport.h"
+#include "SorvaneDriver/Video/FfmpegSupport.h"
 
 #include "SorvaneBase/Logger.h"
 

@@ -1,4 +1,4 @@
-#include "SorvaneDriver/SyntheticScene.h"
+#include "SorvaneDriver/Simulated/SyntheticScene.h"
 
 #include <algorithm>
 #include <cmath>

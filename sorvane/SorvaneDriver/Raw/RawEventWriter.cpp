@@ -1,7 +1,7 @@
-#include "SorvaneDriver/RawEventWriter.h"
+#include "SorvaneDriver/Raw/RawEventWriter.h"
 
 #include "SorvaneBase/Logger.h"
-#include "SorvaneDriver/Evt3Encoder.h"
+#include "SorvaneDriver/Raw/Evt3Encoder.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -3,10 +3,10 @@
 // tools (biases, trigger inputs, anti-flicker, trail filter, rate control, ROI), produced in
 // camera time paced to wall time on a producer thread, as hardware streams.
 #include "SorvaneDriver/DvsCamera.h"
-#include "SorvaneDriver/EventFilters.h"
-#include "SorvaneDriver/StreamChunk.h"
-#include "SorvaneDriver/StreamRecorder.h"
-#include "SorvaneDriver/SyntheticScene.h"
+#include "SorvaneDriver/Simulated/EventFilters.h"
+#include "SorvaneDriver/Simulated/StreamChunk.h"
+#include "SorvaneDriver/Simulated/StreamRecorder.h"
+#include "SorvaneDriver/Simulated/SyntheticScene.h"
 #include "SorvaneHal/CameraTools.h"
 #include "SorvaneBase/SvObjectPool.h"
 

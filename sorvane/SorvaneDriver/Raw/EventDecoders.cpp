@@ -1,4 +1,4 @@
-#include "SorvaneDriver/EventDecoders.h"
+#include "SorvaneDriver/Raw/EventDecoders.h"
 
 #include <algorithm>
 #include <bit>

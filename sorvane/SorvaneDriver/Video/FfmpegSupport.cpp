@@ -1,4 +1,4 @@
-#include "SorvaneDriver/FfmpegSupport.h"
+#include "SorvaneDriver/Video/FfmpegSupport.h"
 
 extern "C" {
 #include <libavutil/error.h>

@@ -3,8 +3,8 @@
 // gives short reads, not a crash), indexes it once, and decodes windows on demand from the
 // nearest checkpoint. Memory: the index, one read block and the windows asked for.
 #include "SorvaneDriver/DvsFileReader.h"
-#include "SorvaneDriver/RawHeader.h"
-#include "SorvaneDriver/SeekIndex.h"
+#include "SorvaneDriver/Raw/RawHeader.h"
+#include "SorvaneDriver/Raw/SeekIndex.h"
 
 #include <atomic>
 #include <cstdint>

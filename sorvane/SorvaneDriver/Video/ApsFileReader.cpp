@@ -1,6 +1,6 @@
-#include "SorvaneDriver/ApsFileReader.h"
+#include "SorvaneDriver/Video/ApsFileReader.h"
 
-#include "SorvaneDriver/FfmpegSupport.h"
+#include "SorvaneDriver/Video/FfmpegSupport.h"
 
 #include "SorvaneBase/Logger.h"
 

@@ -1,4 +1,4 @@
-#include "SorvaneDriver/RawHeader.h"
+#include "SorvaneDriver/Raw/RawHeader.h"
 
 #include <charconv>
 #include <optional>

@@ -1,8 +1,8 @@
-#include "SorvaneDriver/RawFileReader.h"
+#include "SorvaneDriver/Raw/RawFileReader.h"
 
 #include "SorvaneBase/Logger.h"
-#include "SorvaneDriver/RawEventWriter.h"
-#include "SorvaneDriver/VideoExport.h"
+#include "SorvaneDriver/Raw/RawEventWriter.h"
+#include "SorvaneDriver/Video/VideoExport.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

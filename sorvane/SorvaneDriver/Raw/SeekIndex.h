@@ -1,7 +1,7 @@
 #pragma once
 // Checkpoints over a recording's event words, each with the full decoder state at that word, so
 // that decoding can start at any checkpoint. Built by one scan; a small fraction of the file.
-#include "SorvaneDriver/EventDecoders.h"
+#include "SorvaneDriver/Raw/EventDecoders.h"
 
 #include <cstddef>
 #include <cstdint>
