@@ -30,7 +30,14 @@ public:
         auto to = std::lower_bound(from, events.end(), start + duration, before);
         return std::make_shared<EventBuffer>(from, to);
     }
+    bool readEvents(uint64_t start, uint64_t end, const EventBlockSink& sink) override
+    {
+        auto from = std::lower_bound(events.begin(), events.end(), start, before);
+        auto to = std::lower_bound(from, events.end(), end + 1, before);
+        return from == to || sink(std::span<const Event2D>(&*from, size_t(to - from)));
+    }
     bool exportEventData(uint64_t, uint64_t, const std::string&) override { return false; }
+    std::string lastError() const override { return {}; }
     bool exportVideo(uint64_t, uint64_t, const std::string&) override { return false; }
     bool getFileInfo(DvsFileInfo& info) override
     {
@@ -83,9 +90,10 @@ void BM_ExportVideo(benchmark::State& state)
     const std::string path = (std::filesystem::temp_directory_path() / "sv_bench_export.mp4").string();
     const VideoExportOptions options;
     const std::atomic<bool> cancelled{false};
+    std::string error;
     const int64_t frames = int64_t((duration - 1) / options.frameStep + 1);
     for (auto _ : state) {
-        if (!exportEventVideo(recording, 0, duration - 1, path, options, {}, cancelled)) {
+        if (!exportEventVideo(recording, 0, duration - 1, path, options, {}, cancelled, error)) {
             state.SkipWithError("export failed");
             break;
         }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,10 @@ struct DvsFileInfo {
     uint64_t firstTimestamp = 0;
     uint64_t lastTimestamp = 0;
     uint64_t fileSize = 0;
+    // Events that lay outside the sensor the header declares, left out.
+    uint64_t eventsOutside = 0;
+    // Damaged time words that were ignored instead of moving the time.
+    uint64_t timeRepairs = 0;
     // Time of the APS clock's zero on the event clock, for fusion recordings; 0 otherwise.
     int64_t apsTimeOffset = 0;
 };
@@ -48,6 +53,11 @@ struct VideoExportOptions {
 using ProgressCallback = std::function<void(double fraction)>;
 
 using EventBuffer = std::vector<Event2D>;
+// Takes one block of events; false stops the reading.
+using EventBlockSink = std::function<bool(std::span<const Event2D> events)>;
+
+// What a cut or an export of [start, end] is told when the range misses the recording.
+std::string rangeOutsideMessage(uint64_t start, uint64_t end, uint64_t first, uint64_t last);
 
 class DvsFileReader {
 public:
@@ -67,13 +77,20 @@ public:
     // Events of [position, position + duration), advancing the position; null at the end.
     virtual std::shared_ptr<EventBuffer> getNTimeEvents(uint64_t duration) = 0;
     // Events of [start, start + duration): empty when the window holds none, null once start
-    // lies past the last event. Leaves the position after the window.
+    // lies past the last event. Leaves the position after the window. A window holds at most
+    // kMaxWindowEvents (a frame's counts saturate long before); readEvents has them all.
     virtual std::shared_ptr<EventBuffer> getEventsByTime(uint64_t start, uint64_t duration) = 0;
+    static constexpr size_t kMaxWindowEvents = size_t(1) << 23;
+    // Hands every event of [start, end] to sink in file order, in blocks of bounded size, so that
+    // memory does not grow with the range. False when cancelled, unreadable or stopped by sink.
+    virtual bool readEvents(uint64_t start, uint64_t end, const EventBlockSink& sink) = 0;
     // Writes the events and trigger edges of [start, end] into a new EVT 3.0 recording at path.
     virtual bool exportEventData(uint64_t start, uint64_t end, const std::string& path) = 0;
     // Writes the range [start, end] as an .mp4 video, painted as setVideoExportOptions says.
     virtual bool exportVideo(uint64_t start, uint64_t end, const std::string& path) = 0;
     virtual bool getFileInfo(DvsFileInfo& info) = 0;
+    // Why the last cut or export failed, for the user; empty after a success.
+    virtual std::string lastError() const = 0;
 
     // Trigger edges of [start, end], in file order.
     virtual std::vector<EventTriggerIn> getTriggerEvents(uint64_t start, uint64_t end) = 0;

@@ -80,6 +80,7 @@ QString describe(const std::vector<Event2D>& events)
 
 Q_DECLARE_METATYPE(EventEncoding)
 Q_DECLARE_METATYPE(std::vector<uint8_t>)
+Q_DECLARE_METATYPE(std::vector<Event2D>)
 
 class TestEventDecoders : public QObject {
     Q_OBJECT
@@ -171,7 +172,7 @@ private slots:
             << "(7,5,1,4098) (8,5,0,4098)" << "";
         QTest::newRow("EVT3 vectors")
             << EventEncoding::Evt3 << false
-            << bytesOf16({0x0010, 0x6064, 0x3864, 0x4805, 0x5081, 0x2001})
+            << bytesOf16({0x8000, 0x0010, 0x6064, 0x3864, 0x4805, 0x5081, 0x2001})
             << "(100,16,1,100) (102,16,1,100) (111,16,1,100) (112,16,1,100) (119,16,1,100) (1,16,0,100)" << "";
         QTest::newRow("EVT3 padding, others, continuations and trigger")
             << EventEncoding::Evt3 << false
@@ -191,8 +192,23 @@ private slots:
             << "(50,7,1,202) (52,7,1,202) (81,7,1,202)" << "17:1@194";
         QTest::newRow("EVT2.1 legacy halves")
             << EventEncoding::Evt21 << true
-            << bytesOf64({(uint64_t(0x0) << 28 | uint64_t(1) << 22 | uint64_t(4) << 11 | 6) | (uint64_t(0x1) << 32)})
+            << bytesOf64({uint64_t(0x8) << 28, (uint64_t(0x0) << 28 | uint64_t(1) << 22 | uint64_t(4) << 11 | 6) | (uint64_t(0x1) << 32)})
             << "(4,6,0,1)" << "";
+        QTest::newRow("EVT3 events before the first time high have no time")
+            << EventEncoding::Evt3 << false
+            << bytesOf16({0x0004, 0x2001, 0x3000, 0x4fff, 0xA301, 0x8003, 0x2002, 0x0005, 0x2003})
+            << "(2,4,0,12288) (3,5,0,12288)" << "";
+        QTest::newRow("EVT2 events before the first time high have no time")
+            << EventEncoding::Evt2 << false
+            << bytesOf32({(0x1u << 28) | (5u << 22) | (7u << 11) | 8u, 0xA0000000u | (9u << 8) | 1u, 0x80000010,
+                          (0x0u << 28) | (2u << 22) | (3u << 11) | 4u})
+            << "(3,4,0,1026)" << "";
+        QTest::newRow("EVT2 time high jumping hours ahead is damage")
+            << EventEncoding::Evt2 << false
+            << bytesOf32({0x80000010, (0x1u << 28) | (1u << 22) | (1u << 11) | 1u, 0x80000001,
+                          (0x1u << 28) | (2u << 22) | (2u << 11) | 2u, 0x80ffffff, (0x1u << 28) | (3u << 22) | (3u << 11) | 3u,
+                          0x80000011, (0x1u << 28) | (4u << 22) | (4u << 11) | 4u})
+            << "(1,1,1,1025) (2,2,1,1026) (3,3,1,1027) (4,4,1,1092)" << "";
     }
 
     void documentedWords()
@@ -287,20 +303,50 @@ private slots:
         QVERIFY(decoded.triggers == stream.triggers);
     }
 
-    void writerUsesVectorsForRuns()
+    // What the writer makes must read the same in a decoder that takes every VECT_12 as the start
+    // of a full group, and stay compact where events lie close together.
+    void writtenVectorsComeInGroups_data()
     {
-        std::vector<Event2D> run;
+        QTest::addColumn<int>("width");
+        QTest::addColumn<std::vector<Event2D>>("events");
+        QTest::addColumn<int>("maxWords"); // 0: no bound
+
+        std::vector<Event2D> fullRow;
+        for (uint16_t x = 0; x < 1280; ++x)
+            fullRow.emplace_back(x, 9, 1, 5000);
+        std::vector<Event2D> everyOther;
         for (uint16_t x = 100; x < 160; x += 2)
-            run.emplace_back(x, 9, 1, 5000);
-        Evt3Encoder encoder;
+            everyOther.emplace_back(x, 9, 1, 5000);
+        std::vector<Event2D> acrossBlocks; // runs that straddle 32-pixel blocks and the right edge
+        for (uint16_t x : {27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 330, 331, 332, 333, 334, 335, 336, 337, 338, 339, 340, 341, 342, 343, 344, 345})
+            acrossBlocks.emplace_back(x, 3, 0, 7000);
+        QTest::newRow("full row") << 1280 << fullRow << 200;
+        QTest::newRow("every other pixel") << 1280 << everyOther << 20;
+        QTest::newRow("runs across blocks, 346 wide") << 346 << acrossBlocks << 0;
+        QTest::newRow("runs across blocks, 340 wide") << 340 << acrossBlocks << 0;
+        QTest::newRow("random, 1280 wide") << 1280 << rawtest::makeEvents(7, 50000, 1000, 40) << 0;
+        QTest::newRow("random, 640 wide") << 640 << rawtest::makeEvents(8, 50000, 1000, 40, 640, 480) << 0;
+        QTest::newRow("random, 33 wide") << 33 << rawtest::makeEvents(9, 20000, 1000, 40, 33, 20) << 0;
+    }
+
+    void writtenVectorsComeInGroups()
+    {
+        QFETCH(int, width);
+        QFETCH(std::vector<Event2D>, events);
+        QFETCH(int, maxWords);
+        const SensorGeometry geometry{uint32_t(width), 720};
+        Evt3Encoder encoder(geometry);
         std::vector<uint16_t> words;
-        encoder.encode(run.data(), run.data() + run.size(), words);
-        // time (2) + row + base + vectors over 60 pixels: far fewer than a word per event.
-        QVERIFY2(words.size() <= 10, qPrintable(QString::number(words.size())));
+        encoder.encode(events.data(), events.data() + events.size(), words);
         std::vector<uint8_t> bytes;
         for (uint16_t w : words)
             append(bytes, w);
-        QVERIFY(decodeAll(EventEncoding::Evt3, bytes).events == run);
+        const Decoded ours = decodeAll(EventEncoding::Evt3, bytes, geometry);
+        QCOMPARE(ours.events.size(), events.size() - encoder.droppedEvents());
+        const rawtest::Stream grouped = rawtest::decodeGroupedEvt3(bytes.data(), bytes.size());
+        QVERIFY(grouped.events == ours.events);
+        if (maxWords > 0)
+            QVERIFY2(int(words.size()) <= maxWords, qPrintable(QString::number(words.size())));
     }
 
     void stopsBeforeStopTime()
@@ -368,7 +414,7 @@ private slots:
     void vectorsRunningOffTheRow()
     {
         // A broken rhythm: vectors without a base, and a base near the edge that runs past it.
-        const std::vector<uint8_t> bytes = bytesOf16({0x0001, 0x4fff, 0x327a, 0x4fff, 0x4fff, 0x5fff, 0x0300, 0x2010, 0x0002, 0x2010});
+        const std::vector<uint8_t> bytes = bytesOf16({0x8000, 0x0001, 0x4fff, 0x327a, 0x4fff, 0x4fff, 0x5fff, 0x0300, 0x2010, 0x0002, 0x2010});
         const Decoded decoded = decodeAll(EventEncoding::Evt3, bytes, SensorGeometry{640, 480});
         QStringList xs;
         for (const Event2D& e : decoded.events) {

@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace sorvane;
 using namespace svrawtest;
 using namespace rawtest;
@@ -45,6 +47,11 @@ private slots:
             stream.triggers.emplace_back(int16_t(i % 7), int16_t(i % 2), stream.events[i].timestamp);
         recording = QDir(folder.path()).filePath("in.raw");
         QVERIFY(writeRecording(recording.toStdString(), stream, 1280, 720, "CAM \"7\""));
+        const QDir dir(folder.path());
+        QVERIFY(dir.mkdir("sub"));
+        QVERIFY(::mkfifo(dir.filePath("fifo").toLocal8Bit().constData(), 0644) == 0);
+        QVERIFY(QFile::link(recording, dir.filePath("link.raw")));
+        QVERIFY(QFile::link(dir.filePath("nowhere.raw"), dir.filePath("dangling.raw")));
     }
 
     void info()
@@ -136,10 +143,27 @@ private slots:
         QTest::newRow("cut without range") << QStringList{"cut", "@in", "@dir/o.raw"} << 1 << "needs --start and --end";
         QTest::newRow("cut start after end") << QStringList{"cut", "@in", "@dir/o.raw", "--start", "9", "--end", "3"} << 1
                                              << "--start lies after --end";
-        QTest::newRow("cut into itself") << QStringList{"cut", "@in", "@in", "--start", "0", "--end", "99999999"} << 1
-                                         << "into itself";
-        QTest::newRow("cut into a missing folder") << QStringList{"cut", "@in", "@dir/no/o.raw", "--start", "0", "--end", "9"}
-                                                   << 1 << "cannot write into";
+        for (const char* command : {"cut", "export"}) {
+            const QByteArray name(command);
+            const QStringList range{"--start", "0", "--end", "99999999"};
+            QTest::newRow(name + " into itself") << QStringList{command, "@in", "@in"} + range << 1 << "is the input itself";
+            QTest::newRow(name + " into itself by another path")
+                << QStringList{command, "@in", "@dir/sub/../in.raw"} + range << 1 << "is the input itself";
+            QTest::newRow(name + " into itself through a link")
+                << QStringList{command, "@in", "@dir/link.raw"} + range << 1 << "is the input itself";
+            QTest::newRow(name + " into a link to nothing")
+                << QStringList{command, "@in", "@dir/dangling.raw"} + range << 1 << "is a link to nothing";
+            QTest::newRow(name + " into a folder") << QStringList{command, "@in", "@dir/sub"} + range << 1
+                                                   << "is not a regular file";
+            QTest::newRow(name + " into a FIFO") << QStringList{command, "@in", "@dir/fifo"} + range << 1
+                                                 << "is not a regular file";
+            QTest::newRow(name + " into a missing folder") << QStringList{command, "@in", "@dir/no/o.raw"} + range << 1
+                                                           << "cannot write into";
+            QTest::newRow(name + " of a range outside the recording")
+                << QStringList{command, "@in", "@dir/o.raw", "--start", "0", "--end", "9"} << 1
+                << "lies outside the recording, which spans [2000424, ";
+        }
+        QTest::newRow("info of a FIFO") << QStringList{"info", "@dir/fifo"} << 1 << "not a regular file";
         QTest::newRow("unknown palette") << QStringList{"export", "@in", "@dir/o.mp4", "--palette", "gray"} << 1
                                          << "unknown palette 'gray'";
         QTest::newRow("zero fps") << QStringList{"export", "@in", "@dir/o.mp4", "--fps", "0"} << 1 << "--fps must lie";
@@ -162,7 +186,29 @@ private slots:
         QFile f(recording);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), before);
-        QVERIFY(!QFile::exists(QDir(folder.path()).filePath("o.raw")));
+        const QDir dir(folder.path());
+        QVERIFY(!QFile::exists(dir.filePath("o.raw")));
+        QVERIFY(QFileInfo(dir.filePath("fifo")).isFile() == false && QFileInfo::exists(dir.filePath("fifo")));
+        QVERIFY(QFileInfo(dir.filePath("sub")).isDir());
+        QVERIFY(QFileInfo(dir.filePath("dangling.raw")).isSymLink());
+        // No temporary is left behind.
+        QVERIFY(dir.entryList({".*svtmp*"}, QDir::Files | QDir::Hidden).isEmpty());
+    }
+
+    // An input whose name is what an export's temporary used to be called stays as it is.
+    void exportKeepsAnInputNamedLikeAVideoInProgress()
+    {
+        const QDir dir(folder.path());
+        const QString input = dir.filePath("v.mp4.part");
+        QVERIFY(QFile::copy(recording, input));
+        const QByteArray before = [&] { QFile f(input); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+        const Run run = svraw({"export", input, dir.filePath("v.mp4"), "--end", QString::number(stream.events[3000].timestamp)},
+                              folder.path());
+        QCOMPARE(run.status, 0);
+        QFile f(input);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), before);
+        QVERIFY(QFileInfo(dir.filePath("v.mp4")).size() > 0);
     }
 };
 

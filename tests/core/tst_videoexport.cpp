@@ -62,11 +62,18 @@ public:
         position = to;
         return std::make_shared<EventBuffer>(events.begin() + long(from), events.begin() + long(to));
     }
+    bool readEvents(uint64_t start, uint64_t end, const EventBlockSink& sink) override
+    {
+        const size_t from = firstAtOrAfter(start);
+        const size_t to = end == UINT64_MAX ? events.size() : firstAtOrAfter(end + 1);
+        return from >= to || sink(std::span<const Event2D>(events.data() + from, to - from));
+    }
     bool exportEventData(uint64_t, uint64_t, const std::string&) override { return false; }
     bool exportVideo(uint64_t start, uint64_t end, const std::string& path) override
     {
-        return exportEventVideo(*this, start, end, path, options, progress, cancelled);
+        return exportEventVideo(*this, start, end, path, options, progress, cancelled, error);
     }
+    std::string lastError() const override { return error; }
     bool getFileInfo(DvsFileInfo& info) override
     {
         if (!knowsGeometry)
@@ -99,6 +106,7 @@ private:
     VideoExportOptions options;
     ProgressCallback progress;
     std::atomic<bool> cancelled{false};
+    std::string error;
 };
 
 class ErrorLog {

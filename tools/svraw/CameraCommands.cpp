@@ -1,6 +1,7 @@
 // Commands on cameras: cameras, record, generate.
 #include "Cli.h"
 
+#include <SorvaneBase/SafeOutput.h>
 #include <SorvaneDriver/DvsCameraManager.h>
 #include <SorvaneDriver/Raw/RawEventWriter.h>
 #include <SorvaneDriver/Simulated/SimulatedSensor.h>
@@ -226,8 +227,13 @@ int generate(Options& options)
     RawEventWriter writer;
     RawHeaderInfo header;
     header.serial = "SYNTH-" + std::string(sceneKindName(kind)) + "-" + std::to_string(seed);
-    if (!writer.open(out, header))
-        return 1;
+    // Like a cut: written beside the target and moved onto it when complete.
+    SafeOutput output;
+    std::string problem;
+    if (!output.begin(out, -1, problem))
+        return fail(problem);
+    if (!writer.attach(output.temporaryFd(), output.temporaryPath(), header))
+        return fail("cannot write " + out);
     const uint64_t end = uint64_t(std::llround(duration * 1e6));
     uint64_t events = 0;
     StreamChunk chunk;
@@ -253,6 +259,8 @@ int generate(Options& options)
     ok = writer.close() && ok;
     if (!ok)
         return fail("writing " + out + " failed");
+    if (!output.commit(problem))
+        return fail(problem);
     std::printf("%s: %llu events, %.3f s, scene %s, seed %llu\n", out.c_str(), static_cast<unsigned long long>(events),
                 double(pipeline.position()) / 1e6, sceneKindName(kind), static_cast<unsigned long long>(seed));
     return 0;

@@ -3,9 +3,12 @@
 
 #include "SorvaneDriver/DvsFileReader.h"
 
+#include <atomic>
 #include <charconv>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <span>
 
 namespace svraw {
 
@@ -24,6 +27,37 @@ std::unique_ptr<sorvane::DvsFileReader> openRecording(const std::string& path)
         return nullptr;
     return reader;
 }
+
+// While it lives, SIGINT and SIGTERM cancel the reader's cut or export instead of killing the
+// process, so its temporary file is removed and nothing half-written is left.
+class CancelOnSignal {
+public:
+    explicit CancelOnSignal(sorvane::DvsFileReader& reader)
+    {
+        target.store(&reader);
+        struct sigaction action {};
+        action.sa_handler = [](int) {
+            if (sorvane::DvsFileReader* reader = target.load())
+                reader->cancel();
+        };
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &previousInterrupt);
+        sigaction(SIGTERM, &action, &previousTerminate);
+    }
+    ~CancelOnSignal()
+    {
+        sigaction(SIGINT, &previousInterrupt, nullptr);
+        sigaction(SIGTERM, &previousTerminate, nullptr);
+        target.store(nullptr);
+    }
+    CancelOnSignal(const CancelOnSignal&) = delete;
+    CancelOnSignal& operator=(const CancelOnSignal&) = delete;
+
+private:
+    static inline std::atomic<sorvane::DvsFileReader*> target{nullptr};
+    struct sigaction previousInterrupt {};
+    struct sigaction previousTerminate {};
+};
 
 std::string jsonString(const std::string& text)
 {
@@ -59,10 +93,11 @@ public:
     }
     bool flush()
     {
-        const bool ok = std::fwrite(buffer, 1, used, stdout) == used;
+        ok = std::fwrite(buffer, 1, used, stdout) == used && ok;
         used = 0;
         return ok;
     }
+    bool failed() const { return !ok; }
 
 private:
     void reserve(size_t size)
@@ -72,6 +107,7 @@ private:
     }
     char buffer[1 << 16];
     size_t used = 0;
+    bool ok = true;
 };
 
 int info(Options& options)
@@ -85,12 +121,13 @@ int info(Options& options)
     const uint64_t duration = file.eventCount > 0 ? file.lastTimestamp - file.firstTimestamp : 0;
     std::printf("{\"encoding\": %s, \"width\": %d, \"height\": %d, \"events\": %llu, \"triggers\": %llu, "
                 "\"first_timestamp_us\": %llu, \"last_timestamp_us\": %llu, \"duration_us\": %llu, "
-                "\"size_bytes\": %llu, \"serial\": %s}\n",
+                "\"size_bytes\": %llu, \"serial\": %s, \"events_outside_sensor\": %llu, \"time_repairs\": %llu}\n",
                 jsonString(file.encoding).c_str(), file.width, file.height,
                 static_cast<unsigned long long>(file.eventCount), static_cast<unsigned long long>(file.triggerCount),
                 static_cast<unsigned long long>(file.firstTimestamp), static_cast<unsigned long long>(file.lastTimestamp),
                 static_cast<unsigned long long>(duration), static_cast<unsigned long long>(file.fileSize),
-                jsonString(file.serial).c_str());
+                jsonString(file.serial).c_str(), static_cast<unsigned long long>(file.eventsOutside),
+                static_cast<unsigned long long>(file.timeRepairs));
     return 0;
 }
 
@@ -107,11 +144,8 @@ int dump(Options& options)
     auto reader = openRecording(path);
     if (!reader)
         return fail("cannot read " + path);
-    uint64_t first = 0;
-    uint64_t last = 0;
-    const bool anyEvents = reader->getStartTimestamp(first) && reader->getEndTimestamp(last);
-    const uint64_t from = start.value_or(anyEvents ? first : 0);
-    const uint64_t to = end.value_or(anyEvents ? last : UINT64_MAX);
+    const uint64_t from = start.value_or(0);
+    const uint64_t to = end.value_or(UINT64_MAX);
 
     LineWriter out;
     if (triggers) {
@@ -125,16 +159,10 @@ int dump(Options& options)
         }
         return out.flush() ? 0 : fail("cannot write the output");
     }
-    if (!anyEvents || from > last)
-        return 0;
-    // A window at a time keeps memory bounded whatever the range.
-    constexpr uint64_t window = 100'000;
-    for (uint64_t t = from; t <= to;) {
-        const uint64_t length = to - t >= window ? window : to - t + 1;
-        auto events = reader->getEventsByTime(t, length);
-        if (!events)
-            break;
-        for (const sorvane::Event2D& e : *events) {
+    // Block by block in file order: every event the recording holds, in bounded memory.
+    bool written = true;
+    const bool read = reader->readEvents(from, to, [&](std::span<const sorvane::Event2D> events) {
+        for (const sorvane::Event2D& e : events) {
             out.number(e.x);
             out.character(',');
             out.number(e.y);
@@ -144,11 +172,12 @@ int dump(Options& options)
             out.number(e.timestamp);
             out.character('\n');
         }
-        if (to - t < window)
-            break;
-        t += length;
-    }
-    return out.flush() ? 0 : fail("cannot write the output");
+        written = !out.failed();
+        return written;
+    });
+    if (!out.flush() || !written)
+        return fail("cannot write the output");
+    return read ? 0 : fail("cannot read " + path);
 }
 
 int cut(Options& options)
@@ -168,8 +197,10 @@ int cut(Options& options)
         return fail("cannot read " + path);
     Progress progress("cutting");
     reader->setProgressCallback(progress.callback());
+    const CancelOnSignal cancelOnSignal(*reader);
+    // The reader has said why on stderr.
     if (!reader->exportEventData(*start, *end, out))
-        return fail("cannot cut " + path + " into " + out);
+        return reader->lastError().empty() ? fail("cannot cut " + path + " into " + out) : 1;
     return 0;
 }
 
@@ -235,8 +266,9 @@ int exportVideo(Options& options)
     reader->setVideoExportOptions(video);
     Progress progress("exporting");
     reader->setProgressCallback(progress.callback());
+    const CancelOnSignal cancelOnSignal(*reader);
     if (!reader->exportVideo(start.value_or(first), end.value_or(last), out))
-        return fail("cannot export " + path + " into " + out);
+        return reader->lastError().empty() ? fail("cannot export " + path + " into " + out) : 1;
     return 0;
 }
 

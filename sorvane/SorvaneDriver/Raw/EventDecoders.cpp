@@ -21,6 +21,9 @@ static_assert(offsetof(Event2D, x) == 0 && offsetof(Event2D, y) == 2 && offsetof
 
 constexpr uint64_t kEvt3WrapPeriod = uint64_t(1) << 24;
 constexpr uint64_t kEvt2WrapPeriod = uint64_t(1) << 34;
+// EVT 2.x sensors send a TIME_HIGH every 64 µs: one that steps further ahead than this is a
+// damaged word, not time (a flipped bit would otherwise move the rest of a file hours later).
+constexpr uint64_t kMaxEvt2TimeStep = 5'000'000;
 // A vector base never needs to go further than this; it also keeps damaged streams from
 // wrapping it back into the sensor.
 constexpr uint32_t kVectBaseLimit = 4096;
@@ -86,6 +89,8 @@ struct Output {
     uint64_t maxEventTime = 0;
     uint64_t maxTriggerTime = 0;
     uint64_t minTime = UINT64_MAX;
+    uint64_t outside = 0;
+    uint64_t timeRepairs = 0;
 };
 
 #if defined(__SSE2__)
@@ -229,8 +234,8 @@ const uint8_t* fastEvt3(const uint8_t* p, const uint8_t* const end, uint64_t wid
 // matter when one lies outside the sensor (then the caller's word-by-word path takes over), and
 // the times are bounded by the TIME_LOW values met: minNow and maxNow may come out a little wide.
 const uint8_t* countEvt3(const uint8_t* p, const uint8_t* const end, uint64_t width, uint64_t height, uint64_t& now,
-                         uint64_t& y, uint32_t& vectBase, uint32_t& vectPolarity, size_t& count, uint64_t& minNow,
-                         uint64_t& maxNow)
+                         uint64_t& y, uint32_t& vectBase, uint32_t& vectPolarity, size_t& count, uint64_t& outside,
+                         uint64_t& minNow, uint64_t& maxNow)
 {
     const uint64_t high = now & ~uint64_t(0xfff);
     uint32_t low = uint32_t(now & 0xfff);
@@ -264,8 +269,10 @@ const uint8_t* countEvt3(const uint8_t* p, const uint8_t* const end, uint64_t wi
         const __m128i rows = _mm_and_si128(_mm_and_si128(isY, taken), _mm_set1_epi16(-1));
         if (_mm_movemask_epi8(_mm_and_si128(rows, _mm_cmpgt_epi16(value, lastRow))) != 0)
             break;
-        const __m128i valid = _mm_and_si128(_mm_and_si128(isX, taken), _mm_cmplt_epi16(value, widths));
+        const __m128i xs = _mm_and_si128(isX, taken);
+        const __m128i valid = _mm_and_si128(xs, _mm_cmplt_epi16(value, widths));
         const unsigned eventBits = unsigned(_mm_movemask_epi8(valid));
+        outside += countBits(unsigned(_mm_movemask_epi8(_mm_andnot_si128(valid, xs)))) / 2;
         if (eventBits) {
             n += countBits(eventBits) / 2;
             leastLow = std::min(leastLow, low);
@@ -298,8 +305,10 @@ const uint8_t* countEvt3(const uint8_t* p, const uint8_t* const end, uint64_t wi
                 vectPolarity = (word >> 11) & 1;
             } else if (wordType == 0x4 || wordType == 0x5) {
                 const uint32_t bits = wordType == 0x4 ? 12 : 8;
-                const uint64_t mask = (word & (wordType == 0x4 ? 0xfffu : 0xffu)) & insideMask(vectBase, limit, bits);
+                const uint64_t all = word & (wordType == 0x4 ? 0xfffu : 0xffu);
+                const uint64_t mask = all & insideMask(vectBase, limit, bits);
                 n += countBits(mask);
+                outside += countBits(all) - countBits(mask);
                 if (mask) {
                     leastLow = std::min(leastLow, low);
                     mostLow = std::max(mostLow, low);
@@ -381,6 +390,7 @@ DecodeResult runEvt3(const uint8_t* const begin, const uint8_t* const end, Decod
                 minNow = std::min(minNow, now);
                 maxNow = std::max(maxNow, now);
             }
+            out.outside += x >= limitX;
         } else {
             storeEvent(events + count, x | (y << 16) | (uint64_t(word & 0x800) << 21), now);
         }
@@ -400,7 +410,8 @@ DecodeResult runEvt3(const uint8_t* const begin, const uint8_t* const end, Decod
             if (lowsCannotStop && end - p >= 16 && isFastType(load16(p) >> 12)) {
                 // It checks the room left itself, so it may run past blockEnd.
                 if constexpr (Counting)
-                    p = countEvt3(p, end, width, height, now, y, vectBase, vectPolarity, count, minNow, maxNow);
+                    p = countEvt3(p, end, width, height, now, y, vectBase, vectPolarity, count, out.outside, minNow,
+                                  maxNow);
                 else
                     p = fastEvt3(p, end, width, height, now, y, vectBase, vectPolarity, events, capacity, count);
                 limitX = y < height ? width : 0;
@@ -429,13 +440,15 @@ DecodeResult runEvt3(const uint8_t* const begin, const uint8_t* const end, Decod
             case 0x4:
             case 0x5: {
                 const uint32_t bits = type == 0x4 ? 12 : 8;
-                uint64_t mask = (word & (type == 0x4 ? 0xfffu : 0xffu)) & insideMask(vectBase, uint32_t(limitX), bits);
+                const uint64_t all = word & (type == 0x4 ? 0xfffu : 0xffu);
+                uint64_t mask = all & insideMask(vectBase, uint32_t(limitX), bits);
                 if (stop) {
                     reachedStop = true;
                     break;
                 }
                 if constexpr (Counting) {
                     count += size_t(countBits(mask));
+                    out.outside += countBits(all) - countBits(mask);
                     if (mask) {
                         minNow = std::min(minNow, now);
                         maxNow = std::max(maxNow, now);
@@ -500,13 +513,19 @@ DecodeResult runEvt3(const uint8_t* const begin, const uint8_t* const end, Decod
     return DecodeResult{size_t(p - begin), reachedStop};
 }
 
-// TIME_HIGH of EVT 2.0 and 2.1: a value far below the last one means the counter wrapped.
-inline void advanceTimeHigh(uint32_t high, uint64_t& timeBase, uint32_t& timeHigh, uint64_t& highBits)
+// TIME_HIGH of EVT 2.0 and 2.1: a value far below the last one means the counter wrapped. Time in
+// these streams never goes back, and goes ahead in small steps: a word that moves it back or far
+// ahead is damage and is ignored (false).
+inline bool advanceTimeHigh(uint32_t high, uint64_t& timeBase, uint32_t& timeHigh, uint64_t& highBits)
 {
-    if (high + (uint32_t(1) << 27) <= timeHigh)
-        timeBase += kEvt2WrapPeriod;
+    const uint64_t base = high + (uint32_t(1) << 27) <= timeHigh ? timeBase + kEvt2WrapPeriod : timeBase;
+    const uint64_t next = base + (uint64_t(high) << 6);
+    if (next < highBits || next - highBits > kMaxEvt2TimeStep)
+        return false;
+    timeBase = base;
     timeHigh = high;
-    highBits = timeBase + (uint64_t(timeHigh) << 6);
+    highBits = next;
+    return true;
 }
 
 // An EXT_TRIGGER of EVT 2.0 or 2.1, decoded at t.
@@ -558,6 +577,7 @@ DecodeResult runEvt2(const uint8_t* const begin, const uint8_t* const end, Decod
                 }
                 if constexpr (Counting) {
                     count += inside;
+                    out.outside += !inside;
                     out.maxEventTime = std::max(out.maxEventTime, inside ? t : 0);
                     out.minTime = std::min(out.minTime, inside ? t : UINT64_MAX);
                 } else {
@@ -567,7 +587,8 @@ DecodeResult runEvt2(const uint8_t* const begin, const uint8_t* const end, Decod
                 continue;
             }
             if (type == 0x8) {
-                advanceTimeHigh(word & 0x0fffffff, timeBase, timeHigh, highBits);
+                if (!advanceTimeHigh(word & 0x0fffffff, timeBase, timeHigh, highBits))
+                    ++out.timeRepairs;
             } else if (type == 0xA) {
                 const uint64_t t = highBits | ((word >> 22) & 0x3f);
                 if (t >= stopTime) {
@@ -623,6 +644,7 @@ DecodeResult runEvt21(const uint8_t* const begin, const uint8_t* const end, Deco
                 }
                 if constexpr (Counting) {
                     count += size_t(countBits(mask));
+                    out.outside += countBits(uint32_t(word)) - countBits(mask);
                     if (mask) {
                         out.maxEventTime = std::max(out.maxEventTime, t);
                         out.minTime = std::min(out.minTime, t);
@@ -637,7 +659,8 @@ DecodeResult runEvt21(const uint8_t* const begin, const uint8_t* const end, Deco
                     }
                 }
             } else if (type == 0x8) {
-                advanceTimeHigh(uint32_t(word >> 32) & 0x0fffffff, timeBase, timeHigh, highBits);
+                if (!advanceTimeHigh(uint32_t(word >> 32) & 0x0fffffff, timeBase, timeHigh, highBits))
+                    ++out.timeRepairs;
             } else if (type == 0xA) {
                 const uint64_t t = highBits | ((word >> 54) & 0x3f);
                 if (t >= stopTime) {
@@ -654,6 +677,57 @@ DecodeResult runEvt21(const uint8_t* const begin, const uint8_t* const end, Deco
     return DecodeResult{size_t(p - begin), reachedStop};
 }
 
+// Words before the first time word: their events have no known time and are skipped. EVT 3.0
+// keeps the row, vector and low-time state they set. Returns the first word not taken; the
+// state knows its time from there on, unless the words ran out.
+const uint8_t* skipUntimed(EventEncoding encoding, bool legacy, const uint8_t* p, const uint8_t* const end,
+                           DecoderState& state)
+{
+    if (encoding == EventEncoding::Evt3) {
+        for (; p < end; p += 2) {
+            const uint32_t word = load16(p);
+            switch (word >> 12) {
+            case 0x0: state.y = uint16_t(word & 0x7ff); break;
+            case 0x3:
+                state.vectBase = uint16_t(word & 0x7ff);
+                state.polarity = uint8_t((word >> 11) & 1);
+                break;
+            case 0x4: state.vectBase = uint16_t(std::min<uint32_t>(state.vectBase + 12, kVectBaseLimit)); break;
+            case 0x5: state.vectBase = uint16_t(std::min<uint32_t>(state.vectBase + 8, kVectBaseLimit)); break;
+            case 0x6: state.timeLow = word & 0xfff; break;
+            case 0x8:
+                // The decoder takes this word itself: a first TIME_HIGH never counts as a wrap.
+                state.timeKnown = true;
+                return p;
+            default: break;
+            }
+        }
+        return p;
+    }
+    // EVT 2.x: the first TIME_HIGH is taken here, since any step from an unknown time is plausible.
+    const size_t wordSize = encodingWordSize(encoding);
+    for (; p < end; p += wordSize) {
+        uint32_t high = 0;
+        if (encoding == EventEncoding::Evt2) {
+            const uint32_t word = load32(p);
+            if (word >> 28 != 0x8)
+                continue;
+            high = word & 0x0fffffff;
+        } else {
+            uint64_t word = load64(p);
+            if (legacy)
+                word = (word << 32) | (word >> 32);
+            if (word >> 60 != 0x8)
+                continue;
+            high = uint32_t(word >> 32) & 0x0fffffff;
+        }
+        state.timeHigh = high;
+        state.timeKnown = true;
+        return p + wordSize;
+    }
+    return p;
+}
+
 template <bool Counting>
 DecodeResult run(EventEncoding encoding, bool legacy, std::span<const uint8_t> bytes, DecoderState& state,
                  const SensorGeometry& geometry, uint64_t stopTime, size_t capacity, Output<Counting>& out)
@@ -662,15 +736,18 @@ DecodeResult run(EventEncoding encoding, bool legacy, std::span<const uint8_t> b
     const size_t wordSize = encodingWordSize(encoding);
     if (wordSize == 0)
         return {};
-    const uint8_t* begin = bytes.data();
-    const uint8_t* end = begin + (bytes.size() - bytes.size() % wordSize);
+    const uint8_t* const data = bytes.data();
+    const uint8_t* const end = data + (bytes.size() - bytes.size() % wordSize);
+    const uint8_t* const begin = state.timeKnown ? data : skipUntimed(encoding, legacy, data, end, state);
+    DecodeResult result;
     switch (encoding) {
-    case EventEncoding::Evt3: return runEvt3(begin, end, state, geometry, stopTime, capacity, out);
-    case EventEncoding::Evt2: return runEvt2(begin, end, state, geometry, stopTime, capacity, out);
-    case EventEncoding::Evt21: return runEvt21(begin, end, state, geometry, legacy, stopTime, capacity, out);
+    case EventEncoding::Evt3: result = runEvt3(begin, end, state, geometry, stopTime, capacity, out); break;
+    case EventEncoding::Evt2: result = runEvt2(begin, end, state, geometry, stopTime, capacity, out); break;
+    case EventEncoding::Evt21: result = runEvt21(begin, end, state, geometry, legacy, stopTime, capacity, out); break;
     case EventEncoding::Unknown: break;
     }
-    return {};
+    result.bytesUsed += size_t(begin - data);
+    return result;
 }
 
 DecodeResult decodeInto(EventEncoding encoding, bool legacy, std::span<const uint8_t> bytes, DecoderState& state,
@@ -741,6 +818,8 @@ DecodeResult scanEvents(EventEncoding encoding, bool legacyEndianness, std::span
     stats.minTime = std::min(stats.minTime, out.minTime);
     stats.events += out.count;
     stats.triggers += out.triggerCount;
+    stats.outside += out.outside;
+    stats.timeRepairs += out.timeRepairs;
     return result;
 }
 

@@ -21,6 +21,9 @@ struct DecoderState {
     uint16_t y = 0;        // current row (EVT 3.0)
     uint16_t vectBase = 0; // next vector x (EVT 3.0)
     uint8_t polarity = 0;  // vector polarity (EVT 3.0)
+    // A time word has been seen. Events before the first one (a stream cut by another tool) have
+    // no known time and are skipped.
+    bool timeKnown = false;
 
     // Time an EVT 3.0 word would carry now (EVT 2.x words carry their own low bits).
     uint64_t evt3Time() const { return timeBase + (uint64_t(timeHigh) << 12) + timeLow; }
@@ -71,6 +74,11 @@ struct ScanStats {
     uint64_t maxEventTime = 0; // valid when events > 0
     uint64_t maxTime = 0;      // valid when events + triggers > 0
     uint64_t minTime = UINT64_MAX;
+    // Events that lay outside the declared sensor and were left out.
+    uint64_t outside = 0;
+    // EVT 2.x time words that stepped back or jumped implausibly far ahead and were ignored as
+    // damage.
+    uint64_t timeRepairs = 0;
 };
 
 // Runs the decoder over the words of bytes as decodeEvents does, counting instead of emitting.

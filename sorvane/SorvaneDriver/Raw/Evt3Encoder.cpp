@@ -1,6 +1,5 @@
 #include "SorvaneDriver/Raw/Evt3Encoder.h"
 
-#include <algorithm>
 
 namespace sorvane {
 
@@ -18,8 +17,11 @@ constexpr uint16_t kExtTrigger = 0xA000;
 // A decoder follows any forward TIME_HIGH step up to this many units (a wrap is recognised by a
 // drop of at least 2048).
 constexpr uint64_t kMaxHighStep = 2048;
-// Shortest run on a row that vector words encode more tightly than ADDR_X words.
-constexpr ptrdiff_t kMinVectorRun = 3;
+// Vector words are written only as the groups sensors emit (VECT_BASE_X at a multiple of 32,
+// VECT_12, VECT_12, VECT_8): the most widely used decoder takes every VECT_12 as the start of such
+// a group. A group costs four words, so it pays from five events on.
+constexpr uint32_t kGroupPixels = 32;
+constexpr ptrdiff_t kMinGroupEvents = 5;
 
 } // namespace
 
@@ -29,6 +31,7 @@ void Evt3Encoder::emitTimeHigh(uint32_t high, std::vector<uint16_t>& words)
     if (high + 2048 <= decoded.timeHigh)
         decoded.timeBase += uint64_t(1) << 24;
     decoded.timeHigh = high;
+    decoded.timeKnown = true;
 }
 
 uint64_t Evt3Encoder::moveTime(uint64_t t, std::vector<uint16_t>& words)
@@ -72,13 +75,14 @@ void Evt3Encoder::encode(const Event2D* begin, const Event2D* end, std::vector<u
             rowSent = true;
         }
         const uint8_t polarity = event->polarity ? 1 : 0;
+        // Events of the same time, row and polarity in one aligned block of 32 pixels.
+        const uint32_t base = event->x & ~(kGroupPixels - 1);
         const Event2D* run = event + 1;
         while (run < end && run->timestamp == event->timestamp && run->y == event->y
-               && (run->polarity ? 1 : 0) == polarity && run->x > run[-1].x && run->x - run[-1].x <= 12
-               && run->x < geometry.width)
+               && (run->polarity ? 1 : 0) == polarity && run->x > run[-1].x && run->x < base + kGroupPixels)
             ++run;
-        if (run - event >= kMinVectorRun && t == event->timestamp) {
-            encodeRun(event, run, words);
+        if (run - event >= kMinGroupEvents && t == event->timestamp && base + kGroupPixels <= geometry.width) {
+            encodeGroup(event, run, base, words);
             event = run;
         } else {
             words.push_back(uint16_t(kAddrX | (polarity << 11) | event->x));
@@ -87,23 +91,18 @@ void Evt3Encoder::encode(const Event2D* begin, const Event2D* end, std::vector<u
     }
 }
 
-void Evt3Encoder::encodeRun(const Event2D* begin, const Event2D* end, std::vector<uint16_t>& words)
+void Evt3Encoder::encodeGroup(const Event2D* begin, const Event2D* end, uint32_t base, std::vector<uint16_t>& words)
 {
     const uint32_t polarity = begin->polarity ? 1 : 0;
-    uint32_t base = begin->x;
+    uint32_t mask = 0;
+    for (const Event2D* event = begin; event < end; ++event)
+        mask |= 1u << (event->x - base);
     words.push_back(uint16_t(kVectBaseX | (polarity << 11) | base));
+    words.push_back(uint16_t(kVect12 | (mask & 0xfff)));
+    words.push_back(uint16_t(kVect12 | ((mask >> 12) & 0xfff)));
+    words.push_back(uint16_t(kVect8 | (mask >> 24)));
     decoded.polarity = uint8_t(polarity);
-    const uint32_t last = end[-1].x;
-    const Event2D* event = begin;
-    while (event < end) {
-        const uint32_t bits = last - base < 8 ? 8 : 12;
-        uint32_t mask = 0;
-        for (; event < end && event->x < base + bits; ++event)
-            mask |= 1u << (event->x - base);
-        words.push_back(uint16_t((bits == 8 ? kVect8 : kVect12) | mask));
-        base += bits;
-    }
-    decoded.vectBase = uint16_t(std::min(base, 4096u));
+    decoded.vectBase = uint16_t(base + kGroupPixels);
 }
 
 void Evt3Encoder::encodeTrigger(const EventTriggerIn& trigger, std::vector<uint16_t>& words)
@@ -116,7 +115,7 @@ bool Evt3Encoder::syncTo(const DecoderState& state, std::vector<uint16_t>& words
 {
     if (timeSent && rowSent && decoded == state)
         return true;
-    if (state.vectBase >= 2048 || state.y >= 2048 || state.timeHigh >= 4096 || state.timeLow >= 4096
+    if (!state.timeKnown || state.vectBase >= 2048 || state.y >= 2048 || state.timeHigh >= 4096 || state.timeLow >= 4096
         || state.timeBase % (uint64_t(1) << 24) != 0)
         return false;
     const uint64_t t = state.evt3Time();

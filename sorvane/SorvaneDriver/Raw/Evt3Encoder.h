@@ -1,7 +1,7 @@
 #pragma once
 // Encodes events and trigger edges as EVT 3.0 words. It mirrors the state a decoder has after
 // the words written so far, so it emits only the words that change it: a TIME_HIGH/TIME_LOW pair
-// when time moves, ADDR_Y for a new row, vector words for runs on a row.
+// when time moves, ADDR_Y for a new row, vector groups for events close together on a row.
 #include "SorvaneDriver/Raw/EventDecoders.h"
 
 #include <cstdint>
@@ -33,7 +33,7 @@ private:
     // Moves the decoder's time to t where it can; returns the time it now has.
     uint64_t moveTime(uint64_t t, std::vector<uint16_t>& words);
     void emitTimeHigh(uint32_t high, std::vector<uint16_t>& words);
-    void encodeRun(const Event2D* begin, const Event2D* end, std::vector<uint16_t>& words);
+    void encodeGroup(const Event2D* begin, const Event2D* end, uint32_t base, std::vector<uint16_t>& words);
 
     SensorGeometry geometry;
     DecoderState decoded;

@@ -80,6 +80,8 @@ std::string headerText(const RawHeaderInfo& header, int width, int height)
 
 struct RawEventWriter::Impl {
     std::string path;
+    std::string header;
+    SensorGeometry geometry;
     Evt3Encoder encoder;
 
     // Guards fd, pending, written and failed between the writing thread and the flusher.
@@ -125,14 +127,36 @@ RawEventWriter::~RawEventWriter()
 bool RawEventWriter::open(const std::string& path, const RawHeaderInfo& header)
 {
     close();
+    // Never onto an existing file: a recording must not truncate another one.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        SV_LOG_ERROR("cannot create %s: %s", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    if (!start(fd, path, header)) {
+        ::unlink(path.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool RawEventWriter::attach(int fd, const std::string& path, const RawHeaderInfo& header)
+{
+    close();
+    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0) {
+        SV_LOG_ERROR("cannot write %s: %s", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    return start(own, path, header);
+}
+
+bool RawEventWriter::start(int fd, const std::string& path, const RawHeaderInfo& header)
+{
     if (header.width <= 0 || header.width > 2048 || header.height <= 0 || header.height > 2048) {
         SV_LOG_ERROR("cannot record %s: sensor size %dx%d is not possible", path.c_str(), header.width,
                      header.height);
-        return false;
-    }
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        SV_LOG_ERROR("cannot create %s: %s", path.c_str(), std::strerror(errno));
+        ::close(fd);
         return false;
     }
     const std::string text = headerText(header, header.width, header.height);
@@ -142,7 +166,9 @@ bool RawEventWriter::open(const std::string& path, const RawHeaderInfo& header)
         return false;
     }
     impl->path = path;
-    impl->encoder = Evt3Encoder(SensorGeometry{uint32_t(header.width), uint32_t(header.height)});
+    impl->header = text;
+    impl->geometry = SensorGeometry{uint32_t(header.width), uint32_t(header.height)};
+    impl->encoder = Evt3Encoder(impl->geometry);
     impl->fd = fd;
     impl->written = text.size();
     impl->failed = false;
@@ -150,6 +176,24 @@ bool RawEventWriter::open(const std::string& path, const RawHeaderInfo& header)
     impl->pending.clear();
     impl->pending.reserve(kFlushWords + 4096);
     impl->flusher = std::thread([this] { impl->runFlusher(); });
+    return true;
+}
+
+bool RawEventWriter::restart()
+{
+    std::lock_guard lock(impl->mutex);
+    if (impl->fd < 0)
+        return false;
+    impl->pending.clear();
+    if (::ftruncate(impl->fd, 0) != 0 || ::lseek(impl->fd, 0, SEEK_SET) != 0
+        || !writeAll(impl->fd, impl->header.data(), impl->header.size())) {
+        impl->failed = true;
+        SV_LOG_ERROR("cannot rewrite %s: %s", impl->path.c_str(), std::strerror(errno));
+        return false;
+    }
+    impl->encoder = Evt3Encoder(impl->geometry);
+    impl->written = impl->header.size();
+    impl->failed = false;
     return true;
 }
 

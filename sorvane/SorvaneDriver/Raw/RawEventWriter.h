@@ -30,8 +30,14 @@ public:
     RawEventWriter(const RawEventWriter&) = delete;
     RawEventWriter& operator=(const RawEventWriter&) = delete;
 
-    // Creates (truncates) path and writes the header. False, with a log line, when it cannot.
+    // Creates path, which must not exist yet, and writes the header. False, with a log line,
+    // when it cannot.
     bool open(const std::string& path, const RawHeaderInfo& header);
+    // The same into fd, an empty file created for the recording (the writer keeps its own
+    // descriptor of it; path names it in messages).
+    bool attach(int fd, const std::string& path, const RawHeaderInfo& header);
+    // Drops everything written after the header, to write the stream anew.
+    bool restart();
     // Events must not go back in time relative to what was written before.
     bool write(const Event2D* begin, const Event2D* end);
     bool writeTrigger(const EventTriggerIn& trigger);
@@ -48,6 +54,8 @@ public:
     uint64_t droppedEvents() const;
 
 private:
+    bool start(int fd, const std::string& path, const RawHeaderInfo& header);
+
     struct Impl;
     std::unique_ptr<Impl> impl;
 };

@@ -1,6 +1,7 @@
 #include "SorvaneDriver/Raw/RawFileReader.h"
 
 #include "SorvaneBase/Logger.h"
+#include "SorvaneBase/SafeOutput.h"
 #include "SorvaneDriver/Raw/RawEventWriter.h"
 #include "SorvaneDriver/Video/VideoExport.h"
 
@@ -33,14 +34,17 @@ uint64_t saturatingAdd(uint64_t a, uint64_t b)
     return a > UINT64_MAX - b ? UINT64_MAX : a + b;
 }
 
-size_t readAt(int fd, uint64_t offset, uint8_t* into, size_t size)
+// Fewer bytes than asked only at the end of the file or on an error (then error is its errno).
+size_t readAt(int fd, uint64_t offset, uint8_t* into, size_t size, int& error)
 {
     size_t done = 0;
+    error = 0;
     while (done < size) {
         const ssize_t got = ::pread(fd, into + done, size - done, off_t(offset + done));
         if (got < 0) {
             if (errno == EINTR)
                 continue;
+            error = errno;
             break;
         }
         if (got == 0)
@@ -50,26 +54,18 @@ size_t readAt(int fd, uint64_t offset, uint8_t* into, size_t size)
     return done;
 }
 
-std::string parentFolder(const std::string& path)
-{
-    const size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string baseName(const std::string& path)
-{
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
+// Keeps the items of [start, stop) at the front, in order; returns how many.
 template <typename T>
-void dropOutside(std::vector<T>& items, uint64_t start, uint64_t end)
+size_t keepInside(T* items, size_t count, uint64_t start, uint64_t stop)
 {
-    items.erase(std::remove_if(items.begin(), items.end(),
-                               [&](const T& item) { return item.timestamp < start || item.timestamp > end; }),
-                items.end());
+    return size_t(std::remove_if(items, items + count,
+                                 [&](const T& item) { return item.timestamp < start || item.timestamp >= stop; })
+                  - items);
+}
+
+std::string number(uint64_t value)
+{
+    return std::to_string(value);
 }
 
 } // namespace
@@ -79,13 +75,20 @@ std::unique_ptr<DvsFileReader> DvsFileReader::createFileReader(const std::string
     return RawFileReader::open(path);
 }
 
+std::string rangeOutsideMessage(uint64_t start, uint64_t end, uint64_t first, uint64_t last)
+{
+    return "the range [" + number(start) + ", " + number(end) + "] lies outside the recording, which spans ["
+        + number(first) + ", " + number(last) + "]";
+}
+
 std::unique_ptr<RawFileReader> RawFileReader::open(const std::string& path)
 {
     if (path.empty()) {
         SV_LOG_ERROR("no recording given");
         return nullptr;
     }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK, opening a FIFO would wait for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         SV_LOG_ERROR("cannot open %s: %s", path.c_str(), std::strerror(errno));
         return nullptr;
@@ -97,7 +100,13 @@ std::unique_ptr<RawFileReader> RawFileReader::open(const std::string& path)
         return nullptr;
     }
     std::vector<uint8_t> start(std::min<uint64_t>(kMaxHeaderBytes, uint64_t(status.st_size)));
-    const size_t got = readAt(fd, 0, start.data(), start.size());
+    int readError = 0;
+    const size_t got = readAt(fd, 0, start.data(), start.size(), readError);
+    if (readError != 0) {
+        SV_LOG_ERROR("cannot read %s: %s", path.c_str(), std::strerror(readError));
+        ::close(fd);
+        return nullptr;
+    }
     RawHeader header;
     std::string error;
     if (!parseRawHeader(std::span(start.data(), got), got == uint64_t(status.st_size), header, error)) {
@@ -132,15 +141,19 @@ std::span<const uint8_t> RawFileReader::dataAt(uint64_t offset)
         return std::span<const uint8_t>(buffer.data() + (offset - bufferOffset), bufferLength - size_t(offset - bufferOffset));
     buffer.resize(kBlockBytes);
     const size_t want = size_t(std::min<uint64_t>(kBlockBytes, dataSize - offset));
-    size_t got = readAt(fd, rawHeader.dataOffset + offset, buffer.data(), want);
-    got -= got % wordSize;
+    int readError = 0;
+    const size_t got = readAt(fd, rawHeader.dataOffset + offset, buffer.data(), want, readError);
     bufferOffset = offset;
-    bufferLength = got;
-    if (got == 0) {
-        SV_LOG_ERROR("cannot read %s at %llu: %s", path.c_str(), static_cast<unsigned long long>(offset),
-                     errno ? std::strerror(errno) : "the file became shorter");
+    bufferLength = 0;
+    if (got < want) {
+        // Short of what the index holds: everything read from here on would be incomplete.
+        readFailed = true;
+        error = "cannot read " + path + " at byte " + number(rawHeader.dataOffset + offset) + ": "
+            + (readError != 0 ? std::strerror(readError) : "the file became shorter while it was read");
+        SV_LOG_ERROR("%s", error.c_str());
         return {};
     }
+    bufferLength = got;
     return std::span<const uint8_t>(buffer.data(), got);
 }
 
@@ -163,6 +176,7 @@ bool RawFileReader::loadFile()
     triggersKept = true;
     lastProgressPercent = -1;
     bufferLength = 0;
+    readFailed = false;
     if (isCancelled())
         return false;
 
@@ -181,9 +195,22 @@ bool RawFileReader::loadFile()
         if (data.empty())
             break;
         const std::span<const uint8_t> chunk = data.first(std::min(data.size(), kCheckpointBytes));
-        index.add(Checkpoint{offset, state, totals.events, totals.events + totals.triggers > 0 ? totals.maxTime : 0});
-        scanEvents(rawHeader.encoding, rawHeader.legacyEndianness, chunk, state, geometry, UINT64_MAX, totals,
+        Checkpoint checkpoint{offset, state, totals.events, totals.events + totals.triggers > 0 ? totals.maxTime : 0};
+        ScanStats stretch;
+        scanEvents(rawHeader.encoding, rawHeader.legacyEndianness, chunk, state, geometry, UINT64_MAX, stretch,
                    triggersKept ? &triggers : nullptr);
+        if (stretch.events + stretch.triggers > 0) {
+            checkpoint.minTime = stretch.minTime;
+            checkpoint.maxTime = stretch.maxTime;
+            totals.maxTime = totals.events + totals.triggers > 0 ? std::max(totals.maxTime, stretch.maxTime)
+                                                                 : stretch.maxTime;
+            totals.minTime = std::min(totals.minTime, stretch.minTime);
+        }
+        totals.events += stretch.events;
+        totals.triggers += stretch.triggers;
+        totals.outside += stretch.outside;
+        totals.timeRepairs += stretch.timeRepairs;
+        index.add(checkpoint);
         if (triggersKept && triggers.size() > kMaxKeptTriggers) {
             triggers.clear();
             triggers.shrink_to_fit();
@@ -199,66 +226,60 @@ bool RawFileReader::loadFile()
             reportProgress(double(offset) / double(dataSize));
         }
     }
+    if (readFailed) {
+        index.clear();
+        return false;
+    }
     index.add(Checkpoint{offset, state, totals.events, totals.events + totals.triggers > 0 ? totals.maxTime : 0});
+    index.finish();
     dataSize = offset;
+    findEventSpan();
 
-    firstEventTime = 0;
-    if (totals.events > 0) {
-        size_t first = 0;
-        while (first + 1 < index.size() && index[first + 1].eventsBefore == 0)
-            ++first;
-        Cursor probe{index[first].offset, index[first].state};
-        while (true) {
-            const std::span<const uint8_t> data = dataAt(probe.offset);
-            if (data.empty())
-                break;
-            EventSink sink{scratch.data(), scratch.size(), 0, nullptr};
-            const DecodeResult result = decodeEvents(rawHeader.encoding, rawHeader.legacyEndianness, data,
-                                                     probe.state, geometry, UINT64_MAX, sink);
-            probe.offset += result.bytesUsed;
-            if (sink.count > 0) {
-                firstEventTime = scratch[0].timestamp;
-                break;
-            }
-            if (result.bytesUsed == 0)
-                break;
-        }
-    }
-
-    // The scan's bounds may be a little wide; the last event comes from decoding the last
-    // stretch that holds events.
-    lastEventTime = 0;
-    if (totals.events > 0) {
-        size_t last = index.size() - 2;
-        while (last > 0 && index[last + 1].eventsBefore == index[last].eventsBefore)
-            --last;
-        Cursor probe{index[last].offset, index[last].state};
-        EventBuffer tail;
-        while (probe.offset < index[last + 1].offset) {
-            const std::span<const uint8_t> data = dataAt(probe.offset);
-            if (data.empty())
-                break;
-            tail.resize(scratch.size());
-            EventSink sink{tail.data(), tail.size(), 0, nullptr};
-            const size_t length = size_t(std::min<uint64_t>(data.size(), index[last + 1].offset - probe.offset));
-            const DecodeResult result = decodeEvents(rawHeader.encoding, rawHeader.legacyEndianness, data.first(length),
-                                                     probe.state, geometry, UINT64_MAX, sink);
-            probe.offset += result.bytesUsed;
-            for (size_t i = 0; i < sink.count; ++i)
-                lastEventTime = std::max(lastEventTime, tail[i].timestamp);
-            if (result.bytesUsed == 0)
-                break;
-        }
-    }
-
-    cursor = Cursor{};
     positionTime = firstEventTime;
     loaded = true;
     reportProgress(1);
     SV_LOG_INFO("%s: %llu events, %llu trigger edges, index of %zu checkpoints", path.c_str(),
                 static_cast<unsigned long long>(totals.events), static_cast<unsigned long long>(totals.triggers),
                 index.size());
+    if (totals.outside > 0)
+        SV_LOG_INFO("%s: %llu events lay outside the %dx%d sensor the header declares", path.c_str(),
+                    static_cast<unsigned long long>(totals.outside), rawHeader.width, rawHeader.height);
+    if (totals.timeRepairs > 0)
+        SV_LOG_INFO("%s: %llu damaged time words were ignored", path.c_str(),
+                    static_cast<unsigned long long>(totals.timeRepairs));
     return true;
+}
+
+void RawFileReader::findEventSpan()
+{
+    firstEventTime = 0;
+    lastEventTime = 0;
+    if (totals.events == 0)
+        return;
+    std::vector<size_t> stretches;
+    for (size_t i = 0; i + 1 < index.size(); ++i)
+        if (index[i + 1].eventsBefore > index[i].eventsBefore)
+            stretches.push_back(i);
+    // Best candidates first; a stretch whose bound cannot beat what was found ends the search.
+    const auto exactBound = [&](bool earliest) {
+        std::sort(stretches.begin(), stretches.end(), [&](size_t a, size_t b) {
+            return earliest ? index[a].minTime < index[b].minTime : index[a].maxTime > index[b].maxTime;
+        });
+        uint64_t found = earliest ? UINT64_MAX : 0;
+        for (size_t i : stretches) {
+            if (earliest ? index[i].minTime > found : index[i].maxTime < found)
+                break;
+            decodeSpan(Cursor{index[i].offset, index[i].state}, index[i + 1].offset,
+                       [&](std::span<const Event2D> events, std::span<const EventTriggerIn>) {
+                           for (const Event2D& event : events)
+                               found = earliest ? std::min(found, event.timestamp) : std::max(found, event.timestamp);
+                           return true;
+                       });
+        }
+        return found;
+    };
+    firstEventTime = exactBound(true);
+    lastEventTime = exactBound(false);
 }
 
 bool RawFileReader::getStartTimestamp(uint64_t& timestamp)
@@ -277,63 +298,78 @@ bool RawFileReader::getEndTimestamp(uint64_t& timestamp)
     return true;
 }
 
-RawFileReader::DecodeEnd RawFileReader::decodeUntil(Cursor& at, uint64_t stopTime, EventBuffer* events,
-                                                    std::vector<EventTriggerIn>* edges, uint64_t expectedEvents,
-                                                    size_t limit)
+bool RawFileReader::decodeSpan(Cursor at, uint64_t until, const BlockSink& sink)
 {
-    // Room for a few dozen words more than expected; the buffer grows when a window holds more.
-    const size_t perWord = maxEventsPerWord(rawHeader.encoding);
-    const size_t minRoom = perWord * 64;
-    size_t count = 0;
-    if (events) {
-        count = events->size();
-        events->resize(count + size_t(std::min(expectedEvents, kMaxReserveEvents)) + minRoom);
-    }
-    DecodeEnd ending = DecodeEnd::DataEnd;
-    while (true) {
-        if (events && count >= limit) {
-            ending = DecodeEnd::Limit;
-            break;
-        }
-        const std::span<const uint8_t> data = dataAt(at.offset);
+    while (at.offset < until) {
+        std::span<const uint8_t> data = dataAt(at.offset);
         if (data.empty())
-            break;
-        EventSink sink{scratch.data(), scratch.size(), 0, edges};
-        if (events) {
-            if (events->size() - count < minRoom)
-                events->resize(std::max(events->size() + events->size() / 2, count + minRoom));
-            size_t capacity = events->size();
-            if (limit != SIZE_MAX)
-                capacity = std::min(capacity, std::max(limit, count + perWord));
-            sink = EventSink{events->data(), capacity, count, edges};
-        }
+            return false;
+        data = data.first(size_t(std::min<uint64_t>(data.size(), until - at.offset)));
+        scratchEdges.clear();
+        EventSink events{scratch.data(), scratch.size(), 0, &scratchEdges};
         const DecodeResult result = decodeEvents(rawHeader.encoding, rawHeader.legacyEndianness, data, at.state,
-                                                 geometry, stopTime, sink);
+                                                 geometry, UINT64_MAX, events);
+        if (result.bytesUsed == 0)
+            return false;
         at.offset += result.bytesUsed;
-        if (events)
-            count = sink.count;
-        if (result.reachedStop) {
-            ending = DecodeEnd::Stop;
-            break;
-        }
+        if (!sink(std::span<const Event2D>(scratch.data(), events.count), scratchEdges))
+            return false;
     }
-    if (events)
-        events->resize(count);
-    return ending;
+    return true;
+}
+
+bool RawFileReader::forEachInRange(uint64_t start, uint64_t stop, const BlockSink& sink, bool withProgress)
+{
+    if (index.size() < 2 || start >= stop)
+        return true;
+    const size_t first = index.firstStretchFor(start);
+    const size_t end = index.endOfStretchesFor(stop);
+    for (size_t i = first; i < end; ++i) {
+        if (!index.stretchMeets(i, start, stop))
+            continue;
+        if (isCancelled())
+            return false;
+        const bool inside = index[i].minTime >= start && index[i].maxTime < stop;
+        const bool completed = decodeSpan(
+            Cursor{index[i].offset, index[i].state}, index[i + 1].offset,
+            [&](std::span<const Event2D> events, std::span<const EventTriggerIn> edges) {
+                if (inside)
+                    return sink(events, edges);
+                Event2D* kept = scratch.data();
+                const size_t keptEvents = keepInside(kept, events.size(), start, stop);
+                const size_t keptEdges = keepInside(scratchEdges.data(), edges.size(), start, stop);
+                return sink(std::span<const Event2D>(kept, keptEvents),
+                            std::span<const EventTriggerIn>(scratchEdges.data(), keptEdges));
+            });
+        if (!completed)
+            return false;
+        if (withProgress && end > first)
+            reportProgress(double(i + 1 - first) / double(end - first));
+    }
+    return true;
 }
 
 void RawFileReader::locate(uint64_t t, Cursor& at)
 {
     const Checkpoint& checkpoint = index[index.checkpointFor(t)];
     at = Cursor{checkpoint.offset, checkpoint.state};
-    decodeUntil(at, t, nullptr, nullptr);
+    while (true) {
+        const std::span<const uint8_t> data = dataAt(at.offset);
+        if (data.empty())
+            return;
+        EventSink sink{scratch.data(), scratch.size(), 0, nullptr};
+        const DecodeResult result = decodeEvents(rawHeader.encoding, rawHeader.legacyEndianness, data, at.state,
+                                                 geometry, t, sink);
+        at.offset += result.bytesUsed;
+        if (result.reachedStop || result.bytesUsed == 0)
+            return;
+    }
 }
 
 bool RawFileReader::seekTime(uint64_t t)
 {
     if (!loaded || totals.events == 0 || t > lastEventTime)
         return false;
-    locate(t, cursor);
     positionTime = t;
     return true;
 }
@@ -349,19 +385,27 @@ std::shared_ptr<EventBuffer> RawFileReader::getEventsByTime(uint64_t start, uint
 {
     if (!loaded || totals.events == 0 || start > lastEventTime)
         return nullptr;
-    if (start != positionTime)
-        locate(start, cursor);
     const uint64_t stop = saturatingAdd(start, duration);
     auto events = std::make_shared<EventBuffer>();
-    if (duration > 0) {
-        const uint64_t expected = index.eventsBetween(index.checkpointFor(start), stop);
-        decodeUntil(cursor, stop, events.get(), nullptr, expected);
-        // Only a recording that goes back in time has earlier events after the cursor.
-        if (std::any_of(events->begin(), events->end(), [start](const Event2D& e) { return e.timestamp < start; }))
-            dropOutside(*events, start, stop - 1);
-    }
+    forEachInRange(start, stop, [&](std::span<const Event2D> block, std::span<const EventTriggerIn>) {
+        const size_t taken = std::min(block.size(), kMaxWindowEvents - events->size());
+        events->insert(events->end(), block.begin(), block.begin() + ptrdiff_t(taken));
+        return events->size() < kMaxWindowEvents;
+    });
     positionTime = stop;
     return events;
+}
+
+bool RawFileReader::readEvents(uint64_t start, uint64_t end, const EventBlockSink& sink)
+{
+    if (!loaded || totals.events == 0)
+        return !isCancelled();
+    readFailed = false;
+    const bool completed = forEachInRange(start, saturatingAdd(end, 1),
+                                          [&](std::span<const Event2D> events, std::span<const EventTriggerIn>) {
+                                              return events.empty() || sink(events);
+                                          });
+    return completed && !readFailed;
 }
 
 std::vector<EventTriggerIn> RawFileReader::getTriggerEvents(uint64_t start, uint64_t end)
@@ -375,10 +419,10 @@ std::vector<EventTriggerIn> RawFileReader::getTriggerEvents(uint64_t start, uint
                 found.push_back(trigger);
         return found;
     }
-    Cursor at;
-    locate(start, at);
-    decodeUntil(at, saturatingAdd(end, 1), nullptr, &found);
-    dropOutside(found, start, end);
+    forEachInRange(start, saturatingAdd(end, 1), [&](std::span<const Event2D>, std::span<const EventTriggerIn> edges) {
+        found.insert(found.end(), edges.begin(), edges.end());
+        return true;
+    });
     return found;
 }
 
@@ -394,6 +438,8 @@ bool RawFileReader::getFileInfo(DvsFileInfo& info)
     if (loaded) {
         info.eventCount = totals.events;
         info.triggerCount = totals.triggers;
+        info.eventsOutside = totals.outside;
+        info.timeRepairs = totals.timeRepairs;
         if (totals.events > 0) {
             info.firstTimestamp = firstEventTime;
             info.lastTimestamp = lastEventTime;
@@ -402,13 +448,26 @@ bool RawFileReader::getFileInfo(DvsFileInfo& info)
     return true;
 }
 
-bool RawFileReader::copyEvt3Range(const Cursor& from, uint64_t start, uint64_t end, RawEventWriter& writer,
-                                  bool& exact)
+bool RawFileReader::holdsAny(const Cursor& from, uint64_t until, uint64_t start, uint64_t end)
 {
-    exact = true;
-    Cursor at = from;
+    bool any = false;
+    decodeSpan(from, until, [&](std::span<const Event2D> events, std::span<const EventTriggerIn> edges) {
+        const auto inRange = [&](const auto& item) { return item.timestamp >= start && item.timestamp <= end; };
+        any = std::any_of(events.begin(), events.end(), inRange) || std::any_of(edges.begin(), edges.end(), inRange);
+        return !any;
+    });
+    return any;
+}
+
+bool RawFileReader::copyEvt3Range(uint64_t start, uint64_t end, RawEventWriter& writer, bool& exact)
+{
+    exact = false;
+    Cursor at;
+    locate(start, at);
+    const Cursor from = at;
     const uint64_t stop = saturatingAdd(end, 1);
-    const uint64_t endOffset = index[std::min(index.size() - 1, index.checkpointFor(stop) + 1)].offset;
+    const size_t endStretch = index.endOfStretchesFor(stop);
+    const uint64_t endOffset = index[endStretch].offset;
     ScanStats stats;
     while (true) {
         const std::span<const uint8_t> data = dataAt(at.offset);
@@ -416,14 +475,11 @@ bool RawFileReader::copyEvt3Range(const Cursor& from, uint64_t start, uint64_t e
             break;
         const DecoderState before = at.state;
         const DecodeResult result = scanEvents(EventEncoding::Evt3, false, data, at.state, geometry, stop, stats, nullptr);
-        if (stats.events + stats.triggers > 0 && stats.minTime < start) {
-            exact = false;
+        // Something earlier than the range among the words: they cannot be taken as they are.
+        if (stats.events + stats.triggers > 0 && stats.minTime < start)
             return true;
-        }
-        if (result.bytesUsed > 0 && !writer.writeEvt3Words(data.first(result.bytesUsed), before, at.state)) {
-            exact = false;
+        if (result.bytesUsed > 0 && !writer.writeEvt3Words(data.first(result.bytesUsed), before, at.state))
             return true;
-        }
         at.offset += result.bytesUsed;
         if (result.reachedStop)
             break;
@@ -432,78 +488,66 @@ bool RawFileReader::copyEvt3Range(const Cursor& from, uint64_t start, uint64_t e
         if (endOffset > from.offset)
             reportProgress(double(at.offset - from.offset) / double(endOffset - from.offset));
     }
-    return true;
+    if (readFailed)
+        return false;
+    // The copy is the whole range only when nothing after it returns into the range: the rest of
+    // the stretch it ended in, and any later stretch that may hold range times.
+    const size_t stretch = index.stretchHolding(at.offset);
+    if (stretch + 1 < index.size() && holdsAny(at, index[stretch + 1].offset, start, end))
+        return true;
+    for (size_t i = stretch + 1; i < endStretch; ++i)
+        if (index.stretchMeets(i, start, stop) && holdsAny(Cursor{index[i].offset, index[i].state}, index[i + 1].offset, start, end))
+            return true;
+    exact = !readFailed;
+    return !readFailed;
 }
 
-bool RawFileReader::reencodeRange(const Cursor& from, uint64_t start, uint64_t end, RawEventWriter& writer)
+bool RawFileReader::reencodeRange(uint64_t start, uint64_t end, RawEventWriter& writer)
 {
-    Cursor at = from;
-    const uint64_t stop = saturatingAdd(end, 1);
-    const uint64_t endOffset = index[std::min(index.size() - 1, index.checkpointFor(stop) + 1)].offset;
-    EventBuffer events;
-    std::vector<EventTriggerIn> edges;
-    while (true) {
-        events.clear();
-        edges.clear();
-        const DecodeEnd ending = decodeUntil(at, stop, &events, &edges, 0, kReencodeEvents);
-        dropOutside(events, start, end);
-        dropOutside(edges, start, end);
-        // Trigger edges go in between the events of their time.
-        const Event2D* next = events.data();
-        const Event2D* const last = events.data() + events.size();
-        for (const EventTriggerIn& edge : edges) {
-            const Event2D* upTo = next;
-            while (upTo < last && upTo->timestamp <= edge.timestamp)
-                ++upTo;
-            if (!writer.write(next, upTo) || !writer.writeTrigger(edge))
-                return false;
-            next = upTo;
-        }
-        if (!writer.write(next, last))
-            return false;
-        if (ending != DecodeEnd::Limit)
-            break;
-        if (isCancelled())
-            return false;
-        if (endOffset > from.offset)
-            reportProgress(double(at.offset - from.offset) / double(endOffset - from.offset));
-    }
-    return true;
+    return forEachInRange(start, saturatingAdd(end, 1),
+                          [&](std::span<const Event2D> events, std::span<const EventTriggerIn> edges) {
+                              // Trigger edges go in between the events of their time.
+                              const Event2D* next = events.data();
+                              const Event2D* const last = events.data() + events.size();
+                              for (const EventTriggerIn& edge : edges) {
+                                  const Event2D* upTo = next;
+                                  while (upTo < last && upTo->timestamp <= edge.timestamp)
+                                      ++upTo;
+                                  if (!writer.write(next, upTo) || !writer.writeTrigger(edge))
+                                      return false;
+                                  next = upTo;
+                              }
+                              return writer.write(next, last);
+                          },
+                          true);
+}
+
+bool RawFileReader::fail(std::string message)
+{
+    error = std::move(message);
+    SV_LOG_ERROR("%s", error.c_str());
+    return false;
 }
 
 bool RawFileReader::exportEventData(uint64_t start, uint64_t end, const std::string& outPath)
 {
     lastProgressPercent = -1;
+    error.clear();
     if (isCancelled())
-        return false;
-    if (start > end) {
-        SV_LOG_ERROR("cannot cut %s: start %llu lies after end %llu", path.c_str(),
-                     static_cast<unsigned long long>(start), static_cast<unsigned long long>(end));
-        return false;
-    }
-    if (outPath.empty()) {
-        SV_LOG_ERROR("cannot cut %s: no output file given", path.c_str());
-        return false;
-    }
-    struct stat source {};
-    struct stat target {};
-    if (::fstat(fd, &source) == 0 && ::stat(outPath.c_str(), &target) == 0 && source.st_dev == target.st_dev
-        && source.st_ino == target.st_ino) {
-        SV_LOG_ERROR("cannot cut %s into itself", path.c_str());
-        return false;
-    }
+        return fail("cutting " + path + " was cancelled");
+    if (start > end)
+        return fail("cannot cut " + path + ": start " + number(start) + " lies after end " + number(end));
     if (!loaded && !loadFile())
-        return false;
+        return fail("cannot cut " + path + ": it cannot be read");
+    if (totals.events == 0)
+        return fail("cannot cut " + path + ": it holds no events");
+    if (start > lastEventTime || end < firstEventTime)
+        return fail("cannot cut " + path + ": " + rangeOutsideMessage(start, end, firstEventTime, lastEventTime));
 
-    const std::string folder = parentFolder(outPath);
-    std::string temporary = folder + "/." + baseName(outPath) + ".XXXXXX";
-    const int temporaryFd = ::mkstemp(temporary.data());
-    if (temporaryFd < 0) {
-        SV_LOG_ERROR("cannot write into %s: %s", folder.c_str(), std::strerror(errno));
-        return false;
-    }
-    ::fchmod(temporaryFd, 0644);
-    ::close(temporaryFd);
+    SafeOutput output;
+    std::string problem;
+    if (!output.begin(outPath, fd, problem))
+        return fail("cannot cut " + path + ": " + problem);
 
     RawHeaderInfo info;
     info.width = rawHeader.width;
@@ -511,37 +555,30 @@ bool RawFileReader::exportEventData(uint64_t start, uint64_t end, const std::str
     info.serial = rawHeader.serial;
     for (const auto& [key, value] : rawHeader.keys)
         if (key != "evt" && key != "format" && key != "geometry" && key != "serial_number" && key != "date"
-            && key != "Date")
+            && key != "Date" && key != "endianness")
             info.extraKeys[key] = value;
 
+    readFailed = false;
     RawEventWriter writer;
-    bool ok = writer.open(temporary, info);
-    const bool anything = totals.events + totals.triggers > 0 && start <= totals.maxTime;
-    if (ok && anything) {
-        Cursor from;
-        locate(start, from);
-        bool exact = false;
-        if (rawHeader.encoding == EventEncoding::Evt3) {
-            ok = copyEvt3Range(from, start, end, writer, exact);
-            // A recording that goes back in time is re-encoded event by event.
-            if (ok && !exact)
-                ok = writer.open(temporary, info);
-        }
+    bool ok = writer.attach(output.temporaryFd(), output.temporaryPath(), info);
+    bool exact = false;
+    if (ok && rawHeader.encoding == EventEncoding::Evt3) {
+        ok = copyEvt3Range(start, end, writer, exact);
+        // A recording whose time does not run in order is re-encoded event by event.
         if (ok && !exact)
-            ok = reencodeRange(from, start, end, writer);
+            ok = writer.restart();
     }
+    if (ok && !exact)
+        ok = reencodeRange(start, end, writer);
     ok = writer.close() && ok;
-    if (ok && isCancelled())
-        ok = false;
-    if (ok && ::rename(temporary.c_str(), outPath.c_str()) != 0) {
-        SV_LOG_ERROR("cannot write %s: %s", outPath.c_str(), std::strerror(errno));
-        ok = false;
-    }
-    if (!ok) {
-        ::unlink(temporary.c_str());
-        SV_LOG_ERROR("cutting %s into %s failed", path.c_str(), outPath.c_str());
-        return false;
-    }
+    if (readFailed)
+        return fail("cannot cut " + path + ": " + error);
+    if (isCancelled())
+        return fail("cutting " + path + " was cancelled");
+    if (!ok)
+        return fail("cannot write " + outPath);
+    if (!output.commit(problem))
+        return fail(problem);
     reportProgress(1);
     return true;
 }
@@ -549,11 +586,23 @@ bool RawFileReader::exportEventData(uint64_t start, uint64_t end, const std::str
 bool RawFileReader::exportVideo(uint64_t start, uint64_t end, const std::string& outPath)
 {
     lastProgressPercent = -1;
+    error.clear();
     if (isCancelled())
-        return false;
+        return fail("exporting " + path + " was cancelled");
     if (!loaded && !loadFile())
-        return false;
-    return exportEventVideo(*this, start, end, outPath, videoOptions, progress, cancelled);
+        return fail("cannot export " + path + ": it cannot be read");
+    SafeOutput output;
+    std::string problem;
+    if (!output.begin(outPath, fd, problem))
+        return fail("cannot export " + path + ": " + problem);
+    readFailed = false;
+    if (!exportEventVideo(*this, start, end, output.temporaryPath(), videoOptions, progress, cancelled, problem))
+        return fail(problem.empty() ? "cannot export " + path : problem);
+    if (readFailed)
+        return fail("cannot export " + path + ": " + error);
+    if (!output.commit(problem))
+        return fail(problem);
+    return true;
 }
 
 void RawFileReader::setVideoExportOptions(const VideoExportOptions& options)

@@ -1,7 +1,8 @@
 #pragma once
 // The DvsFileReader of `.raw` recordings: reads blocks with pread (a file that shrinks under us
-// gives short reads, not a crash), indexes it once, and decodes windows on demand from the
-// nearest checkpoint. Memory: the index, one read block and the windows asked for.
+// is a read error, not a crash), indexes it once, and decodes windows on demand from the
+// stretches of the index that hold them. Memory: the index, one read block, a block of events and
+// the windows asked for (capped).
 #include "SorvaneDriver/DvsFileReader.h"
 #include "SorvaneDriver/Raw/RawHeader.h"
 #include "SorvaneDriver/Raw/SeekIndex.h"
@@ -28,7 +29,9 @@ public:
     std::shared_ptr<EventBuffer> getEventsByTime(uint64_t start, uint64_t duration) override;
     bool exportEventData(uint64_t start, uint64_t end, const std::string& path) override;
     bool exportVideo(uint64_t start, uint64_t end, const std::string& path) override;
+    bool readEvents(uint64_t start, uint64_t end, const EventBlockSink& sink) override;
     bool getFileInfo(DvsFileInfo& info) override;
+    std::string lastError() const override { return error; }
     std::vector<EventTriggerIn> getTriggerEvents(uint64_t start, uint64_t end) override;
     void setVideoExportOptions(const VideoExportOptions& options) override;
     void setProgressCallback(ProgressCallback callback) override;
@@ -45,24 +48,30 @@ private:
         uint64_t offset = 0;
         DecoderState state;
     };
+    // A block of decoded events and the trigger edges among them.
+    using BlockSink = std::function<bool(std::span<const Event2D> events, std::span<const EventTriggerIn> edges)>;
 
     // Data bytes from offset on (at most a block), from the read buffer when it holds them.
-    // Empty at the end of the data or on a read error.
+    // Empty at the end of the data or on a read error (then readFailed is set).
     std::span<const uint8_t> dataAt(uint64_t offset);
+    // Decodes from cursor up to byte offset until, handing each block to sink. False on a read
+    // error or when sink says stop.
+    bool decodeSpan(Cursor at, uint64_t until, const BlockSink& sink);
+    // The events and trigger edges of [start, stop), from every stretch that may hold them, in
+    // file order. False when cancelled, on a read error or when sink says stop.
+    bool forEachInRange(uint64_t start, uint64_t stop, const BlockSink& sink, bool withProgress = false);
     // Cursor before the first event or trigger word at or after t. Needs a loaded index.
     void locate(uint64_t t, Cursor& cursor);
-
-    enum class DecodeEnd { Stop, DataEnd, Limit };
-    // Decodes from cursor up to the first event or trigger word at or after stopTime, appending
-    // events to events and trigger edges to edges (either may be null), or until events holds
-    // limit. Advances cursor. expectedEvents sizes the buffer.
-    DecodeEnd decodeUntil(Cursor& cursor, uint64_t stopTime, EventBuffer* events, std::vector<EventTriggerIn>* edges,
-                          uint64_t expectedEvents = 0, size_t limit = SIZE_MAX);
-    // The words of an EVT 3.0 recording from `from` up to the first one after end, as they are.
+    // Exact first and last event times (the index keeps bounds that may be a little wide).
+    void findEventSpan();
+    // Whether decoding from `from` to byte offset `until` meets an event or edge of [start, end].
+    bool holdsAny(const Cursor& from, uint64_t until, uint64_t start, uint64_t end);
+    // The words of an EVT 3.0 recording from the first one of [start, end] on, as they are.
     // exact is false when that would not give exactly the events of [start, end] (a recording
-    // that goes back in time); the caller then re-encodes.
-    bool copyEvt3Range(const Cursor& from, uint64_t start, uint64_t end, RawEventWriter& writer, bool& exact);
-    bool reencodeRange(const Cursor& from, uint64_t start, uint64_t end, RawEventWriter& writer);
+    // whose time does not run in order); the caller then re-encodes.
+    bool copyEvt3Range(uint64_t start, uint64_t end, RawEventWriter& writer, bool& exact);
+    bool reencodeRange(uint64_t start, uint64_t end, RawEventWriter& writer);
+    bool fail(std::string message);
     void reportProgress(double fraction);
     bool isCancelled() const { return cancelled.load(std::memory_order_relaxed); }
 
@@ -83,13 +92,15 @@ private:
     std::vector<EventTriggerIn> triggers;
     bool triggersKept = false;
 
-    Cursor cursor;
     uint64_t positionTime = 0;
 
     std::vector<uint8_t> buffer;
     uint64_t bufferOffset = 0;
     size_t bufferLength = 0;
     std::vector<Event2D> scratch;
+    std::vector<EventTriggerIn> scratchEdges;
+    bool readFailed = false;
+    std::string error;
 
     VideoExportOptions videoOptions;
     ProgressCallback progress;

@@ -125,6 +125,7 @@ bool parseRawHeader(std::span<const uint8_t> bytes, bool complete, RawHeader& he
 
     std::optional<int64_t> width;
     std::optional<int64_t> height;
+    bool hasEndianness = false;
     if (const std::string* format = key("format")) {
         const auto parts = split(*format, ';');
         header.encoding = encodingFromName(parts.front());
@@ -138,8 +139,10 @@ bool parseRawHeader(std::span<const uint8_t> bytes, bool complete, RawHeader& he
                 width = parseInt(value);
             else if (name == "height")
                 height = parseInt(value);
-            else if (name == "endianness")
+            else if (name == "endianness") {
                 header.legacyEndianness = value == "legacy";
+                hasEndianness = true;
+            }
         }
         if (header.encoding == EventEncoding::Unknown) {
             error = "unsupported event format '" + std::string(parts.front()) + "'";
@@ -155,6 +158,9 @@ bool parseRawHeader(std::span<const uint8_t> bytes, bool complete, RawHeader& he
         error = "the header names no event encoding";
         return false;
     }
+    // A format key without endianness leaves it to a line of its own.
+    if (const std::string* endianness = key("endianness"); endianness && !hasEndianness)
+        header.legacyEndianness = trim(*endianness) == "legacy";
     if (header.encoding != EventEncoding::Evt21)
         header.legacyEndianness = false;
 

@@ -16,6 +16,16 @@ std::vector<Checkpoint>::const_iterator firstPast(const std::vector<Checkpoint>&
 
 } // namespace
 
+void SeekIndex::finish()
+{
+    uint64_t least = UINT64_MAX;
+    for (auto it = checkpoints.rbegin(); it != checkpoints.rend(); ++it) {
+        if (it->minTime <= it->maxTime)
+            least = std::min(least, it->minTime);
+        it->minTimeFrom = least;
+    }
+}
+
 size_t SeekIndex::checkpointFor(uint64_t t) const
 {
     // Everything before the checkpoint ahead of firstPast is earlier than t, so the word sought
@@ -27,13 +37,31 @@ size_t SeekIndex::checkpointFor(uint64_t t) const
     return past == 0 ? 0 : past - 1;
 }
 
-uint64_t SeekIndex::eventsBetween(size_t from, uint64_t t) const
+size_t SeekIndex::firstStretchFor(uint64_t start) const
 {
-    if (from >= checkpoints.size())
-        return 0;
-    const auto it = firstPast(checkpoints, t);
-    const Checkpoint& end = it == checkpoints.end() ? checkpoints.back() : *it;
-    return end.eventsBefore > checkpoints[from].eventsBefore ? end.eventsBefore - checkpoints[from].eventsBefore : 0;
+    return checkpoints.empty() ? 0 : checkpointFor(start);
+}
+
+size_t SeekIndex::endOfStretchesFor(uint64_t stop) const
+{
+    // minTimeFrom only grows: stretches from the first one whose later times all lie at or
+    // after stop hold nothing of the range. The last checkpoint only marks the end.
+    const auto it = std::partition_point(checkpoints.begin(), checkpoints.end(),
+                                         [stop](const Checkpoint& checkpoint) { return checkpoint.minTimeFrom < stop; });
+    return std::min(size_t(it - checkpoints.begin()), checkpoints.empty() ? 0 : checkpoints.size() - 1);
+}
+
+bool SeekIndex::stretchMeets(size_t i, uint64_t start, uint64_t stop) const
+{
+    const Checkpoint& stretch = checkpoints[i];
+    return stretch.minTime <= stretch.maxTime && stretch.minTime < stop && stretch.maxTime >= start;
+}
+
+size_t SeekIndex::stretchHolding(uint64_t offset) const
+{
+    const auto it = std::partition_point(checkpoints.begin(), checkpoints.end(),
+                                         [offset](const Checkpoint& checkpoint) { return checkpoint.offset <= offset; });
+    return it == checkpoints.begin() ? 0 : size_t(it - checkpoints.begin()) - 1;
 }
 
 } // namespace sorvane

@@ -41,11 +41,11 @@ public:
             setPixel(i, background);
     }
 
-    // Counts the events of [from, to) that lie on the sensor, then paints their pixels.
-    void paint(const EventBuffer& events, uint64_t from, uint64_t to)
+    // Counts the events that lie on the sensor; paint() then draws the frame.
+    void count(std::span<const Event2D> events)
     {
         for (const Event2D& event : events) {
-            if (event.x >= width || event.y >= height || event.timestamp < from || event.timestamp >= to)
+            if (event.x >= width || event.y >= height)
                 continue;
             const uint32_t pixel = uint32_t(event.y) * uint32_t(width) + event.x;
             uint8_t* count = &counts[size_t(pixel) * 2];
@@ -55,6 +55,10 @@ public:
             if (slot < countCap)
                 ++slot;
         }
+    }
+
+    void paint()
+    {
         for (uint32_t pixel : touched) {
             const uint8_t negatives = counts[size_t(pixel) * 2];
             const uint8_t positives = counts[size_t(pixel) * 2 + 1];
@@ -96,19 +100,19 @@ private:
 
 bool exportEventVideo(DvsFileReader& source, uint64_t start, uint64_t end, const std::string& path,
                       const VideoExportOptions& options, const ProgressCallback& progress,
-                      const std::atomic<bool>& cancelled)
+                      const std::atomic<bool>& cancelled, std::string& error)
 {
-    if (start > end) {
-        SV_LOG_ERROR("video export to %s refused: start %llu lies after end %llu", path.c_str(),
-                     static_cast<unsigned long long>(start), static_cast<unsigned long long>(end));
+    const auto fail = [&](std::string message) {
+        error = "video export refused: " + std::move(message);
+        SV_LOG_ERROR("%s", error.c_str());
         return false;
-    }
-    if (options.frameStep == 0 || options.accTime == 0 || options.fps <= 0 || options.fps > 1000) {
-        SV_LOG_ERROR("video export to %s refused: frame step %llu us, accumulation %llu us, %d fps",
-                     path.c_str(), static_cast<unsigned long long>(options.frameStep),
-                     static_cast<unsigned long long>(options.accTime), options.fps);
-        return false;
-    }
+    };
+    error.clear();
+    if (start > end)
+        return fail("start " + std::to_string(start) + " lies after end " + std::to_string(end));
+    if (options.frameStep == 0 || options.accTime == 0 || options.fps <= 0 || options.fps > 1000)
+        return fail("frame step " + std::to_string(options.frameStep) + " us, accumulation "
+                    + std::to_string(options.accTime) + " us, " + std::to_string(options.fps) + " fps");
 
     int width = defaultWidth;
     int height = defaultHeight;
@@ -124,18 +128,13 @@ bool exportEventVideo(DvsFileReader& source, uint64_t start, uint64_t end, const
     // before the first event moves by whole frame steps, so the frames keep their times.
     uint64_t first = 0;
     uint64_t last = 0;
-    if (!source.getStartTimestamp(first) || !source.getEndTimestamp(last)) {
-        SV_LOG_ERROR("video export to %s refused: the recording has no loaded events", path.c_str());
-        return false;
-    }
+    if (!source.getStartTimestamp(first) || !source.getEndTimestamp(last))
+        return fail("the recording has no loaded events");
+    if (start > last || end < first)
+        return fail(rangeOutsideMessage(start, end, first, last));
     if (start < first)
         start += (first - start) / options.frameStep * options.frameStep;
     end = std::min(end, last);
-    if (start > end) {
-        SV_LOG_ERROR("video export to %s refused: no events between %llu and %llu", path.c_str(),
-                     static_cast<unsigned long long>(start), static_cast<unsigned long long>(end));
-        return false;
-    }
 
     const uint64_t frameCount = (end - start) / options.frameStep + 1;
     // Event frames are flat colour and sharp dots: the slower presets buy little for them, and
@@ -143,8 +142,10 @@ bool exportEventVideo(DvsFileReader& source, uint64_t start, uint64_t end, const
     Mp4FrameWriter::Options encoding;
     encoding.preset = "superfast";
     Mp4FrameWriter writer;
-    if (!writer.open(path, width, height, options.fps, encoding))
+    if (!writer.open(path, width, height, options.fps, encoding)) {
+        error = "cannot write the video " + path;
         return false;
+    }
     SV_LOG_INFO("exporting events %llu to %llu as %llu frames to %s", static_cast<unsigned long long>(start),
                 static_cast<unsigned long long>(end), static_cast<unsigned long long>(frameCount), path.c_str());
 
@@ -152,19 +153,23 @@ bool exportEventVideo(DvsFileReader& source, uint64_t start, uint64_t end, const
     const uint64_t rangeEnd = saturatingAdd(end, 1); // end is part of the range
     int reportedPercent = -1;
     for (uint64_t index = 0; index < frameCount; ++index) {
+        const uint64_t t = start + index * options.frameStep;
+        const uint64_t windowEnd = std::min(saturatingAdd(t, options.accTime), rangeEnd);
+        const bool read = source.readEvents(t, windowEnd - 1, [&](std::span<const Event2D> events) {
+            painter.count(events);
+            return !cancelled.load(std::memory_order_relaxed);
+        });
         if (cancelled.load(std::memory_order_relaxed)) {
             writer.discard();
+            error = "video export cancelled";
             SV_LOG_INFO("video export to %s cancelled", path.c_str());
             return false;
         }
-        const uint64_t t = start + index * options.frameStep;
-        const uint64_t windowEnd = std::min(saturatingAdd(t, options.accTime), rangeEnd);
-        if (auto events = source.getEventsByTime(t, windowEnd - t))
-            painter.paint(*events, t, windowEnd);
-        if (!writer.writeFrame(painter.pixels())) {
+        painter.paint();
+        if (!read || !writer.writeFrame(painter.pixels())) {
             writer.discard();
-            SV_LOG_ERROR("video export to %s failed at frame %llu", path.c_str(),
-                         static_cast<unsigned long long>(index));
+            error = "video export failed at frame " + std::to_string(index);
+            SV_LOG_ERROR("%s (%s)", error.c_str(), path.c_str());
             return false;
         }
         painter.clear();
@@ -175,8 +180,10 @@ bool exportEventVideo(DvsFileReader& source, uint64_t start, uint64_t end, const
             progress(double(index) / double(frameCount));
         }
     }
-    if (!writer.close())
+    if (!writer.close()) {
+        error = "cannot finish the video " + path;
         return false;
+    }
     if (progress)
         progress(1.0);
     return true;
