@@ -1,8 +1,14 @@
-// libFuzzer target: the header parser and the three decoders on arbitrary bytes. Beyond not
-// crashing, the decoders must keep every event inside the sensor, give the same events however
-// the input is split, and agree with the counting scan.
+// libFuzzer target: the header parser, the three decoders and the file reader with its seek index
+// on arbitrary bytes. Beyond not crashing, the decoders must keep every event inside the sensor,
+// give the same events however the input is split, and agree with the counting scan; the reader
+// must hand out exactly the events it counts, whole and window by window, whatever the time
+// order of the file.
+#include "SorvaneDriver/DvsFileReader.h"
 #include "SorvaneDriver/Raw/EventDecoders.h"
 #include "SorvaneDriver/Raw/RawHeader.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -43,6 +49,43 @@ void check(bool condition)
 {
     if (!condition)
         __builtin_trap();
+}
+
+// The input as a recording file, read through the reader as the viewer and svraw read it.
+void checkReader(std::span<const uint8_t> input, uint8_t windowChoice)
+{
+    const int fd = ::memfd_create("fuzz.raw", MFD_CLOEXEC);
+    if (fd < 0)
+        return;
+    if (::write(fd, input.data(), input.size()) != ssize_t(input.size())) {
+        ::close(fd);
+        return;
+    }
+    auto reader = DvsFileReader::createFileReader("/proc/self/fd/" + std::to_string(fd));
+    if (reader && reader->loadFile()) {
+        DvsFileInfo info;
+        check(reader->getFileInfo(info));
+        uint64_t whole = 0;
+        check(reader->readEvents(0, UINT64_MAX, [&](std::span<const Event2D> events) {
+            for (const Event2D& e : events)
+                check(e.timestamp >= info.firstTimestamp && e.timestamp <= info.lastTimestamp);
+            whole += events.size();
+            return true;
+        }));
+        check(whole == info.eventCount);
+        check(reader->getTriggerEvents(0, UINT64_MAX).size() == info.triggerCount);
+        if (info.eventCount > 0) {
+            // At most a few hundred windows, whatever the span.
+            const uint64_t span = info.lastTimestamp - info.firstTimestamp;
+            const uint64_t step = span / (1 + windowChoice) + 1;
+            uint64_t windowed = 0;
+            check(reader->seekTime(info.firstTimestamp));
+            while (auto events = reader->getNTimeEvents(step))
+                windowed += events->size();
+            check(windowed == info.eventCount);
+        }
+    }
+    ::close(fd);
 }
 
 } // namespace
@@ -99,5 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 check(e.timestamp < stopTime);
         }
     }
+    if (parsed)
+        checkReader(input, size >= 5 ? data[4] : 0);
     return 0;
 }

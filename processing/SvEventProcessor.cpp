@@ -312,6 +312,8 @@ void SvEventProcessor::loadFile(QString file_path)
             emit signalLoadingStatus(false);
             return;
         }
+        // Still this thread's reader: playback starts only once the load is reported finished.
+        reportDamage();
         lowerTimestamp = first;
         upperTimestamp = last;
         currentTimestamp = first;
@@ -587,6 +589,22 @@ void SvEventProcessor::slotExportVideo(QString qs_out_full_path, QString qs_out_
     });
 }
 
+void SvEventProcessor::reportDamage()
+{
+    sorvane::DvsFileInfo info;
+    if (!reader->getFileInfo(info) || (info.eventsOutside == 0 && info.timeRepairs == 0))
+        return;
+    QStringList found;
+    if (info.eventsOutside > 0)
+        found << tr("%1 events lie outside the %2 x %3 sensor its header declares and are not shown.")
+                     .arg(info.eventsOutside)
+                     .arg(info.width)
+                     .arg(info.height);
+    if (info.timeRepairs > 0)
+        found << tr("%1 damaged time words were ignored.").arg(info.timeRepairs);
+    emit signalShowLeftBottomTips(found.join(' '), Warning);
+}
+
 void SvEventProcessor::runCut(std::unique_ptr<FileJob> job)
 {
     runFileJob(std::move(job), "cut", tr("Export raw file success!"), tr("Cut recording failed."),
@@ -622,7 +640,9 @@ void SvEventProcessor::runFileJob(std::unique_ptr<FileJob> job, const char* what
     if (written) {
         emit processor->signalShowLeftBottomTips(success, Success, job->outDir);
     } else {
-        emit processor->signalShowLeftBottomTips(failure, Error);
+        // The reader says why (a range outside the recording, a target that may not be replaced).
+        const QString why = QString::fromStdString(processor->reader->lastError());
+        emit processor->signalShowLeftBottomTips(why.isEmpty() ? failure : failure + " " + why, Error);
     }
     emit processor->signalLoadingStatus(false);
 }

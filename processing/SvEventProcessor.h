@@ -116,6 +116,8 @@ private:
     // Before a cut or an export: a loaded recording, a target that is not it (else an Error
     // tip with the refusal), and playback paused. False when the job must not run.
     bool prepareFileJob(const QString& target, const QString& refusal);
+    // A warning when the loaded recording had events outside its sensor or damaged time words.
+    void reportDamage();
     static void runCut(std::unique_ptr<FileJob> job);
     static void runExport(std::unique_ptr<FileJob> job, sorvane::VideoExportOptions options);
     static void runFileJob(std::unique_ptr<FileJob> job, const char* what, const QString& success, const QString& failure,

@@ -10,8 +10,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
+
+#include <ctime>
 
 #include <chrono>
 #include <thread>
@@ -95,6 +100,8 @@ bool writeEncoded(const std::string& path, const QString& encoding, const Stream
         return writeFile(path, "% evt 2.0\n% format EVT2;height=720;width=1280\n% end\n", encodeEvt2(stream));
     if (encoding == "EVT2.1")
         return writeFile(path, "% evt 2.1\n% format EVT21;height=720;width=1280\n% end\n", encodeEvt21(stream, false));
+    if (encoding == "EVT2.1 legacy line")
+        return writeFile(path, "% evt 2.1\n% endianness legacy\n% end\n", encodeEvt21(stream, true));
     return writeFile(path, "% evt 2.1\n% format EVT21;height=720;width=1280;endianness=legacy\n% end\n",
                      encodeEvt21(stream, true));
 }
@@ -122,6 +129,7 @@ private slots:
             QTest::newRow(name + " 40 s, over EVT 3.0 wraps") << QString(encoding) << quint64(5'000'000) << 20000 << 4000;
             QTest::newRow(name + " starting after an hour") << QString(encoding) << quint64(3'600'000'000) << 5000 << 500;
         }
+        QTest::newRow("EVT2.1 legacy on a line of its own") << QString("EVT2.1 legacy line") << quint64(12) << 3000 << 20;
         QTest::newRow("EVT3.0 gaps longer than a wrap") << QString("EVT3.0") << quint64(0) << 60 << 60'000'000;
         QTest::newRow("EVT2.0 over the 34-bit wrap") << QString("EVT2.0") << evt2Wrap - 3'000'000 << 20000 << 400;
         QTest::newRow("EVT2.1 over the 34-bit wrap") << QString("EVT2.1") << evt2Wrap - 3'000'000 << 20000 << 400;
@@ -281,6 +289,87 @@ private slots:
         QVERIFY2(diff.isEmpty(), qPrintable(diff));
     }
 
+    // A recording whose time leaves its order: a stretch of events far ahead in the middle (as a
+    // damaged time word makes), or one time word damaged in place. Nothing after it may be hidden:
+    // windows, the whole read and cuts all find every event the index counts.
+    void timeOutOfOrderHidesNothing_data()
+    {
+        QTest::addColumn<bool>("damageWord"); // else: events written ahead of time
+
+        QTest::newRow("events written three seconds ahead") << false;
+        QTest::newRow("a time word damaged in place") << true;
+    }
+
+    void timeOutOfOrderHidesNothing()
+    {
+        QFETCH(bool, damageWord);
+        Stream stream = makeStream(12, 200'000, 2'000'000, 12, true);
+        if (!damageWord)
+            for (size_t i = 100'000; i < 100'050; ++i)
+                stream.events[i].timestamp += 3'000'000;
+        const std::string path = file("out-of-order.raw");
+        QVERIFY(writeRecording(path, stream));
+        if (damageWord) {
+            // The first TIME_HIGH past the middle of the data jumps a thousand steps (4 s) ahead.
+            QFile f(QString::fromStdString(path));
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QByteArray bytes = f.readAll();
+            qsizetype at = bytes.indexOf("% end\n") + 6 + (bytes.size() / 2 & ~qsizetype(1));
+            while (at + 1 < bytes.size() && (uchar(bytes[at + 1]) >> 4) != 0x8)
+                at += 2;
+            QVERIFY(at + 1 < bytes.size());
+            const uint16_t word = uint16_t(uchar(bytes[at]) | uchar(bytes[at + 1]) << 8);
+            const uint16_t damaged = uint16_t(0x8000 | (((word & 0xfff) + 1000) & 0xfff));
+            bytes[at] = char(damaged & 0xff);
+            bytes[at + 1] = char(damaged >> 8);
+            QVERIFY(f.seek(0));
+            QCOMPARE(f.write(bytes), bytes.size());
+        }
+        auto reader = load(path);
+        QVERIFY(reader);
+        DvsFileInfo info;
+        QVERIFY(reader->getFileInfo(info));
+        QCOMPARE(info.eventCount, uint64_t(stream.events.size()));
+
+        std::vector<Event2D> whole;
+        QVERIFY(reader->readEvents(0, UINT64_MAX, [&](std::span<const Event2D> events) {
+            whole.insert(whole.end(), events.begin(), events.end());
+            return true;
+        }));
+        QCOMPARE(uint64_t(whole.size()), info.eventCount);
+        if (!damageWord)
+            QVERIFY(whole == stream.events);
+
+        // Windows of a frame each, from the first event to the last, see every event once.
+        uint64_t windowed = 0;
+        QVERIFY(reader->seekTime(info.firstTimestamp));
+        while (auto events = reader->getNTimeEvents(33'333))
+            windowed += events->size();
+        QCOMPARE(windowed, info.eventCount);
+
+        // A cut of a range that the events ahead of time fall into holds all of that range.
+        const uint64_t start = whole[150'000].timestamp;
+        const uint64_t end = whole[190'000].timestamp;
+        const std::string cutPath = file("out-of-order-cut.raw");
+        QFile::remove(QString::fromStdString(cutPath));
+        QVERIFY(reader->exportEventData(start, end, cutPath));
+        auto cut = load(cutPath);
+        QVERIFY(cut);
+        std::vector<Event2D> expected = within(whole, start, end);
+        std::vector<Event2D> actual;
+        QVERIFY(cut->readEvents(0, UINT64_MAX, [&](std::span<const Event2D> events) {
+            actual.insert(actual.end(), events.begin(), events.end());
+            return true;
+        }));
+        const auto byTime = [](const Event2D& a, const Event2D& b) {
+            return std::tie(a.timestamp, a.y, a.x, a.polarity) < std::tie(b.timestamp, b.y, b.x, b.polarity);
+        };
+        std::sort(expected.begin(), expected.end(), byTime);
+        std::sort(actual.begin(), actual.end(), byTime);
+        const QString diff = difference(actual, expected);
+        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+    }
+
     void cutIsExact_data()
     {
         QTest::addColumn<QString>("encoding");
@@ -322,6 +411,40 @@ private slots:
         const QString diff = difference(readAll(*cut), expected);
         QVERIFY2(diff.isEmpty(), qPrintable(diff));
         QVERIFY(cut->getTriggerEvents(0, UINT64_MAX) == triggersWithin(stream.triggers, start, end));
+    }
+
+    // Cuts read the same in a decoder that takes every VECT_12 as the start of a full group: the
+    // copied words of an EVT 3.0 source, and the re-encoded events of the others.
+    void cutsReadTheSameEverywhere_data()
+    {
+        QTest::addColumn<QString>("encoding");
+        for (const char* encoding : {"EVT3.0", "EVT2.0", "EVT2.1"})
+            QTest::newRow(encoding) << QString(encoding);
+    }
+
+    void cutsReadTheSameEverywhere()
+    {
+        QFETCH(QString, encoding);
+        const Stream stream = makeStream(21, 60000, 1'000'000, 40, true);
+        const std::string source = file("everywhere-source.raw");
+        const std::string target = file("everywhere-cut.raw");
+        QFile::remove(QString::fromStdString(target));
+        QVERIFY(writeEncoded(source, encoding, stream));
+        auto reader = load(source);
+        QVERIFY(reader);
+        QVERIFY(reader->exportEventData(stream.events[777].timestamp, stream.events[55555].timestamp, target));
+        auto cut = load(target);
+        QVERIFY(cut);
+
+        QFile f(QString::fromStdString(target));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        const qsizetype data = bytes.indexOf("% end\n") + 6;
+        const Stream grouped = decodeGroupedEvt3(reinterpret_cast<const uint8_t*>(bytes.constData()) + data,
+                                                 size_t(bytes.size() - data));
+        const QString diff = difference(grouped.events, readAll(*cut));
+        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+        QVERIFY(grouped.triggers == cut->getTriggerEvents(0, UINT64_MAX));
     }
 
     void cutRefuses_data()
@@ -379,6 +502,91 @@ private slots:
         QVERIFY(!reader->exportEventData(0, UINT64_MAX, dir.filePath("locked/out.raw").toStdString()));
         QVERIFY(QDir(dir.filePath("locked")).entryList(QDir::Files | QDir::Hidden).isEmpty());
         ::chmod(dir.filePath("locked").toLocal8Bit().constData(), 0755);
+    }
+
+    // A source that shrinks while it is cut is a failure with its cause, and leaves no output.
+    void cutOfAShrinkingSourceFails_data()
+    {
+        QTest::addColumn<QString>("encoding");
+        QTest::newRow("EVT3.0, words copied") << QString("EVT3.0");
+        QTest::newRow("EVT2.0, events re-encoded") << QString("EVT2.0");
+    }
+
+    void cutOfAShrinkingSourceFails()
+    {
+        QFETCH(QString, encoding);
+        QTemporaryDir scratch;
+        const QDir dir(scratch.path());
+        const std::string source = dir.filePath("shrinking.raw").toStdString();
+        QVERIFY(writeEncoded(source, encoding, makeStream(4, 1'500'000, 0, 3, false)));
+        auto reader = load(source);
+        QVERIFY(reader);
+        bool truncated = false;
+        reader->setProgressCallback([&](double) {
+            if (!truncated)
+                truncated = ::truncate(source.c_str(), off_t(QFileInfo(QString::fromStdString(source)).size() / 4)) == 0;
+        });
+        QVERIFY(!reader->exportEventData(0, UINT64_MAX, dir.filePath("out.raw").toStdString()));
+        QVERIFY(truncated);
+        QVERIFY2(reader->lastError().find("became shorter") != std::string::npos, reader->lastError().c_str());
+        QCOMPARE(dir.entryList(QDir::Files | QDir::Hidden), QStringList{"shrinking.raw"});
+    }
+
+    // Temporaries that a killed run left in the target folder go at the next cut; one that a
+    // running cut holds, and files that only look alike, stay.
+    void cutRemovesTemporariesLeftBehind()
+    {
+        QTemporaryDir scratch;
+        const QDir dir(scratch.path());
+        const std::string source = dir.filePath("source.raw").toStdString();
+        QVERIFY(writeRecording(source, makeStream(1, 500, 1000, 400, false)));
+        const auto make = [&](const QString& name, bool old) {
+            const QString path = dir.filePath(name);
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("partial");
+            f.close();
+            if (old) {
+                const struct timeval times[2] = {{std::time(nullptr) - 3600, 0}, {std::time(nullptr) - 3600, 0}};
+                QVERIFY(::utimes(path.toLocal8Bit().constData(), times) == 0);
+            }
+        };
+        make(".killed.raw.svtmp-a1B2c3", true);
+        make(".video.mp4.svtmp-Zz9yX8", true);
+        make(".held.raw.svtmp-q7W8e9", true);
+        make(".fresh.raw.svtmp-r1T2y3", false);
+        make("mine.raw.svtmp-a1B2c3", true);
+        make("clip.mp4.part", true);
+        const int held = ::open(dir.filePath(".held.raw.svtmp-q7W8e9").toLocal8Bit().constData(), O_RDONLY);
+        QVERIFY(held >= 0 && ::flock(held, LOCK_EX) == 0);
+
+        auto reader = load(source);
+        QVERIFY(reader);
+        QVERIFY(reader->exportEventData(0, UINT64_MAX, dir.filePath("cut.raw").toStdString()));
+        ::close(held);
+        QStringList left = dir.entryList(QDir::Files | QDir::Hidden);
+        left.sort();
+        QCOMPARE(left, (QStringList{".fresh.raw.svtmp-r1T2y3", ".held.raw.svtmp-q7W8e9", "clip.mp4.part", "cut.raw",
+                                    "mine.raw.svtmp-a1B2c3", "source.raw"}));
+    }
+
+    // A target that is a link to a recording: the new file replaces the one it names, the link stays.
+    void cutWritesThroughALink()
+    {
+        QTemporaryDir scratch;
+        const QDir dir(scratch.path());
+        const std::string source = dir.filePath("source.raw").toStdString();
+        const Stream stream = makeStream(3, 2000, 1000, 400, false);
+        QVERIFY(writeRecording(source, stream));
+        QVERIFY(writeFile(dir.filePath("old.raw").toStdString(), "old", {}));
+        QVERIFY(QFile::link(dir.filePath("old.raw"), dir.filePath("link.raw")));
+        auto reader = load(source);
+        QVERIFY(reader);
+        QVERIFY(reader->exportEventData(0, UINT64_MAX, dir.filePath("link.raw").toStdString()));
+        QVERIFY(QFileInfo(dir.filePath("link.raw")).isSymLink());
+        auto cut = load(dir.filePath("old.raw").toStdString());
+        QVERIFY(cut);
+        QVERIFY(readAll(*cut) == stream.events);
     }
 
     void cancelledCutLeavesTargetAlone()
