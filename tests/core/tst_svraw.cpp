@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 using namespace sorvane;
@@ -193,6 +195,81 @@ private slots:
         QVERIFY(QFileInfo(dir.filePath("dangling.raw")).isSymLink());
         // No temporary is left behind.
         QVERIFY(dir.entryList({".*svtmp*"}, QDir::Files | QDir::Hidden).isEmpty());
+    }
+
+    // Interrupted from the terminal or by the system, an export removes its temporary and leaves
+    // no video.
+    void interruptedExportLeavesNothing_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGTERM") << SIGTERM;
+    }
+
+    void interruptedExportLeavesNothing()
+    {
+        QFETCH(int, signal);
+        QTemporaryDir scratch;
+        const QDir dir(scratch.path());
+        // Two minutes of sparse events: thousands of frames, far longer than the wait below.
+        Stream sparse;
+        sparse.events = makeEvents(5, 120'000, 0, 2000);
+        const QString input = dir.filePath("long.raw");
+        QVERIFY(writeRecording(input.toStdString(), sparse));
+        const QString output = dir.filePath("long.mp4");
+        const QByteArray err = dir.filePath("err.txt").toLocal8Bit();
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 2, err.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        QByteArray program(SVRAW_PATH);
+        QByteArray command("export");
+        QByteArray in = input.toLocal8Bit();
+        QByteArray out = output.toLocal8Bit();
+        char* const argv[] = {program.data(), command.data(), in.data(), out.data(), nullptr};
+        pid_t child = 0;
+        QCOMPARE(posix_spawn(&child, program.constData(), &actions, nullptr, argv, environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        // Interrupted once it is encoding frames.
+        QTRY_VERIFY_WITH_TIMEOUT([&] {
+            QFile f(QString::fromLocal8Bit(err));
+            return f.open(QIODevice::ReadOnly) && f.readAll().contains("exporting");
+        }(), 60000);
+        QCOMPARE(::kill(child, signal), 0);
+        int status = 0;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 1);
+        QVERIFY(!QFile::exists(output));
+        QCOMPARE(dir.entryList(QDir::Files | QDir::Hidden), (QStringList{"err.txt", "long.raw"}));
+    }
+
+    // What a header declares and what its words hold may differ: info says how many events fell
+    // outside the sensor and how many damaged time words were ignored.
+    void infoTellsWhatWasLeftOut()
+    {
+        const QDir dir(folder.path());
+        Stream small;
+        small.events = makeEvents(6, 4000, 1'000'000, 100);
+        std::vector<uint8_t> words = encodeEvt2(small);
+        // One time word a few hours ahead in the middle, as a flipped bit makes it.
+        for (size_t at = words.size() / 2 & ~size_t(3); at + 4 <= words.size(); at += 4) {
+            if (words[at + 3] >> 4 == 0x8) {
+                words[at + 2] ^= 0x40;
+                break;
+            }
+        }
+        const QString tiny = dir.filePath("tiny.raw");
+        QVERIFY(writeFile(tiny.toStdString(), "% evt 2.0\n% geometry 2x2\n% end\n", words));
+        const Run run = svraw({"info", tiny}, folder.path());
+        QCOMPARE(run.status, 0);
+        const QJsonObject json = QJsonDocument::fromJson(run.out).object();
+        const qint64 inside = qint64(std::count_if(small.events.begin(), small.events.end(),
+                                                   [](const Event2D& e) { return e.x < 2 && e.y < 2; }));
+        QCOMPARE(json.value("events").toInteger(), inside);
+        QCOMPARE(json.value("events_outside_sensor").toInteger(), qint64(small.events.size()) - inside);
+        QCOMPARE(json.value("time_repairs").toInteger(), qint64(1));
+        QVERIFY(json.value("last_timestamp_us").toInteger() <= qint64(small.events.back().timestamp));
     }
 
     // An input whose name is what an export's temporary used to be called stays as it is.

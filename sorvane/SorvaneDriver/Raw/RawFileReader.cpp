@@ -24,10 +24,6 @@ constexpr size_t kMaxHeaderBytes = 1 << 20;
 constexpr size_t kScratchEvents = 64 * 1024;
 // More trigger edges than this (24 MB) are decoded on demand instead of kept.
 constexpr size_t kMaxKeptTriggers = 1 << 20;
-// Events handed to the writer at a time when a cut re-encodes.
-constexpr size_t kReencodeEvents = 1 << 20;
-// The window estimate from the index is an upper bound; beyond this the buffer grows as it fills.
-constexpr uint64_t kMaxReserveEvents = 1 << 24;
 
 uint64_t saturatingAdd(uint64_t a, uint64_t b)
 {

@@ -56,11 +56,6 @@ inline uint64_t nextRandom(uint64_t& state)
     return z ^ (z >> 31);
 }
 
-inline double nextUnit(uint64_t& state)
-{
-    return unitOf(nextRandom(state));
-}
-
 // Takes the whole events out of a running fractional count, so that rates hold exactly over time.
 inline uint64_t takeWhole(double& carry, double amount)
 {
