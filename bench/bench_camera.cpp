@@ -136,8 +136,9 @@ static void BM_RecordThroughput(benchmark::State& state)
             break;
         }
         bytes += std::filesystem::file_size(path);
+        // Recordings never replace a file.
+        std::remove(path.c_str());
     }
-    std::remove(path.c_str());
     state.SetItemsProcessed(int64_t(events) * state.iterations());
     state.SetBytesProcessed(int64_t(bytes));
     state.counters["events_per_s"] = benchmark::Counter(double(events) * double(state.iterations()), benchmark::Counter::kIsRate);

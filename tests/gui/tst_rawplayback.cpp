@@ -71,6 +71,8 @@ bool writeRecording(const Recording& recording)
     sorvane::RawHeaderInfo header;
     header.serial = "SVTEST01";
     const std::vector<Event2D> events = recording.events();
+    // The writer never replaces a file; a fixture is written afresh.
+    QFile::remove(recording.path);
     return writer.open(toStd(recording.path), header) && writer.write(events.data(), events.data() + events.size())
         && writer.close();
 }
@@ -575,6 +577,42 @@ private slots:
         QVERIFY(s.waitImages(1));
     }
 
+    // A recording with events beyond the sensor its header declares still plays, and the user
+    // is told how many are not shown.
+    void eventsOutsideTheSensorAreReported()
+    {
+        const QString path = pathFor("small-sensor.raw");
+        QFile::remove(path);
+        sorvane::RawEventWriter writer;
+        sorvane::RawHeaderInfo header;
+        header.width = 64;
+        header.height = 48;
+        QVERIFY(writer.open(toStd(path), header));
+        writer.close();
+        // The words of a 1280 x 720 recording after a header that declares 64 x 48.
+        const std::vector<Event2D> events = shortRecording.events();
+        const QString wide = pathFor("wide-sensor.raw");
+        Recording big = shortRecording;
+        big.path = wide;
+        QVERIFY(writeRecording(big));
+        QFile in(wide);
+        QVERIFY(in.open(QIODevice::ReadOnly));
+        const QByteArray bytes = in.readAll();
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::Append));
+        out.write(bytes.mid(bytes.indexOf("% end\n") + 6));
+        out.close();
+        const qint64 outside = std::count_if(events.begin(), events.end(), [](const Event2D& e) { return e.x >= 64 || e.y >= 48; });
+        QVERIFY(outside > 0 && outside < qint64(events.size()));
+
+        Session s;
+        QVERIFY(s.load(path));
+        QVERIFY(!s.tips.isEmpty());
+        QCOMPARE(s.tips.first().at(0).toString(),
+                 QString("%1 events lie outside the 64 x 48 sensor its header declares and are not shown.").arg(outside));
+        QCOMPARE(s.tips.first().at(1).value<SvMessageType>(), Warning);
+    }
+
     void failedCutOrExportSaysWhat_data()
     {
         QTest::addColumn<bool>("video");
@@ -597,7 +635,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(s.loadings.count(), 2, 20000);
         QCOMPARE(s.order, (QStringList{"loading 1", "loading 0"}));
         QCOMPARE(s.tips.count(), 1);
-        QCOMPARE(s.tips.first().at(0).toString(), message);
+        // What failed, then why.
+        const QString tip = s.tips.first().at(0).toString();
+        QVERIFY2(tip.startsWith(message) && tip.contains("cannot write into " + folder), qPrintable(tip));
         QCOMPARE(s.tips.first().at(1).value<SvMessageType>(), Error);
         QVERIFY(!QFile::exists(target));
     }
