@@ -205,7 +205,11 @@ void MainWidget::createConnections()
     connect(this, &MainWidget::signalCutRawFile, processor, &SvEventProcessor::slotCutRawFile);
     connect(this, &MainWidget::signalExportVideo, processor, &SvEventProcessor::slotExportVideo);
 
-    connect(ui->pb_play, &QPushButton::toggled, processor, &SvEventProcessor::slotPlaybackCtrl);
+    // The processor plays recordings only; a live camera's Play is handled on the camera side.
+    connect(ui->pb_play, &QPushButton::toggled, processor, [this, processor](bool checked) {
+        if (!checked || sourceMode == RawFile)
+            processor->slotPlaybackCtrl(checked);
+    });
     connect(ui->pb_prv, &QPushButton::pressed, processor, &SvEventProcessor::preFrame);
     connect(ui->pb_next, &QPushButton::pressed, processor, &SvEventProcessor::nextFrame);
     connect(ui->pb_stop, &QPushButton::pressed, processor, &SvEventProcessor::slotPlaybackReset);

@@ -88,9 +88,11 @@ SvEventProcessor::SvEventProcessor(QObject* parent)
     registerSvMetaTypes();
     frameImage.fill(config->backgroundColor);
 
-    // Set before the thread starts, so a destructor that runs at once cannot be overtaken.
+    // Set before the threads start, so a destructor that runs at once cannot be overtaken.
     renderRunning = true;
     renderThread = std::thread(&SvEventProcessor::renderLoop, this);
+    playbackRunning = true;
+    playbackThread = std::thread(&SvEventProcessor::playbackLoop, this);
 }
 
 SvEventProcessor::~SvEventProcessor()
@@ -109,7 +111,13 @@ SvEventProcessor::~SvEventProcessor()
         reader->cancel();
     if (loaderThread.joinable())
         loaderThread.join();
-    stopPlayback();
+    {
+        std::lock_guard lock(playbackMutex);
+        playing = false;
+        playbackRunning = false;
+    }
+    playbackWake.notify_all();
+    playbackThread.join();
     if (exportVideoThread.joinable())
         exportVideoThread.join();
     if (cutThread.joinable())
@@ -232,15 +240,30 @@ bool SvEventProcessor::readerUsable() const
     return reader && !loading && readerLoaded && fileJobsRunning == 0;
 }
 
-void SvEventProcessor::stopPlayback()
+bool SvEventProcessor::stopPlayback()
+{
+    bool wasPlaying = false;
+    {
+        std::lock_guard lock(playbackMutex);
+        wasPlaying = playing.exchange(false);
+    }
+    playbackWake.notify_all();
+    return wasPlaying;
+}
+
+void SvEventProcessor::pauseForCommand()
+{
+    if (stopPlayback())
+        emit signalPlayStatus(false);
+}
+
+void SvEventProcessor::requestFrame(uint64_t start, uint64_t length, uint64_t shownAs, bool announce)
 {
     {
         std::lock_guard lock(playbackMutex);
-        playing = false;
+        pendingFrame = FrameRequest{start, length, shownAs, readerGeneration, announce};
     }
     playbackWake.notify_all();
-    if (playbackThread.joinable())
-        playbackThread.join();
 }
 
 void SvEventProcessor::reportProgress(double fraction)
@@ -248,15 +271,6 @@ void SvEventProcessor::reportProgress(double fraction)
     const int percent = std::clamp(int(fraction * 100.0), 0, 100);
     if (lastProgress.exchange(percent) != percent)
         emit signalProgress(percent);
-}
-
-void SvEventProcessor::showWindow(const std::shared_ptr<EventBuffer>& events, uint64_t timestamp_us)
-{
-    if (!events)
-        return;
-    accumulateEvents(events->data(), events->data() + events->size());
-    emit signalRealTimeTimeStamp(timestamp_us);
-    commitFrame();
 }
 
 void SvEventProcessor::loadFile(QString file_path)
@@ -271,17 +285,24 @@ void SvEventProcessor::loadFile(QString file_path)
         return;
     }
     emit signalPlayStatus(false);
-    // Stopped here as well, not only through the play button: the reader is replaced next.
-    stopPlayback();
+    // Stopped here as well, not only through the play button: the reader is replaced next. A
+    // frame the playback thread is reading still comes from the old one, and is dropped.
+    {
+        std::lock_guard lock(playbackMutex);
+        playing = false;
+        pendingFrame.reset();
+        ++readerGeneration;
+    }
+    // Not running: loading is clear.
     if (loaderThread.joinable())
         loaderThread.join();
     readerLoaded = false;
-    reader.reset();
+    setReader(nullptr);
     openFilePath.clear();
 
     // An empty path only closes the recording.
     if (!file_path.isEmpty())
-        reader = DvsFileReader::createFileReader(toLocalPath(file_path));
+        setReader(DvsFileReader::createFileReader(toLocalPath(file_path)));
     if (!reader) {
         qDebug() << "not raw file.";
         if (!file_path.isEmpty())
@@ -330,65 +351,133 @@ void SvEventProcessor::loadFile(QString file_path)
     });
 }
 
+void SvEventProcessor::setReader(std::shared_ptr<DvsFileReader> next)
+{
+    std::lock_guard lock(readerMutex);
+    reader = std::move(next);
+}
+
+std::shared_ptr<DvsFileReader> SvEventProcessor::currentReader()
+{
+    std::lock_guard lock(readerMutex);
+    return reader;
+}
+
 void SvEventProcessor::slotPlaybackCtrl(bool play)
 {
     if (!play) {
         stopPlayback();
         return;
     }
-    if (!readerUsable())
+    if (!readerUsable()) {
+        // Nothing to play: the button must not stay pressed.
+        emit signalPlayStatus(false);
         return;
-    // A playback thread that ended at the end of the range may not have been joined yet.
-    stopPlayback();
-    playing = true;
-    playbackThread = std::thread(&SvEventProcessor::playbackLoop, this);
+    }
+    {
+        std::lock_guard lock(playbackMutex);
+        playing = true;
+    }
+    playbackWake.notify_all();
 }
 
+// The playback thread lives as long as the processor: it plays while playing is set and reads
+// the frames the steps and jumps ask for, so that no read of the file happens on the GUI thread.
 void SvEventProcessor::playbackLoop()
 {
-    while (playing && reader) {
+    std::unique_lock lock(playbackMutex);
+    while (playbackRunning) {
+        if (pendingFrame) {
+            const FrameRequest request = *pendingFrame;
+            pendingFrame.reset();
+            lock.unlock();
+            showRequested(request);
+            lock.lock();
+            continue;
+        }
+        if (!playing) {
+            playbackWake.wait(lock, [this] { return !playbackRunning || playing || pendingFrame; });
+            continue;
+        }
+        const uint64_t generation = readerGeneration;
+        lock.unlock();
         const auto iterationStart = std::chrono::steady_clock::now();
-        std::unique_lock lock(playbackMutex);
-        const uint64_t current = currentTimestamp;
-        const uint64_t upper = upperTimestamp;
-        const uint64_t step = frameStep;
-        std::shared_ptr<EventBuffer> events;
-        uint64_t next = upper;
-        if (current + step <= upper) {
-            events = reader->getEventsByTime(current, accTime);
-            next = current + step;
-        } else if (current <= upper) {
-            // The last, partial frame reaches up to and including the range end.
-            events = reader->getEventsByTime(current, upper - current + 1);
-        }
-        // (A position beyond a range end moved below it reads nothing and ends the range.)
-        currentTimestamp = next;
-        if (events && !events->empty()) {
-            accumulateEvents(events->data(), events->data() + events->size());
-            // Frames go out on a fixed beat inside the period, so the varying time of a read
-            // does not shake the frame rate. A stop ends the wait; the counted frame is still
-            // shown, so no counts are left over for the next one.
-            playbackWake.wait_until(lock, iterationStart + std::chrono::microseconds(playbackPresentUs),
-                                    [this] { return !playing; });
-            emit signalRealTimeTimeStamp(next);
-            commitFrame();
-        }
-
-        if (!events || next >= upper) {
-            const uint64_t lower = lowerTimestamp;
-            reader->seekTime(lower);
-            currentTimestamp = lower;
-            if (!loopEnabled) {
-                playing = false;
-                emit signalPlayStatus(false);
-                return;
-            }
-        }
-
-        // Fixed pace measured from the start of the iteration; a stop ends the wait at once.
+        playOneFrame(iterationStart, generation);
+        lock.lock();
+        // Fixed pace measured from the start of the iteration; a stop or a step ends the wait.
         playbackWake.wait_until(lock, iterationStart + std::chrono::microseconds(playbackPeriodUs),
-                                [this] { return !playing; });
+                                [this] { return !playbackRunning || !playing || pendingFrame; });
     }
+}
+
+void SvEventProcessor::playOneFrame(std::chrono::steady_clock::time_point iterationStart, uint64_t generation)
+{
+    const std::shared_ptr<DvsFileReader> source = currentReader();
+    if (!source)
+        return;
+    std::unique_lock readLock(readMutex);
+    const uint64_t current = currentTimestamp;
+    const uint64_t upper = upperTimestamp;
+    const uint64_t step = frameStep;
+    std::shared_ptr<EventBuffer> events;
+    uint64_t next = upper;
+    if (current + step < upper) {
+        events = source->getEventsByTime(current, accTime);
+        next = current + step;
+    } else if (current <= upper) {
+        // The last frame reaches up to and including the range end.
+        events = source->getEventsByTime(current, upper - current + 1);
+    }
+    // (A position beyond a range end moved below it reads nothing and ends the range.)
+    const bool ended = !events || next >= upper;
+    if (ended)
+        source->seekTime(lowerTimestamp);
+    readLock.unlock();
+
+    std::unique_lock lock(playbackMutex);
+    // Frames go out on a fixed beat inside the period, so the varying time of a read does not
+    // shake the frame rate.
+    playbackWake.wait_until(lock, iterationStart + std::chrono::microseconds(playbackPresentUs),
+                            [this] { return !playbackRunning || !playing || pendingFrame; });
+    // Stopped meanwhile: the frame is not shown, and is read again when playback resumes.
+    if (generation != readerGeneration || !playing)
+        return;
+    currentTimestamp = ended ? uint64_t(lowerTimestamp) : next;
+    const bool show = events && !events->empty();
+    if (show)
+        accumulateEvents(events->data(), events->data() + events->size());
+    const bool finished = ended && !loopEnabled;
+    if (finished)
+        playing = false;
+    lock.unlock();
+    if (show) {
+        emit signalRealTimeTimeStamp(next);
+        commitFrame();
+    }
+    if (finished)
+        emit signalPlayStatus(false);
+}
+
+void SvEventProcessor::showRequested(const FrameRequest& request)
+{
+    const std::shared_ptr<DvsFileReader> source = currentReader();
+    if (!source)
+        return;
+    std::shared_ptr<EventBuffer> events;
+    {
+        std::lock_guard readLock(readMutex);
+        events = source->getEventsByTime(request.start, request.length);
+    }
+    {
+        std::lock_guard lock(playbackMutex);
+        // A newer request, or another recording, makes this frame stale.
+        if (request.generation != readerGeneration || pendingFrame || !events)
+            return;
+        accumulateEvents(events->data(), events->data() + events->size());
+    }
+    if (request.announce)
+        emit signalRealTimeTimeStamp(request.shownAs);
+    commitFrame();
 }
 
 void SvEventProcessor::nextFrame()
@@ -397,22 +486,13 @@ void SvEventProcessor::nextFrame()
         qDebug() << "not raw file.";
         return;
     }
-    const bool wasPlaying = playing;
-    stopPlayback();
-    if (wasPlaying)
-        emit signalPlayStatus(false);
-
-    std::lock_guard lock(playbackMutex);
+    pauseForCommand();
     const uint64_t current = currentTimestamp;
     const uint64_t window = accTime;
     if (current + window < upperTimestamp) {
-        auto events = reader->getEventsByTime(current, window);
         const uint64_t next = current + frameStep;
         currentTimestamp = next;
-        if (events)
-            showWindow(events, next);
-        else
-            qDebug() << "File read end.";
+        requestFrame(current, window, next);
     }
 }
 
@@ -422,21 +502,13 @@ void SvEventProcessor::preFrame()
         qDebug() << "not raw file.";
         return;
     }
-    const bool wasPlaying = playing;
-    stopPlayback();
-    if (wasPlaying)
-        emit signalPlayStatus(false);
-
+    pauseForCommand();
     const uint64_t current = currentTimestamp;
     const uint64_t step = frameStep;
     const uint64_t lower = lowerTimestamp;
     const uint64_t previous = (current < step || current - step < lower) ? lower : current - step;
     currentTimestamp = previous;
-
-    std::lock_guard lock(playbackMutex);
-    if (!reader->seekTime(previous))
-        return;
-    showWindow(reader->getNTimeEvents(accTime), previous);
+    requestFrame(previous, accTime, previous);
 }
 
 void SvEventProcessor::setPlayPos(uint64_t timestamp_us)
@@ -447,20 +519,10 @@ void SvEventProcessor::setPlayPos(uint64_t timestamp_us)
     }
     if (timestamp_us < lowerTimestamp || timestamp_us > upperTimestamp)
         return;
-    const bool wasPlaying = playing;
-    stopPlayback();
-    if (wasPlaying)
-        emit signalPlayStatus(false);
-
-    std::lock_guard lock(playbackMutex);
-    if (!reader->seekTime(timestamp_us)) {
-        qDebug() << "seek time err." << timestamp_us;
-        return;
-    }
+    pauseForCommand();
     const uint64_t window = accTime;
-    auto events = reader->getEventsByTime(timestamp_us, window);
     currentTimestamp = timestamp_us + window;
-    showWindow(events, timestamp_us + window);
+    requestFrame(timestamp_us, window, timestamp_us + window);
 }
 
 void SvEventProcessor::slotPlaybackReset()
@@ -471,17 +533,10 @@ void SvEventProcessor::slotPlaybackReset()
     }
     stopPlayback();
     const uint64_t lower = lowerTimestamp;
-    {
-        std::lock_guard lock(playbackMutex);
-        reader->seekTime(lower);
-        if (auto events = reader->getEventsByTime(lower, accTime)) {
-            accumulateEvents(events->data(), events->data() + events->size());
-            commitFrame();
-        }
-    }
     qDebug() << "set ts: " << lower;
-    emit signalRealTimeTimeStamp(lower);
     currentTimestamp = lower;
+    requestFrame(lower, accTime, lower, false);
+    emit signalRealTimeTimeStamp(lower);
     emit signalPlayStatus(false);
 }
 
@@ -542,10 +597,7 @@ bool SvEventProcessor::prepareFileJob(const QString& target, const QString& refu
         emit signalShowLeftBottomTips(refusal, Error);
         return false;
     }
-    const bool wasPlaying = playing;
-    stopPlayback();
-    if (wasPlaying)
-        emit signalPlayStatus(false);
+    pauseForCommand();
     return true;
 }
 
@@ -629,6 +681,8 @@ void SvEventProcessor::runFileJob(std::unique_ptr<FileJob> job, const char* what
     SvEventProcessor* processor = job->processor;
     // One job at a time on the reader; a cut and an export queue behind each other.
     std::lock_guard lock(processor->fileJobMutex);
+    // Waits for a frame the playback thread may still be reading.
+    std::lock_guard readLock(processor->readMutex);
     qDebug() << "start" << what << job->outFullPath;
     emit processor->signalLoadingStatus(true);
     processor->lastProgress = -1;

@@ -20,8 +20,10 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -105,12 +107,29 @@ private:
     // Picks an image no receiver still holds, so painting never copies a shared image.
     void prepareFrameImage();
 
+    // A frame a step or a jump asks for: the events of [start, start + length), shown as the
+    // position shownAs (emitted when announce is set).
+    struct FrameRequest {
+        uint64_t start;
+        uint64_t length;
+        uint64_t shownAs;
+        uint64_t generation;
+        bool announce;
+    };
+
     // True when a recording is open, loaded and free for playback commands.
     bool readerUsable() const;
-    void stopPlayback();
+    // Clears playing; true when it was set. Never waits for the playback thread.
+    bool stopPlayback();
+    // Pauses a running playback for a step or a jump, and tells the play button.
+    void pauseForCommand();
+    // Hands a frame to the playback thread; a request not yet taken is replaced.
+    void requestFrame(uint64_t start, uint64_t length, uint64_t shownAs, bool announce = true);
     void playbackLoop();
-    // Counts events (when present), emits the frame's timestamp and commits it.
-    void showWindow(const std::shared_ptr<std::vector<sorvane::Event2D>>& events, uint64_t timestamp_us);
+    void playOneFrame(std::chrono::steady_clock::time_point iterationStart, uint64_t generation);
+    void showRequested(const FrameRequest& request);
+    void setReader(std::shared_ptr<sorvane::DvsFileReader> next);
+    std::shared_ptr<sorvane::DvsFileReader> currentReader();
     void reportProgress(double fraction);
     bool targetIsOpenRecording(const QString& path) const;
     // Before a cut or an export: a loaded recording, a target that is not it (else an Error
@@ -142,7 +161,10 @@ private:
     ConfigStore* config = nullptr;
 
     // --- playback ---
-    std::unique_ptr<sorvane::DvsFileReader> reader;
+    // Replaced on the GUI thread only; the playback thread takes its own reference.
+    std::shared_ptr<sorvane::DvsFileReader> reader;
+    // Guards the reader pointer while it is replaced or copied.
+    std::mutex readerMutex;
     QString openFilePath;
     std::atomic<bool> readerLoaded{false};
     std::atomic<uint64_t> currentTimestamp{0};
@@ -160,10 +182,17 @@ private:
     std::atomic<int> lastProgress{-1};
     // Set by the destructor: a cancelled load then ends without tips.
     std::atomic<bool> closing{false};
-    // Serialises reads of the playback thread and the frame steps, and the pacing wait.
+    // Guards the playback thread's orders: playing, pendingFrame, readerGeneration and
+    // playbackRunning; also the pacing waits.
     std::mutex playbackMutex;
-    // Wakes the playback thread from its pacing wait when playback stops.
+    // Wakes the playback thread for a play, a stop, a requested frame or the end.
     std::condition_variable playbackWake;
+    std::optional<FrameRequest> pendingFrame;
+    // Counts recordings opened, so a frame read from the previous one is dropped.
+    uint64_t readerGeneration = 0;
+    bool playbackRunning = false;
+    // Serialises the reader's use by the playback thread and by cuts and exports.
+    std::mutex readMutex;
     // Serialises cuts and exports on the one reader.
     std::mutex fileJobMutex;
     std::thread playbackThread;

@@ -268,31 +268,40 @@ private slots:
     void playbackToEndOfRange_data()
     {
         QTest::addColumn<bool>("loop");
-        QTest::newRow("stops at the end") << false;
-        QTest::newRow("loops") << true;
+        QTest::addColumn<int>("fps");
+        QTest::addColumn<quint64>("accTime");
+        QTest::addColumn<QString>("lastWindow");
+        QTest::newRow("stops at the end") << false << 30 << quint64(33333) << "events 2000..2000";
+        QTest::newRow("loops") << true << 30 << quint64(33333) << "events 2000..2000";
+        // The range is two frame steps long: the last frame still ends with the range end.
+        QTest::newRow("range a multiple of the step") << false << 10 << quint64(50000) << "events 1000..2000";
     }
     void playbackToEndOfRange()
     {
         QFETCH(bool, loop);
+        QFETCH(int, fps);
+        QFETCH(quint64, accTime);
+        QFETCH(QString, lastWindow);
         const Recording& r = shortRecording;
+        const uint64_t step = 1'000'000 / uint64_t(fps);
         Session s;
-        s.processor.setFps(30);
-        s.processor.setAccTime(33333);
+        s.processor.setFps(fps);
+        s.processor.setAccTime(accTime);
         s.processor.slotPlayLoop(loop);
         QVERIFY(s.load(r.path));
 
-        // Windows [t, t + 33 333) from the start, each frame one step on; the last, partial
-        // frame reaches up to and including the range end.
+        // Windows [t, t + accTime) from the start, each frame one step on; the last frame
+        // reaches up to and including the range end.
         QList<uint64_t> expectedTimes{r.first};
         QStringList expectedWindows;
-        for (uint64_t t = r.first; t + 33333 <= r.last(); t += 33333) {
-            expectedTimes << t + 33333;
-            expectedWindows << r.window(t, 33333);
+        for (uint64_t t = r.first; t + step < r.last(); t += step) {
+            expectedTimes << t + step;
+            expectedWindows << r.window(t, accTime);
         }
         const uint64_t lastStart = expectedTimes.last();
         expectedTimes << r.last();
         expectedWindows << r.window(lastStart, r.last() - lastStart + 1);
-        QCOMPARE(expectedWindows.last(), QString("events 2000..2000"));
+        QCOMPARE(expectedWindows.last(), lastWindow);
         const qsizetype frames = expectedWindows.size();
 
         if (loop) {
@@ -300,8 +309,8 @@ private slots:
             s.playButton.setChecked(false);
             QTest::qWait(50);
             // After the range end it goes on from the start.
-            expectedTimes << r.first + 33333 << r.first + 2 * 33333;
-            expectedWindows << r.window(r.first, 33333) << r.window(r.first + 33333, 33333);
+            expectedTimes << r.first + step << r.first + 2 * step;
+            expectedWindows << r.window(r.first, accTime) << r.window(r.first + step, accTime);
         } else {
             QTRY_VERIFY_WITH_TIMEOUT(!s.playButton.checked, 10000);
             QTest::qWait(50);
@@ -319,8 +328,48 @@ private slots:
         QCOMPARE(s.images.count(), frames);
         s.processor.nextFrame();
         QVERIFY(s.waitImages(frames + 1));
-        QCOMPARE(shownEvents(s.lastImage()), r.window(r.first, 33333));
-        QCOMPARE(s.lastTime(), r.first + 33333);
+        QCOMPARE(shownEvents(s.lastImage()), r.window(r.first, accTime));
+        QCOMPARE(s.lastTime(), r.first + step);
+    }
+
+    // Jumps come faster than frames can be read: the last one asked for is what stays shown.
+    void theLatestJumpWins()
+    {
+        const Recording& r = longRange;
+        Session s;
+        QVERIFY(s.loadPaused(r.path));
+        for (uint64_t t = 1'000'000; t <= 4'000'000; t += 10'000)
+            s.processor.setPlayPos(t);
+        QTRY_COMPARE(shownEvents(s.lastImage()), r.window(4'000'000, 33333));
+        QTRY_COMPARE(s.lastTime(), uint64_t(4'000'000 + 33333));
+        QVERIFY(s.images.count() <= 301);
+        QTest::qWait(100);
+        QCOMPARE(shownEvents(s.lastImage()), r.window(4'000'000, 33333));
+    }
+
+    // Play with nothing to play releases the button instead of leaving it pressed.
+    void refusedPlayReleasesTheButton_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::newRow("nothing open") << "none";
+        QTest::newRow("a failed load") << "failed";
+    }
+    void refusedPlayReleasesTheButton()
+    {
+        QFETCH(QString, state);
+        Session s;
+        if (state == "failed") {
+            const QString text = pathFor("not-a-recording.raw");
+            QFile f(text);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write("hello");
+            f.close();
+            s.processor.loadFile(text);
+            QTRY_COMPARE(s.tips.count(), 1);
+        }
+        s.playButton.setChecked(true);
+        QTRY_VERIFY(!s.playButton.checked);
+        QCOMPARE(s.images.count(), 0);
     }
 
     void stepsForwardAndBack()
