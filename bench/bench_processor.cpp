@@ -374,4 +374,57 @@ void BM_ScrubLatency(benchmark::State& state)
 }
 BENCHMARK(BM_ScrubLatency)->Unit(benchmark::kMillisecond)->Iterations(200)->UseManualTime();
 
+// What a slider move costs the GUI thread at an accumulation time of a second (ten million
+// events a frame): only the call to setPlayPos is timed; the frame is read elsewhere, and each
+// jump waits for the previous image so that jumps do not pile up.
+void BM_ScrubGuiStall(benchmark::State& state)
+{
+    benchApplication();
+    const std::string path = "/tmp/sv_bench_scrub_1GiB_v1.raw";
+    if (!ensureRecording(path, 10e6, UINT64_MAX, uint64_t(1) << 30)) {
+        state.SkipWithError("cannot write the recording");
+        return;
+    }
+    SvEventProcessor processor;
+    ProcessorWatch watch(processor);
+    processor.setAccTime(1'000'000);
+    if (!loadRecording(processor, watch, path)) {
+        state.SkipWithError("cannot load the recording");
+        return;
+    }
+    uint64_t first = 0;
+    uint64_t last = 0;
+    {
+        std::lock_guard lock(watch.mutex);
+        first = watch.first;
+        last = watch.last;
+    }
+    if (last <= first + 1'000'000) {
+        state.SkipWithError("the recording is too short");
+        return;
+    }
+    std::mt19937_64 random(7);
+    std::uniform_int_distribution<uint64_t> position(first, last - 1'000'000);
+    std::vector<double> stallsMs;
+    for (auto _ : state) {
+        size_t before = 0;
+        {
+            std::lock_guard lock(watch.mutex);
+            before = watch.images.size();
+        }
+        const Clock::time_point start = Clock::now();
+        processor.setPlayPos(position(random));
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        state.SetIterationTime(seconds);
+        stallsMs.push_back(seconds * 1e3);
+        if (!watch.waitFor([&] { return watch.images.size() > before; }, std::chrono::seconds(20))) {
+            state.SkipWithError("no image after a jump");
+            return;
+        }
+    }
+    state.counters["p99_ms"] = percentile(stallsMs, 0.99);
+    state.counters["max_ms"] = percentile(stallsMs, 1.0);
+}
+BENCHMARK(BM_ScrubGuiStall)->Unit(benchmark::kMillisecond)->Iterations(30)->UseManualTime();
+
 } // namespace

@@ -252,6 +252,29 @@ private slots:
         QVERIFY(!dialog->isVisible());
     }
 
+    // Enter saves, wherever the focus is in the fields.
+    void enterSaves_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("focus");
+        for (const char* focus : {"le_file_name", "le_end_time"})
+            addKinds(focus, [focus](QTestData& row) { row << QString(focus); });
+    }
+    void enterSaves()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, focus);
+        auto dialog = makeDialog(kind, &script);
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+        QSignalSpy accepted(dialog.get(), &QDialog::accepted);
+        QLineEdit* field = child<QLineEdit>(dialog.get(), qPrintable(focus));
+        field->setFocus();
+        QTest::keyClick(field, Qt::Key_Return);
+        QCOMPARE(accepted.count(), 1);
+        QCOMPARE(dialog->result(), int(QDialog::Accepted));
+    }
+
     void folderChooser_data()
     {
         QTest::addColumn<QString>("kind");
