@@ -109,7 +109,6 @@ MainWidget::MainWidget(QWidget* parent)
     ui->horizontalLayout_play_ctrl->setStretchFactor(ui->layout_time_slider, 1);
     ui->horizontalLayout_frame_setting->setStretchFactor(ui->layout_sidebar_setting, 1);
     waitingWin = new WaitingWin(ui->widget_show_image);
-    waitingWin->close();
 
     ui->splitter->setStretchFactor(0, 1);
     // The view and the play bar get most of the width the settings pages do not need.
@@ -226,6 +225,11 @@ void MainWidget::createConnections()
     connect(processor, &SvEventProcessor::signalRealTimeTimeStamp, this, &MainWidget::showTimeStamp, Qt::QueuedConnection);
     connect(processor, &SvEventProcessor::signalLoadingStatus, this, &MainWidget::slotSetWaitWinStatus);
     connect(processor, &SvEventProcessor::signalProgress, waitingWin, &WaitingWin::setProgress);
+    connect(waitingWin, &WaitingWin::cancelRequested, processor, &SvEventProcessor::slotCancelWork);
+    // What the processor has open, not what was last asked for: the check against cutting onto
+    // the open recording compares with it.
+    connect(processor, &SvEventProcessor::signalRecordingOpened, this,
+            [this](const QString& path) { openRecording = path.isEmpty() ? QString() : QFileInfo(path).absoluteFilePath(); });
     connect(processor, &SvEventProcessor::signalShowLeftBottomTips, this,
             qOverload<QString, SvMessageType, QString>(&MainWidget::slotShowLeftBottomTips), Qt::QueuedConnection);
     connect(processor, &SvEventProcessor::signalEventImage, showImageForm, &ShowImageForm::slotShowImage,
@@ -246,6 +250,11 @@ QString MainWidget::chooseRecordingToOpen()
 
 void MainWidget::slotOpenRecording()
 {
+    if (eventProcessor->isBusy()) {
+        emit signalShowLeftBottomTips(tr("Wait for the recording's work to finish, or cancel it, before opening another."),
+                                      Warning, QString());
+        return;
+    }
     const QString path = chooseRecordingToOpen();
     if (path.isEmpty()) {
         return;
@@ -260,7 +269,6 @@ void MainWidget::slotOpenRecording()
 
     const QFileInfo info(path);
     config->inputRawFilePath = info.absolutePath();
-    openRecording = info.absoluteFilePath();
     const QString apsVideo = QString("%1/%2.mp4").arg(info.absolutePath(), info.completeBaseName());
     if (QFileInfo::exists(apsVideo)) {
         sourceMode = FusionFile;
@@ -339,7 +347,7 @@ void MainWidget::slotSetWaitWinStatus(bool en)
         waitingWin->setProgress(-1);
         waitingWin->show();
     } else {
-        waitingWin->close();
+        waitingWin->finish();
     }
 }
 

@@ -276,12 +276,10 @@ void SvEventProcessor::reportProgress(double fraction)
 void SvEventProcessor::loadFile(QString file_path)
 {
     qDebug() << "Load raw file: " << file_path;
-    if (loading) {
-        qDebug() << "is loading.";
-        return;
-    }
-    if (fileJobsRunning > 0) {
-        qDebug() << "cut or export running.";
+    if (isBusy()) {
+        qDebug() << "load, cut or export running.";
+        emit signalShowLeftBottomTips(tr("Wait for the recording's work to finish, or cancel it, before opening another."),
+                                      Warning);
         return;
     }
     emit signalPlayStatus(false);
@@ -305,14 +303,17 @@ void SvEventProcessor::loadFile(QString file_path)
         setReader(DvsFileReader::createFileReader(toLocalPath(file_path)));
     if (!reader) {
         qDebug() << "not raw file.";
+        emit signalRecordingOpened(QString());
         if (!file_path.isEmpty())
             emit signalShowLeftBottomTips(tr("Open recording failed: not a raw event file."), Error);
         return;
     }
     openFilePath = file_path;
+    emit signalRecordingOpened(file_path);
     reader->setProgressCallback([this](double fraction) { reportProgress(fraction); });
 
     // Set before the thread starts: the guards and the destructor must see the load at once.
+    workCancelled = false;
     loading = true;
     loaderThread = std::thread([this] {
         emit signalLoadingStatus(true);
@@ -325,8 +326,11 @@ void SvEventProcessor::loadFile(QString file_path)
             loading = false;
             qDebug() << "Load raw file failed.";
             if (!closing) {
+                emit signalRecordingOpened(QString());
                 if (loaded)
                     emit signalShowLeftBottomTips(tr("The recording holds no events."), Warning);
+                else if (workCancelled)
+                    emit signalShowLeftBottomTips(tr("Loading cancelled."), Warning);
                 else
                     emit signalShowLeftBottomTips(tr("Load recording failed: the file is damaged or unreadable."), Error);
             }
@@ -641,6 +645,15 @@ void SvEventProcessor::slotExportVideo(QString qs_out_full_path, QString qs_out_
     });
 }
 
+void SvEventProcessor::slotCancelWork()
+{
+    if (!isBusy() || !reader)
+        return;
+    workCancelled = true;
+    // The reader's cancel may be called while its work runs on another thread.
+    reader->cancel();
+}
+
 void SvEventProcessor::reportDamage()
 {
     sorvane::DvsFileInfo info;
@@ -659,7 +672,7 @@ void SvEventProcessor::reportDamage()
 
 void SvEventProcessor::runCut(std::unique_ptr<FileJob> job)
 {
-    runFileJob(std::move(job), "cut", tr("Export raw file success!"), tr("Cut recording failed."),
+    runFileJob(std::move(job), "cut", tr("Export raw file success!"), tr("Cut recording failed."), tr("Cut cancelled."),
                [](sorvane::DvsFileReader& reader, const FileJob& cut) {
                    return reader.exportEventData(cut.startTimestamp, cut.endTimestamp, toLocalPath(cut.outFullPath));
                });
@@ -668,6 +681,7 @@ void SvEventProcessor::runCut(std::unique_ptr<FileJob> job)
 void SvEventProcessor::runExport(std::unique_ptr<FileJob> job, sorvane::VideoExportOptions options)
 {
     runFileJob(std::move(job), "export video", tr("Export video success!"), tr("Export video failed."),
+               tr("Export cancelled."),
                [options](sorvane::DvsFileReader& reader, const FileJob& video) {
                    reader.setVideoExportOptions(options);
                    return reader.exportVideo(video.startTimestamp, video.endTimestamp, toLocalPath(video.outFullPath));
@@ -675,7 +689,7 @@ void SvEventProcessor::runExport(std::unique_ptr<FileJob> job, sorvane::VideoExp
 }
 
 void SvEventProcessor::runFileJob(std::unique_ptr<FileJob> job, const char* what, const QString& success,
-                                  const QString& failure,
+                                  const QString& failure, const QString& cancelled,
                                   const std::function<bool(sorvane::DvsFileReader&, const FileJob&)>& write)
 {
     SvEventProcessor* processor = job->processor;
@@ -684,6 +698,8 @@ void SvEventProcessor::runFileJob(std::unique_ptr<FileJob> job, const char* what
     // Waits for a frame the playback thread may still be reading.
     std::lock_guard readLock(processor->readMutex);
     qDebug() << "start" << what << job->outFullPath;
+    processor->workCancelled = false;
+    processor->reader->resetCancel();
     emit processor->signalLoadingStatus(true);
     processor->lastProgress = -1;
     const bool written = write(*processor->reader, *job);
@@ -693,6 +709,10 @@ void SvEventProcessor::runFileJob(std::unique_ptr<FileJob> job, const char* what
              << (written ? " success." : " failed.");
     if (written) {
         emit processor->signalShowLeftBottomTips(success, Success, job->outDir);
+    } else if (processor->workCancelled) {
+        // The reader serves playback again.
+        processor->reader->resetCancel();
+        emit processor->signalShowLeftBottomTips(cancelled, Warning);
     } else {
         // The reader says why (a range outside the recording, a target that may not be replaced).
         const QString why = QString::fromStdString(processor->reader->lastError());

@@ -64,6 +64,9 @@ public:
     // Paints counts (planeSize entries) into image (RGB888, 1280 x 720): background everywhere,
     // then positive where polarity 1 has events and is not outnumbered, negative where
     // polarity 0 outnumbers it.
+    // A load, cut or export is running on the reader.
+    bool isBusy() const { return loading || fileJobsRunning > 0; }
+
     static void paintFrame(const CountPlane& counts, QImage& image, QColor positive, QColor negative,
                            QColor background);
 
@@ -82,6 +85,8 @@ public slots:
     void setAccTime(uint64_t time_us);
     void slotCutRawFile(QString qs_out_full_path, QString qs_out_dir, uint64_t start_ts, uint64_t end_ts);
     void slotExportVideo(QString qs_out_full_path, QString qs_out_dir, uint64_t start_ts, uint64_t end_ts);
+    // Stops the load, cut or export under way; it ends without output, with a tip.
+    void slotCancelWork();
 
 signals:
     void signalEventImage(QImage image);
@@ -93,6 +98,9 @@ signals:
     // Percent done of the load, cut or export under way, from the reader's progress reports.
     void signalProgress(int percent);
     void signalShowLeftBottomTips(QString tips, SvMessageType type = Success, QString file_path = QString());
+    // The recording now open, as its path was given; empty when none is (closed, unreadable or
+    // its load failed or was cancelled).
+    void signalRecordingOpened(QString file_path);
 
 private:
     struct FileJob {
@@ -140,6 +148,7 @@ private:
     static void runCut(std::unique_ptr<FileJob> job);
     static void runExport(std::unique_ptr<FileJob> job, sorvane::VideoExportOptions options);
     static void runFileJob(std::unique_ptr<FileJob> job, const char* what, const QString& success, const QString& failure,
+                           const QString& cancelled,
                            const std::function<bool(sorvane::DvsFileReader&, const FileJob&)>& write);
 
     // --- frame builder ---
@@ -182,6 +191,8 @@ private:
     std::atomic<int> lastProgress{-1};
     // Set by the destructor: a cancelled load then ends without tips.
     std::atomic<bool> closing{false};
+    // The user cancelled the work under way.
+    std::atomic<bool> workCancelled{false};
     // Guards the playback thread's orders: playing, pendingFrame, readerGeneration and
     // playbackRunning; also the pacing waits.
     std::mutex playbackMutex;

@@ -19,6 +19,10 @@ WaitingWin::WaitingWin(QWidget* parent)
     setAttribute(Qt::WA_TranslucentBackground);
     setModal(true);
     ui->label_waiting->setMovie(movie);
+    connect(ui->pb_cancel, &QPushButton::clicked, this, [this] {
+        ui->pb_cancel->setEnabled(false);
+        emit cancelRequested();
+    });
 }
 
 WaitingWin::~WaitingWin()
@@ -47,8 +51,15 @@ void WaitingWin::updatePosition()
     }
 }
 
+void WaitingWin::finish()
+{
+    movie->stop();
+    done(QDialog::Rejected);
+}
+
 void WaitingWin::showEvent(QShowEvent* event)
 {
+    ui->pb_cancel->setEnabled(true);
     centreOnParent();
     if (movie->isValid()) {
         ui->label_waiting->setMovie(movie);
@@ -61,8 +72,8 @@ void WaitingWin::showEvent(QShowEvent* event)
 
 void WaitingWin::closeEvent(QCloseEvent* event)
 {
-    movie->stop();
-    QDialog::closeEvent(event);
+    // Only finish() ends the wait.
+    event->ignore();
 }
 
 void WaitingWin::centreOnParent()

@@ -172,6 +172,7 @@ private slots:
     void cutOntoOpenRecordingIsRefused();
     void failedCutShowsErrorTip();
     void exportWritesDecodableVideo();
+    void cancelledExportLeavesNothing();
     void siblingVideoOpensFusionRecording();
     void foldButtonsSwapAndFoldThePanel();
     void quitClosesTheWindow();
@@ -504,6 +505,40 @@ void TestMainWidget::exportWritesDecodableVideo()
     QVERIFY2(qAbs(double(timestamps.size()) - expectedFrames) <= 2.0, qPrintable(QString::number(timestamps.size())));
     sorvane::ApsFrame frame;
     QVERIFY(video->getNextFrame(frame));
+}
+
+// The waiting window stays up through Escape while an export runs; its Cancel stops the export,
+// which leaves no file, and the recording plays again afterwards.
+void TestMainWidget::cancelledExportLeavesNothing()
+{
+    closeAllTips();
+    waitUntilIdle();
+    // A frame a millisecond: thousands of frames, far more than the time until Cancel.
+    processor->setFps(1000);
+    const QString videoPath = dir.filePath("cancelled.mp4");
+    QVERIFY(answerDialog<SvExportVideoUI>([this] { window->slotSaveAs(); },
+        [&](SvExportVideoUI* dialog) {
+            setField(dialog, "le_file_name", "cancelled.mp4");
+            QTest::mouseClick(dialog->findChild<QPushButton*>("pb_save"), Qt::LeftButton);
+        }));
+    QTRY_VERIFY(waiting->isVisible());
+    QTest::keyClick(waiting, Qt::Key_Escape);
+    QVERIFY(waiting->isVisible());
+    // Opening another recording meanwhile is refused, and the window keeps the open one.
+    openRecording(dir.filePath("other.raw"));
+    QTRY_VERIFY(tipContaining("Wait for the recording's work to finish", Warning));
+    QCOMPARE(window->openRecordingPath(), QFileInfo(recordingPath).absoluteFilePath());
+    QCOMPARE(window->currentSourceMode(), MainWidget::RawFile);
+    QTest::mouseClick(waiting->findChild<QPushButton*>("pb_cancel"), Qt::LeftButton);
+    QTRY_VERIFY(tipContaining("Export cancelled.", Warning));
+    waitUntilIdle();
+    processor->setFps(33);
+    QVERIFY(!QFile::exists(videoPath));
+    QVERIFY(QDir(dir.path()).entryList({"*svtmp*"}, QDir::Files | QDir::Hidden).isEmpty());
+
+    QSignalSpy images(processor, &SvEventProcessor::signalEventImage);
+    button("pb_next")->click();
+    QTRY_COMPARE(images.count(), 1);
 }
 
 void TestMainWidget::siblingVideoOpensFusionRecording()
