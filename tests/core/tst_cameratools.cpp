@@ -138,53 +138,6 @@ private slots:
         }
     }
 
-    void knownParameters_data()
-    {
-        QTest::addColumn<ToolType>("type");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<QString>("unit");
-        QTest::newRow("bias on") << ToolType::Biases << "bias_diff_on" << int(ParameterInt) << "";
-        QTest::newRow("bias off") << ToolType::Biases << "bias_diff_off" << int(ParameterInt) << "";
-        QTest::newRow("bias refr") << ToolType::Biases << "bias_refr" << int(ParameterInt) << "";
-        QTest::newRow("trigger 0") << ToolType::TriggerIn << "channel_0" << int(ParameterBool) << "";
-        QTest::newRow("trigger 1") << ToolType::TriggerIn << "channel_1" << int(ParameterBool) << "";
-        QTest::newRow("afk mode") << ToolType::AntiFlicker << "filtering_mode" << int(ParameterEnum) << "";
-        QTest::newRow("afk low") << ToolType::AntiFlicker << "low_frequency" << int(ParameterInt) << "Hz";
-        QTest::newRow("afk duty") << ToolType::AntiFlicker << "duty_cycle" << int(ParameterFloat) << "%";
-        QTest::newRow("trail type") << ToolType::EventTrailFilter << "filtering_type" << int(ParameterEnum) << "";
-        QTest::newRow("trail threshold") << ToolType::EventTrailFilter << "threshold" << int(ParameterInt) << "us";
-        QTest::newRow("erc rate") << ToolType::EventRateControl << "max_event_rate" << int(ParameterInt) << "kEv/s";
-        QTest::newRow("roi x1") << ToolType::Roi << "roi_x1" << int(ParameterInt) << "px";
-        QTest::newRow("roi enable") << ToolType::Roi << "enable" << int(ParameterBool) << "";
-    }
-
-    void knownParameters()
-    {
-        QFETCH(ToolType, type);
-        QFETCH(QString, name);
-        QFETCH(int, kind);
-        QFETCH(QString, unit);
-        auto tool = toolOf("Orion4", type);
-        QVERIFY(tool);
-        ParameterInfoMap infos;
-        QVERIFY(tool->getAllParameterInfo(infos));
-        auto it = infos.find(name.toStdString());
-        QVERIFY2(it != infos.end(), qPrintable(name));
-        QCOMPARE(it->second.type, kind);
-        if (kind == ParameterInt) {
-            IntParameterInfo typed;
-            QVERIFY(tool->getIntParameterInfo(name.toStdString(), typed));
-            QCOMPARE(QString::fromStdString(typed.unit), unit);
-        }
-        if (kind == ParameterFloat) {
-            FloatParameterInfo typed;
-            QVERIFY(tool->getFloatParameterInfo(name.toStdString(), typed));
-            QCOMPARE(QString::fromStdString(typed.unit), unit);
-        }
-    }
-
-    // Writes on fresh tools; each row states whether the camera takes it.
     void writesAreValidated_data()
     {
         QTest::addColumn<QString>("tool");

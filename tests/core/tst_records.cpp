@@ -22,14 +22,6 @@ private slots:
         QCOMPARE(trigger.timestamp, uint64_t(500));
     }
 
-    void eventArraysAreContiguous()
-    {
-        std::vector<Event2D> events(7);
-        QCOMPARE(reinterpret_cast<const char*>(events.data() + events.size())
-                     - reinterpret_cast<const char*>(events.data()),
-                 std::ptrdiff_t(16 * 7));
-    }
-
     void apsFrameCopiesShareClonesDoNot()
     {
         ApsFrame frame(4, 2, 9, 1234);

@@ -1,7 +1,6 @@
 // The start-up splash and the camera selection dialog.
 #include "app/CamerasList.h"
 #include "app/InitDialog.h"
-#include "widgets/SvWindowAgent.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -137,17 +136,6 @@ private slots:
         const QPoint origin = window.mapToGlobal(QPoint(0, 0));
         QCOMPARE(dialog.pos(), QPoint(origin.x() + (window.width() - dialog.width()) / 2,
                                       origin.y() + (window.height() - dialog.height()) / 2));
-    }
-
-    // The title bar moves the frameless dialog (the agent's own tests cover how).
-    void titleBarIsTheDragArea()
-    {
-        CamerasList dialog(threeCameras());
-        auto* agent = dialog.findChild<SvWindowAgent*>();
-        QVERIFY(agent);
-        QCOMPARE(agent->window(), &dialog);
-        QCOMPARE(agent->titleBar(), dialog.findChild<QWidget*>("widget_title_bar"));
-        QVERIFY(dialog.windowFlags() & Qt::FramelessWindowHint);
     }
 };
 

@@ -158,22 +158,22 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<uint64_t>("expected");
         QTest::addColumn<bool>("markedInvalid");
-        for (const char* kind : {"cut", "export"}) {
-            for (const char* field : {"le_start_time", "le_end_time"}) {
-                const QString k(kind), f(field);
-                auto row = [&](const char* name, const char* text, uint64_t expected, bool invalid) {
-                    QTest::newRow(qPrintable(k + " " + f + ": " + name)) << k << f << QString(text) << expected << invalid;
-                };
-                row("number", "1234567", 1'234'567, false);
-                row("above 2^32", "9000000000", 9'000'000'000ULL, false);
-                row("largest", "18446744073709551615", UINT64_MAX, false);
-                row("letters", "abc", 0, true);
-                row("letters after digits", "12a", 0, true);
-                row("negative", "-5", 0, true);
-                row("too large", "18446744073709551616", 0, true);
-                row("empty", "", 0, false);
-            }
-        }
+        // One parser behind both dialogs and both fields: each case runs on one of them in turn.
+        const std::pair<QString, QString> places[] = {
+            {"cut", "le_start_time"}, {"export", "le_end_time"}, {"cut", "le_end_time"}, {"export", "le_start_time"}};
+        int next = 0;
+        auto row = [&](const char* name, const char* text, uint64_t expected, bool invalid) {
+            const auto& [kind, field] = places[next++ % 4];
+            QTest::newRow(qPrintable(kind + " " + field + ": " + name)) << kind << field << QString(text) << expected << invalid;
+        };
+        row("number", "1234567", 1'234'567, false);
+        row("above 2^32", "9000000000", 9'000'000'000ULL, false);
+        row("largest", "18446744073709551615", UINT64_MAX, false);
+        row("letters", "abc", 0, true);
+        row("letters after digits", "12a", 0, true);
+        row("negative", "-5", 0, true);
+        row("too large", "18446744073709551616", 0, true);
+        row("empty", "", 0, false);
     }
     void timeFieldsReadAsUnsignedDecimals()
     {
@@ -307,22 +307,21 @@ private slots:
         QTest::addColumn<QString>("button");
         QTest::addColumn<QString>("before");
         QTest::addColumn<QString>("after");
-        for (const char* kind : {"cut", "export"}) {
-            for (const char* which : {"start", "end"}) {
-                const QString k(kind), w(which);
-                auto row = [&](const char* name, const char* dir, const char* before, const char* after) {
-                    QTest::newRow(qPrintable(k + " " + w + ": " + name))
-                        << k << QString("pb_%1_time_%2").arg(w, dir) << QString(before) << QString(after);
-                };
-                row("later", "plus", "5000000", "6000000");
-                row("earlier", "sub", "5000000", "4000000");
-                row("earlier than zero stops at zero", "sub", "400000", "0");
-                row("earlier from zero", "sub", "0", "0");
-                row("later from text", "plus", "abc", "1000000");
-                row("later past 2^32", "plus", "4294967295", "4295967295");
-                row("later at the top", "plus", "18446744073709551000", "18446744073709551615");
-            }
-        }
+        // The four buttons of both dialogs share one stepper: each case runs on one field in turn.
+        const std::pair<QString, QString> places[] = {{"cut", "start"}, {"export", "end"}, {"cut", "end"}, {"export", "start"}};
+        int next = 0;
+        auto row = [&](const char* name, const char* dir, const char* before, const char* after) {
+            const auto& [kind, which] = places[next++ % 4];
+            QTest::newRow(qPrintable(kind + " " + which + ": " + name))
+                << kind << QString("pb_%1_time_%2").arg(which, dir) << QString(before) << QString(after);
+        };
+        row("later", "plus", "5000000", "6000000");
+        row("earlier", "sub", "5000000", "4000000");
+        row("earlier than zero stops at zero", "sub", "400000", "0");
+        row("earlier from zero", "sub", "0", "0");
+        row("later from text", "plus", "abc", "1000000");
+        row("later past 2^32", "plus", "4294967295", "4295967295");
+        row("later at the top", "plus", "18446744073709551000", "18446744073709551615");
     }
     void plusAndMinusStepOneSecond()
     {

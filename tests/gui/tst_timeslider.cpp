@@ -25,10 +25,9 @@ constexpr uint64_t upperAt = 819'200;
 
 void addBaseRows(const char* name, const std::function<void(QTestData&)>& columns)
 {
-    // 0, just above 2^31 us, and above 2^32 us (which no 32-bit value could carry).
-    const uint64_t bases[] = {0, 3'000'000'000ULL, 5'000'000'000'000ULL};
-    for (uint64_t base : bases)
-        columns(QTest::newRow(qPrintable(QString("%1 @%2").arg(name).arg(base))) << base);
+    // Above 2^32 us, which no 32-bit value could carry: a base of 0 or 2^31 shows nothing more.
+    const uint64_t base = 5'000'000'000'000ULL;
+    columns(QTest::newRow(qPrintable(QString("%1 @%2").arg(name).arg(base))) << base);
 }
 
 uint64_t firstValue(const QSignalSpy& spy, int index = 0)
