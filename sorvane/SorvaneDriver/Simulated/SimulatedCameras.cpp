@@ -247,6 +247,8 @@ bool ApsVideoRecorder::open(const std::string& path, int width, int height, int 
     Mp4FrameWriter::Options options;
     options.pixelOrder = Mp4FrameWriter::PixelOrder::Bgr;
     options.timestamped = true;
+    // A recording cut short (a crash, a kill, a pulled plug) keeps its frames.
+    options.fragmented = true;
     if (!writer.open(path, width, height, fps, options))
         return false;
     thread = std::thread([this] { run(); });
@@ -645,7 +647,8 @@ bool SimulatedFusionCamera::startRecording(const std::string& folder, const std:
     CalibratorParameters calibration;
     getCalibratorParameters(calibration);
     const std::string jsonPath = base + ".json";
-    std::FILE* json = std::fopen(jsonPath.c_str(), "wb");
+    // "x": a set never replaces the files of another recording.
+    std::FILE* json = std::fopen(jsonPath.c_str(), "wbx");
     if (!json) {
         SV_LOG_ERROR("cannot create %s: %s", jsonPath.c_str(), std::strerror(errno));
         return false;
