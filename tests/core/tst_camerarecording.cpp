@@ -272,7 +272,7 @@ private slots:
         // The sync edges, one per frame, are in the file too, a frame period apart.
         std::vector<uint64_t> rising;
         for (const EventTriggerIn& t : r.triggers)
-            if (t.polarity == 1)
+            if (t.polarity == RisingEdge)
                 rising.push_back(t.timestamp);
         QVERIFY(rising.size() >= 2);
         for (size_t i = 1; i < rising.size(); ++i)

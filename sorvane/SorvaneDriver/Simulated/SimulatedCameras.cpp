@@ -390,8 +390,8 @@ void SimulatedFusionCamera::frameSync(uint64_t begin, uint64_t end, const Parame
     const bool sync = ParameterTool::boolValue(triggerIn, param::Channel0, true) && apsOn.load();
     while (nextSync < end) {
         if (sync && nextSync >= begin) {
-            out.emplace_back(int16_t(0), int16_t(1), nextSync);
-            const EventTriggerIn falling(int16_t(0), int16_t(0), nextSync + 100);
+            out.emplace_back(int16_t(0), RisingEdge, nextSync);
+            const EventTriggerIn falling(int16_t(0), FallingEdge, nextSync + 100);
             if (falling.timestamp < end)
                 out.push_back(falling);
             else
