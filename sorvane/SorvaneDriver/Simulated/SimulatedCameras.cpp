@@ -208,6 +208,16 @@ void SimulatedDvsCamera::stop()
 
 bool SimulatedDvsCamera::startRecording(const std::string& path)
 {
+    return record(path, std::nullopt);
+}
+
+bool SimulatedDvsCamera::startRecordingFrom(const std::string& path, uint64_t cameraTime)
+{
+    return record(path, cameraTime);
+}
+
+bool SimulatedDvsCamera::record(const std::string& path, std::optional<uint64_t> from)
+{
     if (!isConnected()) {
         SV_LOG_ERROR("camera %s is not connected; %s not recorded", getDvsDesc().serial.c_str(), path.c_str());
         return false;
@@ -216,7 +226,7 @@ bool SimulatedDvsCamera::startRecording(const std::string& path)
     header.width = Width;
     header.height = Height;
     header.serial = getDvsDesc().serial;
-    return stream.recorder().start(path, header);
+    return stream.recorder().start(path, header, false, from);
 }
 
 bool SimulatedDvsCamera::setRecordCacheTime(uint16_t seconds, const std::string& cacheFolder)
