@@ -462,7 +462,7 @@ void MainWidget::toggleCameraRecording()
         finishCameraRecording();
         return;
     }
-    // The Record button is disabled meanwhile; a call from elsewhere waits for it as well.
+    // No new recording before the last one's files are complete (the button is disabled until then).
     if (finishThread.joinable()) {
         ui->pb_record->setChecked(false);
         return;

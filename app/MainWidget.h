@@ -170,6 +170,7 @@ private:
     // Guards the clock's wake-up: recording cleared under it, so a stop is never missed.
     std::mutex recordClockMutex;
     std::condition_variable recordClockWake;
+    // Finishes the files of a stopped recording (finishCameraRecording).
     std::thread finishThread;
 
     // ---- camera side (MainWidgetCamera.cpp): opening, streaming, statistics, trigger-in ----

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <map>
+#include <optional>
 
 namespace sorvane {
 
