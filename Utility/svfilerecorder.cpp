@@ -16,11 +16,7 @@ SvFileRecorder::SvFileRecorder(std::shared_ptr<sorvane::DvsCamera> camera_, QObj
 
 SvFileRecorder::~SvFileRecorder()
 {
-    {
-        std::lock_guard lock(waitMutex);
-        isRecording.store(false);
-    }
-    stopRequested.notify_all();
+    stopRecording();
     if (recordThread.joinable())
         recordThread.join();
     camera.reset();
@@ -31,7 +27,7 @@ void SvFileRecorder::setCamera(std::shared_ptr<sorvane::DvsCamera> camera_)
     camera = std::move(camera_);
 }
 
-bool SvFileRecorder::recordingTime(uint32_t sec, QString file_path)
+bool SvFileRecorder::recordingTime(uint32_t sec, QString file_path, std::optional<uint64_t> from)
 {
     const bool connected = camera && camera->isConnected();
     if (isRecording.load() || !connected || sec == 0) {
@@ -40,20 +36,27 @@ bool SvFileRecorder::recordingTime(uint32_t sec, QString file_path)
             emit signalShowLeftBottomTips(tr("Currently being recorded."), Warning, file_path);
         return false;
     }
+    // The last worker has finished its file (it was no longer recording): this does not wait.
     if (recordThread.joinable())
         recordThread.join();
     emit signalShowLeftBottomTips(tr("Recording file ... "), Success, file_path);
     qDebug() << "record time : " << sec << "file path: " << file_path;
+    {
+        std::lock_guard lock(waitMutex);
+        stopWanted = false;
+    }
     // Counts as running from here: a second trigger before the worker starts is refused.
     isRecording.store(true);
-    recordThread = std::thread(&SvFileRecorder::recordFor, this, camera, file_path, sec);
+    recordThread = std::thread(&SvFileRecorder::recordFor, this, camera, file_path, sec, from);
     return true;
 }
 
-void SvFileRecorder::recordFor(std::shared_ptr<sorvane::DvsCamera> recorded, QString path, uint32_t sec)
+void SvFileRecorder::recordFor(std::shared_ptr<sorvane::DvsCamera> recorded, QString path, uint32_t sec,
+                               std::optional<uint64_t> from)
 {
     SV_LOG_INFO("recording start");
-    if (!recorded->startRecording(path.toLocal8Bit().toStdString())) {
+    const std::string target = path.toLocal8Bit().toStdString();
+    if (!(from ? recorded->startRecordingFrom(target, *from) : recorded->startRecording(target))) {
         // The camera refused (an unwritable folder, a lost connection): say so instead of
         // reporting a recording that does not exist.
         SV_LOG_ERROR("recording %s could not start", path.toLocal8Bit().constData());
@@ -61,15 +64,10 @@ void SvFileRecorder::recordFor(std::shared_ptr<sorvane::DvsCamera> recorded, QSt
         isRecording.store(false);
         return;
     }
-    const auto t0 = std::chrono::steady_clock::now();
     {
         std::unique_lock lock(waitMutex);
-        while (isRecording.load()) {
-            const auto elapsed = std::chrono::steady_clock::now() - t0;
-            if (uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count() / 1000000000) >= sec)
-                break;
-            stopRequested.wait_for(lock, std::chrono::milliseconds(500));
-        }
+        stopRequested.wait_until(lock, std::chrono::steady_clock::now() + std::chrono::seconds(sec),
+                                 [this] { return stopWanted; });
     }
     recorded->stopRecording();
     SV_LOG_INFO("recording end");
@@ -77,27 +75,15 @@ void SvFileRecorder::recordFor(std::shared_ptr<sorvane::DvsCamera> recorded, QSt
     isRecording.store(false);
 }
 
-bool SvFileRecorder::startRecording(QString file_path)
-{
-    if (!camera || isRecording.load())
-        return false;
-    if (!camera->startRecording(file_path.toLocal8Bit().toStdString()))
-        return false;
-    isRecording.store(true);
-    return true;
-}
-
 bool SvFileRecorder::stopRecording()
 {
-    if (!camera || !isRecording.load())
+    if (!isRecording.load())
         return false;
     {
         std::lock_guard lock(waitMutex);
-        isRecording.store(false);
+        stopWanted = true;
     }
     stopRequested.notify_all();
-    // A timed recording's worker wakes at once and tells the camera to stop once more.
-    camera->stopRecording();
     return true;
 }
 

@@ -65,8 +65,8 @@ bool loadFolder(QSettings& settings, const char* key, QString& field, MkdirFailu
     if (documents.isEmpty())
         return false;
     field = documents + "/SorvaneData";
-    QDir folder(field);
-    if (!folder.exists() && !folder.mkdir(field) && onFailure == MkdirFailure::Logged)
+    // Documents itself may be missing on a fresh account.
+    if (!ensureDirectory(field) && onFailure == MkdirFailure::Logged)
         qDebug() << "Create raw file path failed.";
     return true;
 }

@@ -3,6 +3,7 @@
 #include "Utility/SvCutRawFile.h"
 #include "Utility/SvExportVideoUI.h"
 #include "app/ConfigStore.h"
+#include "app/RecordingNames.h"
 #include "app/SvTimeFormat.h"
 #include "processing/ShowImageForm.h"
 #include "processing/SvEventProcessor.h"
@@ -467,31 +468,34 @@ void MainWidget::on_pb_record_clicked()
 
 void MainWidget::toggleCameraRecording()
 {
+    // A running recording ends whatever the connection: its files keep what came before a loss.
+    if (recording) {
+        qDebug() << "stop recording";
+        finishCameraRecording();
+        return;
+    }
+    // No new recording before the last one's files are complete (the button is disabled until then).
+    if (finishThread.joinable()) {
+        ui->pb_record->setChecked(false);
+        return;
+    }
     const bool dvs = sourceMode == LiveDvsCamera;
     if (dvs ? !dvsCamera || !dvsCamera->isConnected() : !fusionCamera || !fusionCamera->isConnected()) {
         qDebug() << "Please connect camera first.";
         ui->pb_record->setChecked(false);
         return;
     }
-    if (recording) {
-        qDebug() << "stop recording";
-        stopRecordClock();
-        ui->pb_record->setChecked(false);
-        if (dvs ? dvsCamera->stopRecording() : fusionCamera->stopRecording(sorvane::STREAM_ALL)) {
-            emit signalShowLeftBottomTips(tr("Save file success!"), Success, config->outputRawFilePath);
-        } else {
-            emit signalShowLeftBottomTips(tr("Save file failed."), Error, config->outputRawFilePath);
-        }
-        return;
-    }
     qDebug() << "start recording...";
     const std::string serial = dvs ? dvsCamera->getDvsDesc().serial : fusionCamera->getDvsDesc().serial;
-    const QString baseName = QString::fromStdString(serial) + "_" + localTimeName();
     // A fusion camera writes a set (.raw, .mp4, .json) under one base name.
-    const QString target = config->outputRawFilePath + "/" + baseName + (dvs ? ".raw" : "");
+    const QString base = recordingBase(config->outputRawFilePath, QString::fromStdString(serial),
+                                       QDateTime::currentDateTime(),
+                                       dvs ? QStringList{".raw"} : QStringList{".raw", ".mp4", ".json"});
+    const QString target = base + (dvs ? ".raw" : "");
     const bool started = dvs ? dvsCamera->startRecording(target.toLocal8Bit().toStdString())
                              : fusionCamera->startRecording(config->outputRawFilePath.toLocal8Bit().toStdString(),
-                                                            baseName.toLocal8Bit().toStdString(), sorvane::STREAM_ALL);
+                                                            QFileInfo(base).fileName().toLocal8Bit().toStdString(),
+                                                            sorvane::STREAM_ALL);
     if (!started) {
         ui->pb_record->setChecked(false);
         emit signalShowLeftBottomTips(tr("Start recording failed: ") + target, Error, QString());
@@ -499,6 +503,36 @@ void MainWidget::toggleCameraRecording()
     }
     recording = true;
     ui->pb_record->setChecked(true);
+}
+
+void MainWidget::finishCameraRecording()
+{
+    stopRecordClock();
+    ui->pb_record->setChecked(false);
+    ui->pb_record->setEnabled(false);
+    std::shared_ptr<sorvane::DvsCamera> dvs = sourceMode == LiveDvsCamera ? dvsCamera : nullptr;
+    std::shared_ptr<sorvane::FusionCamera> fusion = sourceMode == LiveFusionCamera ? fusionCamera : nullptr;
+    finishThread = std::thread([this, dvs = std::move(dvs), fusion = std::move(fusion)]() mutable {
+        const bool saved = dvs ? dvs->stopRecording() : fusion && fusion->stopRecording(sorvane::STREAM_ALL);
+        // A camera the window let go meanwhile closes here, not on the GUI thread.
+        dvs.reset();
+        fusion.reset();
+        QMetaObject::invokeMethod(this, [this, saved] { cameraRecordingFinished(saved); }, Qt::QueuedConnection);
+    });
+}
+
+void MainWidget::cameraRecordingFinished(bool saved)
+{
+    // The thread has done its work and only returns: joining it does not wait.
+    if (finishThread.joinable()) {
+        finishThread.join();
+    }
+    ui->pb_record->setEnabled(true);
+    if (saved) {
+        emit signalShowLeftBottomTips(tr("Save file success!"), Success, config->outputRawFilePath);
+    } else {
+        emit signalShowLeftBottomTips(tr("Save file failed."), Error, config->outputRawFilePath);
+    }
 }
 
 void MainWidget::startRecordClock()

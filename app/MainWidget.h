@@ -4,7 +4,8 @@
 // play and loading state, tips). It does no decoding itself.
 //
 // Threading: everything here runs on the GUI thread, except the recording clock's thread, which
-// only waits and posts label updates back.
+// only waits and posts label updates back, and the thread that finishes a stopped recording's
+// files, which posts its result back.
 #include "SorvaneDriver/DvsCameraManager.h"
 #include "SorvaneHal/CameraTypes.h"
 #include "app/DvsAcquisitionLoop.h"
@@ -65,7 +66,6 @@ signals:
     void signalCutRawFile(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts);
     void signalExportVideo(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts);
     void signalShowLeftBottomTips(QString tips, SvMessageType type, QString file_path);
-    void signalRecByTime(uint32_t seconds, QString path);
     void signalSetViewerShowType(sorvane::STREAM_TYPE type);
 
 public slots:
@@ -120,6 +120,10 @@ private:
     bool refuseOverwritingOpenRecording(const QString& out_path, const QString& what);
     // The Record button on a live camera: starts a recording or ends the running one.
     void toggleCameraRecording();
+    // Ends the Record-button recording: its files are finished on finishThread, the Record
+    // button staying disabled until they are complete.
+    void finishCameraRecording();
+    void cameraRecordingFinished(bool saved);
     void startRecordClock();
     void stopRecordClock();
 
@@ -166,6 +170,8 @@ private:
     // Guards the clock's wake-up: recording cleared under it, so a stop is never missed.
     std::mutex recordClockMutex;
     std::condition_variable recordClockWake;
+    // Finishes the files of a stopped recording (finishCameraRecording).
+    std::thread finishThread;
 
     // ---- camera side (MainWidgetCamera.cpp): opening, streaming, statistics, trigger-in ----
 public:
@@ -198,13 +204,21 @@ private:
     void releaseCameraForOtherSource();
     void stopCameraRecordings();
     void showStatistics(const sorvane::SvStatisticInfo& info);
+    // On the camera's thread: hands a matching edge to the GUI thread.
     void onTriggerIn(const sorvane::EventTriggerIn& trigger, const QString& serial);
+    // On the GUI thread: the timed recording of an edge taken while trigger-in was armed as arming.
+    void recordTrigger(uint64_t triggerTime, const QString& serial, uint64_t arming);
+    // Edges taken before this call and not yet handled are dropped; called once the camera can
+    // no longer deliver them (callback removed, stream stopped).
+    void dropPendingTriggers();
 
     std::thread acquisitionThread;
     // The polled batch, the last event's timestamp and the polling rate, for the acquisition thread.
     DvsAcquisitionState acquisition;
     uint64_t batchEventsTime = 33333;
     uint32_t triggerInCallbackId = 0xFFFFFFFF;
+    // Read by the camera's thread with each edge; changes when trigger-in is disarmed.
+    std::atomic<uint64_t> triggerArming{0};
     QString bandwidthText;
     QString eventRateText;
     SvFileRecorder* fileRecorder = nullptr;

@@ -6,6 +6,7 @@
 #include "Utility/svfilerecorder.h"
 #include "app/CamerasList.h"
 #include "app/ConfigStore.h"
+#include "app/RecordingNames.h"
 #include "processing/SvEventProcessor.h"
 #include "processing/WorkerThread.h"
 #include "ui_MainWidget.h"
@@ -13,21 +14,9 @@
 
 #include <QDateTime>
 #include <QDebug>
-#include <QFileInfo>
 #include <QMenu>
 
 namespace {
-
-// serial + local time + ".raw" in folder; a name a recording of the same second already has
-// gets a counter, so no recording is overwritten.
-QString triggerRecordingPath(const QString& folder, const QString& serial)
-{
-    const QString stem = folder + "/" + serial + QDateTime::currentDateTime().toString("_yyyyMMdd_HHmmss");
-    QString path = stem + ".raw";
-    for (int n = 1; QFileInfo::exists(path); ++n)
-        path = stem + "_" + QString::number(n) + ".raw";
-    return path;
-}
 
 QString bandwidthPart(const sorvane::SvStatisticInfo& info)
 {
@@ -54,7 +43,6 @@ void MainWidget::initCameraSide()
     }
     // No parent: the window deletes it itself, after the cameras are stopped.
     fileRecorder = new SvFileRecorder(nullptr);
-    connect(this, &MainWidget::signalRecByTime, fileRecorder, &SvFileRecorder::recordingTime);
     connect(fileRecorder, &SvFileRecorder::signalShowLeftBottomTips, this,
             qOverload<QString, SvMessageType, QString>(&MainWidget::slotShowLeftBottomTips), Qt::QueuedConnection);
     // Emitted by the acquisition thread; the frame is committed on this thread.
@@ -80,6 +68,9 @@ void MainWidget::shutdownCameraSide()
     stopDvsLoop();
     if (dvsCamera)
         dvsCamera->stop();
+    // The window is going away: the recording's files are complete before the cameras close.
+    if (finishThread.joinable())
+        finishThread.join();
     if (fusionCamera && fusionCamera->isConnected())
         fusionCamera->close();
     dvsCamera.reset();
@@ -175,6 +166,7 @@ void MainWidget::initDvsCameraSettings()
     if (triggerInCallbackId != 0xFFFFFFFF) {
         dvsCamera->removeTriggerInCallback(triggerInCallbackId);
         triggerInCallbackId = 0xFFFFFFFF;
+        dropPendingTriggers();
     }
     fileRecorder->setCamera(dvsCamera);
     dvsCamera->setRecordCacheTime(0, ".");
@@ -194,8 +186,26 @@ void MainWidget::onTriggerIn(const sorvane::EventTriggerIn& trigger, const QStri
     const bool matches = (edge == "Rising Edge" && trigger.polarity == 0) || (edge == "Falling Edge" && trigger.polarity == 1);
     if (!matches)
         return;
-    const QString path = triggerRecordingPath(config->outputRawFilePath, serial);
-    emit signalRecByTime(config->afterTriggerInSaveTime, path);
+    QMetaObject::invokeMethod(
+        this, [this, time = trigger.timestamp, serial, arming = triggerArming.load()] { recordTrigger(time, serial, arming); },
+        Qt::QueuedConnection);
+}
+
+void MainWidget::recordTrigger(uint64_t triggerTime, const QString& serial, uint64_t arming)
+{
+    // Disarmed, stopped or replaced since the edge came: nothing of that stream is recorded now.
+    if (arming != triggerArming.load())
+        return;
+    // The seconds kept before the edge count from its own time: a busy GUI thread must not
+    // shorten them.
+    const uint64_t before = uint64_t(config->beforeTriggerInSaveTime) * 1000000;
+    const QString path = recordingBase(config->outputRawFilePath, serial, QDateTime::currentDateTime(), {".raw"}) + ".raw";
+    fileRecorder->recordingTime(config->afterTriggerInSaveTime, path, triggerTime > before ? triggerTime - before : 0);
+}
+
+void MainWidget::dropPendingTriggers()
+{
+    triggerArming.fetch_add(1);
 }
 
 void MainWidget::showStatistics(const sorvane::SvStatisticInfo& info)
@@ -238,6 +248,7 @@ void MainWidget::on_pb_play_clicked(bool checked)
             stopDvsLoop();
             ui->pb_play->setChecked(false);
             dvsCamera->stop();
+            dropPendingTriggers();
             qDebug() << "stop camera.";
             return;
         }
@@ -307,19 +318,8 @@ void MainWidget::on_pb_viewer_type_clicked()
 
 void MainWidget::stopCameraRecordings()
 {
-    if (recording) {
-        stopRecordClock();
-        ui->pb_record->setChecked(false);
-        bool saved = false;
-        if (sourceMode == LiveDvsCamera && dvsCamera)
-            saved = dvsCamera->stopRecording();
-        else if (sourceMode == LiveFusionCamera && fusionCamera)
-            saved = fusionCamera->stopRecording(sorvane::STREAM_ALL);
-        if (saved)
-            emit signalShowLeftBottomTips(tr("Save file success!"), Success, config->outputRawFilePath);
-        else
-            emit signalShowLeftBottomTips(tr("Save file failed."), Error, config->outputRawFilePath);
-    }
+    if (recording)
+        finishCameraRecording();
     if (fileRecorder && fileRecorder->recording())
         fileRecorder->stopRecording();
 }
@@ -336,4 +336,7 @@ void MainWidget::releaseCameraForOtherSource()
         fusionCamera->stop(sorvane::STREAM_ALL);
         streaming = false;
     }
+    dropPendingTriggers();
+    // Trigger-in recordings come from the camera of this source only.
+    fileRecorder->setCamera(nullptr);
 }

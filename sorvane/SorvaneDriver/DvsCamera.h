@@ -3,7 +3,8 @@
 // nothing above this interface knows which one it holds.
 //
 // Threading: getNextBatch is called by one acquisition thread; callbacks run on the camera's own
-// threads; everything else is called from one controlling thread.
+// threads; stopRecording may be left to a worker, so that the controlling thread does not wait
+// for the file; everything else is called from one controlling thread.
 #include "SorvaneDriver/CameraIdentity.h"
 #include "sdk/SvEventRecords.h"
 
@@ -32,6 +33,9 @@ public:
     virtual int start() = 0;
     virtual void stop() = 0;
     virtual bool startRecording(const std::string& path) = 0;
+    // As startRecording, but the file begins at cameraTime on the camera's clock, as far back as
+    // the cache reaches: the seconds kept before a trigger count from the trigger's own time.
+    virtual bool startRecordingFrom(const std::string& path, uint64_t cameraTime) = 0;
     // The last seconds of the stream are kept and head the next recording; (0, ".") switches off.
     virtual bool setRecordCacheTime(uint16_t seconds, const std::string& cacheFolder) = 0;
     virtual bool stopRecording() = 0;

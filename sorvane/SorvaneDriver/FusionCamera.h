@@ -1,6 +1,6 @@
 #pragma once
 // A fusion camera: an event sensor and a frame (APS) sensor, paired by sync triggers (one
-// polarity-1 trigger per APS frame). Callbacks run on the camera's own threads.
+// rising sync edge per APS frame). Callbacks run on the camera's own threads.
 #include "SorvaneBase/ApsFrame.h"
 #include "SorvaneDriver/DvsCamera.h"
 #include "sdk/SvCalibrationTypes.h"

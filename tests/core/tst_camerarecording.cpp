@@ -200,6 +200,53 @@ private slots:
         QTRY_VERIFY(QDir(cacheFolder.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
     }
 
+    // A recording asked to begin at a moment of the camera clock begins there, also when that
+    // lies further back than the cached seconds (its start came late), and at the stream's start
+    // when the moment lies before it.
+    void recordingFromACameraTime_data()
+    {
+        QTest::addColumn<int>("cacheSeconds");
+        QTest::addColumn<quint64>("streamBefore"); // camera time before the recording starts
+        QTest::addColumn<quint64>("back");         // how far before that the file is to begin
+        QTest::newRow("inside the cached second") << 1 << quint64(2000000) << quint64(600000);
+        QTest::newRow("started 2 s late") << 1 << quint64(3500000) << quint64(3000000);
+        QTest::newRow("before the stream") << 2 << quint64(1000000) << quint64(4000000);
+    }
+
+    void recordingFromACameraTime()
+    {
+        QFETCH(int, cacheSeconds);
+        QFETCH(quint64, streamBefore);
+        QFETCH(quint64, back);
+        const auto& model = modelOf("Vesper");
+        DvsCameraManager manager;
+        auto camera = manager.openCamera(model.serial);
+        QVERIFY(camera);
+        auto& sim = dynamic_cast<SimulatedDvsCamera&>(*camera);
+        QTemporaryDir cacheFolder;
+        QVERIFY(camera->setRecordCacheTime(uint16_t(cacheSeconds), cacheFolder.path().toStdString()));
+        QCOMPARE(camera->start(), 0);
+        const auto stopCamera = qScopeGuard([&] { camera->stop(); });
+        waitForCameraTime(sim, streamBefore);
+        const uint64_t now = sim.cameraTime();
+        const uint64_t from = now > back ? now - back : 0;
+        const QString path = dir.filePath(QString("from_%1.raw").arg(QTest::currentDataTag()));
+        QVERIFY(camera->startRecordingFrom(path.toStdString(), from));
+        waitForCameraTime(sim, now + 300000);
+        QVERIFY(camera->stopRecording());
+        camera->stop();
+
+        const Recording r = readBack(path);
+        QVERIFY(r.ok);
+        const uint64_t last = r.events.back().timestamp;
+        QVERIFY(last >= now + 200000);
+        // Exactly the stream's events from the moment asked on.
+        const StreamChunk expected = expectedStream(model, last + 1000);
+        const auto want = window(expected.events, from, last);
+        QCOMPARE(r.events.size(), want.size());
+        QVERIFY(r.events == want);
+    }
+
     void unwritableCacheFolderIsRefused()
     {
         DvsCameraManager manager;
@@ -272,7 +319,7 @@ private slots:
         // The sync edges, one per frame, are in the file too, a frame period apart.
         std::vector<uint64_t> rising;
         for (const EventTriggerIn& t : r.triggers)
-            if (t.polarity == 1)
+            if (t.polarity == RisingEdge)
                 rising.push_back(t.timestamp);
         QVERIFY(rising.size() >= 2);
         for (size_t i = 1; i < rising.size(); ++i)

@@ -515,12 +515,31 @@ private slots:
         QVERIFY(filesIn(folder.path()).isEmpty());
     }
 
-    void closeReplacesAnOlderVideo()
+    // A finished video replaces an older one of the same name; a fragmented (live) one is
+    // refused instead and leaves the older one alone.
+    void existingTarget_data()
     {
-        const std::string path = pathOf("replaced.mp4");
+        QTest::addColumn<bool>("fragmented");
+        QTest::newRow("temporary, then renamed") << false;
+        QTest::newRow("fragmented") << true;
+    }
+
+    void existingTarget()
+    {
+        QFETCH(bool, fragmented);
+        const std::string path = pathOf(fragmented ? "kept.mp4" : "replaced.mp4");
+        Mp4FrameWriter::Options options;
+        options.fragmented = fragmented;
         for (int frames : {8, 3}) {
             Mp4FrameWriter writer;
-            QVERIFY(writer.open(path, 64, 64, 30));
+            ErrorLog log;
+            const bool opened = writer.open(path, 64, 64, 30, options);
+            if (frames == 3 && fragmented) {
+                QVERIFY(!opened);
+                QVERIFY(!log.errors.empty());
+                break;
+            }
+            QVERIFY(opened);
             for (int i = 0; i < frames; ++i)
                 QVERIFY(writer.writeFrame(makeFrame(64, 64, i).data()));
             QVERIFY(writer.close());
@@ -529,7 +548,62 @@ private slots:
         QVERIFY(reader);
         std::vector<uint64_t> timestamps;
         QVERIFY(reader->getFrameTimestamps(timestamps));
-        QCOMPARE(timestamps.size(), size_t(3));
+        QCOMPARE(timestamps.size(), size_t(fragmented ? 8 : 3));
+    }
+
+    // What a fragmented video has on disk while it is being written, which is what a killed
+    // process leaves behind, plays: every frame but about the last second's, in order.
+    void fragmentedVideoPlaysWhileWritten_data()
+    {
+        QTest::addColumn<int>("fps");
+        QTest::addColumn<int>("frames");
+        QTest::newRow("30 fps, 3 s") << 30 << 90;
+        QTest::newRow("10 fps, 4 s") << 10 << 40;
+        QTest::newRow("60 fps, 2 s") << 60 << 120;
+    }
+
+    void fragmentedVideoPlaysWhileWritten()
+    {
+        QFETCH(int, fps);
+        QFETCH(int, frames);
+        const std::string path = pathOf(QTest::currentDataTag());
+        Mp4FrameWriter writer;
+        Mp4FrameWriter::Options options;
+        options.timestamped = true;
+        options.fragmented = true;
+        QVERIFY(writer.open(path, 160, 96, fps, options));
+        std::vector<uint64_t> times;
+        for (int i = 0; i < frames; ++i) {
+            times.push_back(uint64_t(i) * 1000000 / uint64_t(fps));
+            QVERIFY(writer.writeFrame(makeFrame(160, 96, i).data(), times.back()));
+        }
+        // The file as it is now, before close() finishes it.
+        const QString snapshot = dir.filePath(QString(QTest::currentDataTag()) + " snapshot.mp4");
+        QVERIFY(QFile::copy(QString::fromStdString(path), snapshot));
+        QVERIFY(writer.close());
+
+        auto reader = ApsFileReader::createFileReader(snapshot.toStdString());
+        QVERIFY(reader);
+        std::vector<uint64_t> timestamps;
+        QVERIFY(reader->getFrameTimestamps(timestamps));
+        QVERIFY(!timestamps.empty());
+        const uint64_t end = times.back() + 1000000 / uint64_t(fps);
+        QVERIFY2(timestamps.back() + 1100000 >= end,
+                 qPrintable(QString("frames up to %1 us of %2 us").arg(timestamps.back()).arg(end)));
+        QVERIFY(timestamps.size() <= times.size());
+        ApsFrame frame;
+        for (size_t i = 0; i < timestamps.size(); ++i) {
+            QCOMPARE(timestamps[i], times[i]);
+            QVERIFY(reader->getNextFrame(frame));
+            QString why;
+            QVERIFY2(frameShows(frame, int(i), &why), qPrintable(why));
+        }
+
+        // Finished, it holds them all.
+        reader = ApsFileReader::createFileReader(path);
+        QVERIFY(reader);
+        QVERIFY(reader->getFrameTimestamps(timestamps));
+        QCOMPARE(timestamps, times);
     }
 
     void impossibleSizesRefused_data()

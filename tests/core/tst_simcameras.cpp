@@ -235,7 +235,7 @@ private slots:
         camera->stop();
     }
 
-    // One polarity-1 sync per frame, events cut at the syncs on the sync's thread, frames on
+    // One rising sync edge per frame, events cut at the syncs on the sync's thread, frames on
     // their own thread at a steady rate.
     void fusionStreams()
     {
@@ -269,7 +269,7 @@ private slots:
             seen.streamThreads.insert(std::this_thread::get_id());
             if (t.timestamp < seen.lastEvent)
                 seen.orderBroken = true;
-            if (t.polarity == 1) {
+            if (t.polarity == RisingEdge) {
                 seen.syncs.push_back(t);
                 seen.lastSync = t.timestamp;
             }

@@ -5,11 +5,17 @@
 #include "SorvaneDriver/DvsFileReader.h"
 #include "SorvaneDriver/Raw/RawHeader.h"
 #include "SorvaneDriver/Simulated/SimulatedCameras.h"
+#include "SorvaneDriver/Video/ApsFileReader.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <fcntl.h>
+#include <signal.h>
 
 using namespace sorvane;
 using namespace svrawtest;
@@ -42,6 +48,27 @@ rawtest::Stream groupedEventsOf(const QString& path)
     if (!parseRawHeader(std::span(data, size_t(bytes.size())), true, header, error))
         return {};
     return rawtest::decodeGroupedEvt3(data + header.dataOffset, size_t(bytes.size()) - header.dataOffset);
+}
+
+// Starts svraw with its output thrown away; the caller ends it.
+pid_t startSvraw(const QStringList& arguments)
+{
+    std::vector<QByteArray> texts{QByteArray(SVRAW_PATH)};
+    for (const QString& argument : arguments)
+        texts.push_back(argument.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& text : texts)
+        argv.push_back(text.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t child = -1;
+    if (posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+        child = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return child;
 }
 
 } // namespace
@@ -160,6 +187,53 @@ private slots:
         for (const Event2D& e : events)
             QVERIFY(e.x <= 200 && e.y >= 100);
         QVERIFY(triggers.empty());
+    }
+
+    // A fusion recording killed midway keeps its video under its own name: every frame up to
+    // about a second before the kill plays.
+    void killedFusionRecordingKeepsItsVideo_data()
+    {
+        QTest::addColumn<int>("fps");
+        QTest::newRow("30 fps") << 30;
+        QTest::newRow("12 fps") << 12;
+    }
+
+    void killedFusionRecordingKeepsItsVideo()
+    {
+        QFETCH(int, fps);
+        const QString base = path(QString("killed_%1").arg(fps));
+        const QString serial = QString::fromStdString(SimulatedCameraProvider::serialOf("Tandem"));
+        const pid_t child = startSvraw({"record", serial, base + ".raw", "--seconds", "60", "--set",
+                                        QString("aps.frame_rate=%1").arg(fps)});
+        QVERIFY(child > 0);
+        auto reap = [child] {
+            ::kill(child, SIGKILL);
+            int status = 0;
+            return ::waitpid(child, &status, 0) == child && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+        };
+        // The video is written under its final name from the start.
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(base + ".mp4"), 30000);
+        QElapsedTimer recorded;
+        recorded.start();
+        QTest::qWait(5000);
+        QVERIFY(!QFileInfo::exists(base + ".mp4.part"));
+        const qint64 killedAfter = recorded.elapsed();
+        QVERIFY(reap());
+
+        auto video = ApsFileReader::createFileReader((base + ".mp4").toStdString());
+        QVERIFY(video);
+        std::vector<uint64_t> stamps;
+        QVERIFY(video->getFrameTimestamps(stamps));
+        QVERIFY(!stamps.empty());
+        QCOMPARE(stamps.front(), uint64_t(0));
+        const uint64_t lost = uint64_t(killedAfter) * 1000 - std::min(uint64_t(killedAfter) * 1000, stamps.back());
+        QVERIFY2(lost <= 1500000, qPrintable(QString("frames up to %1 us, killed after %2 ms").arg(stamps.back()).arg(killedAfter)));
+        ApsFrame frame;
+        for (size_t i = 0; i < stamps.size(); ++i)
+            QVERIFY2(video->getNextFrame(frame), qPrintable(QString("frame %1 of %2").arg(i).arg(stamps.size())));
+        QCOMPARE(frame.getWidth(), 1920);
+        // The events are there too, up to about the same moment.
+        QVERIFY(eventsOf(base + ".raw").size() > 100000);
     }
 
     void recordRefusesBadSettings_data()

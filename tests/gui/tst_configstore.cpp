@@ -7,12 +7,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-// Every case builds its own store over an INI file in a temporary folder; Documents is the
-// test-mode location, so nothing touches the user's real settings.
+// Every case builds its own store over an INI file in a temporary folder, with a temporary home
+// folder (and so Documents), so nothing touches the user's real settings or files.
 class TestConfigStore : public QObject {
     Q_OBJECT
 private:
     QTemporaryDir dir;
+    QTemporaryDir home;
     QString iniPath() const { return dir.filePath("config.ini"); }
     static QString defaultFolder()
     {
@@ -29,14 +30,39 @@ private:
 private slots:
     void initTestCase()
     {
-        QStandardPaths::setTestModeEnabled(true);
         QVERIFY(dir.isValid());
+        QVERIFY(home.isValid());
+        qputenv("HOME", QFile::encodeName(home.path()));
+        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation).startsWith(home.path()));
+    }
+    void init()
+    {
+        QFile::remove(iniPath());
         QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
     }
-    void init() { QFile::remove(iniPath()); }
+
+    // The default folder is made when missing, Documents with it on an account without one.
+    void missingFileGivesDefaults_data()
+    {
+        QTest::addColumn<bool>("documentsExists");
+        QTest::addColumn<bool>("dataFolderExists");
+        QTest::newRow("data folder there") << true << true;
+        QTest::newRow("data folder missing") << true << false;
+        QTest::newRow("no Documents folder") << false << false;
+    }
 
     void missingFileGivesDefaults()
     {
+        QFETCH(bool, documentsExists);
+        QFETCH(bool, dataFolderExists);
+        const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        if (!documentsExists)
+            QVERIFY(QDir(documents).removeRecursively());
+        else if (dataFolderExists)
+            QVERIFY(QDir().mkpath(defaultFolder()));
+        else
+            QVERIFY(QDir(defaultFolder()).removeRecursively());
         ConfigStore store(iniPath());
         QCOMPARE(store.outputRawFilePath, defaultFolder());
         QCOMPARE(store.inputRawFilePath, defaultFolder());

@@ -1,4 +1,5 @@
-// SvFileRecorder with a simulated camera: timed recordings, refused triggers, early stops.
+// SvFileRecorder with a simulated camera: timed recordings, refused triggers, early stops; and
+// with a camera whose file takes long to finish, that nobody waits for it but the recorder.
 #include "Utility/svfilerecorder.h"
 
 #include "app/ConfigStore.h"
@@ -13,9 +14,81 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
 using namespace sorvane;
 
 namespace {
+
+// A camera that records nothing; its stopRecording, which finishes the file, takes until the
+// test lets it go.
+class SlowFinishCamera : public DvsCamera {
+public:
+    SlowFinishCamera() : DvsCamera({"SLOW1", "Slow"}, {}) {}
+
+    bool isConnected() override { return true; }
+    uint32_t addTriggerInCallback(TriggerInCallback) override { return 0; }
+    bool removeTriggerInCallback(uint32_t) override { return false; }
+    bool getNextBatch(std::vector<Event2D>&) override { return false; }
+    void setBatchEventsTime(uint64_t) override {}
+    int start() override { return 0; }
+    void stop() override {}
+    bool startRecording(const std::string&) override { return begin(std::nullopt); }
+    bool startRecordingFrom(const std::string&, uint64_t cameraTime) override { return begin(cameraTime); }
+    bool setRecordCacheTime(uint16_t, const std::string&) override { return true; }
+    void setStatisticInfoCallback(StatisticInfoCallback) override {}
+
+    bool stopRecording() override
+    {
+        std::unique_lock lock(mutex);
+        changed.wait_for(lock, std::chrono::seconds(20), [this] { return released; });
+        finished = true;
+        return true;
+    }
+
+    void release()
+    {
+        {
+            std::lock_guard lock(mutex);
+            released = true;
+        }
+        changed.notify_all();
+    }
+    bool hasStarted()
+    {
+        std::lock_guard lock(mutex);
+        return started;
+    }
+    bool hasFinished()
+    {
+        std::lock_guard lock(mutex);
+        return finished;
+    }
+    std::optional<uint64_t> startedFrom()
+    {
+        std::lock_guard lock(mutex);
+        return from;
+    }
+
+private:
+    bool begin(std::optional<uint64_t> cameraTime)
+    {
+        std::lock_guard lock(mutex);
+        started = true;
+        from = cameraTime;
+        return true;
+    }
+
+    // Guards every field below between the recorder's worker and the test.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool started = false;
+    bool released = false;
+    bool finished = false;
+    std::optional<uint64_t> from;
+};
 
 // Index of the first tip with this text, or -1.
 int tipIndex(const QSignalSpy& spy, const QString& text)
@@ -136,10 +209,43 @@ private slots:
         QVERIFY(recorder.recordingTime(30, dir.filePath("long.raw")));
         QTest::qWait(200);
         QVERIFY(recorder.stopRecording());
-        QVERIFY(!recorder.recording());
         QTRY_VERIFY_WITH_TIMEOUT(tipIndex(tips, "Recording end") >= 0, 10000);
+        QTRY_VERIFY(!recorder.recording());
         QVERIFY(clock.elapsed() < 30000);
         QVERIFY(!recorder.stopRecording());
+        QVERIFY(QFileInfo(dir.filePath("long.raw")).size() > 1000);
+    }
+
+    // Stopping hands the file's end to the worker: the caller goes on at once, the recorder
+    // counts as recording until the file is complete, and only then says it ended. The camera
+    // is asked for the file to begin where the caller said, or with its whole cache.
+    void stopDoesNotWaitForTheFile_data()
+    {
+        QTest::addColumn<bool>("withStart");
+        QTest::newRow("from a camera time") << true;
+        QTest::newRow("with the whole cache") << false;
+    }
+
+    void stopDoesNotWaitForTheFile()
+    {
+        QFETCH(bool, withStart);
+        auto slow = std::make_shared<SlowFinishCamera>();
+        SvFileRecorder recorder(slow);
+        QSignalSpy tips(&recorder, &SvFileRecorder::signalShowLeftBottomTips);
+        const std::optional<uint64_t> from = withStart ? std::optional<uint64_t>(4321000) : std::nullopt;
+        QVERIFY(recorder.recordingTime(30, dir.filePath("slow.raw"), from));
+        QTRY_VERIFY(slow->hasStarted());
+        QCOMPARE(slow->startedFrom(), from);
+        QVERIFY(recorder.stopRecording());
+        QVERIFY(!slow->hasFinished());
+        QTest::qWait(200);
+        QVERIFY(recorder.recording());
+        QCOMPARE(tipIndex(tips, "Recording end"), -1);
+        QVERIFY(!recorder.recordingTime(1, dir.filePath("meanwhile.raw")));
+        slow->release();
+        QTRY_VERIFY(!recorder.recording());
+        QVERIFY(slow->hasFinished());
+        QVERIFY(tipIndex(tips, "Recording end") >= 0);
     }
 
     void destroyingStopsTheWorker()
@@ -154,8 +260,9 @@ private slots:
         QVERIFY(clock.elapsed() < 30000);
         // The camera is free for the next recording.
         SvFileRecorder next(camera);
-        QVERIFY(next.startRecording(dir.filePath("after.raw")));
-        QVERIFY(next.stopRecording());
+        QVERIFY(next.recordingTime(1, dir.filePath("after.raw")));
+        QTRY_VERIFY_WITH_TIMEOUT(!next.recording(), 10000);
+        QVERIFY(QFileInfo(dir.filePath("after.raw")).size() > 1000);
     }
 
     // A camera that cannot create the file: the recorder says it failed instead of pretending.
@@ -170,26 +277,6 @@ private slots:
         QCOMPARE(failed.at(1).value<SvMessageType>(), Error);
         QTRY_VERIFY(!recorder.recording());
         QCOMPARE(tipIndex(tips, "Recording end"), -1);
-        QVERIFY(!recorder.startRecording(path));
-        QVERIFY(!recorder.recording());
-    }
-
-    void startAndStopByHand()
-    {
-        SvFileRecorder none(nullptr);
-        QVERIFY(!none.startRecording(dir.filePath("none.raw")));
-        QVERIFY(!none.stopRecording());
-        none.setCacheTime(3); // nothing to tell
-
-        SvFileRecorder recorder(camera);
-        const QString path = dir.filePath("byhand.raw");
-        QVERIFY(recorder.startRecording(path));
-        QVERIFY(!recorder.startRecording(dir.filePath("twice.raw")));
-        QTest::qWait(300);
-        QVERIFY(recorder.stopRecording());
-        QVERIFY(!recorder.stopRecording());
-        QVERIFY(QFileInfo(path).size() > 1000);
-        QVERIFY(!QFileInfo::exists(dir.filePath("twice.raw")));
     }
 };
 

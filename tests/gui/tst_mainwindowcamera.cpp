@@ -4,29 +4,36 @@
 #include "SorvaneDriver/DvsFileReader.h"
 #include "SorvaneDriver/Raw/RawEventWriter.h"
 #include "SorvaneDriver/Simulated/SimulatedCameras.h"
+#include "SorvaneDriver/Video/ApsFileReader.h"
 #include "Utility/svfilerecorder.h"
 #include "app/CamerasList.h"
 #include "app/ConfigStore.h"
 #include "app/MainWidget.h"
+#include "app/RecordingNames.h"
 #include "processing/SvEventProcessor.h"
 #include "widgets/SvFilePathReminderForm.h"
 #include "widgets/WaitingWin.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
+#include <chrono>
 #include <memory>
+#include <thread>
 
 using namespace sorvane;
 
@@ -69,6 +76,34 @@ void closeAllTips()
     for (QWidget* w : QApplication::topLevelWidgets())
         if (auto* tip = qobject_cast<SvFilePathReminderForm*>(w))
             tip->close();
+}
+
+// Index of the first tip with this text at or after from, or -1.
+int tipIndex(const QSignalSpy& spy, const QString& text, int from = 0)
+{
+    for (int i = from; i < spy.count(); ++i)
+        if (spy.at(i).at(0).toString() == text)
+            return i;
+    return -1;
+}
+
+// Blocks the GUI thread, as a slow paint or a busy disk would: what the cameras send meanwhile
+// waits in the event queue.
+void stallGuiThread(std::chrono::milliseconds duration)
+{
+    std::this_thread::sleep_for(duration);
+}
+
+void writeSmallRecording(const QString& path)
+{
+    RawEventWriter writer;
+    RawHeaderInfo header;
+    QVERIFY(writer.open(path.toStdString(), header));
+    std::vector<Event2D> events;
+    for (uint64_t t = 0; t < 2000000; t += 100)
+        events.emplace_back(uint16_t(t % 1280), uint16_t(t % 720), uint8_t(t % 2), t);
+    QVERIFY(writer.write(events.data(), events.data() + events.size()));
+    QVERIFY(writer.close());
 }
 
 } // namespace
@@ -114,6 +149,32 @@ private:
         QTimer::singleShot(20, answer);
         triggerAction("Open Camera");
         QVERIFY(answered);
+    }
+
+    // Ends the Record-button recording with a click: until its files are complete the button is
+    // disabled and no tip tells the outcome; then it is enabled and the tip says it is saved.
+    void stopRecordingAndWaitForTheFiles()
+    {
+        QSignalSpy tips(window.get(), &MainWidget::signalShowLeftBottomTips);
+        button("pb_record")->click();
+        QVERIFY(!button("pb_record")->isChecked());
+        QVERIFY(label("lb_recoding_time")->text().isEmpty());
+        QVERIFY(!button("pb_record")->isEnabled());
+        QCOMPARE(tips.count(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(button("pb_record")->isEnabled(), 20000);
+        QCOMPARE(tips.count(), 1);
+        QCOMPARE(tips.first().at(0).toString(), QString("Save file success!"));
+    }
+
+    // Trigger-in on, a timed recording of `after` seconds starting `before` seconds ahead of each
+    // edge of the given kind.
+    static void armTriggerIn(const QString& edge, uint32_t before, uint32_t after)
+    {
+        ConfigStore* config = ConfigStore::instance();
+        config->triggerInRecEnable = true;
+        config->triggerInRecEdgeType = edge;
+        config->beforeTriggerInSaveTime = before;
+        config->afterTriggerInSaveTime = after;
     }
 
     QStringList rawFiles(const QString& folder) const
@@ -203,9 +264,7 @@ private slots:
         QVERIFY(button("pb_record")->isChecked());
         QTRY_COMPARE_WITH_TIMEOUT(label("lb_recoding_time")->text(), QString("00:00:01"), 5000);
         QTRY_COMPARE_WITH_TIMEOUT(label("lb_recoding_time")->text(), QString("00:00:02"), 5000);
-        QTest::mouseClick(button("pb_record"), Qt::LeftButton);
-        QVERIFY(!button("pb_record")->isChecked());
-        QVERIFY(label("lb_recoding_time")->text().isEmpty());
+        stopRecordingAndWaitForTheFiles();
 
         const QStringList files = rawFiles(dir.path());
         QCOMPARE(files.size(), 1);
@@ -217,10 +276,10 @@ private slots:
         QVERIFY2(span > 1900000 && span < 3500000, qPrintable(QString::number(span)));
         QVERIFY(!r.triggers.empty());
 
-        // Play stops the stream; no image follows.
+        // Play stops the stream; no image follows (a frame committed before may still be painted).
         QTest::mouseClick(button("pb_play"), Qt::LeftButton);
         QVERIFY(!button("pb_play")->isChecked());
-        QTest::qWait(200);
+        QTest::qWait(1000);
         const int stopped = images.count();
         QTest::qWait(300);
         QCOMPARE(images.count(), stopped);
@@ -272,51 +331,108 @@ private slots:
         QTest::mouseClick(button("pb_play"), Qt::LeftButton);
     }
 
-    // Triggers start timed recordings that begin the cached seconds before the edge and last the
-    // after time; a trigger during a recording is refused with a warning.
-    void triggerInRecording()
+    // A recording begins its kept seconds before the edge of the kind asked for, on the camera's
+    // clock, however late the window handles the edge; edges while it runs are refused with a
+    // warning. The simulated input goes high at x.5 s and low at x.6 s of camera time.
+    void triggerRecordingStartsBeforeTheEdge_data()
     {
-        ConfigStore* config = ConfigStore::instance();
-        config->triggerInRecEnable = true;
-        config->triggerInRecEdgeType = "Rising Edge"; // matches edges of polarity 0
-        config->beforeTriggerInSaveTime = 1;
-        config->afterTriggerInSaveTime = 2; // longer than the pulse period: the next edge is refused
-        QSignalSpy tips(window->triggerInRecorder(), &SvFileRecorder::signalShowLeftBottomTips);
+        QTest::addColumn<QString>("edge");
+        QTest::addColumn<int>("polarity");
+        QTest::addColumn<quint64>("phase");
+        QTest::newRow("rising") << "Rising Edge" << 0 << quint64(500000);
+        QTest::newRow("falling") << "Falling Edge" << 1 << quint64(600000);
+    }
+
+    void triggerRecordingStartsBeforeTheEdge()
+    {
+        QFETCH(QString, edge);
+        QFETCH(int, polarity);
+        QFETCH(quint64, phase);
+        armTriggerIn(edge, 1, 1);
+        SvFileRecorder* recorder = window->triggerInRecorder();
+        QSignalSpy tips(recorder, &SvFileRecorder::signalShowLeftBottomTips);
         openCamera(QString::fromStdString(SimulatedCameraProvider::serialOf("Orion4")));
         QTRY_VERIFY(button("pb_play")->isChecked());
-        auto ends = [&] {
-            int n = 0;
-            for (const auto& tip : tips)
-                n += tip.at(0).toString() == "Recording end";
-            return n;
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(ends() >= 2, 20000);
-        config->triggerInRecEnable = false;
-        window->initDvsCameraSettings(); // disarms: the cache goes, no more triggers are taken
+        // The first edge comes before a second of stream is there to keep: let its recording
+        // pass, then stall while the recorder is idle, so the next edge is handled late.
+        QTRY_VERIFY_WITH_TIMEOUT(tipIndex(tips, "Recording end") >= 0, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!recorder->recording(), 10000);
+        const int stalled = tips.count();
+        stallGuiThread(std::chrono::milliseconds(2500));
+        QTRY_VERIFY_WITH_TIMEOUT(tipIndex(tips, "Recording end", stalled) >= 0, 20000);
+        ConfigStore::instance()->triggerInRecEnable = false;
+        window->initDvsCameraSettings();
         QTest::mouseClick(button("pb_play"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!recorder->recording(), 10000);
 
-        bool warned = false;
-        for (const auto& tip : tips)
-            warned = warned || (tip.at(0).toString() == "Currently being recorded." && tip.at(1).value<SvMessageType>() == Warning);
-        QVERIFY(warned);
+        // The oldest edge of the stall started the recording; the later ones were refused.
+        QCOMPARE(tips.at(stalled).at(0).toString(), QString("Recording file ... "));
+        const int refused = tipIndex(tips, "Currently being recorded.", stalled);
+        QVERIFY(refused > stalled);
+        QCOMPARE(tips.at(refused).at(1).value<SvMessageType>(), Warning);
 
-        const QStringList files = rawFiles(dir.path());
-        QVERIFY(files.size() >= 2);
-        // The second recording started with a full cache: its edge lies at least the second kept
-        // before after its first event, and the recording goes on the two seconds after it.
-        const Recording r = readBack(files.at(1));
+        const Recording r = readBack(tips.at(stalled).at(2).toString());
         QVERIFY(!r.events.empty());
         const uint64_t first = r.events.front().timestamp;
         const uint64_t last = r.events.back().timestamp;
-        bool found = false;
-        for (const EventTriggerIn& t : r.triggers) {
-            if (t.polarity != 0 || t.timestamp < first + 950000)
-                continue;
-            found = true;
-            QVERIFY2(last >= t.timestamp + 1950000, qPrintable(QString("edge %1, last %2").arg(t.timestamp).arg(last)));
-            break;
+        const EventTriggerIn* cause = nullptr;
+        for (const EventTriggerIn& t : r.triggers)
+            if (t.id == 0 && t.timestamp + 1000 >= first + 1000000) {
+                cause = &t;
+                break;
+            }
+        QVERIFY2(cause, "no edge a second into the recording");
+        QVERIFY2(cause->timestamp <= first + 1000000,
+                 qPrintable(QString("first event %1, edge %2").arg(first).arg(cause->timestamp)));
+        QCOMPARE(int(cause->polarity), polarity);
+        QCOMPARE(cause->timestamp % 1000000, phase);
+        QVERIFY(last >= cause->timestamp + 1000000);
+    }
+
+    // An edge still waiting to be handled when trigger-in is disarmed, Play is stopped or the
+    // source changes records nothing; the recorder lets go of the camera with its source.
+    void pendingTriggerIsDropped_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::newRow("disarmed") << "disarm";
+        QTest::newRow("Play stopped") << "stop";
+        QTest::newRow("recording opened") << "open";
+    }
+
+    void pendingTriggerIsDropped()
+    {
+        QFETCH(QString, action);
+        const QString played = dir.filePath("played.raw");
+        writeSmallRecording(played);
+        armTriggerIn("Rising Edge", 1, 1);
+        SvFileRecorder* recorder = window->triggerInRecorder();
+        QSignalSpy tips(recorder, &SvFileRecorder::signalShowLeftBottomTips);
+        openCamera(QString::fromStdString(SimulatedCameraProvider::serialOf("Orion4")));
+        QTRY_VERIFY(button("pb_play")->isChecked());
+        QTRY_VERIFY_WITH_TIMEOUT(!recorder->recording(), 10000);
+        const int stalled = tips.count();
+        const QStringList before = rawFiles(dir.path());
+        // A rising edge comes once a second: at least one waits when the stall ends.
+        stallGuiThread(std::chrono::milliseconds(1500));
+        if (action == "disarm") {
+            ConfigStore::instance()->triggerInRecEnable = false;
+            window->initDvsCameraSettings();
+        } else if (action == "stop") {
+            button("pb_play")->click();
+        } else {
+            window->nextRecording = played;
+            triggerAction("Open Recording");
+            QCOMPARE(window->currentSourceMode(), MainWidget::RawFile);
         }
-        QVERIFY2(found, qPrintable(QString("no edge a second into %1").arg(files.at(1))));
+        QTest::qWait(1500);
+        QCOMPARE(tipIndex(tips, "Recording file ... ", stalled), -1);
+        QCOMPARE(rawFiles(dir.path()), before);
+        if (action == "open")
+            QVERIFY(!recorder->recordingTime(1, dir.filePath("late.raw")));
+        ConfigStore::instance()->triggerInRecEnable = false;
+        QTRY_VERIFY_WITH_TIMEOUT(!window->findChild<WaitingWin*>()->isVisible(), 20000);
+        if (button("pb_play")->isChecked())
+            QTest::mouseClick(button("pb_play"), Qt::LeftButton);
     }
 
     // Opening a recording while the camera records finishes that recording first and releases
@@ -324,16 +440,7 @@ private slots:
     void openingARecordingEndsTheCameraRecording()
     {
         const QString played = dir.filePath("played.raw");
-        {
-            RawEventWriter writer;
-            RawHeaderInfo header;
-            QVERIFY(writer.open(played.toStdString(), header));
-            std::vector<Event2D> events;
-            for (uint64_t t = 0; t < 2000000; t += 100)
-                events.emplace_back(uint16_t(t % 1280), uint16_t(t % 720), uint8_t(t % 2), t);
-            QVERIFY(writer.write(events.data(), events.data() + events.size()));
-            QVERIFY(writer.close());
-        }
+        writeSmallRecording(played);
         openCamera(QString::fromStdString(SimulatedCameraProvider::serialOf("Orion4")));
         QTRY_VERIFY(button("pb_play")->isChecked());
         QTest::mouseClick(button("pb_record"), Qt::LeftButton);
@@ -344,6 +451,7 @@ private slots:
         QCOMPARE(window->currentSourceMode(), MainWidget::RawFile);
         QVERIFY(!button("pb_record")->isChecked());
         QVERIFY(label("lb_recoding_time")->text().isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(button("pb_record")->isEnabled(), 20000);
         QStringList files = rawFiles(dir.path());
         files.removeAll(played);
         QCOMPARE(files.size(), 1);
@@ -365,6 +473,7 @@ private slots:
         openCamera(QString::fromStdString(SimulatedCameraProvider::serialOf("Vesper")));
         QVERIFY(!button("pb_record")->isChecked());
         QTRY_VERIFY(button("pb_play")->isChecked());
+        QTRY_VERIFY_WITH_TIMEOUT(button("pb_record")->isEnabled(), 20000);
         QCOMPARE(label("label_show_camera_info")->text(), QString::fromStdString(SimulatedCameraProvider::serialOf("Vesper")));
         const QStringList files = rawFiles(dir.path());
         QCOMPARE(files.size(), 1);
@@ -386,8 +495,7 @@ private slots:
         QTest::mouseClick(button("pb_record"), Qt::LeftButton);
         QVERIFY(button("pb_record")->isChecked());
         QTest::qWait(1200);
-        QTest::mouseClick(button("pb_record"), Qt::LeftButton);
-        QVERIFY(!button("pb_record")->isChecked());
+        stopRecordingAndWaitForTheFiles();
         const QStringList sets = QDir(dir.path()).entryList({"*.json"}, QDir::Files);
         QCOMPARE(sets.size(), 1);
         const QString base = dir.filePath(QFileInfo(sets.first()).completeBaseName());
@@ -398,6 +506,137 @@ private slots:
         QTest::ignoreMessage(QtDebugMsg, "Fusion camera stop.");
         QTest::mouseClick(button("pb_play"), Qt::LeftButton);
         QVERIFY(!button("pb_play")->isChecked());
+    }
+
+    // A new recording never takes the name of files already there: a file of another recording
+    // named for the same second (any member of a fusion set) moves it on to the next free name.
+    void recordingNames_data()
+    {
+        QTest::addColumn<QStringList>("existing"); // relative to folder/serial_time
+        QTest::addColumn<QStringList>("extensions");
+        QTest::addColumn<QString>("base");
+        const QStringList set{".raw", ".mp4", ".json"};
+        QTest::newRow("free") << QStringList{} << QStringList{".raw"} << "S_20240102_030405";
+        QTest::newRow("raw taken") << QStringList{".raw"} << QStringList{".raw"} << "S_20240102_030405_1";
+        QTest::newRow("two taken") << QStringList{".raw", "_1.raw"} << QStringList{".raw"} << "S_20240102_030405_2";
+        QTest::newRow("video of a set") << QStringList{".mp4"} << set << "S_20240102_030405_1";
+        QTest::newRow("members of two sets") << QStringList{".json", "_1.raw"} << set << "S_20240102_030405_2";
+        QTest::newRow("another kind of file") << QStringList{".mp4", ".txt"} << QStringList{".raw"} << "S_20240102_030405";
+    }
+
+    void recordingNames()
+    {
+        QFETCH(QStringList, existing);
+        QFETCH(QStringList, extensions);
+        QFETCH(QString, base);
+        for (const QString& name : existing) {
+            QFile file(dir.filePath("S_20240102_030405" + name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        const QDateTime start(QDate(2024, 1, 2), QTime(3, 4, 5));
+        QCOMPARE(recordingBase(dir.path(), "S", start, extensions), dir.filePath(base));
+    }
+
+    // Record pressed in a second whose name another recording has: the files get the next free
+    // name and the other recording is left as it was.
+    void recordingNextToAnotherOfTheSameSecond_data()
+    {
+        QTest::addColumn<QString>("product");
+        QTest::addColumn<QString>("taken");
+        QTest::newRow("event camera") << "Orion4" << ".raw";
+        QTest::newRow("fusion, video taken") << "Tandem" << ".mp4";
+        QTest::newRow("fusion, calibration taken") << "Tandem" << ".json";
+    }
+
+    void recordingNextToAnotherOfTheSameSecond()
+    {
+        QFETCH(QString, product);
+        QFETCH(QString, taken);
+        const QString serial = QString::fromStdString(SimulatedCameraProvider::serialOf(product.toStdString()));
+        openCamera(serial);
+        QTRY_VERIFY(button("pb_play")->isChecked());
+        // Files of another recording for every second the click may fall into.
+        const QDateTime now = QDateTime::currentDateTime();
+        QStringList others;
+        for (int s = -1; s <= 30; ++s) {
+            const QString path = dir.filePath(serial + now.addSecs(s).toString("_yyyyMMdd_HHmmss") + taken);
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("another recording");
+            others << path;
+        }
+        QTest::mouseClick(button("pb_record"), Qt::LeftButton);
+        QVERIFY(button("pb_record")->isChecked());
+        QTest::qWait(800);
+        stopRecordingAndWaitForTheFiles();
+        QTest::mouseClick(button("pb_play"), Qt::LeftButton);
+
+        for (const QString& other : others) {
+            QFile file(other);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), QByteArray("another recording"));
+        }
+        const QStringList files = rawFiles(dir.path());
+        QCOMPARE(files.size(), taken == ".raw" ? others.size() + 1 : 1);
+        QString recorded;
+        for (const QString& file : files)
+            if (!others.contains(file))
+                recorded = file;
+        QVERIFY2(QRegularExpression(serial + R"(_\d{8}_\d{6}_1\.raw$)").match(recorded).hasMatch(), qPrintable(recorded));
+        QVERIFY(readBack(recorded).events.size() > 100000);
+        if (product == "Tandem") {
+            const QString base = recorded.chopped(4);
+            QVERIFY(QFileInfo(base + ".json").size() > 0);
+            auto video = ApsFileReader::createFileReader((base + ".mp4").toStdString());
+            QVERIFY(video);
+            std::vector<uint64_t> stamps;
+            QVERIFY(video->getFrameTimestamps(stamps));
+            QVERIFY(!stamps.empty());
+        }
+    }
+
+    // The cable pulled while recording: Record still ends the recording, whose files keep what
+    // came before; without the cable the next press starts nothing.
+    void recordingEndsAfterTheCableIsPulled_data()
+    {
+        QTest::addColumn<QString>("product");
+        QTest::newRow("event camera") << "Orion4";
+        QTest::newRow("fusion camera") << "Tandem";
+    }
+
+    void recordingEndsAfterTheCableIsPulled()
+    {
+        QFETCH(QString, product);
+        const std::string serial = SimulatedCameraProvider::serialOf(product.toStdString());
+        openCamera(QString::fromStdString(serial));
+        QTRY_VERIFY(button("pb_play")->isChecked());
+        QTest::mouseClick(button("pb_record"), Qt::LeftButton);
+        QVERIFY(button("pb_record")->isChecked());
+        QTRY_COMPARE_WITH_TIMEOUT(label("lb_recoding_time")->text(), QString("00:00:01"), 5000);
+        SimulatedCameraProvider::setPlugged(serial, false);
+        const auto replug = qScopeGuard([&] { SimulatedCameraProvider::setPlugged(serial, true); });
+        QTest::qWait(300);
+        stopRecordingAndWaitForTheFiles();
+        QTest::qWait(1200);
+        QVERIFY(label("lb_recoding_time")->text().isEmpty());
+
+        const QStringList files = rawFiles(dir.path());
+        QCOMPARE(files.size(), 1);
+        QVERIFY(readBack(files.first()).events.size() > 100000);
+        if (product == "Tandem") {
+            auto video = ApsFileReader::createFileReader(files.first().chopped(4).append(".mp4").toStdString());
+            QVERIFY(video);
+            std::vector<uint64_t> stamps;
+            QVERIFY(video->getFrameTimestamps(stamps));
+            QVERIFY(!stamps.empty());
+        }
+
+        QTest::ignoreMessage(QtDebugMsg, "Please connect camera first.");
+        QTest::mouseClick(button("pb_record"), Qt::LeftButton);
+        QVERIFY(!button("pb_record")->isChecked());
+        QTest::qWait(1200);
+        QVERIFY(label("lb_recoding_time")->text().isEmpty());
+        QCOMPARE(rawFiles(dir.path()), files);
     }
 
     // Closing the window while the camera streams and records leaves a complete file.

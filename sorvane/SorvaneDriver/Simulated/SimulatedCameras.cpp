@@ -208,6 +208,16 @@ void SimulatedDvsCamera::stop()
 
 bool SimulatedDvsCamera::startRecording(const std::string& path)
 {
+    return record(path, std::nullopt);
+}
+
+bool SimulatedDvsCamera::startRecordingFrom(const std::string& path, uint64_t cameraTime)
+{
+    return record(path, cameraTime);
+}
+
+bool SimulatedDvsCamera::record(const std::string& path, std::optional<uint64_t> from)
+{
     if (!isConnected()) {
         SV_LOG_ERROR("camera %s is not connected; %s not recorded", getDvsDesc().serial.c_str(), path.c_str());
         return false;
@@ -216,7 +226,7 @@ bool SimulatedDvsCamera::startRecording(const std::string& path)
     header.width = Width;
     header.height = Height;
     header.serial = getDvsDesc().serial;
-    return stream.recorder().start(path, header);
+    return stream.recorder().start(path, header, false, from);
 }
 
 bool SimulatedDvsCamera::setRecordCacheTime(uint16_t seconds, const std::string& cacheFolder)
@@ -247,6 +257,8 @@ bool ApsVideoRecorder::open(const std::string& path, int width, int height, int 
     Mp4FrameWriter::Options options;
     options.pixelOrder = Mp4FrameWriter::PixelOrder::Bgr;
     options.timestamped = true;
+    // A recording cut short (a crash, a kill, a pulled plug) keeps its frames.
+    options.fragmented = true;
     if (!writer.open(path, width, height, fps, options))
         return false;
     thread = std::thread([this] { run(); });
@@ -388,8 +400,8 @@ void SimulatedFusionCamera::frameSync(uint64_t begin, uint64_t end, const Parame
     const bool sync = ParameterTool::boolValue(triggerIn, param::Channel0, true) && apsOn.load();
     while (nextSync < end) {
         if (sync && nextSync >= begin) {
-            out.emplace_back(int16_t(0), int16_t(1), nextSync);
-            const EventTriggerIn falling(int16_t(0), int16_t(0), nextSync + 100);
+            out.emplace_back(int16_t(0), RisingEdge, nextSync);
+            const EventTriggerIn falling(int16_t(0), FallingEdge, nextSync + 100);
             if (falling.timestamp < end)
                 out.push_back(falling);
             else
@@ -645,7 +657,8 @@ bool SimulatedFusionCamera::startRecording(const std::string& folder, const std:
     CalibratorParameters calibration;
     getCalibratorParameters(calibration);
     const std::string jsonPath = base + ".json";
-    std::FILE* json = std::fopen(jsonPath.c_str(), "wb");
+    // "x": a set never replaces the files of another recording.
+    std::FILE* json = std::fopen(jsonPath.c_str(), "wbx");
     if (!json) {
         SV_LOG_ERROR("cannot create %s: %s", jsonPath.c_str(), std::strerror(errno));
         return false;

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <map>
+#include <optional>
 
 namespace sorvane {
 
@@ -52,6 +53,7 @@ public:
     int start() override;
     void stop() override;
     bool startRecording(const std::string& path) override;
+    bool startRecordingFrom(const std::string& path, uint64_t cameraTime) override;
     bool setRecordCacheTime(uint16_t seconds, const std::string& cacheFolder) override;
     bool stopRecording() override;
     void setStatisticInfoCallback(StatisticInfoCallback callback) override;
@@ -65,6 +67,7 @@ public:
 
 private:
     SimulatedDvsCamera(const SimulatedCameraModel& model, std::shared_ptr<DeviceLink> link, SensorTools tools);
+    bool record(const std::string& path, std::optional<uint64_t> from);
 
     SensorTools tools;
     std::shared_ptr<DeviceLink> link;

@@ -44,10 +44,10 @@ void PeriodicTrigger::edges(uint64_t begin, uint64_t end, std::vector<EventTrigg
         if (rising >= end)
             break;
         if (rising >= begin)
-            out.emplace_back(channel, int16_t(1), rising);
+            out.emplace_back(channel, RisingEdge, rising);
         const uint64_t falling = rising + high;
         if (falling >= begin && falling < end)
-            out.emplace_back(channel, int16_t(0), falling);
+            out.emplace_back(channel, FallingEdge, falling);
     }
 }
 

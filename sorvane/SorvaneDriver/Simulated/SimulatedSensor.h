@@ -39,6 +39,11 @@ struct SensorTools {
     ToolMap toolMap() const;
 };
 
+// The simulated trigger inputs (the fusion camera's frame sync too) report a rising edge as
+// polarity 0 and a falling edge as polarity 1, the convention the viewer's edge settings read.
+constexpr int16_t RisingEdge = 0;
+constexpr int16_t FallingEdge = 1;
+
 // A pulse train on one trigger input: rising edges at phase + k * period, falling high later.
 struct PeriodicTrigger {
     int16_t channel = 0;

@@ -124,7 +124,8 @@ bool StreamRecorder::setCache(uint16_t seconds, const std::string& folder)
     return true;
 }
 
-bool StreamRecorder::start(const std::string& path, const RawHeaderInfo& header, bool mirror)
+bool StreamRecorder::start(const std::string& path, const RawHeaderInfo& header, bool mirror,
+                           std::optional<uint64_t> from)
 {
     std::lock_guard control(controlMutex);
     if (recording.load()) {
@@ -136,7 +137,7 @@ bool StreamRecorder::start(const std::string& path, const RawHeaderInfo& header,
         return false;
     writtenEvents.store(0);
     recording.store(true);
-    enqueue(StartCommand{std::move(fileWriter), mirror, header.width});
+    enqueue(StartCommand{std::move(fileWriter), mirror, header.width, from});
     return true;
 }
 
@@ -243,7 +244,7 @@ void StreamRecorder::handleStart(StartCommand& command)
     if (segmentFile)
         std::fflush(segmentFile);
     const uint64_t span = uint64_t(cacheSeconds) * 1000000;
-    const uint64_t from = lastEnd > span ? lastEnd - span : 0;
+    const uint64_t from = command.from.value_or(lastEnd > span ? lastEnd - span : 0);
     for (const Segment& segment : segments) {
         if (segment.end <= from)
             continue;
@@ -375,8 +376,8 @@ void StreamRecorder::appendToCache(const StreamChunk& chunk)
     }
     segments.back().end = chunk.end;
 
-    // Keep the segments that reach into the last cacheSeconds.
-    const uint64_t span = uint64_t(cacheSeconds) * 1000000;
+    // Keep the segments that reach into the last cacheSeconds and the reserve.
+    const uint64_t span = uint64_t(cacheSeconds) * 1000000 + LateStartReserveUs;
     while (segments.size() > 1 && segments.front().end + span < chunk.end) {
         std::remove(segments.front().path.c_str());
         segments.pop_front();

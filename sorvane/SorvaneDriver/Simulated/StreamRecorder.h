@@ -17,6 +17,7 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <variant>
@@ -31,11 +32,18 @@ public:
     StreamRecorder(const StreamRecorder&) = delete;
     StreamRecorder& operator=(const StreamRecorder&) = delete;
 
+    // The cache holds this much more than asked, so a recording started late (its caller busy)
+    // can still begin at the moment it was meant to.
+    static constexpr uint64_t LateStartReserveUs = 5000000;
+
     // seconds 0 switches the cache off. False (with a log line) when the folder is not writable.
     bool setCache(uint16_t seconds, const std::string& folder);
-    // Creates path and records: the cache first, then every chunk pushed from now on. mirrorX
-    // writes column width - 1 - x. False when already recording or the file cannot be created.
-    bool start(const std::string& path, const RawHeaderInfo& header, bool mirrorX = false);
+    // Creates path and records: the cache first, then every chunk pushed from now on. The file
+    // begins at camera time from, as far back as the cache reaches; without it, the cache's
+    // seconds before now head it. mirrorX writes column width - 1 - x. False when already
+    // recording or the file cannot be created.
+    bool start(const std::string& path, const RawHeaderInfo& header, bool mirrorX = false,
+               std::optional<uint64_t> from = std::nullopt);
     // Writes everything pushed before the call and closes the file; false when not recording or
     // when writing failed.
     bool stop();
@@ -53,6 +61,7 @@ private:
         std::shared_ptr<RawEventWriter> writer;
         bool mirrorX = false;
         int width = 1280;
+        std::optional<uint64_t> from;
     };
     struct StopCommand {
         std::shared_ptr<std::promise<bool>> done;

@@ -11,15 +11,38 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <system_error>
+#include <unistd.h>
 
 namespace sorvane {
 
+namespace {
+
+// A fragment reaches the disk when it is this long, even between keyframes.
+constexpr int64_t FragmentUs = 500000;
+
+// Creates path, failing when anything is there already: a live recording never replaces a file.
+bool createExclusively(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        SV_LOG_ERROR("cannot create %s: %s", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
+} // namespace
+
 struct Mp4FrameWriter::Impl {
     std::string targetPath;
-    std::string tempPath;
+    std::string writingPath; // the target itself for a fragmented video, else a temporary beside it
     Options options;
     int sourceWidth = 0;
     int sourceHeight = 0;
@@ -59,12 +82,12 @@ struct Mp4FrameWriter::Impl {
         stream = nullptr;
     }
 
-    void removeTemp()
+    void removeWritten()
     {
-        if (tempPath.empty())
+        if (writingPath.empty())
             return;
         std::error_code ignored;
-        std::filesystem::remove(tempPath, ignored);
+        std::filesystem::remove(writingPath, ignored);
     }
 
     bool openEncoder(const AVCodec* candidate, int fps)
@@ -84,6 +107,8 @@ struct Mp4FrameWriter::Impl {
         codec->time_base = options.timestamped ? fine : AVRational{1, fps};
         codec->framerate = AVRational{fps, 1};
         codec->gop_size = options.keyframeInterval > 0 ? options.keyframeInterval : fps;
+        if (options.fragmented)
+            codec->gop_size = std::min(codec->gop_size, fps);
         codec->thread_count = options.threads > 0 ? options.threads : 0;
         if (format->oformat->flags & AVFMT_GLOBALHEADER)
             codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -92,6 +117,10 @@ struct Mp4FrameWriter::Impl {
         if (candidate->id == AV_CODEC_ID_H264) {
             av_dict_set(&settings, "preset", options.preset.c_str(), 0);
             av_dict_set_int(&settings, "crf", options.crf, 0);
+            // A frame held back in the encoder (lookahead, B-frames, frame threads) is a frame a
+            // killed recording loses.
+            if (options.fragmented)
+                av_dict_set(&settings, "tune", "zerolatency", 0);
         } else {
             // Fixed quantiser: flat event images stay sharp without a bit-rate guess.
             codec->flags |= AV_CODEC_FLAG_QSCALE;
@@ -130,7 +159,7 @@ struct Mp4FrameWriter::Impl {
             packet->stream_index = stream->index;
             result = av_interleaved_write_frame(format, packet);
             if (result < 0) {
-                SV_LOG_ERROR("writing %s failed: %s", tempPath.c_str(), ffmpegError(result).c_str());
+                SV_LOG_ERROR("writing %s failed: %s", writingPath.c_str(), ffmpegError(result).c_str());
                 return false;
             }
         }
@@ -188,14 +217,14 @@ bool Mp4FrameWriter::open(const std::string& path, int width, int height, int fp
 
     auto state = std::make_unique<Impl>();
     state->targetPath = path;
-    state->tempPath = path + ".part";
+    state->writingPath = options.fragmented ? path : path + ".part";
     state->options = options;
     state->sourceWidth = width;
     state->sourceHeight = height;
     state->width = width & ~1;
     state->height = height & ~1;
 
-    int result = avformat_alloc_output_context2(&state->format, nullptr, "mp4", state->tempPath.c_str());
+    int result = avformat_alloc_output_context2(&state->format, nullptr, "mp4", state->writingPath.c_str());
     if (result < 0 || !state->format) {
         SV_LOG_ERROR("no mp4 muxer for %s: %s", path.c_str(), ffmpegError(result).c_str());
         return false;
@@ -223,19 +252,33 @@ bool Mp4FrameWriter::open(const std::string& path, int width, int height, int fp
         return false;
     }
 
-    result = avio_open(&state->format->pb, state->tempPath.c_str(), AVIO_FLAG_WRITE);
+    if (options.fragmented && !createExclusively(path)) {
+        state->writingPath.clear(); // not ours to remove
+        return false;
+    }
+    result = avio_open(&state->format->pb, state->writingPath.c_str(), AVIO_FLAG_WRITE);
     if (result < 0) {
-        SV_LOG_ERROR("cannot write %s: %s", state->tempPath.c_str(), ffmpegError(result).c_str());
+        SV_LOG_ERROR("cannot write %s: %s", state->writingPath.c_str(), ffmpegError(result).c_str());
+        if (options.fragmented)
+            state->removeWritten();
         return false;
     }
     AVDictionary* muxerSettings = nullptr;
-    av_dict_set(&muxerSettings, "movflags", "+faststart", 0);
+    if (options.fragmented) {
+        // An empty index up front, then self-contained fragments, each written out at once.
+        av_dict_set(&muxerSettings, "movflags", "+frag_keyframe+empty_moov+default_base_moof", 0);
+        av_dict_set_int(&muxerSettings, "frag_duration", FragmentUs, 0);
+        state->format->flags |= AVFMT_FLAG_FLUSH_PACKETS;
+        state->format->flush_packets = 1;
+    } else {
+        av_dict_set(&muxerSettings, "movflags", "+faststart", 0);
+    }
     result = avformat_write_header(state->format, &muxerSettings);
     av_dict_free(&muxerSettings);
     if (result < 0) {
-        SV_LOG_ERROR("cannot start %s: %s", state->tempPath.c_str(), ffmpegError(result).c_str());
+        SV_LOG_ERROR("cannot start %s: %s", state->writingPath.c_str(), ffmpegError(result).c_str());
         state->release();
-        state->removeTemp();
+        state->removeWritten();
         return false;
     }
 
@@ -259,7 +302,7 @@ bool Mp4FrameWriter::open(const std::string& path, int width, int height, int fp
         || av_frame_get_buffer(state->picture, 0) < 0 || av_frame_get_buffer(state->packed, 0) < 0) {
         SV_LOG_ERROR("no memory for the frames of %s", path.c_str());
         state->release();
-        state->removeTemp();
+        state->removeWritten();
         return false;
     }
 
@@ -324,28 +367,29 @@ bool Mp4FrameWriter::close()
     if (ok) {
         const int result = av_write_trailer(state->format);
         if (result < 0) {
-            SV_LOG_ERROR("cannot finish %s: %s", state->tempPath.c_str(), ffmpegError(result).c_str());
+            SV_LOG_ERROR("cannot finish %s: %s", state->writingPath.c_str(), ffmpegError(result).c_str());
             ok = false;
         }
     }
     if (state->format->pb) {
         const bool ioError = state->format->pb->error < 0;
         if (avio_closep(&state->format->pb) < 0 || ioError) {
-            SV_LOG_ERROR("writing %s failed", state->tempPath.c_str());
+            SV_LOG_ERROR("writing %s failed", state->writingPath.c_str());
             ok = false;
         }
     }
     state->release();
-    if (ok) {
+    if (ok && !state->options.fragmented) {
         std::error_code error;
-        std::filesystem::rename(state->tempPath, state->targetPath, error);
+        std::filesystem::rename(state->writingPath, state->targetPath, error);
         if (error) {
             SV_LOG_ERROR("cannot move the video to %s: %s", state->targetPath.c_str(), error.message().c_str());
             ok = false;
         }
     }
     if (!ok) {
-        state->removeTemp();
+        if (!state->options.fragmented)
+            state->removeWritten();
         return false;
     }
     SV_LOG_INFO("wrote %s: %lld frames", state->targetPath.c_str(), static_cast<long long>(state->frameCount));
@@ -357,7 +401,7 @@ void Mp4FrameWriter::discard()
     if (!impl)
         return;
     impl->release();
-    impl->removeTemp();
+    impl->removeWritten();
     impl.reset();
 }
 

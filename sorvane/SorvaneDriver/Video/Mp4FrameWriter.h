@@ -3,8 +3,9 @@
 // build has it, else MPEG-4 Part 2; yuv420p with the index at the front of the file, so standard
 // players start it at once. Odd sizes lose their last column or row (yuv420p needs even ones).
 //
-// The video goes to a temporary file beside the target and is renamed on a successful close(),
-// so a failed, cancelled or abandoned video never appears under the target name.
+// By default the video goes to a temporary file beside the target and is renamed on a successful
+// close(), so a failed, cancelled or abandoned video never appears under the target name. A live
+// recording asks for Options::fragmented instead (see there).
 //
 // Threading: one thread uses a writer; no internal locking.
 #include "SorvaneBase/ApsFrame.h"
@@ -29,6 +30,12 @@ public:
         int crf = 23;
         int threads = 0;          // 0: the encoder picks
         int keyframeInterval = 0; // frames between keyframes; 0: one a second
+        // For live recordings: the target itself is created (never over an existing file) and
+        // written as a fragmented MP4 whose fragments reach the disk at least every half second,
+        // so a process killed while recording leaves a playable video holding all but about
+        // its last second. The keyframe interval is capped at a second, and the encoder holds
+        // no frames back (larger files for the same quality).
+        bool fragmented = false;
     };
 
     Mp4FrameWriter();
@@ -49,9 +56,10 @@ public:
     bool writeFrame(const ApsFrame& frame);
 
     // Drains the encoder, finishes the file and moves it to the target name. False when any
-    // step failed; then nothing is left under the target name.
+    // step failed; then nothing is left under the target name (a fragmented video keeps the
+    // fragments already written).
     bool close();
-    // Drops the video under way and removes its temporary file.
+    // Drops the video under way and removes its file.
     void discard();
 
     bool isOpen() const;
