@@ -190,12 +190,13 @@ private slots:
     }
 
     // A fusion recording killed midway keeps its video under its own name: every frame up to
-    // about a second before the kill plays.
+    // about a second before the kill plays. Low frame rates keep the camera's rendering and the
+    // encoder in step with the clock on a busy machine, so what is measured is the file's loss.
     void killedFusionRecordingKeepsItsVideo_data()
     {
         QTest::addColumn<int>("fps");
-        QTest::newRow("30 fps") << 30;
-        QTest::newRow("12 fps") << 12;
+        QTest::newRow("10 fps") << 10;
+        QTest::newRow("5 fps") << 5;
     }
 
     void killedFusionRecordingKeepsItsVideo()
