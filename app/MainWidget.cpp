@@ -110,6 +110,8 @@ MainWidget::MainWidget(QWidget* parent)
     ui->horizontalLayout_play_ctrl->setStretchFactor(ui->layout_time_slider, 1);
     ui->horizontalLayout_frame_setting->setStretchFactor(ui->layout_sidebar_setting, 1);
     waitingWin = new WaitingWin(ui->widget_show_image);
+    // It stands for the processor's load, cut or export, which can be cancelled.
+    waitingWin->setCancelable(true);
 
     ui->splitter->setStretchFactor(0, 1);
     // The view and the play bar get most of the width the settings pages do not need.

@@ -108,7 +108,7 @@ void MainWidget::slotOpenCamera()
 
         WaitingWin waiting(ui->widget_show_image);
         WorkerThread worker([this, desc] { openCameraProcedure(desc); });
-        connect(&worker, &WorkerThread::taskCompleted, &waiting, &WaitingWin::close, Qt::QueuedConnection);
+        connect(&worker, &WorkerThread::taskCompleted, &waiting, &WaitingWin::finish, Qt::QueuedConnection);
         worker.start(QThread::InheritPriority);
         waiting.exec();
         worker.wait();

@@ -19,6 +19,7 @@ WaitingWin::WaitingWin(QWidget* parent)
     setAttribute(Qt::WA_TranslucentBackground);
     setModal(true);
     ui->label_waiting->setMovie(movie);
+    ui->pb_cancel->hide();
     connect(ui->pb_cancel, &QPushButton::clicked, this, [this] {
         ui->pb_cancel->setEnabled(false);
         emit cancelRequested();
@@ -55,6 +56,11 @@ void WaitingWin::finish()
 {
     movie->stop();
     done(QDialog::Rejected);
+}
+
+void WaitingWin::setCancelable(bool cancelable)
+{
+    ui->pb_cancel->setVisible(cancelable);
 }
 
 void WaitingWin::showEvent(QShowEvent* event)

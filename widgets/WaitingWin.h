@@ -31,6 +31,8 @@ public slots:
     void updatePosition();
     // Hides the window: the work it stood for has ended.
     void finish();
+    // Shows the Cancel button (hidden by default, for work that cannot stop).
+    void setCancelable(bool cancelable);
 
 protected:
     void showEvent(QShowEvent* event) override;

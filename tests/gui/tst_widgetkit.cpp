@@ -33,6 +33,7 @@ private slots:
     void waitingProgressText_data();
     void waitingProgressText();
     void waitingCentresOnParent();
+    void waitingStaysUntilTheWorkEnds();
 
     void messageBoxResult_data();
     void messageBoxResult();
@@ -175,8 +176,40 @@ void TestWidgetKit::waitingCentresOnParent()
     win.updatePosition();
     const QPoint movedCentre = QRect(parent.mapToGlobal(QPoint(0, 0)), parent.size()).center();
     QVERIFY((win.frameGeometry().center() - movedCentre).manhattanLength() <= 2);
-    win.close();
+    win.finish();
     QVERIFY(!win.isVisible());
+}
+
+// The work goes on through Escape and a close; only its end hides the window. Cancel is offered
+// only for work that can stop, and asks once.
+void TestWidgetKit::waitingStaysUntilTheWorkEnds()
+{
+    QWidget parent;
+    parent.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&parent));
+    WaitingWin win(&parent);
+    QSignalSpy cancels(&win, &WaitingWin::cancelRequested);
+    auto* cancel = win.findChild<QPushButton*>("pb_cancel");
+    QVERIFY(cancel);
+    win.show();
+    QVERIFY(cancel->isHidden());
+    QTest::keyClick(&win, Qt::Key_Escape);
+    win.close();
+    QVERIFY(win.isVisible());
+
+    win.setCancelable(true);
+    QVERIFY(cancel->isVisible());
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    QCOMPARE(cancels.count(), 1);
+    QVERIFY(win.isVisible());
+    win.finish();
+    QVERIFY(!win.isVisible());
+    // Shown again for the next work, Cancel is offered again.
+    win.show();
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    QCOMPARE(cancels.count(), 2);
+    win.finish();
 }
 
 void TestWidgetKit::messageBoxResult_data()

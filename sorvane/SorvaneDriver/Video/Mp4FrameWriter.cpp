@@ -3,6 +3,7 @@
 #include "SorvaneDriver/Video/FfmpegSupport.h"
 
 #include "SorvaneBase/Logger.h"
+#include "SorvaneBase/SafeOutput.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -42,7 +43,8 @@ bool createExclusively(const std::string& path)
 
 struct Mp4FrameWriter::Impl {
     std::string targetPath;
-    std::string writingPath; // the target itself for a fragmented video, else a temporary beside it
+    std::string writingPath; // the target itself for a fragmented video, else output's temporary
+    SafeOutput output;
     Options options;
     int sourceWidth = 0;
     int sourceHeight = 0;
@@ -84,10 +86,11 @@ struct Mp4FrameWriter::Impl {
 
     void removeWritten()
     {
-        if (writingPath.empty())
-            return;
-        std::error_code ignored;
-        std::filesystem::remove(writingPath, ignored);
+        if (options.fragmented && !writingPath.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove(writingPath, ignored);
+        }
+        output.discard();
     }
 
     bool openEncoder(const AVCodec* candidate, int fps)
@@ -217,7 +220,14 @@ bool Mp4FrameWriter::open(const std::string& path, int width, int height, int fp
 
     auto state = std::make_unique<Impl>();
     state->targetPath = path;
-    state->writingPath = options.fragmented ? path : path + ".part";
+    if (!options.fragmented) {
+        std::string problem;
+        if (!state->output.begin(path, -1, problem)) {
+            SV_LOG_ERROR("cannot write the video: %s", problem.c_str());
+            return false;
+        }
+    }
+    state->writingPath = options.fragmented ? path : state->output.temporaryPath();
     state->options = options;
     state->sourceWidth = width;
     state->sourceHeight = height;
@@ -380,10 +390,9 @@ bool Mp4FrameWriter::close()
     }
     state->release();
     if (ok && !state->options.fragmented) {
-        std::error_code error;
-        std::filesystem::rename(state->writingPath, state->targetPath, error);
-        if (error) {
-            SV_LOG_ERROR("cannot move the video to %s: %s", state->targetPath.c_str(), error.message().c_str());
+        std::string problem;
+        if (!state->output.commit(problem)) {
+            SV_LOG_ERROR("cannot move the video to %s: %s", state->targetPath.c_str(), problem.c_str());
             ok = false;
         }
     }

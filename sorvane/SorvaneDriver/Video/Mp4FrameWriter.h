@@ -3,8 +3,9 @@
 // build has it, else MPEG-4 Part 2; yuv420p with the index at the front of the file, so standard
 // players start it at once. Odd sizes lose their last column or row (yuv420p needs even ones).
 //
-// By default the video goes to a temporary file beside the target and is renamed on a successful
-// close(), so a failed, cancelled or abandoned video never appears under the target name. A live
+// By default the video goes to a temporary file beside the target (see SafeOutput) and is renamed
+// onto it on a successful close(), so a failed, cancelled or abandoned video never appears under
+// the target name, and nothing but a regular file there is replaced. A live
 // recording asks for Options::fragmented instead (see there).
 //
 // Threading: one thread uses a writer; no internal locking.
