@@ -36,22 +36,35 @@ bool SvFileRecorder::recordingTime(uint32_t sec, QString file_path, std::optiona
             emit signalShowLeftBottomTips(tr("Currently being recorded."), Warning, file_path);
         return false;
     }
+    emit signalShowLeftBottomTips(tr("Recording file ... "), Success, file_path);
+    qDebug() << "record time : " << sec << "file path: " << file_path;
+    startWorker(file_path, sec, from);
+    return true;
+}
+
+bool SvFileRecorder::startRecording(QString file_path)
+{
+    if (isRecording.load() || !camera)
+        return false;
+    startWorker(file_path, std::nullopt, std::nullopt);
+    return true;
+}
+
+void SvFileRecorder::startWorker(QString path, std::optional<uint32_t> sec, std::optional<uint64_t> from)
+{
     // The last worker has finished its file (it was no longer recording): this does not wait.
     if (recordThread.joinable())
         recordThread.join();
-    emit signalShowLeftBottomTips(tr("Recording file ... "), Success, file_path);
-    qDebug() << "record time : " << sec << "file path: " << file_path;
     {
         std::lock_guard lock(waitMutex);
         stopWanted = false;
     }
     // Counts as running from here: a second trigger before the worker starts is refused.
     isRecording.store(true);
-    recordThread = std::thread(&SvFileRecorder::recordFor, this, camera, file_path, sec, from);
-    return true;
+    recordThread = std::thread(&SvFileRecorder::recordFor, this, camera, path, sec, from);
 }
 
-void SvFileRecorder::recordFor(std::shared_ptr<sorvane::DvsCamera> recorded, QString path, uint32_t sec,
+void SvFileRecorder::recordFor(std::shared_ptr<sorvane::DvsCamera> recorded, QString path, std::optional<uint32_t> sec,
                                std::optional<uint64_t> from)
 {
     SV_LOG_INFO("recording start");
@@ -66,8 +79,11 @@ void SvFileRecorder::recordFor(std::shared_ptr<sorvane::DvsCamera> recorded, QSt
     }
     {
         std::unique_lock lock(waitMutex);
-        stopRequested.wait_until(lock, std::chrono::steady_clock::now() + std::chrono::seconds(sec),
-                                 [this] { return stopWanted; });
+        if (sec)
+            stopRequested.wait_until(lock, std::chrono::steady_clock::now() + std::chrono::seconds(*sec),
+                                     [this] { return stopWanted; });
+        else
+            stopRequested.wait(lock, [this] { return stopWanted; });
     }
     recorded->stopRecording();
     SV_LOG_INFO("recording end");

@@ -32,6 +32,9 @@ public:
     // when given (the cached seconds before a trigger), else with the whole cache. False, with a
     // warning tip while a recording runs, when it cannot start.
     bool recordingTime(uint32_t sec, QString file_path, std::optional<uint64_t> from = std::nullopt);
+    // Records into file_path until stopRecording(). False while a recording runs or without a
+    // camera.
+    bool startRecording(QString file_path);
     // Ends the running recording early and returns at once; "Recording end" follows when the
     // file is complete. False when none runs.
     bool stopRecording();
@@ -41,8 +44,10 @@ signals:
     void signalShowLeftBottomTips(QString tips, SvMessageType type = Success, QString file_path = QString());
 
 private:
-    void recordFor(std::shared_ptr<sorvane::DvsCamera> recorded, QString path, uint32_t sec,
+    // Worker of one recording: sec seconds, or until stopped when none is given.
+    void recordFor(std::shared_ptr<sorvane::DvsCamera> recorded, QString path, std::optional<uint32_t> sec,
                    std::optional<uint64_t> from);
+    void startWorker(QString path, std::optional<uint32_t> sec, std::optional<uint64_t> from);
 
     std::shared_ptr<sorvane::DvsCamera> camera;
     bool cacheEnabled = false;

@@ -323,33 +323,41 @@ void BM_PlaybackPace(benchmark::State& state)
 }
 BENCHMARK(BM_PlaybackPace)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 
-// Jumps to random positions of a 1 GiB recording; each iteration lasts until the image is out.
-void BM_ScrubLatency(benchmark::State& state)
+// The 1 GiB recording at ten million events a second, loaded at accTime; its range in first and
+// last (longer than one window). False, with the benchmark skipped, when that fails.
+bool loadScrubRecording(benchmark::State& state, SvEventProcessor& processor, ProcessorWatch& watch,
+                        uint64_t accTime, uint64_t& first, uint64_t& last)
 {
     benchApplication();
     const std::string path = "/tmp/sv_bench_scrub_1GiB_v1.raw";
     if (!ensureRecording(path, 10e6, UINT64_MAX, uint64_t(1) << 30)) {
         state.SkipWithError("cannot write the recording");
-        return;
+        return false;
     }
-    SvEventProcessor processor;
-    ProcessorWatch watch(processor);
-    processor.setAccTime(33'333);
+    processor.setAccTime(accTime);
     if (!loadRecording(processor, watch, path)) {
         state.SkipWithError("cannot load the recording");
-        return;
+        return false;
     }
+    std::lock_guard lock(watch.mutex);
+    first = watch.first;
+    last = watch.last;
+    if (last <= first + accTime) {
+        state.SkipWithError("the recording is too short");
+        return false;
+    }
+    return true;
+}
+
+// Jumps to random positions of a 1 GiB recording; each iteration lasts until the image is out.
+void BM_ScrubLatency(benchmark::State& state)
+{
+    SvEventProcessor processor;
+    ProcessorWatch watch(processor);
     uint64_t first = 0;
     uint64_t last = 0;
-    {
-        std::lock_guard lock(watch.mutex);
-        first = watch.first;
-        last = watch.last;
-    }
-    if (last <= first) {
-        state.SkipWithError("the recording has no range");
+    if (!loadScrubRecording(state, processor, watch, 33'333, first, last))
         return;
-    }
     std::mt19937_64 random(5);
     std::uniform_int_distribution<uint64_t> position(first, last);
     std::vector<double> latenciesMs;
@@ -379,30 +387,12 @@ BENCHMARK(BM_ScrubLatency)->Unit(benchmark::kMillisecond)->Iterations(200)->UseM
 // jump waits for the previous image so that jumps do not pile up.
 void BM_ScrubGuiStall(benchmark::State& state)
 {
-    benchApplication();
-    const std::string path = "/tmp/sv_bench_scrub_1GiB_v1.raw";
-    if (!ensureRecording(path, 10e6, UINT64_MAX, uint64_t(1) << 30)) {
-        state.SkipWithError("cannot write the recording");
-        return;
-    }
     SvEventProcessor processor;
     ProcessorWatch watch(processor);
-    processor.setAccTime(1'000'000);
-    if (!loadRecording(processor, watch, path)) {
-        state.SkipWithError("cannot load the recording");
-        return;
-    }
     uint64_t first = 0;
     uint64_t last = 0;
-    {
-        std::lock_guard lock(watch.mutex);
-        first = watch.first;
-        last = watch.last;
-    }
-    if (last <= first + 1'000'000) {
-        state.SkipWithError("the recording is too short");
+    if (!loadScrubRecording(state, processor, watch, 1'000'000, first, last))
         return;
-    }
     std::mt19937_64 random(7);
     std::uniform_int_distribution<uint64_t> position(first, last - 1'000'000);
     std::vector<double> stallsMs;

@@ -200,6 +200,23 @@ private slots:
         QVERIFY(QFileInfo(dir.filePath("then.raw")).size() > 1000);
     }
 
+    // A recording started by hand runs until it is stopped; a second start meanwhile is refused.
+    void handStartedRecordingRunsUntilStopped()
+    {
+        SvFileRecorder recorder(camera);
+        QVERIFY(recorder.startRecording(dir.filePath("by-hand.raw")));
+        QVERIFY(!recorder.startRecording(dir.filePath("second.raw")));
+        QVERIFY(!recorder.recordingTime(1, dir.filePath("second.raw")));
+        QTest::qWait(1500);
+        QVERIFY(recorder.recording());
+        QVERIFY(recorder.stopRecording());
+        QTRY_VERIFY_WITH_TIMEOUT(!recorder.recording(), 10000);
+        QVERIFY(QFileInfo(dir.filePath("by-hand.raw")).size() > 1000);
+        QVERIFY(!QFile::exists(dir.filePath("second.raw")));
+        SvFileRecorder without(nullptr);
+        QVERIFY(!without.startRecording(dir.filePath("none.raw")));
+    }
+
     void stopEndsATimedRecordingEarly()
     {
         SvFileRecorder recorder(camera);

@@ -77,6 +77,26 @@ bool writeRecording(const Recording& recording)
         && writer.close();
 }
 
+// Big enough that its scan is still running a moment after the load starts.
+bool writeBigRecording(const QString& path)
+{
+    QFile::remove(path);
+    sorvane::RawEventWriter writer;
+    if (!writer.open(toStd(path), sorvane::RawHeaderInfo{}))
+        return false;
+    std::vector<Event2D> chunk(1 << 20);
+    uint64_t t = 1'000'000;
+    for (int block = 0; block < 24; ++block) {
+        for (Event2D& e : chunk) {
+            e = Event2D(uint16_t(t % 1280), uint16_t(t / 7 % 720), uint8_t(t & 1), t);
+            ++t;
+        }
+        if (!writer.write(chunk.data(), chunk.data() + chunk.size()))
+            return false;
+    }
+    return writer.close();
+}
+
 // The painted pixels of image read back as event numbers, in the form Recording::window gives.
 QString shownEvents(const QImage& image)
 {
@@ -846,24 +866,35 @@ private slots:
         QCOMPARE(shownEvents(images.last().at(0).value<QImage>()), past32.window(past32.first, 33333));
     }
 
+    // Cancel stops a load: no range, no playback, a tip, and nothing counts as open.
+    void cancelledLoadOpensNothing()
+    {
+        const QString big = pathFor("big-cancel.raw");
+        QVERIFY(writeBigRecording(big));
+        Session s;
+        QSignalSpy opened(&s.processor, &SvEventProcessor::signalRecordingOpened);
+        s.processor.loadFile(big);
+        QVERIFY(s.processor.isBusy());
+        s.processor.slotCancelWork();
+        QTRY_COMPARE_WITH_TIMEOUT(s.loadings.count(), 2, 20000);
+        QCOMPARE(s.starts.count(), 0);
+        QVERIFY(!s.playButton.checked);
+        QCOMPARE(s.tips.count(), 1);
+        QCOMPARE(s.tips.first().at(0).toString(), QString("Loading cancelled."));
+        QCOMPARE(opened.count(), 2);
+        QCOMPARE(opened.first().at(0).toString(), big);
+        QCOMPARE(opened.last().at(0).toString(), QString());
+        QVERIFY(!s.processor.isBusy());
+        // The next load goes through.
+        QVERIFY(s.load(shortRecording.path));
+        QCOMPARE(s.starts.count(), 1);
+        QFile::remove(big);
+    }
+
     void destructionDuringLoad()
     {
-        // Big enough that its scan is still running when the processor goes.
         Recording big{pathFor("big.raw"), 1'000'000, 1, 0};
-        {
-            sorvane::RawEventWriter writer;
-            QVERIFY(writer.open(toStd(big.path), sorvane::RawHeaderInfo{}));
-            std::vector<Event2D> chunk(1 << 20);
-            uint64_t t = big.first;
-            for (int block = 0; block < 24; ++block) {
-                for (Event2D& e : chunk) {
-                    e = Event2D(uint16_t(t % 1280), uint16_t(t / 7 % 720), uint8_t(t & 1), t);
-                    ++t;
-                }
-                QVERIFY(writer.write(chunk.data(), chunk.data() + chunk.size()));
-            }
-            QVERIFY(writer.close());
-        }
+        QVERIFY(writeBigRecording(big.path));
         for (int round = 0; round < 3; ++round) {
             auto processor = std::make_unique<SvEventProcessor>();
             ProcessorRelay relay(*processor);
