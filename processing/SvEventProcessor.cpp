@@ -448,13 +448,13 @@ void SvEventProcessor::playOneFrame(std::chrono::steady_clock::time_point iterat
         return;
     currentTimestamp = ended ? uint64_t(lowerTimestamp) : next;
     const bool show = events && !events->empty();
-    if (show)
-        accumulateEvents(events->data(), events->data() + events->size());
     const bool finished = ended && !loopEnabled;
     if (finished)
         playing = false;
+    // Counted without the lock: a pause or a jump from the GUI thread never waits for it.
     lock.unlock();
     if (show) {
+        accumulateEvents(events->data(), events->data() + events->size());
         emit signalRealTimeTimeStamp(next);
         commitFrame();
     }
@@ -477,8 +477,8 @@ void SvEventProcessor::showRequested(const FrameRequest& request)
         // A newer request, or another recording, makes this frame stale.
         if (request.generation != readerGeneration || pendingFrame || !events)
             return;
-        accumulateEvents(events->data(), events->data() + events->size());
     }
+    accumulateEvents(events->data(), events->data() + events->size());
     if (request.announce)
         emit signalRealTimeTimeStamp(request.shownAs);
     commitFrame();
