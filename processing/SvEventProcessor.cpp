@@ -437,29 +437,41 @@ void SvEventProcessor::playOneFrame(std::chrono::steady_clock::time_point iterat
     if (ended)
         source->seekTime(lowerTimestamp);
     readLock.unlock();
+    // Counted before the frame is due and without the lock, so that showing it costs no time
+    // and a pause or a jump from the GUI thread never waits for the counting.
+    const bool show = events && !events->empty();
+    if (show)
+        accumulateEvents(events->data(), events->data() + events->size());
 
     std::unique_lock lock(playbackMutex);
     // Frames go out on a fixed beat inside the period, so the varying time of a read does not
     // shake the frame rate.
     playbackWake.wait_until(lock, iterationStart + std::chrono::microseconds(playbackPresentUs),
                             [this] { return !playbackRunning || !playing || pendingFrame; });
-    // Stopped meanwhile: the frame is not shown, and is read again when playback resumes.
-    if (generation != readerGeneration || !playing)
+    if (generation != readerGeneration || !playing) {
+        // Paused, or another recording, meanwhile: the frame is not shown (a resume reads it
+        // again), and its counts must not reach the next one.
+        lock.unlock();
+        discardCounts();
         return;
+    }
     currentTimestamp = ended ? uint64_t(lowerTimestamp) : next;
-    const bool show = events && !events->empty();
     const bool finished = ended && !loopEnabled;
     if (finished)
         playing = false;
-    // Counted without the lock: a pause or a jump from the GUI thread never waits for it.
     lock.unlock();
     if (show) {
-        accumulateEvents(events->data(), events->data() + events->size());
         emit signalRealTimeTimeStamp(next);
         commitFrame();
     }
     if (finished)
         emit signalPlayStatus(false);
+}
+
+void SvEventProcessor::discardCounts()
+{
+    std::lock_guard planeLock(planeMutex);
+    std::fill(backCounts->begin(), backCounts->end(), uint16_t(0));
 }
 
 void SvEventProcessor::showRequested(const FrameRequest& request)

@@ -136,6 +136,8 @@ private:
     void playbackLoop();
     void playOneFrame(std::chrono::steady_clock::time_point iterationStart, uint64_t generation);
     void showRequested(const FrameRequest& request);
+    // Drops what was counted into the back plane and not yet committed.
+    void discardCounts();
     void setReader(std::shared_ptr<sorvane::DvsFileReader> next);
     std::shared_ptr<sorvane::DvsFileReader> currentReader();
     void reportProgress(double fraction);
