@@ -76,6 +76,15 @@ std::string headerText(const RawHeaderInfo& header, int width, int height)
     return text;
 }
 
+// Checked before any file is made for a recording.
+bool possibleSensor(const std::string& path, const RawHeaderInfo& header)
+{
+    if (header.width > 0 && header.width <= 2048 && header.height > 0 && header.height <= 2048)
+        return true;
+    SV_LOG_ERROR("cannot record %s: sensor size %dx%d is not possible", path.c_str(), header.width, header.height);
+    return false;
+}
+
 } // namespace
 
 struct RawEventWriter::Impl {
@@ -127,6 +136,8 @@ RawEventWriter::~RawEventWriter()
 bool RawEventWriter::open(const std::string& path, const RawHeaderInfo& header)
 {
     close();
+    if (!possibleSensor(path, header))
+        return false;
     // Never onto an existing file: a recording must not truncate another one.
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) {
@@ -143,6 +154,8 @@ bool RawEventWriter::open(const std::string& path, const RawHeaderInfo& header)
 bool RawEventWriter::attach(int fd, const std::string& path, const RawHeaderInfo& header)
 {
     close();
+    if (!possibleSensor(path, header))
+        return false;
     const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (own < 0) {
         SV_LOG_ERROR("cannot write %s: %s", path.c_str(), std::strerror(errno));
@@ -153,12 +166,6 @@ bool RawEventWriter::attach(int fd, const std::string& path, const RawHeaderInfo
 
 bool RawEventWriter::start(int fd, const std::string& path, const RawHeaderInfo& header)
 {
-    if (header.width <= 0 || header.width > 2048 || header.height <= 0 || header.height > 2048) {
-        SV_LOG_ERROR("cannot record %s: sensor size %dx%d is not possible", path.c_str(), header.width,
-                     header.height);
-        ::close(fd);
-        return false;
-    }
     const std::string text = headerText(header, header.width, header.height);
     if (!writeAll(fd, text.data(), text.size())) {
         SV_LOG_ERROR("cannot write %s: %s", path.c_str(), std::strerror(errno));
