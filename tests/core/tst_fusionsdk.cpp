@@ -1,0 +1,365 @@
+// The fusion camera's SDK side: pairing frames with event batches, the calibration file and the
+// mapping of APS frames onto the DVS grid.
+#include "sdk/Calibrator.h"
+#include "sdk/DvsApsFusionProccessor.h"
+#include "sdk/Utils/Json/JsonUtils.h"
+
+#include <SorvaneBase/Logger.h>
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+#include <fstream>
+
+using namespace sorvane;
+
+namespace {
+
+// Runs a script through a processor and returns the pairs as "frame:ts,ts" joined by spaces.
+// Script words: eN an event at time N, F a frame (numbered from 0), S a sync signal, s a
+// polarity-0 signal, C clear.
+QString runPairing(const QString& script, DvsApsFusionProccessor& processor)
+{
+    QStringList pairs;
+    processor.addFusionDataCallback([&pairs](ApsFrame& frame, Event2D* begin, Event2D* end) {
+        QStringList times;
+        for (Event2D* e = begin; e != end; ++e)
+            times << QString::number(e->timestamp);
+        pairs << QString("%1:%2").arg(frame.getHeader()).arg(times.join(','));
+    });
+    uint64_t frames = 0;
+    for (const QString& word : script.split(' ', Qt::SkipEmptyParts)) {
+        if (word.startsWith('e')) {
+            const Event2D event(1, 2, 1, word.mid(1).toULongLong());
+            processor.addDvsData(&event, &event + 1);
+        } else if (word == "F") {
+            processor.addApsData(ApsFrame(4, 2, frames++, 0));
+        } else if (word == "S" || word == "s") {
+            processor.addSyncSignal(EventTriggerIn(0, word == "S" ? 1 : 0, 0));
+        } else if (word == "C") {
+            processor.clear();
+        }
+    }
+    return pairs.join(' ');
+}
+
+// Every APS pixel gets a colour no other pixel has, and none is black.
+ApsFrame codedApsFrame(int width, int height)
+{
+    ApsFrame frame(width, height, 7, 1234);
+    for (int v = 0; v < height; ++v)
+        for (int u = 0; u < width; ++u) {
+            uint8_t* p = frame.data() + (size_t(v) * width + u) * 3;
+            p[0] = uint8_t(1 + u % 250);
+            p[1] = uint8_t(1 + v % 250);
+            p[2] = uint8_t(1 + u / 250 + 16 * (v / 250));
+        }
+    return frame;
+}
+
+// The APS position a mapped pixel came from, or (-1, -1) for a black pixel.
+QPoint sourceOf(const ApsFrame& mapped, int x, int y)
+{
+    const uint8_t* p = mapped.data() + (size_t(y) * mapped.getWidth() + x) * 3;
+    if (p[0] == 0 && p[1] == 0 && p[2] == 0)
+        return {-1, -1};
+    const int high = p[2] - 1;
+    return {(high % 16) * 250 + p[0] - 1, (high / 16) * 250 + p[1] - 1};
+}
+
+const char* const validCalibration = R"({
+  "0": {"camera_serial": "TD1", "frame_size": {"cols": 1280, "rows": 720},
+        "camera_matrix": {"rows": 3, "cols": 3, "type": 6, "data": [1, 0, 0, 0, 1, 0, 0, 0, 1]},
+        "dist_coeffs": {"rows": 1, "cols": 5, "type": 6, "data": [0, 0, 0, 0, 0]},
+        "affine_matrix": {"1": {"rows": 2, "cols": 3, "type": 6, "data": [1.5, 0, 10, 0, 1.5, 20]}},
+        "rotation": [1, 2, 3], "translation": [0.5]},
+  "1": {"frame_size": {"cols": 1920, "rows": 1080},
+        "affine_matrix": {"0": {"rows": 2, "cols": 3, "type": 6, "data": [0.5, 0, -5, 0, 0.5, -10]}}}
+})";
+
+QString withReplaced(const QString& from, const QString& to)
+{
+    QString text = validCalibration;
+    Q_ASSERT(text.contains(from));
+    return text.replace(from, to);
+}
+
+} // namespace
+
+class TestFusionSdk : public QObject {
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        logged.clear();
+        Logger::Instance().setSink([this](int level, const char*, int, const std::string& message) {
+            if (level == Logger::Error)
+                logged += QString::fromStdString(message);
+        });
+    }
+    void cleanup() { Logger::Instance().setSink({}); }
+
+    void pairsByOrderOfArrival_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("pairs");
+        QTest::newRow("a polarity-0 signal changes nothing") << "F e1 s e2" << "";
+        QTest::newRow("frames first, then their signals") << "F F e1 S e2 e3 S" << "0:1 1:2,3";
+        QTest::newRow("signals first, then a frame") << "e1 S e2 S F" << "0:1";
+        QTest::newRow("the newer batch waits for the next frame") << "e1 S e2 S F F" << "0:1 1:2";
+        QTest::newRow("no events between signals") << "S F" << "0:";
+        QTest::newRow("clear between a frame and its signal") << "F e1 C e2 F S" << "1:2";
+        QTest::newRow("events before the first signal") << "e1 e2 e3 F e4 S" << "0:1,2,3,4";
+    }
+    void pairsByOrderOfArrival()
+    {
+        QFETCH(QString, script);
+        QFETCH(QString, pairs);
+        DvsApsFusionProccessor processor;
+        QCOMPARE(runPairing(script, processor), pairs);
+    }
+
+    void pairsAreFormedWithoutCallback()
+    {
+        DvsApsFusionProccessor processor;
+        for (int i = 0; i < 50; ++i) {
+            processor.addApsData(ApsFrame(4, 2, 0, 0));
+            processor.addSyncSignal(EventTriggerIn(0, 1, 0));
+        }
+        // Nothing queued: the next frame pairs with the batch completed after it.
+        QCOMPARE(runPairing("F e7 S", processor), QString("0:7"));
+        QCOMPARE(processor.droppedBatches() + processor.droppedFrames(), uint64_t(0));
+    }
+
+    void stalledStreamIsBounded_data()
+    {
+        QTest::addColumn<QString>("stall");
+        QTest::addColumn<QString>("resume");
+        QTest::addColumn<QString>("pairs");
+        QTest::addColumn<uint64_t>("droppedBatches");
+        QTest::addColumn<uint64_t>("droppedFrames");
+        QString syncs;
+        QString frames;
+        for (int i = 0; i < 20; ++i) {
+            syncs += QString(" e%1 S").arg(i);
+            frames += " F";
+        }
+        // The newest eight of twenty batches are kept; the first frame after the stall takes
+        // the oldest of them.
+        QTest::newRow("frames stop, signals go on") << syncs << "F" << "0:12" << uint64_t(12) << uint64_t(0);
+        QTest::newRow("signals stop, frames go on") << frames << "e5 S" << "12:5" << uint64_t(0) << uint64_t(12);
+    }
+    void stalledStreamIsBounded()
+    {
+        QFETCH(QString, stall);
+        QFETCH(QString, resume);
+        QFETCH(QString, pairs);
+        QFETCH(uint64_t, droppedBatches);
+        QFETCH(uint64_t, droppedFrames);
+        DvsApsFusionProccessor processor;
+        QCOMPARE(runPairing(stall + " " + resume, processor), pairs);
+        QCOMPARE(processor.droppedBatches(), droppedBatches);
+        QCOMPARE(processor.droppedFrames(), droppedFrames);
+        QVERIFY(!logged.isEmpty());
+    }
+
+    void parseCalibration_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("valid") << QString(validCalibration) << true << "";
+        QTest::newRow("no camera 0") << withReplaced("\"0\": {", "\"2\": {") << false
+                                     << "Error: No camera with ID '0' found in calibration data.\n";
+        QTest::newRow("frame_size without rows")
+            << withReplaced(R"("cols": 1280, "rows": 720)", R"("cols": 1280)") << false
+            << "Error: Invalid 'frame_size' in JSON.\n";
+        QTest::newRow("no camera_matrix") << withReplaced("\"camera_matrix\"", "\"matrix\"") << false
+                                          << "Error: Missing 'camera_matrix'.\n";
+        QTest::newRow("no dist_coeffs") << withReplaced("\"dist_coeffs\"", "\"coeffs\"") << false
+                                        << "Error: Missing 'dist_coeffs'.\n";
+        QTest::newRow("no APS frame_size") << withReplaced(R"("1": {"frame_size")", R"("1": {"size")") << false
+                                           << "Error: Missing 'frame_size' field.\n";
+        QTest::newRow("malformed") << withReplaced("\"rotation\": [1, 2, 3],", "\"rotation\": [1, 2, 3") << false
+                                   << "";
+        QTest::newRow("comments are not JSON") << QString("// calibration\n") + validCalibration << false << "";
+        QTest::newRow("serial is a number") << withReplaced("\"TD1\"", "17") << false << "";
+        QTest::newRow("size is text") << withReplaced("\"cols\": 1920", "\"cols\": \"1920\"") << false << "";
+        QTest::newRow("size too large for any integer") << withReplaced("\"cols\": 1920", "\"cols\": 1e300") << false
+                                                        << "";
+        QTest::newRow("matrix data is text") << withReplaced("[1.5, 0, 10", "[\"1.5\", 0, 10") << false << "";
+        QTest::newRow("matrix is a number") << withReplaced(R"("camera_matrix": {"rows": 3, "cols": 3, "type": 6, "data": [1, 0, 0, 0, 1, 0, 0, 0, 1]})",
+                                                            R"("camera_matrix": 3)")
+                                            << false << "";
+        QTest::newRow("root is an array") << QString("[1, 2]") << false
+                                          << "Error: No camera with ID '0' found in calibration data.\n";
+        QTest::newRow("empty") << QString() << false << "";
+    }
+    void parseCalibration()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, ok);
+        QFETCH(QString, message);
+        CalibratorParameters parameters;
+        QCOMPARE(sorvane::parseCalibration(text.toStdString(), parameters), ok);
+        if (!message.isEmpty())
+            QCOMPARE(logged, message);
+        if (!ok)
+            QVERIFY(!logged.isEmpty());
+    }
+
+    void calibrationValues_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("apsWidth");
+        QTest::addColumn<int>("rotationSize");
+        QTest::addColumn<double>("apsToDvsScale");
+        QTest::newRow("as written") << QString(validCalibration) << 1920 << 3 << 0.5;
+        QTest::newRow("a fraction is cut off") << withReplaced("\"cols\": 1920", "\"cols\": 1280.9") << 1280 << 3 << 0.5;
+        QTest::newRow("low 16 bits") << withReplaced("\"cols\": 1920", "\"cols\": 65537") << 1 << 3 << 0.5;
+        QTest::newRow("rotation not an array") << withReplaced("[1, 2, 3]", "4") << 1920 << 0 << 0.5;
+        QTest::newRow("camera 1 overrides camera 0")
+            << withReplaced(R"("affine_matrix": {"1")", R"("affine_matrix": {"0": {"data": [9, 0, 0, 0, 9, 0]}, "1")")
+            << 1920 << 3 << 0.5;
+        QTest::newRow("camera 0 alone")
+            << withReplaced(R"("affine_matrix": {"0": {"rows": 2, "cols": 3, "type": 6, "data": [0.5, 0, -5, 0, 0.5, -10]}})",
+                            R"("affine_matrix": null)")
+            << 1920 << 3 << 0.0;
+    }
+    void calibrationValues()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, apsWidth);
+        QFETCH(int, rotationSize);
+        QFETCH(double, apsToDvsScale);
+        QTemporaryDir dir;
+        const std::string path = (dir.path() + "/rec.json").toStdString();
+        std::ofstream(path) << text.toStdString();
+        CalibratorParameters parameters;
+        QVERIFY(readCalibrationFile(path, parameters));
+        QCOMPARE(parameters.cameraSerial, std::string("TD1"));
+        QCOMPARE(int(parameters.dvsWidth), 1280);
+        QCOMPARE(int(parameters.dvsHeight), 720);
+        QCOMPARE(int(parameters.apsWidth), apsWidth);
+        QCOMPARE(int(parameters.apsHeight), 1080);
+        QCOMPARE(int(parameters.rotation.size()), rotationSize);
+        QCOMPARE(parameters.cameraMatrix.data.size(), size_t(9));
+        QCOMPARE(parameters.affineMatrices["1"].data.at(0), 1.5);
+        const auto& apsToDvs = parameters.affineMatrices["0"].data;
+        QCOMPARE(apsToDvs.empty() ? 0.0 : apsToDvs.at(0), apsToDvsScale);
+    }
+
+    void unreadableFileFails()
+    {
+        CalibratorParameters parameters;
+        QVERIFY(!readCalibrationFile("/nonexistent/rec.json", parameters));
+        QVERIFY(logged.startsWith("Error: open /nonexistent/rec.json failed."));
+    }
+
+    void defaultMappingAtTheEdges_data()
+    {
+        QTest::addColumn<QPoint>("dvs");
+        QTest::addColumn<QPoint>("aps");
+        QTest::newRow("corner lands outside") << QPoint(0, 0) << QPoint(-1, -1);
+        QTest::newRow("centre to centre") << QPoint(640, 360) << QPoint(1920, 1080);
+        QTest::newRow("small negatives truncate to 0") << QPoint(67, 38) << QPoint(0, 0);
+        QTest::newRow("one row above stays outside") << QPoint(67, 37) << QPoint(-1, -1);
+        QTest::newRow("far corner") << QPoint(1279, 719) << QPoint(-1, -1);
+    }
+    void defaultMappingAtTheEdges()
+    {
+        QFETCH(QPoint, dvs);
+        QFETCH(QPoint, aps);
+        static ApsFrame source = codedApsFrame(3840, 2160);
+        Calibrator calibrator;
+        const ApsFrame mapped = calibrator.mapApsToDvs(source);
+        QCOMPARE(mapped.getWidth(), 1280);
+        QCOMPARE(mapped.getHeight(), 720);
+        QCOMPARE(mapped.getTimestamp(), uint64_t(1234));
+        QCOMPARE(mapped.getHeader(), uint64_t(7));
+        QCOMPARE(sourceOf(mapped, dvs.x(), dvs.y()), aps);
+    }
+
+    // Every pixel against the formula itself, for the fast axis-aligned path and the general one.
+    void mappingMatchesTheFormula_data()
+    {
+        QTest::addColumn<QList<double>>("matrix");
+        QTest::addColumn<QSize>("apsSize");
+        QTest::addColumn<QSize>("frameSize");
+        QTest::newRow("default") << QList<double>{3.351724137931035, 0, -225.10344827586232, 0, 3.351724137931035, -126.62068965517255}
+                                 << QSize(3840, 2160) << QSize(3840, 2160);
+        QTest::newRow("tandem") << QList<double>{1.4, 0, 64, 0, 1.4, 36} << QSize(1920, 1080) << QSize(1920, 1080);
+        QTest::newRow("rotated") << QList<double>{1.2, 0.3, -50, -0.25, 1.1, 120} << QSize(1920, 1080)
+                                 << QSize(1920, 1080);
+        QTest::newRow("frame smaller than calibrated") << QList<double>{1.4, 0, 64, 0, 1.4, 36} << QSize(1920, 1080)
+                                                       << QSize(700, 300);
+        QTest::newRow("rotated, frame smaller") << QList<double>{1.2, 0.3, -50, -0.25, 1.1, 120} << QSize(1920, 1080)
+                                                << QSize(640, 480);
+    }
+    void mappingMatchesTheFormula()
+    {
+        QFETCH(QList<double>, matrix);
+        QFETCH(QSize, apsSize);
+        QFETCH(QSize, frameSize);
+        CalibratorParameters parameters;
+        parameters.dvsWidth = 1280;
+        parameters.dvsHeight = 720;
+        parameters.apsWidth = uint16_t(apsSize.width());
+        parameters.apsHeight = uint16_t(apsSize.height());
+        parameters.affineMatrices["1"].data.assign(matrix.begin(), matrix.end());
+        Calibrator calibrator;
+        calibrator.loadCalibrationParam(parameters);
+        ApsFrame source = codedApsFrame(frameSize.width(), frameSize.height());
+        const ApsFrame mapped = calibrator.mapApsToDvs(source);
+        const int width = std::min(apsSize.width(), frameSize.width());
+        const int height = std::min(apsSize.height(), frameSize.height());
+        const double* m = matrix.constData();
+        int inside = 0;
+        for (int y = 0; y < 720; ++y)
+            for (int x = 0; x < 1280; ++x) {
+                const int u = int(std::trunc((m[1] * y + m[0] * x) + m[2]));
+                const int v = int(std::trunc((m[4] * y + m[3] * x) + m[5]));
+                const bool in = u >= 0 && u < width && v >= 0 && v < height;
+                inside += in;
+                if (sourceOf(mapped, x, y) != (in ? QPoint(u, v) : QPoint(-1, -1)))
+                    QFAIL(qPrintable(QString("pixel %1, %2").arg(x).arg(y)));
+            }
+        QVERIFY(inside > 0);
+    }
+
+    void recordWithoutAffineKeepsTheMapping()
+    {
+        Calibrator calibrator;
+        CalibratorParameters tandem;
+        tandem.dvsWidth = 1280;
+        tandem.dvsHeight = 720;
+        tandem.apsWidth = 1920;
+        tandem.apsHeight = 1080;
+        tandem.affineMatrices["1"].data = {1.4, 0, 64, 0, 1.4, 36};
+        calibrator.loadCalibrationParam(tandem);
+        CalibratorParameters failedRead;
+        failedRead.affineMatrices["1"].data = {1.0, 2.0}; // fewer than six
+        QVERIFY(calibrator.loadCalibrationParam(failedRead));
+        QVERIFY(failedRead.affineMatrices.count("0")); // the missing key is inserted
+        QCOMPARE(calibrator.dvsToAps(), std::vector<double>({1.4, 0, 64, 0, 1.4, 36}));
+    }
+
+    void eventsMapOntoTheApsGrid()
+    {
+        Calibrator calibrator;
+        std::vector<Event2D> events{{640, 360, 1, 5}, {0, 0, 0, 6}};
+        calibrator.mapDvsToAps(events.data(), events.data() + events.size());
+        QCOMPARE(events[0].x, uint16_t(1920));
+        QCOMPARE(events[0].y, uint16_t(1080));
+        // -225.1 truncates to -225, kept to 16 bits.
+        QCOMPARE(events[1].x, uint16_t(-225));
+        QCOMPARE(events[1].y, uint16_t(-126));
+    }
+
+private:
+    QString logged;
+};
+
+QTEST_APPLESS_MAIN(TestFusionSdk)
+#include "tst_fusionsdk.moc"
