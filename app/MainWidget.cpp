@@ -7,6 +7,7 @@
 #include "app/SvTimeFormat.h"
 #include "processing/ShowImageForm.h"
 #include "processing/SvEventProcessor.h"
+#include "processing/SvFusionCameraDataProcessor.h"
 #include "ui_MainWidget.h"
 #include "widgets/SVMessageBox.h"
 #include "widgets/SvFilePathReminderForm.h"
@@ -99,6 +100,7 @@ MainWidget::MainWidget(QWidget* parent)
     textSaveAs = tr("Save as...");
     textCutRecording = tr("Cut Recording");
 
+    fusionProcessor = new SvFusionCameraDataProcessor(this);
     eventProcessor = new SvEventProcessor(this);
 
     showImageForm = ui->widget_show_image;
@@ -162,6 +164,8 @@ MainWidget::~MainWidget()
     // The processor's threads end before the widgets they report to.
     delete eventProcessor;
     eventProcessor = nullptr;
+    delete fusionProcessor;
+    fusionProcessor = nullptr;
     delete waitingWin;
     waitingWin = nullptr;
     delete ui;
@@ -238,11 +242,56 @@ void MainWidget::createConnections()
     connect(processor, &SvEventProcessor::signalEventImage, showImageForm, &ShowImageForm::slotShowImage,
             Qt::QueuedConnection);
 
+    connectFusionProcessor();
+
     connect(this, &MainWidget::signalShowLeftBottomTips, this,
             qOverload<QString, SvMessageType, QString>(&MainWidget::slotShowLeftBottomTips));
     connect(this, &MainWidget::setShowCameraLiveUI, this, &MainWidget::showCameraPlayingUI);
     connect(this, &MainWidget::resetShowCameraFormTitle, this, &MainWidget::setShowTitleInfo);
     connect(this, &MainWidget::toShowCameraSerial, this, &MainWidget::showCameraSerial);
+}
+
+void MainWidget::connectFusionProcessor()
+{
+    SvFusionCameraDataProcessor* processor = fusionProcessor;
+    connect(this, &MainWidget::signalOpenFusionFile, processor, &SvFusionCameraDataProcessor::slotReadFusionFile);
+    connect(this, &MainWidget::signalSetViewerShowType, processor, &SvFusionCameraDataProcessor::slotSetViewerType);
+    // Queued: the button's stop reaches the processor after the click that released it is done.
+    connect(
+        ui->pb_play, &QPushButton::toggled, processor,
+        [this, processor](bool checked) {
+            if (!checked || sourceMode == FusionFile)
+                processor->slotPlaybackCtrl(checked);
+        },
+        Qt::QueuedConnection);
+    connect(ui->pb_prv, &QPushButton::pressed, processor, &SvFusionCameraDataProcessor::preFrame);
+    connect(ui->pb_next, &QPushButton::pressed, processor, &SvFusionCameraDataProcessor::nextFrame);
+    connect(ui->pb_stop, &QPushButton::pressed, processor, &SvFusionCameraDataProcessor::slotPlaybackReset);
+    connect(ui->pb_loop, &QPushButton::toggled, processor, &SvFusionCameraDataProcessor::slotSetReplayFlag);
+    connect(rangeSlider, &SvThreeHandleSlider::centerValueMove, processor, &SvFusionCameraDataProcessor::setPlayPos);
+    connect(rangeSlider, &SvThreeHandleSlider::centerValueTrackClick, processor,
+            &SvFusionCameraDataProcessor::setPlayPos);
+    connect(rangeSlider, &SvThreeHandleSlider::lowerValueChanged, processor,
+            &SvFusionCameraDataProcessor::slotSetLowerTimeStamp);
+    connect(rangeSlider, &SvThreeHandleSlider::upperValueChanged, processor,
+            &SvFusionCameraDataProcessor::slotSetUpperTimeStamp);
+    connect(waitingWin, &WaitingWin::cancelRequested, processor, &SvFusionCameraDataProcessor::slotCancelWork);
+
+    // Emitted on the processor's threads: every receiver below runs on this one.
+    connect(processor, &SvFusionCameraDataProcessor::signalStartTimeStamp, rangeSlider,
+            &SvThreeHandleSlider::setMinimum);
+    connect(processor, &SvFusionCameraDataProcessor::signalEndTimeStamp, rangeSlider,
+            &SvThreeHandleSlider::setMaximum);
+    connect(processor, &SvFusionCameraDataProcessor::signalPlayStatus, ui->pb_play, &QPushButton::setChecked);
+    connect(processor, &SvFusionCameraDataProcessor::signalPalyFileFinished, ui->pb_play,
+            [this] { ui->pb_play->setChecked(false); });
+    connect(processor, &SvFusionCameraDataProcessor::signalTimeStamp, this, &MainWidget::showTimeStamp,
+            Qt::QueuedConnection);
+    connect(processor, &SvFusionCameraDataProcessor::signalLoadingStatus, this, &MainWidget::slotSetWaitWinStatus);
+    connect(processor, &SvFusionCameraDataProcessor::signalShowLeftBottomTips, this,
+            qOverload<QString, SvMessageType, QString>(&MainWidget::slotShowLeftBottomTips), Qt::QueuedConnection);
+    connect(processor, &SvFusionCameraDataProcessor::signalFusionImage, showImageForm, &ShowImageForm::slotShowImage,
+            Qt::QueuedConnection);
 }
 
 QString MainWidget::chooseRecordingToOpen()
@@ -253,7 +302,7 @@ QString MainWidget::chooseRecordingToOpen()
 
 void MainWidget::slotOpenRecording()
 {
-    if (eventProcessor->isBusy()) {
+    if (eventProcessor->isBusy() || fusionProcessor->isBusy()) {
         emit signalShowLeftBottomTips(tr("Wait for the recording's work to finish, or cancel it, before opening another."),
                                       Warning, QString());
         return;

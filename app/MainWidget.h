@@ -26,6 +26,7 @@ class QAction;
 class QMenu;
 class ShowImageForm;
 class SvEventProcessor;
+class SvFusionCameraDataProcessor;
 class SvFileRecorder;
 class SvRangeFileDialog;
 class SvThreeHandleSlider;
@@ -107,6 +108,7 @@ protected:
 private:
     void createMenus();
     void createConnections();
+    void connectFusionProcessor();
     void setPlaybackControlsEnabled(bool enabled);
     // Icon set of the viewer-type button: 0 DVS, 1 APS, 2 fusion.
     void applyViewerTypeIcons(int type);
@@ -140,6 +142,7 @@ private:
     std::atomic<bool> streaming{false};
 
     SvEventProcessor* eventProcessor = nullptr;
+    SvFusionCameraDataProcessor* fusionProcessor = nullptr;
     ShowImageForm* showImageForm = nullptr;
     SvThreeHandleSlider* rangeSlider = nullptr;
     WaitingWin* waitingWin = nullptr;

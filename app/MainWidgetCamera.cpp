@@ -8,6 +8,7 @@
 #include "app/ConfigStore.h"
 #include "app/RecordingNames.h"
 #include "processing/SvEventProcessor.h"
+#include "processing/SvFusionCameraDataProcessor.h"
 #include "processing/WorkerThread.h"
 #include "ui_MainWidget.h"
 #include "widgets/WaitingWin.h"
@@ -71,8 +72,14 @@ void MainWidget::shutdownCameraSide()
     // The window is going away: the recording's files are complete before the cameras close.
     if (finishThread.joinable())
         finishThread.join();
-    if (fusionCamera && fusionCamera->isConnected())
-        fusionCamera->close();
+    if (fusionCamera) {
+        // Also a stream that lost its connection or runs with the button released by Space:
+        // no callback may reach the fusion processor after this.
+        fusionCamera->stop(sorvane::STREAM_ALL);
+        if (fusionCamera->isConnected())
+            fusionCamera->close();
+        fusionProcessor->setFusionCamera(nullptr);
+    }
     dvsCamera.reset();
     fusionCamera.reset();
     delete fileRecorder;
@@ -138,6 +145,8 @@ void MainWidget::openCameraProcedure(const sorvane::CameraDescription& desc)
         // worker in the waiting window's loop, so it runs the settings meanwhile.
         QMetaObject::invokeMethod(this, &MainWidget::initDvsCameraSettings, Qt::BlockingQueuedConnection);
     } else if (sourceMode == LiveFusionCamera) {
+        fusionProcessor->clearFusionState();
+        fusionProcessor->setFusionCamera(nullptr);
         fusionCamera.reset();
         qDebug() << "Open fusion camera.";
         fusionCamera = cameraManager.openFusionCamera(desc.serial);
@@ -145,7 +154,18 @@ void MainWidget::openCameraProcedure(const sorvane::CameraDescription& desc)
             emit signalShowLeftBottomTips(tr("Open camera: ") + serial + tr("failed."), Error, QString());
             return;
         }
+        // Before the frame callback: the calibrator must not change under a mapping.
+        sorvane::CalibratorParameters calibration;
+        if (fusionCamera->getCalibratorParameters(calibration))
+            fusionProcessor->setCalibrationParameters(calibration);
         fusionCamera->setStatisticInfoCallback([this](const sorvane::SvStatisticInfo& info) { showStatistics(info); });
+        SvFusionCameraDataProcessor* processor = fusionProcessor;
+        fusionCamera->addApsFrameCallback([processor](sorvane::ApsFrame& frame) { processor->addApsFrame(frame); });
+        fusionCamera->addEventsCallback(
+            [processor](const sorvane::Event2D* begin, const sorvane::Event2D* end) { processor->addDvsEvents(begin, end); });
+        fusionCamera->addTriggerInCallback(
+            [processor](sorvane::EventTriggerIn trigger) { processor->addSyncSignal(trigger); });
+        fusionProcessor->setFusionCamera(fusionCamera);
     }
     emit setShowCameraLiveUI(true);
     emit resetShowCameraFormTitle(true);
@@ -287,6 +307,7 @@ void MainWidget::on_pb_play_clicked(bool checked)
             streaming = false;
             ui->pb_play->setChecked(false);
             qDebug() << "Fusion camera stop.";
+            fusionProcessor->clearFusionState();
         }
     }
 }
@@ -335,6 +356,10 @@ void MainWidget::releaseCameraForOtherSource()
     if (fusionCamera && streaming) {
         fusionCamera->stop(sorvane::STREAM_ALL);
         streaming = false;
+    }
+    if (fusionCamera) {
+        fusionProcessor->clearFusionState();
+        fusionProcessor->setFusionCamera(nullptr);
     }
     dropPendingTriggers();
     // Trigger-in recordings come from the camera of this source only.

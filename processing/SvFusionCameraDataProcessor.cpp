@@ -1,0 +1,597 @@
+#include "processing/SvFusionCameraDataProcessor.h"
+
+#include "app/ConfigStore.h"
+#include "processing/SvEventProcessor.h"
+#include "sdk/Utils/Json/JsonUtils.h"
+
+#include <SorvaneDriver/DvsFileReader.h>
+#include <SorvaneDriver/FusionCamera.h>
+#include <SorvaneDriver/Video/ApsFileReader.h>
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cstring>
+
+using sorvane::ApsFrame;
+using sorvane::Event2D;
+
+namespace {
+
+// A mapped frame as an image of its own (the frame's buffer is reused by the next mapping).
+QImage toImage(const ApsFrame& frame)
+{
+    QImage image(SvFusionCameraDataProcessor::dvsWidth, SvFusionCameraDataProcessor::dvsHeight, QImage::Format_BGR888);
+    if (frame.getWidth() != image.width() || frame.getHeight() != image.height() || frame.isEmpty()) {
+        image.fill(Qt::black);
+        return image;
+    }
+    const size_t rowBytes = size_t(image.width()) * 3;
+    for (int y = 0; y < image.height(); ++y)
+        std::memcpy(image.scanLine(y), frame.data() + size_t(y) * rowBytes, rowBytes);
+    return image;
+}
+
+} // namespace
+
+SvFusionCameraDataProcessor::SvFusionCameraDataProcessor(QObject* parent)
+    : QObject(parent)
+    , fusionProcessor(std::make_unique<sorvane::DvsApsFusionProccessor>())
+    , dvsCounts(size_t(dvsWidth) * dvsHeight * 2, 0)
+{
+    // Same names as main, so the store lands in the same folder whoever opens it first.
+    QCoreApplication::setApplicationName("SorvaneViewer");
+    QCoreApplication::setOrganizationName("Sorvane");
+    config = ConfigStore::instance();
+    registerSvMetaTypes();
+    fusionProcessor->addFusionDataCallback(
+        [this](ApsFrame& frame, Event2D* begin, Event2D* end) { onFusionData(frame, begin, end); });
+
+    // Set before the thread starts, so a destructor that runs at once cannot be overtaken.
+    playbackRunning = true;
+    playbackThread = std::thread(&SvFusionCameraDataProcessor::playbackLoop, this);
+}
+
+SvFusionCameraDataProcessor::~SvFusionCameraDataProcessor()
+{
+    {
+        // A load still scanning the event file is cancelled through its reader, never left
+        // running over freed memory.
+        std::lock_guard lock(commandMutex);
+        if (loadingReader)
+            loadingReader->cancel();
+        playing = false;
+        playbackRunning = false;
+        pendingOpen.reset();
+        pendingFrame.reset();
+    }
+    commandWake.notify_all();
+    playbackThread.join();
+    fusionProcessor->removeFusionDataCallback();
+}
+
+// --- live camera ---
+
+void SvFusionCameraDataProcessor::setFusionCamera(std::shared_ptr<sorvane::FusionCamera> fusionCamera)
+{
+    std::lock_guard lock(cameraMutex);
+    camera = std::move(fusionCamera);
+}
+
+void SvFusionCameraDataProcessor::setCalibrationParameters(sorvane::CalibratorParameters parameters)
+{
+    loadCalibration(parameters, tr("the camera"));
+}
+
+bool SvFusionCameraDataProcessor::loadCalibration(sorvane::CalibratorParameters& parameters, const QString& source)
+{
+    // Images have the event sensor's size; a calibration for another one would map onto a grid
+    // that is not there.
+    if (parameters.dvsWidth != dvsWidth || parameters.dvsHeight != dvsHeight || parameters.apsWidth == 0
+        || parameters.apsHeight == 0) {
+        qDebug() << "calibration refused:" << parameters.dvsWidth << parameters.dvsHeight << parameters.apsWidth
+                 << parameters.apsHeight;
+        emit signalShowLeftBottomTips(
+            tr("The calibration of %1 is not for a %2 x %3 event sensor; the previous calibration is used.")
+                .arg(source)
+                .arg(dvsWidth)
+                .arg(dvsHeight),
+            Warning);
+        return false;
+    }
+    std::lock_guard lock(calibratorMutex);
+    return calibrator.loadCalibrationParam(parameters);
+}
+
+void SvFusionCameraDataProcessor::addDvsEvents(const Event2D* begin, const Event2D* end)
+{
+    accumulateDvsEvents(begin, end);
+    fusionProcessor->addDvsData(begin, end);
+}
+
+void SvFusionCameraDataProcessor::addApsFrame(const ApsFrame& frame)
+{
+    fusionProcessor->addApsData(frame);
+}
+
+void SvFusionCameraDataProcessor::addSyncSignal(const sorvane::EventTriggerIn& trigger)
+{
+    fusionProcessor->addSyncSignal(trigger);
+}
+
+void SvFusionCameraDataProcessor::clearFusionState()
+{
+    fusionProcessor->clear();
+    std::lock_guard lock(countsMutex);
+    std::fill(dvsCounts.begin(), dvsCounts.end(), uint16_t(0));
+}
+
+void SvFusionCameraDataProcessor::accumulateDvsEvents(const Event2D* begin, const Event2D* end)
+{
+    if (viewerType != sorvane::STREAM_DVS)
+        return;
+    std::lock_guard lock(countsMutex);
+    for (const Event2D* e = begin; e != end; ++e) {
+        if (e->x >= dvsWidth || e->y >= dvsHeight || e->polarity > 1)
+            continue;
+        uint16_t& count = dvsCounts[(size_t(e->y) * dvsWidth + e->x) * 2 + e->polarity];
+        if (count < maxCount)
+            ++count;
+    }
+}
+
+ApsFrame SvFusionCameraDataProcessor::mapToDvs(ApsFrame& frame)
+{
+    std::lock_guard lock(calibratorMutex);
+    return calibrator.mapApsToDvs(frame);
+}
+
+void SvFusionCameraDataProcessor::onFusionData(ApsFrame& frame, Event2D* begin, Event2D* end)
+{
+    const uint64_t timestamp = frame.getTimestamp();
+    switch (viewerType.load()) {
+    case sorvane::STREAM_APS:
+        emit signalFusionImage(toImage(mapToDvs(frame)));
+        emit signalTimeStamp(timestamp);
+        break;
+    case sorvane::STREAM_ALL: {
+        {
+            std::lock_guard lock(cameraMutex);
+            if (!camera || !camera->isConnected())
+                return;
+        }
+        QImage image = toImage(mapToDvs(frame));
+        drawEvents(image, begin, end, false, config->positiveColor, config->negativeColor);
+        emit signalFusionImage(image);
+        emit signalTimeStamp(timestamp);
+        break;
+    }
+    case sorvane::STREAM_DVS: {
+        // One image per paired frame, showing every event counted since the previous one.
+        QImage image;
+        {
+            std::lock_guard lock(countsMutex);
+            SvEventProcessor::paintFrame(dvsCounts, image, config->positiveColor, config->negativeColor,
+                                         config->backgroundColor);
+            std::fill(dvsCounts.begin(), dvsCounts.end(), uint16_t(0));
+        }
+        emit signalFusionImage(image);
+        emit signalTimeStamp(timestamp);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void SvFusionCameraDataProcessor::drawEvents(QImage& image, const Event2D* begin, const Event2D* end, bool mirrored,
+                                             QColor positive, QColor negative)
+{
+    if (image.width() != dvsWidth || image.height() != dvsHeight || image.format() != QImage::Format_BGR888)
+        return;
+    const QRgb colours[2] = {negative.rgb(), positive.rgb()};
+    uchar* const bits = image.bits();
+    const qsizetype stride = image.bytesPerLine();
+    for (const Event2D* e = begin; e != end; ++e) {
+        // 16-bit arithmetic: x = 0 lands on 1280 and is dropped, as recordings expect.
+        const uint16_t column = mirrored ? uint16_t(dvsWidth - e->x) : e->x;
+        if (column >= dvsWidth || e->y >= dvsHeight)
+            continue;
+        const QRgb colour = colours[e->polarity == 1 ? 1 : 0];
+        uchar* p = bits + e->y * stride + 3 * column;
+        p[0] = uchar(qBlue(colour));
+        p[1] = uchar(qGreen(colour));
+        p[2] = uchar(qRed(colour));
+    }
+}
+
+void SvFusionCameraDataProcessor::slotSetViewerType(sorvane::STREAM_TYPE type)
+{
+    viewerType = type;
+}
+
+// --- recording ---
+
+bool SvFusionCameraDataProcessor::slotReadFusionFile(QString str)
+{
+    // Closing is always allowed: it cancels a load under way. Another recording waits for it.
+    if (loading && !str.isEmpty()) {
+        qDebug() << "fusion file loading, " << str << " refused.";
+        return false;
+    }
+    const bool wasPlaying = stopPlayback();
+    {
+        std::lock_guard lock(commandMutex);
+        if (loadingReader)
+            loadingReader->cancel();
+        pendingFrame.reset();
+        ++generation;
+        loaded = false;
+        // Set before the playback thread takes the order: the guards must see the load at once.
+        loading = !str.isEmpty();
+        loadCancelled = false;
+        pendingOpen = str;
+    }
+    commandWake.notify_all();
+    if (wasPlaying)
+        emit signalPlayStatus(false);
+    if (str.isEmpty())
+        return false;
+    qDebug() << "Load fusion file: " << str;
+    return true;
+}
+
+void SvFusionCameraDataProcessor::slotCancelWork()
+{
+    std::lock_guard lock(commandMutex);
+    if (!loading)
+        return;
+    loadCancelled = true;
+    if (loadingReader)
+        loadingReader->cancel();
+}
+
+bool SvFusionCameraDataProcessor::endLoading(uint64_t openGeneration)
+{
+    std::lock_guard lock(commandMutex);
+    loadingReader.reset();
+    // A load overtaken by a close or another recording leaves the state to its successor.
+    const bool current = openGeneration == generation && playbackRunning;
+    if (current)
+        loading = false;
+    return current;
+}
+
+void SvFusionCameraDataProcessor::openRecording(const QString& path, uint64_t openGeneration)
+{
+    recording.reset();
+    if (path.isEmpty())
+        return;
+    emit signalLoadingStatus(true);
+    // Whatever the outcome, the waiting state ends; a failure says which file and why.
+    auto fail = [&](const QString& tip) {
+        if (endLoading(openGeneration))
+            emit signalShowLeftBottomTips(loadCancelled ? tr("Loading cancelled.") : tip,
+                                          loadCancelled ? Warning : Error);
+        emit signalLoadingStatus(false);
+    };
+
+    // The set shares the path up to its last ".", wherever that lies.
+    const QByteArray local = path.toLocal8Bit();
+    const qsizetype dot = local.lastIndexOf('.');
+    const std::string base(local.constData(), size_t(dot < 0 ? local.size() : dot));
+    const QString videoPath = QString::fromLocal8Bit(base + ".mp4");
+    const QString eventsPath = QString::fromLocal8Bit(base + ".raw");
+    const QString calibrationPath = QString::fromLocal8Bit(base + ".json");
+
+    auto next = std::make_unique<FusionRecording>();
+    next->apsReader = sorvane::ApsFileReader::createFileReader(base + ".mp4");
+    ApsFrame first;
+    if (!next->apsReader || !next->apsReader->isOpen() || !next->apsReader->getFrameTimestamps(next->frameTimestamps)
+        || next->frameTimestamps.empty() || !next->apsReader->getNextFrame(first)) {
+        qDebug() << "Load aps file failed.";
+        fail(tr("Open recording failed: cannot read the frames of %1").arg(videoPath));
+        return;
+    }
+    if (QFileInfo::exists(calibrationPath)) {
+        sorvane::CalibratorParameters parameters;
+        if (sorvane::readCalibrationFile(base + ".json", parameters))
+            loadCalibration(parameters, calibrationPath);
+        else
+            emit signalShowLeftBottomTips(
+                tr("The calibration file %1 is unreadable; the previous calibration is used.").arg(calibrationPath),
+                Warning);
+    }
+    next->currentApsFrame = mapToDvs(first);
+    next->currentFrameIndex = 0;
+
+    std::shared_ptr<sorvane::DvsFileReader> events = sorvane::DvsFileReader::createFileReader(base + ".raw");
+    {
+        std::lock_guard lock(commandMutex);
+        loadingReader = events;
+        // A cancel or a close that came while the video opened reaches the event reader here.
+        if (events && (loadCancelled || openGeneration != generation))
+            events->cancel();
+    }
+    uint64_t firstTimestamp = 0;
+    uint64_t lastTimestamp = 0;
+    if (!events || !events->loadFile() || !events->getStartTimestamp(firstTimestamp)
+        || !events->getEndTimestamp(lastTimestamp)) {
+        qDebug() << "Load dvs file failed.";
+        fail(tr("Open recording failed: cannot read the events of %1").arg(eventsPath));
+        return;
+    }
+    sorvane::DvsFileInfo fileInfo;
+    events->getFileInfo(fileInfo);
+    next->dvsReader = events;
+    next->apsTimeOffset = uint64_t(std::max<int64_t>(fileInfo.apsTimeOffset, 0));
+    qDebug() << "Read aps file time offset: " << next->apsTimeOffset;
+    // The range starts with the first frame; a set whose frames start after its last event
+    // still shows its events.
+    const uint64_t lower = std::min(next->apsTimeOffset, lastTimestamp);
+    {
+        std::unique_lock lock(commandMutex);
+        loadingReader.reset();
+        if (openGeneration != generation || !playbackRunning) {
+            lock.unlock();
+            emit signalLoadingStatus(false);
+            return;
+        }
+        recording = std::move(next);
+        lowerTimestamp = lower;
+        upperTimestamp = lastTimestamp;
+        currentTimestamp = lower;
+        loaded = true;
+        // Cleared before signalPlayStatus(true): the play button answers it with
+        // slotPlaybackCtrl(true), which must find the load finished.
+        loading = false;
+    }
+    qDebug() << "fusion file start : " << lower << "fusion_file_end_timestamp_: " << lastTimestamp
+             << "time base: " << lower;
+    emit signalEndTimeStamp(lastTimestamp);
+    emit signalStartTimeStamp(lower);
+    emit signalTimeStamp(lower);
+    emit signalLoadingStatus(false);
+    emit signalPlayStatus(true);
+}
+
+bool SvFusionCameraDataProcessor::recordingUsable() const
+{
+    return loaded && !loading;
+}
+
+bool SvFusionCameraDataProcessor::stopPlayback()
+{
+    bool wasPlaying = false;
+    {
+        std::lock_guard lock(commandMutex);
+        wasPlaying = playing.exchange(false);
+    }
+    commandWake.notify_all();
+    return wasPlaying;
+}
+
+void SvFusionCameraDataProcessor::pauseForCommand()
+{
+    if (stopPlayback())
+        emit signalPlayStatus(false);
+}
+
+void SvFusionCameraDataProcessor::requestFrame(uint64_t t)
+{
+    {
+        std::lock_guard lock(commandMutex);
+        pendingFrame = t;
+    }
+    commandWake.notify_all();
+}
+
+void SvFusionCameraDataProcessor::slotPlaybackCtrl(bool play)
+{
+    if (!play) {
+        stopPlayback();
+        return;
+    }
+    if (!recordingUsable()) {
+        // Nothing to play: the button must not stay pressed.
+        emit signalPlayStatus(false);
+        return;
+    }
+    {
+        std::lock_guard lock(commandMutex);
+        playing = true;
+    }
+    commandWake.notify_all();
+}
+
+void SvFusionCameraDataProcessor::nextFrame()
+{
+    if (!recordingUsable())
+        return;
+    pauseForCommand();
+    const uint64_t current = currentTimestamp;
+    if (current + accTime < upperTimestamp) {
+        const uint64_t next = current + frameStep;
+        currentTimestamp = next;
+        qDebug() << "time base update: " << next << " interval: " << frameStep;
+        requestFrame(next);
+    }
+}
+
+void SvFusionCameraDataProcessor::preFrame()
+{
+    if (!recordingUsable())
+        return;
+    pauseForCommand();
+    const uint64_t current = currentTimestamp;
+    const uint64_t step = frameStep;
+    const uint64_t lower = lowerTimestamp;
+    const uint64_t previous = (current < step || current - step < lower) ? lower : current - step;
+    currentTimestamp = previous;
+    requestFrame(previous);
+}
+
+void SvFusionCameraDataProcessor::setPlayPos(uint64_t timestamp_us)
+{
+    if (!recordingUsable())
+        return;
+    pauseForCommand();
+    currentTimestamp = timestamp_us;
+    requestFrame(timestamp_us);
+}
+
+void SvFusionCameraDataProcessor::slotPlaybackReset()
+{
+    if (!recordingUsable())
+        return;
+    pauseForCommand();
+    const uint64_t lower = lowerTimestamp;
+    currentTimestamp = lower;
+    requestFrame(lower);
+}
+
+void SvFusionCameraDataProcessor::slotSetReplayFlag(bool enabled)
+{
+    replayEnabled = enabled;
+}
+
+void SvFusionCameraDataProcessor::slotSetLowerTimeStamp(uint64_t timestamp_us)
+{
+    lowerTimestamp = timestamp_us;
+}
+
+void SvFusionCameraDataProcessor::slotSetUpperTimeStamp(uint64_t timestamp_us)
+{
+    upperTimestamp = timestamp_us;
+}
+
+void SvFusionCameraDataProcessor::setFps(int fps)
+{
+    // The slow rate's lowest step reads as 0 fps: the frame step stays as it was.
+    if (fps <= 0)
+        return;
+    frameStep = uint64_t(1000000 / fps);
+    qDebug() << "set fps: " << fps << " time interval: " << frameStep;
+}
+
+void SvFusionCameraDataProcessor::setAccTime(uint64_t time_us)
+{
+    accTime = time_us;
+}
+
+// The playback thread lives as long as the processor: it opens recordings, plays while playing
+// is set and builds the images steps and jumps ask for.
+void SvFusionCameraDataProcessor::playbackLoop()
+{
+    std::unique_lock lock(commandMutex);
+    while (playbackRunning) {
+        if (pendingOpen) {
+            const QString path = *pendingOpen;
+            pendingOpen.reset();
+            const uint64_t openGeneration = generation;
+            lock.unlock();
+            openRecording(path, openGeneration);
+            lock.lock();
+            continue;
+        }
+        if (pendingFrame) {
+            const uint64_t t = *pendingFrame;
+            pendingFrame.reset();
+            const uint64_t frameGeneration = generation;
+            lock.unlock();
+            showFrameAt(t, frameGeneration);
+            lock.lock();
+            continue;
+        }
+        if (!playing) {
+            commandWake.wait(lock, [this] { return !playbackRunning || playing || pendingFrame || pendingOpen; });
+            continue;
+        }
+        const uint64_t playGeneration = generation;
+        lock.unlock();
+        const auto iterationStart = std::chrono::steady_clock::now();
+        playOneFrame(iterationStart, playGeneration);
+        lock.lock();
+        // Fixed pace measured from the start of the iteration; a stop, a step or an open ends the wait.
+        commandWake.wait_until(lock, iterationStart + std::chrono::microseconds(playbackPeriodUs),
+                               [this] { return !playbackRunning || !playing || pendingFrame || pendingOpen; });
+    }
+    lock.unlock();
+    recording.reset();
+}
+
+void SvFusionCameraDataProcessor::playOneFrame(std::chrono::steady_clock::time_point iterationStart,
+                                               uint64_t playGeneration)
+{
+    const uint64_t t = currentTimestamp + frameStep;
+    const std::optional<QImage> image = buildFusionFrame(t);
+    const bool ended = t >= upperTimestamp;
+
+    std::unique_lock lock(commandMutex);
+    // Images go out on a fixed beat inside the period, so the varying time of a read does not
+    // shake the frame rate.
+    commandWake.wait_until(lock, iterationStart + std::chrono::microseconds(playbackPresentUs),
+                           [this] { return !playbackRunning || !playing || pendingFrame || pendingOpen; });
+    if (playGeneration != generation || !playing)
+        return; // paused, or another recording, meanwhile: a resume builds the image again
+    currentTimestamp = ended ? uint64_t(lowerTimestamp) : t;
+    const bool finished = ended && !replayEnabled;
+    if (finished)
+        playing = false;
+    lock.unlock();
+    if (image) {
+        emit signalFusionImage(*image);
+        emit signalTimeStamp(t);
+    }
+    if (finished) {
+        emit signalPalyFileFinished();
+        emit signalTimeStamp(lowerTimestamp);
+    }
+}
+
+void SvFusionCameraDataProcessor::showFrameAt(uint64_t t, uint64_t frameGeneration)
+{
+    const std::optional<QImage> image = buildFusionFrame(t);
+    {
+        std::lock_guard lock(commandMutex);
+        // A newer request, or another recording, makes this image stale.
+        if (!image || frameGeneration != generation || pendingFrame)
+            return;
+    }
+    emit signalFusionImage(*image);
+    emit signalTimeStamp(t);
+}
+
+std::optional<QImage> SvFusionCameraDataProcessor::buildFusionFrame(uint64_t t)
+{
+    if (!recording)
+        return std::nullopt;
+    FusionRecording& r = *recording;
+    // The frame shown at t: the last one that started at or before it (the first before any).
+    const uint64_t apsTime = t > r.apsTimeOffset ? t - r.apsTimeOffset : 0;
+    const auto after = std::upper_bound(r.frameTimestamps.begin(), r.frameTimestamps.end(), apsTime);
+    const int64_t index = std::max<int64_t>(0, int64_t(after - r.frameTimestamps.begin()) - 1);
+    if (index != r.currentFrameIndex) {
+        // The reader decodes forward when the frame lies ahead, and seeks only when it must.
+        ApsFrame frame;
+        if (!r.apsReader->seekFrame(index) || !r.apsReader->getNextFrame(frame)) {
+            qDebug() << "aps frame " << index << " unreadable.";
+            return std::nullopt;
+        }
+        r.currentApsFrame = mapToDvs(frame);
+        r.currentFrameIndex = index;
+    }
+    QImage image = toImage(r.currentApsFrame);
+    // The window that ends at t, never starting before the recording's clock does.
+    const uint64_t window = accTime;
+    const uint64_t start = t > window ? t - window : 0;
+    if (t > start) {
+        const std::shared_ptr<sorvane::EventBuffer> events = r.dvsReader->getEventsByTime(start, t - start);
+        if (events && !events->empty())
+            drawEvents(image, events->data(), events->data() + events->size(), true, config->positiveColor,
+                       config->negativeColor);
+    }
+    return image;
+}

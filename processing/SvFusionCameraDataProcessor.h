@@ -1,0 +1,179 @@
+#pragma once
+// Images of a fusion source, where a frame (APS) sensor and an event (DVS) sensor watch the same
+// scene: a live fusion camera, whose frames are paired with their events, or a fusion recording
+// (base.raw events, base.mp4 frames, base.json calibration) played frame by frame. APS frames are
+// mapped onto the 1280 x 720 event grid before anything is drawn.
+//
+// Threads: slots run on the GUI thread. The live operations run on the camera's threads. The
+// recording is opened, read and played on one playback thread that lives as long as the
+// processor, so no file is read on the GUI thread. Signals come from those threads (connect
+// queued).
+#include "SorvaneHal/CameraTypes.h"
+#include "app/SvMessageType.h"
+#include "sdk/Calibrator.h"
+#include "sdk/DvsApsFusionProccessor.h"
+
+#include <QImage>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+class ConfigStore;
+
+namespace sorvane {
+class ApsFileReader;
+class DvsFileReader;
+class FusionCamera;
+}
+
+class SvFusionCameraDataProcessor : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int dvsWidth = 1280;
+    static constexpr int dvsHeight = 720;
+    static constexpr uint16_t maxCount = 10;
+    // Wall-clock period of one played frame, and when within it the frame is shown.
+    static constexpr uint64_t playbackPeriodUs = 33333;
+    static constexpr uint64_t playbackPresentUs = playbackPeriodUs / 2;
+
+    explicit SvFusionCameraDataProcessor(QObject* parent = nullptr);
+    ~SvFusionCameraDataProcessor() override;
+    SvFusionCameraDataProcessor(const SvFusionCameraDataProcessor&) = delete;
+    SvFusionCameraDataProcessor& operator=(const SvFusionCameraDataProcessor&) = delete;
+
+    // --- live camera ---
+    void setFusionCamera(std::shared_ptr<sorvane::FusionCamera> fusionCamera);
+    // The camera's own calibration; one for another event sensor size is refused with a tip.
+    void setCalibrationParameters(sorvane::CalibratorParameters parameters);
+    // The camera's three callbacks: events are counted for the event view, then paired with
+    // the frames at the sync signals.
+    void addDvsEvents(const sorvane::Event2D* begin, const sorvane::Event2D* end);
+    void addApsFrame(const sorvane::ApsFrame& frame);
+    void addSyncSignal(const sorvane::EventTriggerIn& trigger);
+    // Forgets the frames and events waiting to be paired and the events counted; the camera's
+    // stream must be stopped.
+    void clearFusionState();
+    // Counts [begin, end) for the event view (viewer type 0 only), saturating at maxCount.
+    void accumulateDvsEvents(const sorvane::Event2D* begin, const sorvane::Event2D* end);
+    // Frames and batches dropped because the other stream stalled.
+    uint64_t droppedFrames() const { return fusionProcessor->droppedFrames(); }
+    uint64_t droppedBatches() const { return fusionProcessor->droppedBatches(); }
+
+    // A recording is being opened.
+    bool isBusy() const { return loading; }
+
+    // Paints the events over image (BGR888, 1280 x 720): positive colour for polarity 1, else
+    // negative; later events overwrite earlier ones. Recorded events come from the sensor's own
+    // readout and are mirrored to match the frames (column 1280 - x, so x = 0 falls off).
+    static void drawEvents(QImage& image, const sorvane::Event2D* begin, const sorvane::Event2D* end, bool mirrored,
+                           QColor positive, QColor negative);
+
+public slots:
+    void slotSetViewerType(sorvane::STREAM_TYPE type);
+    // Opens the set that path belongs to (base.raw, base.mp4 and base.json, base being the
+    // path up to its last "."); an empty path closes it. True when opening began.
+    bool slotReadFusionFile(QString str);
+    void slotSetLowerTimeStamp(uint64_t timestamp_us);
+    void slotSetUpperTimeStamp(uint64_t timestamp_us);
+    void slotSetReplayFlag(bool enabled);
+    void slotPlaybackCtrl(bool play);
+    void slotPlaybackReset();
+    void preFrame();
+    void nextFrame();
+    void setPlayPos(uint64_t timestamp_us);
+    // A value of 0 or below keeps the previous frame step.
+    void setFps(int fps);
+    void setAccTime(uint64_t time_us);
+    // Stops the load under way; it ends with a tip and nothing open.
+    void slotCancelWork();
+
+signals:
+    void signalFusionImage(QImage image);
+    void signalTimeStamp(uint64_t timestamp_us);
+    void signalStartTimeStamp(uint64_t timestamp_us);
+    void signalEndTimeStamp(uint64_t timestamp_us);
+    void signalPalyFileFinished();
+    void signalPlayStatus(bool playing);
+    void signalLoadingStatus(bool loading);
+    void signalShowLeftBottomTips(QString tips, SvMessageType type = Success, QString file_path = QString());
+
+private:
+    // The open recording; only the playback thread touches it.
+    struct FusionRecording {
+        std::unique_ptr<sorvane::ApsFileReader> apsReader;
+        std::shared_ptr<sorvane::DvsFileReader> dvsReader;
+        std::vector<uint64_t> frameTimestamps;
+        sorvane::ApsFrame currentApsFrame; // mapped onto the event grid
+        int64_t currentFrameIndex = -1;
+        uint64_t apsTimeOffset = 0;
+    };
+
+    void onFusionData(sorvane::ApsFrame& frame, sorvane::Event2D* begin, sorvane::Event2D* end);
+    sorvane::ApsFrame mapToDvs(sorvane::ApsFrame& frame);
+    // False, with a Warning tip, for a calibration of another event sensor than the image's.
+    bool loadCalibration(sorvane::CalibratorParameters& parameters, const QString& source);
+
+    bool recordingUsable() const;
+    // Clears playing; true when it was set. Never waits for the playback thread.
+    bool stopPlayback();
+    void pauseForCommand();
+    // Asks the playback thread for the image at t; a request not yet taken is replaced.
+    void requestFrame(uint64_t t);
+    void playbackLoop();
+    void openRecording(const QString& path, uint64_t generation);
+    // Ends a load: true when it is still the one asked for last (then loading is cleared).
+    bool endLoading(uint64_t openGeneration);
+    void playOneFrame(std::chrono::steady_clock::time_point iterationStart, uint64_t generation);
+    void showFrameAt(uint64_t t, uint64_t generation);
+    // The image at t: the APS frame shown at t with the events of [t - accTime, t) drawn over it.
+    std::optional<QImage> buildFusionFrame(uint64_t t);
+
+    // --- live ---
+    std::unique_ptr<sorvane::DvsApsFusionProccessor> fusionProcessor;
+    sorvane::Calibrator calibrator;
+    // Guards calibrator: a recording's calibration is loaded on the playback thread, a camera's
+    // on the GUI thread, while frames may still be mapped on the camera's frame thread.
+    std::mutex calibratorMutex;
+    std::shared_ptr<sorvane::FusionCamera> camera;
+    // Guards camera, set on the GUI thread and read on the camera's threads.
+    std::mutex cameraMutex;
+    std::atomic<int> viewerType{sorvane::STREAM_ALL};
+    std::vector<uint16_t> dvsCounts;
+    // Guards dvsCounts between the event thread counting and the frame thread painting.
+    std::mutex countsMutex;
+    ConfigStore* config = nullptr;
+
+    // --- recording ---
+    std::unique_ptr<FusionRecording> recording;
+    std::atomic<uint64_t> lowerTimestamp{0};
+    std::atomic<uint64_t> upperTimestamp{0};
+    std::atomic<uint64_t> currentTimestamp{0};
+    std::atomic<uint64_t> frameStep{33333};
+    std::atomic<uint64_t> accTime{33333};
+    std::atomic<bool> replayEnabled{false};
+    std::atomic<bool> loading{false};
+    std::atomic<bool> loaded{false};
+    std::atomic<bool> loadCancelled{false};
+    // Guards the playback thread's orders: pendingOpen, pendingFrame, playing, generation,
+    // playbackRunning and loadingReader; also the pacing waits.
+    std::mutex commandMutex;
+    std::condition_variable commandWake;
+    std::optional<QString> pendingOpen;
+    std::optional<uint64_t> pendingFrame;
+    std::atomic<bool> playing{false};
+    // Counts recordings opened and closed, so an image of the previous one is dropped.
+    uint64_t generation = 0;
+    bool playbackRunning = false;
+    // The event reader being loaded, so that a cancel or the destructor can stop its scan.
+    std::shared_ptr<sorvane::DvsFileReader> loadingReader;
+    std::thread playbackThread;
+};
