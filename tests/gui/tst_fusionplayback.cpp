@@ -1,0 +1,436 @@
+// The fusion data processor: a fusion recording set made here (frames of known colours, events
+// at known places) opened and played the way the main window drives it, and the live images of
+// each viewer type from frames and events handed in as a fusion camera's callbacks hand them.
+#include "app/ConfigStore.h"
+#include "processing/SvFusionCameraDataProcessor.h"
+
+#include <SorvaneDriver/DvsCameraManager.h>
+#include <SorvaneDriver/Raw/RawEventWriter.h>
+#include <SorvaneDriver/Simulated/SimulatedCameras.h>
+#include <SorvaneDriver/Video/Mp4FrameWriter.h>
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fstream>
+
+using namespace sorvane;
+
+namespace {
+
+constexpr uint64_t apsOffset = 2'000'000;
+constexpr uint64_t frameInterval = 100'000;
+constexpr int frameCount = 10;
+constexpr uint64_t lastEvent = 3'000'000;
+
+// Frame k is a flat grey of this level.
+int greyOf(int frame)
+{
+    return 20 + 20 * frame;
+}
+
+// The set: APS frames of 640 x 360 at half the event grid's scale, events at known places.
+// Events are stored as the sensor reads out (mirrored), so x = 1279 shows at column 1.
+bool writeFusionSet(const QString& base, bool withCalibration = true)
+{
+    for (const char* extension : {".raw", ".mp4", ".json"})
+        QFile::remove(base + extension);
+    Mp4FrameWriter video;
+    Mp4FrameWriter::Options options;
+    options.timestamped = true;
+    if (!video.open((base + ".mp4").toStdString(), 640, 360, 10, options))
+        return false;
+    std::vector<uint8_t> pixels(640 * 360 * 3);
+    for (int k = 0; k < frameCount; ++k) {
+        std::fill(pixels.begin(), pixels.end(), uint8_t(greyOf(k)));
+        if (!video.writeFrame(pixels.data(), uint64_t(k) * frameInterval))
+            return false;
+    }
+    if (!video.close())
+        return false;
+
+    RawEventWriter events;
+    RawHeaderInfo header;
+    header.extraKeys["apsTimeOffset"] = std::to_string(apsOffset);
+    const std::vector<Event2D> all{
+        {1270, 5, 1, 5},             // before the frames start: column 10
+        {1279, 10, 1, 2'050'000},    // column 1
+        {0, 20, 1, 2'050'000},       // column 1280: not drawn
+        {680, 300, 0, 2'550'000},    // column 600, negative
+        {640, 700, 1, lastEvent},
+    };
+    if (!events.open((base + ".raw").toStdString(), header) || !events.write(all.data(), all.data() + all.size())
+        || !events.close())
+        return false;
+    if (!withCalibration)
+        return true;
+    std::ofstream((base + ".json").toStdString()) << R"({
+      "0": {"camera_serial": "TD-TEST", "frame_size": {"cols": 1280, "rows": 720},
+            "camera_matrix": {"rows": 3, "cols": 3, "type": 6, "data": [1, 0, 0, 0, 1, 0, 0, 0, 1]},
+            "dist_coeffs": {"rows": 1, "cols": 5, "type": 6, "data": [0, 0, 0, 0, 0]},
+            "affine_matrix": {"1": {"rows": 2, "cols": 3, "type": 6, "data": [0.5, 0, 0, 0, 0.5, 0]}}},
+      "1": {"frame_size": {"cols": 640, "rows": 360}}})";
+    return true;
+}
+
+bool isGrey(QRgb pixel, int level)
+{
+    return std::abs(qRed(pixel) - level) <= 6 && std::abs(qGreen(pixel) - level) <= 6 && std::abs(qBlue(pixel) - level) <= 6;
+}
+
+// Which frame's grey the image shows at a pixel no event touches, or -1.
+int frameShown(const QImage& image)
+{
+    const QRgb pixel = image.pixel(900, 100);
+    for (int k = 0; k < frameCount; ++k)
+        if (isGrey(pixel, greyOf(k)))
+            return k;
+    return -1;
+}
+
+// Pixels painted in the event colours, as "x,y+" or "x,y-", in row order.
+QStringList eventPixels(const QImage& image)
+{
+    const QRgb positive = ConfigStore::instance()->positiveColor.rgb();
+    const QRgb negative = ConfigStore::instance()->negativeColor.rgb();
+    QStringList found;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb pixel = image.pixel(x, y) | 0xFF000000;
+            if (pixel == positive || pixel == negative)
+                found << QString("%1,%2%3").arg(x).arg(y).arg(pixel == positive ? '+' : '-');
+        }
+    return found;
+}
+
+// Stands in for the checkable play button: setChecked emits toggled only on a change.
+class PlayButton : public QObject {
+    Q_OBJECT
+public:
+    bool checked = false;
+    void setChecked(bool on)
+    {
+        if (on == checked)
+            return;
+        checked = on;
+        emit toggled(on);
+    }
+signals:
+    void toggled(bool on);
+};
+
+// A processor wired as the main window wires it. What it emits on its threads is collected on
+// the test's thread (queued), where the test reads it.
+struct Session {
+    SvFusionCameraDataProcessor processor;
+    PlayButton playButton;
+    QObject receiver;
+    QList<QImage> images;
+    QList<uint64_t> imageTimes;
+    QList<bool> loadings;
+    QStringList tips;
+    uint64_t start = 0;
+    uint64_t end = 0;
+    int finished = 0;
+    uint64_t lastTime = 0;
+    bool awaitingTime = false;
+
+    Session()
+    {
+        const auto queued = Qt::QueuedConnection;
+        QObject::connect(&processor, &SvFusionCameraDataProcessor::signalPlayStatus, &playButton,
+                         &PlayButton::setChecked, queued);
+        QObject::connect(&processor, &SvFusionCameraDataProcessor::signalPalyFileFinished, &playButton,
+                         [this] { playButton.setChecked(false); }, queued);
+        QObject::connect(&playButton, &PlayButton::toggled, &processor, &SvFusionCameraDataProcessor::slotPlaybackCtrl,
+                         queued);
+        QObject::connect(&processor, &SvFusionCameraDataProcessor::signalFusionImage, &receiver,
+                         [this](const QImage& image) {
+                             images << image;
+                             imageTimes << 0;
+                             awaitingTime = true;
+                         }, queued);
+        // Each image is followed by its time.
+        QObject::connect(&processor, &SvFusionCameraDataProcessor::signalTimeStamp, &receiver,
+                         [this](uint64_t t) {
+                             lastTime = t;
+                             if (awaitingTime)
+                                 imageTimes.last() = t;
+                             awaitingTime = false;
+                         }, queued);
+        QObject::connect(&processor, &SvFusionCameraDataProcessor::signalStartTimeStamp, &receiver,
+                         [this](uint64_t t) { start = t; }, queued);
+        QObject::connect(&processor, &SvFusionCameraDataProcessor::signalEndTimeStamp, &receiver,
+                         [this](uint64_t t) { end = t; }, queued);
+        QObject::connect(&processor, &SvFusionCameraDataProcessor::signalLoadingStatus, &receiver,
+                         [this](bool on) { loadings << on; }, queued);
+        QObject::connect(&processor, &SvFusionCameraDataProcessor::signalPalyFileFinished, &receiver,
+                         [this] { ++finished; }, queued);
+        QObject::connect(&processor, &SvFusionCameraDataProcessor::signalShowLeftBottomTips, &receiver,
+                         [this](const QString& tip) { tips << tip; }, queued);
+    }
+
+    // Opens path and waits for the load to end; true when it loaded (a failure ends with a tip).
+    bool load(const QString& path)
+    {
+        loadings.clear();
+        const qsizetype tipsBefore = tips.size();
+        if (!processor.slotReadFusionFile(path))
+            return false;
+        return QTest::qWaitFor([&] { return loadings.size() >= 2; }, 30000) && !loadings.last()
+            && tips.size() == tipsBefore;
+    }
+    // Loaded and paused, nothing collected yet.
+    bool loadPaused(const QString& path)
+    {
+        if (!load(path) || !QTest::qWaitFor([&] { return playButton.checked; }, 10000))
+            return false;
+        playButton.setChecked(false);
+        QTest::qWait(100);
+        images.clear();
+        imageTimes.clear();
+        return true;
+    }
+    // The image a jump to t shows.
+    QImage imageAt(uint64_t t)
+    {
+        const qsizetype before = images.size();
+        processor.setPlayPos(t);
+        if (!QTest::qWaitFor([&] { return images.size() > before && imageTimes.last() == t; }, 10000))
+            return {};
+        return images.last();
+    }
+};
+
+} // namespace
+
+class TestFusionPlayback : public QObject {
+    Q_OBJECT
+private:
+    QTemporaryDir dir;
+    QString base;
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(dir.isValid());
+        base = dir.filePath("rec");
+        QVERIFY(writeFusionSet(base));
+        QDir().mkpath(dir.filePath("my.data"));
+        QFile::copy(base + ".raw", dir.filePath("my.data/rec.raw"));
+        QFile::copy(base + ".mp4", dir.filePath("my.data/rec.mp4"));
+    }
+
+    void opensTheSetFromAnyMember_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("events") << "rec.raw" << "";
+        QTest::newRow("frames") << "rec.mp4" << "";
+        QTest::newRow("calibration") << "rec.json" << "";
+        QTest::newRow("no extension") << "rec" << "";
+        // The last dot anywhere in the path counts: this names the set my.*, which is not there.
+        QTest::newRow("dot in a folder name") << "my.data/rec" << "frames of %1/my.mp4";
+        QTest::newRow("no such set") << "other.raw" << "frames of %1/other.mp4";
+    }
+    void opensTheSetFromAnyMember()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, failure);
+        Session session;
+        const bool loaded = session.load(dir.filePath(path));
+        if (failure.isEmpty()) {
+            QVERIFY(loaded);
+            QCOMPARE(session.start, apsOffset);
+            QCOMPARE(session.end, lastEvent);
+            QTRY_VERIFY(session.playButton.checked); // playback starts through the button
+        } else {
+            QVERIFY(!loaded);
+            QTRY_COMPARE(session.tips.size(), 1);
+            QVERIFY2(session.tips.first().endsWith(failure.arg(dir.path())), qPrintable(session.tips.first()));
+            QVERIFY(!session.processor.isBusy());
+        }
+    }
+
+    void missingMemberEndsTheLoadWithATip_data()
+    {
+        QTest::addColumn<QString>("removed");
+        QTest::newRow("events") << ".raw";
+        QTest::newRow("frames") << ".mp4";
+    }
+    void missingMemberEndsTheLoadWithATip()
+    {
+        QFETCH(QString, removed);
+        const QString partial = dir.filePath("partial");
+        QVERIFY(writeFusionSet(partial));
+        QVERIFY(QFile::remove(partial + removed));
+        Session session;
+        QVERIFY(!session.load(partial + ".json"));
+        QTRY_COMPARE(session.tips.size(), 1);
+        QVERIFY2(session.tips.first().endsWith(partial + removed), qPrintable(session.tips.first()));
+        QVERIFY(!session.processor.isBusy());
+        QVERIFY(session.images.isEmpty());
+    }
+
+    // Each jump shows the frame whose time has come and the events of [t - accTime, t), the
+    // recorded ones mirrored.
+    void imageAtATime_data()
+    {
+        QTest::addColumn<uint64_t>("t");
+        QTest::addColumn<int>("frame");
+        QTest::addColumn<QStringList>("events");
+        QTest::newRow("range start") << apsOffset << 0 << QStringList();
+        QTest::newRow("event window ends at t") << uint64_t(2'050'000) << 0 << QStringList();
+        QTest::newRow("mirrored; x = 0 falls off") << uint64_t(2'050'001) << 0 << QStringList{"1,10+"};
+        QTest::newRow("window has passed") << uint64_t(2'083'334) << 0 << QStringList();
+        QTest::newRow("second frame") << uint64_t(2'100'000) << 1 << QStringList();
+        QTest::newRow("negative event") << uint64_t(2'560'000) << 5 << QStringList{"600,300-"};
+        QTest::newRow("last frame") << uint64_t(2'990'000) << 9 << QStringList();
+        QTest::newRow("back to the first frame") << uint64_t(2'060'000) << 0 << QStringList{"1,10+"};
+        // Before the recording's clock has run one accumulation time: the window starts at 0.
+        QTest::newRow("early time") << uint64_t(10) << 0 << QStringList{"10,5+"};
+    }
+    void imageAtATime()
+    {
+        QFETCH(uint64_t, t);
+        QFETCH(int, frame);
+        QFETCH(QStringList, events);
+        static Session session;
+        static const bool ready = session.loadPaused(base + ".raw");
+        QVERIFY(ready);
+        // From the far end first, so every row also jumps backwards.
+        QVERIFY(!session.imageAt(2'900'000).isNull());
+        const QImage image = session.imageAt(t);
+        QCOMPARE(image.size(), QSize(1280, 720));
+        QCOMPARE(frameShown(image), frame);
+        QCOMPARE(eventPixels(image), events);
+    }
+
+    void stepsStopAtTheRangeEnd()
+    {
+        Session session;
+        QVERIFY(session.loadPaused(base + ".raw"));
+        session.processor.setFps(0); // the slow rate's lowest step keeps the frame step
+        session.processor.setAccTime(33333);
+        // current + accTime == upper: next does nothing, so previous goes one step back from here.
+        const uint64_t nearEnd = lastEvent - 33333;
+        QVERIFY(!session.imageAt(nearEnd).isNull());
+        session.processor.nextFrame();
+        session.processor.preFrame();
+        QTRY_COMPARE(session.imageTimes.size(), 2);
+        QTRY_COMPARE(session.imageTimes.last(), nearEnd - 33333);
+        session.processor.nextFrame();
+        QTRY_COMPARE(session.imageTimes.last(), nearEnd);
+        session.processor.slotPlaybackReset();
+        QTRY_COMPARE(session.imageTimes.last(), apsOffset);
+    }
+
+    // Played to the end: time runs forward frame by frame, the background follows the frames in
+    // order, and the end stops playback at the range start.
+    void playsThroughToTheEnd()
+    {
+        Session session;
+        QVERIFY(session.loadPaused(base + ".raw"));
+        session.processor.setFps(100); // ten times the frames' rate: every frame is seen
+        session.playButton.setChecked(true);
+        QTRY_COMPARE_WITH_TIMEOUT(session.finished, 1, 20000);
+        QTRY_VERIFY(!session.playButton.checked);
+        QVERIFY(session.images.size() >= 90);
+        QList<int> frames;
+        for (int i = 0; i < session.images.size(); ++i) {
+            if (i > 0)
+                QVERIFY(session.imageTimes[i] > session.imageTimes[i - 1]);
+            const int k = frameShown(session.images[i]);
+            if (frames.isEmpty() || frames.last() != k)
+                frames << k;
+        }
+        QCOMPARE(frames, QList<int>({0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+        QCOMPARE(session.lastTime, apsOffset);
+    }
+
+    void secondOpenWhileLoadingIsRefused()
+    {
+        Session session;
+        QVERIFY(session.processor.slotReadFusionFile(base + ".raw"));
+        QVERIFY(!session.processor.slotReadFusionFile(base + ".raw"));
+        QTRY_VERIFY(session.loadings.size() >= 2);
+    }
+
+    // Closed or destroyed while loading: the load is stopped, nothing is left running.
+    void closedWhileLoading()
+    {
+        {
+            SvFusionCameraDataProcessor processor;
+            QVERIFY(processor.slotReadFusionFile(base + ".raw"));
+        }
+        Session session;
+        QVERIFY(session.processor.slotReadFusionFile(base + ".raw"));
+        QVERIFY(!session.processor.slotReadFusionFile(QString()));
+        QVERIFY(!session.processor.isBusy());
+        QVERIFY(session.load(base + ".mp4"));
+    }
+
+    void liveImagesFollowTheViewerType_data()
+    {
+        QTest::addColumn<int>("viewerType");
+        QTest::addColumn<bool>("connected");
+        QTest::addColumn<int>("frameGrey");
+        QTest::addColumn<QStringList>("events");
+        QTest::newRow("APS") << int(STREAM_APS) << true << 120 << QStringList();
+        QTest::newRow("fusion") << int(STREAM_ALL) << true << 120 << QStringList{"5,6+", "1279,10-"};
+        QTest::newRow("fusion, camera disconnected") << int(STREAM_ALL) << false << -1 << QStringList();
+        // Counted events on the background; two events of one pixel and polarity count once.
+        QTest::newRow("DVS") << int(STREAM_DVS) << true << -2 << QStringList{"5,6+", "1279,10-"};
+    }
+    void liveImagesFollowTheViewerType()
+    {
+        QFETCH(int, viewerType);
+        QFETCH(bool, connected);
+        QFETCH(int, frameGrey);
+        QFETCH(QStringList, events);
+        const std::string serial = SimulatedCameraProvider::serialOf("Tandem");
+        DvsCameraManager manager;
+        Session session;
+        auto camera = manager.openFusionCamera(serial);
+        QVERIFY(camera);
+        SimulatedCameraProvider::setPlugged(serial, connected);
+        auto restore = qScopeGuard([&] { SimulatedCameraProvider::setPlugged(serial, true); });
+        CalibratorParameters calibration;
+        QVERIFY(camera->getCalibratorParameters(calibration));
+        session.processor.setCalibrationParameters(calibration);
+        session.processor.setFusionCamera(camera);
+        session.processor.slotSetViewerType(STREAM_TYPE(viewerType));
+
+        ApsFrame frame(SimulatedFusionCamera::ApsWidth, SimulatedFusionCamera::ApsHeight, 0, 777);
+        std::fill(frame.data(), frame.data() + frame.getDataSize(), uint8_t(120));
+        // Live events are not mirrored.
+        const std::vector<Event2D> batch{{5, 6, 1, 700}, {5, 6, 1, 710}, {1279, 10, 0, 720}};
+        session.processor.addApsFrame(frame);
+        session.processor.addDvsEvents(batch.data(), batch.data() + batch.size());
+        session.processor.addSyncSignal(EventTriggerIn(0, 0, 750)); // falling edge: no sync
+        session.processor.addSyncSignal(EventTriggerIn(0, 1, 800));
+        if (frameGrey == -1) {
+            QTest::qWait(200);
+            QVERIFY(session.images.isEmpty());
+            return;
+        }
+        QTRY_COMPARE(session.images.size(), 1);
+        QCOMPARE(session.lastTime, uint64_t(777));
+        const QImage image = session.images.first();
+        QCOMPARE(image.size(), QSize(1280, 720));
+        const QRgb centre = image.pixel(640, 360);
+        if (frameGrey >= 0)
+            QVERIFY(isGrey(centre, frameGrey));
+        else
+            QCOMPARE(centre | 0xFF000000, ConfigStore::instance()->backgroundColor.rgb());
+        QCOMPARE(eventPixels(image), events);
+    }
+};
+
+QTEST_MAIN(TestFusionPlayback)
+#include "tst_fusionplayback.moc"
