@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <memory>
 
 QCoreApplication& benchApplication()
@@ -15,4 +16,13 @@ QCoreApplication& benchApplication()
         return std::make_unique<QCoreApplication>(argc, argv);
     }();
     return *instance;
+}
+
+double percentile(std::vector<double> values, double fraction)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t index = std::min(values.size() - 1, size_t(fraction * double(values.size() - 1) + 0.5));
+    return values[index];
 }

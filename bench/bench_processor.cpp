@@ -202,15 +202,6 @@ bool loadRecording(SvEventProcessor& processor, ProcessorWatch& watch, const std
     return watch.waitFor([&] { return watch.loaded; }, std::chrono::seconds(600));
 }
 
-double percentile(std::vector<double> values, double fraction)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const size_t index = std::min(values.size() - 1, size_t(fraction * double(values.size() - 1) + 0.5));
-    return values[index];
-}
-
 // Counts one batch into a cleared plane; the commit and its painting happen outside the timing.
 void accumulateBatches(benchmark::State& state, const std::vector<Event2D>& batch)
 {

@@ -11,6 +11,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTest>
 
 #include <fcntl.h>
@@ -240,6 +242,15 @@ private slots:
         for (size_t i = 0; i < stamps.size(); ++i)
             QVERIFY2(video->getNextFrame(frame), qPrintable(QString("frame %1 of %2").arg(i).arg(stamps.size())));
         QCOMPARE(frame.getWidth(), 1920);
+
+        // info tells the frames of the set along with its events.
+        const Run run = svraw({"info", base + ".raw"}, folder.path());
+        QCOMPARE(run.status, 0);
+        const QJsonObject json = QJsonDocument::fromJson(run.out).object();
+        QCOMPARE(json.value("aps_frames").toInteger(), qint64(stamps.size()));
+        QCOMPARE(json.value("aps_width").toInt(), 1920);
+        QCOMPARE(json.value("aps_height").toInt(), 1080);
+        QCOMPARE(json.value("aps_time_offset_us").toInteger(), qint64(info.apsTimeOffset));
     }
 
     void recordRefusesBadSettings_data()

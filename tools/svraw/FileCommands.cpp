@@ -2,12 +2,14 @@
 #include "Cli.h"
 
 #include "SorvaneDriver/DvsFileReader.h"
+#include "SorvaneDriver/Video/ApsFileReader.h"
 
 #include <atomic>
 #include <charconv>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <span>
 
 namespace svraw {
@@ -110,6 +112,24 @@ private:
     bool ok = true;
 };
 
+// The frames of a fusion set (a .mp4 beside the .raw, sharing the path up to its last "."), as
+// further members of info's object; empty for a recording of events alone.
+std::string apsFramesInfo(const std::string& path, const sorvane::DvsFileInfo& file)
+{
+    const size_t dot = path.rfind('.');
+    const std::string video = path.substr(0, dot) + ".mp4";
+    if (!std::filesystem::exists(video))
+        return {};
+    auto reader = sorvane::ApsFileReader::createFileReader(video);
+    std::vector<uint64_t> frames;
+    if (!reader || !reader->getFrameTimestamps(frames))
+        return ", \"aps_frames\": null";
+    char text[160];
+    std::snprintf(text, sizeof text, ", \"aps_frames\": %zu, \"aps_width\": %d, \"aps_height\": %d, \"aps_time_offset_us\": %lld",
+                  frames.size(), reader->getWidth(), reader->getHeight(), static_cast<long long>(file.apsTimeOffset));
+    return text;
+}
+
 int info(Options& options)
 {
     const std::string path = options.positional()[0];
@@ -121,13 +141,13 @@ int info(Options& options)
     const uint64_t duration = file.eventCount > 0 ? file.lastTimestamp - file.firstTimestamp : 0;
     std::printf("{\"encoding\": %s, \"width\": %d, \"height\": %d, \"events\": %llu, \"triggers\": %llu, "
                 "\"first_timestamp_us\": %llu, \"last_timestamp_us\": %llu, \"duration_us\": %llu, "
-                "\"size_bytes\": %llu, \"serial\": %s, \"events_outside_sensor\": %llu, \"time_repairs\": %llu}\n",
+                "\"size_bytes\": %llu, \"serial\": %s, \"events_outside_sensor\": %llu, \"time_repairs\": %llu%s}\n",
                 jsonString(file.encoding).c_str(), file.width, file.height,
                 static_cast<unsigned long long>(file.eventCount), static_cast<unsigned long long>(file.triggerCount),
                 static_cast<unsigned long long>(file.firstTimestamp), static_cast<unsigned long long>(file.lastTimestamp),
                 static_cast<unsigned long long>(duration), static_cast<unsigned long long>(file.fileSize),
                 jsonString(file.serial).c_str(), static_cast<unsigned long long>(file.eventsOutside),
-                static_cast<unsigned long long>(file.timeRepairs));
+                static_cast<unsigned long long>(file.timeRepairs), apsFramesInfo(path, file).c_str());
     return 0;
 }
 
