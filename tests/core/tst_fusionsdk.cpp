@@ -9,8 +9,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <fstream>
+#include <thread>
 
 using namespace sorvane;
 
@@ -129,6 +132,48 @@ private slots:
         }
         // Nothing queued: the next frame pairs with the batch completed after it.
         QCOMPARE(runPairing("F e7 S", processor), QString("0:7"));
+        QCOMPARE(processor.droppedBatches() + processor.droppedFrames(), uint64_t(0));
+    }
+
+    // Frames on one thread, events and sync signals on another, as a camera delivers them: the
+    // k-th frame still gets the k-th batch.
+    void pairsAcrossCameraThreads()
+    {
+        constexpr int frames = 300;
+        DvsApsFusionProccessor processor;
+        std::atomic<int> framesSent{0};
+        std::atomic<int> signalsSent{0};
+        int paired = 0;
+        int mismatched = 0;
+        processor.addFusionDataCallback([&](ApsFrame& frame, Event2D* begin, Event2D* end) {
+            const auto k = int(frame.getHeader());
+            if (end - begin != k % 7 || std::any_of(begin, end, [k](const Event2D& e) { return e.timestamp != uint64_t(k); }))
+                ++mismatched;
+            ++paired;
+        });
+        std::thread frameThread([&] {
+            for (int k = 0; k < frames; ++k) {
+                // Neither stream runs ahead of the other by the whole queue.
+                while (signalsSent.load() < k - 4)
+                    std::this_thread::yield();
+                processor.addApsData(ApsFrame(8, 4, uint64_t(k), 0));
+                framesSent.store(k + 1);
+            }
+        });
+        std::thread eventThread([&] {
+            for (int k = 0; k < frames; ++k) {
+                while (framesSent.load() < k - 4)
+                    std::this_thread::yield();
+                const std::vector<Event2D> batch(size_t(k % 7), Event2D(1, 1, 1, uint64_t(k)));
+                processor.addDvsData(batch.data(), batch.data() + batch.size());
+                processor.addSyncSignal(EventTriggerIn(0, 1, uint64_t(k)));
+                signalsSent.store(k + 1);
+            }
+        });
+        frameThread.join();
+        eventThread.join();
+        QCOMPARE(paired, frames);
+        QCOMPARE(mismatched, 0);
         QCOMPARE(processor.droppedBatches() + processor.droppedFrames(), uint64_t(0));
     }
 

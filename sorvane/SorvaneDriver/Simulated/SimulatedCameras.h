@@ -116,6 +116,8 @@ public:
     static constexpr int ApsHeight = 1080;
     // DVS pixel (x, y) lands on APS column 1.4 x + 64, row 1.4 y + 36.
     static constexpr std::array<double, 6> DvsToAps = {1.4, 0, 64, 0, 1.4, 36};
+    // Frames waiting to be read out beyond which a sync edge is skipped.
+    static constexpr size_t MaxPendingFrames = 2;
 
     SimulatedFusionCamera(const SimulatedCameraModel& model, std::shared_ptr<DeviceLink> link);
     ~SimulatedFusionCamera() override;
