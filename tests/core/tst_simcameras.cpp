@@ -290,14 +290,18 @@ private slots:
         QCOMPARE(seen.streamThreads.size(), size_t(1));
         QCOMPARE(seen.frameThreads.size(), size_t(1));
         QVERIFY(*seen.streamThreads.begin() != *seen.frameThreads.begin());
-        // Frame k covers [its timestamp, sync k): the syncs come every 33 333 µs.
+        // Frame k covers [its timestamp, sync k): the syncs lie on a 33 333 µs beat, and a beat
+        // the sensor skipped while still reading out (a slow machine) has neither.
         QVERIFY(seen.syncs.size() >= seen.frameTimes.size());
         for (size_t k = 0; k < seen.frameTimes.size(); ++k) {
             QCOMPARE(seen.frameSizes[k], 1920 * 10000 + 1080);
             QCOMPARE(seen.syncs[k].id, int16_t(0));
             QCOMPARE(seen.syncs[k].timestamp - seen.frameTimes[k], uint64_t(33333));
-            if (k > 0)
-                QCOMPARE(seen.frameTimes[k], seen.syncs[k - 1].timestamp);
+            if (k > 0) {
+                const uint64_t gap = seen.syncs[k].timestamp - seen.syncs[k - 1].timestamp;
+                QVERIFY(gap > 0);
+                QCOMPARE(gap % 33333, uint64_t(0));
+            }
         }
         CalibratorParameters calibration;
         QVERIFY(camera->getCalibratorParameters(calibration));

@@ -398,10 +398,12 @@ void SimulatedFusionCamera::frameSync(uint64_t begin, uint64_t end, const Parame
 
     // Frames are captured on the sync edge, so with the sync input off the sensor stays idle.
     // While the sensor still reads out earlier frames it ignores the edge, as a busy sensor
-    // does: no frame and no sync signal, so frames never fall behind their signals.
+    // does: no frame and no sync signal, so frames never fall behind their signals. The first
+    // frame of a recording is always taken: the recording's offset names its start.
     const bool sync = ParameterTool::boolValue(triggerIn, param::Channel0, true) && apsOn.load();
     while (nextSync < end) {
-        if (sync && nextSync >= begin && jobs.size() < MaxPendingFrames) {
+        const bool firstRecorded = video && frameStart == recordFrom;
+        if (sync && nextSync >= begin && (jobs.size() < MaxPendingFrames || firstRecorded)) {
             out.emplace_back(int16_t(0), RisingEdge, nextSync);
             const EventTriggerIn falling(int16_t(0), FallingEdge, nextSync + 100);
             if (falling.timestamp < end)
