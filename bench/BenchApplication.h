@@ -2,6 +2,6 @@
 
 class QCoreApplication;
 
-// The one Qt application of the benchmark run, made on first use. It lives for the rest of the
-// run, and settings stay in the test-mode folder, away from the user's own.
+// The one Qt application of the benchmark run (widgets offscreen), made on first use. It lives
+// for the rest of the run, and settings stay in the test-mode folder, away from the user's own.
 QCoreApplication& benchApplication();

@@ -4,6 +4,8 @@
 // page never writes to the camera.
 #include "SorvaneHal/CameraTool.h"
 
+#include <QString>
+
 #include <functional>
 #include <memory>
 
