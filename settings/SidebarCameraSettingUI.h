@@ -13,7 +13,6 @@ public:
     explicit SidebarCameraSettingUI(QWidget* parent = nullptr);
 
     void setSlowRateEnabled(bool enabled);
-    SettingDisplayItem* displaySettings() const { return displayItem; }
 
 signals:
     void signalCumulativeTimeChanged(uint64_t time_us);

@@ -210,12 +210,14 @@ private slots:
         nextImage(10);
         const QRgb background = ConfigStore::instance()->eventColors().background.rgb();
         const QRect roi(QPoint(100, 100), QPoint(300, 400));
-        for (int i = 0; i < 3; ++i) {
+        int inside = 0;
+        for (int i = 0; i < 5; ++i) {
             const QImage image = nextImage(0);
             QVERIFY(!image.isNull());
             QCOMPARE(eventPixels(image, background, roi, false), 0);
-            QVERIFY(eventPixels(image, background, roi, true) > 0);
+            inside += eventPixels(image, background, roi, true);
         }
+        QVERIFY(inside > 0);
     }
 
     void accumulationTimeShortensTheImages()
