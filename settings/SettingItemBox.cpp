@@ -29,14 +29,16 @@ QString SettingItemBox::title() const
 
 void SettingItemBox::addItemWidget(QWidget* row)
 {
+    // The layout sizes the row when the group is shown; measuring it now would polish the whole
+    // group once per row.
     ui->verticalLayout->addWidget(row);
-    adjustToRows(row);
+    update();
 }
 
 void SettingItemBox::insertItemWidget(QWidget* row, int index)
 {
     ui->verticalLayout->insertWidget(index, row);
-    adjustToRows(row);
+    update();
 }
 
 QList<QWidget*> SettingItemBox::rows() const
@@ -71,12 +73,4 @@ void SettingItemBox::applyFold(bool folded)
     const QString style = folded ? QStringLiteral("#widget_setting_box_title{background: #F4F5F7; border: none;}")
                                  : QStringLiteral("#widget_setting_box_title{background: #E1E9ED; border: none; border-left: 2px solid #004B6A;}");
     ui->widget_setting_box_title->setStyleSheet(style);
-}
-
-void SettingItemBox::adjustToRows(QWidget* row)
-{
-    row->adjustSize();
-    ui->widget_container->adjustSize();
-    adjustSize();
-    update();
 }

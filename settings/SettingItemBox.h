@@ -27,7 +27,6 @@ public slots:
 
 private:
     void applyFold(bool folded);
-    void adjustToRows(QWidget* row);
 
     Ui::SettingItemBox* ui;
 };
