@@ -27,8 +27,11 @@ void MainWidget::createSettingPages()
     connect(cameraSettingPage, &SidebarCameraSettingUI::signalCumulativeTimeChanged, this, &MainWidget::slotSetBatchEventsTime);
     connect(cameraSettingPage, &SidebarCameraSettingUI::signalCumulativeTimeChanged, this, &MainWidget::applyAccumulationTime);
     connect(cameraSettingPage, &SidebarCameraSettingUI::signalFpsChanged, this, &MainWidget::applyFrameRate);
+    connect(dvsSettingPage, &SidebarDvsSettingUI::signalShowLeftBottomTips, this,
+            qOverload<QString, SvMessageType, QString>(&MainWidget::slotShowLeftBottomTips));
 }
 
+// Every processor that turns events into images takes the display settings here.
 void MainWidget::applyAccumulationTime(uint64_t time_us)
 {
     eventProcessor->setAccTime(time_us);

@@ -5,6 +5,8 @@
 #include "widgets/SVComboBoxBase.h"
 #include "widgets/SvToolTip.h"
 
+#include <QSignalBlocker>
+
 SettingBaseWithComboBox::SettingBaseWithComboBox(const std::string& name, QWidget* parent)
     : QWidget(parent)
     , ui(new Ui::SettingBaseWithComboBox)
@@ -20,9 +22,20 @@ SettingBaseWithComboBox::~SettingBaseWithComboBox()
     delete ui;
 }
 
+std::string SettingBaseWithComboBox::parameterName() const
+{
+    return toParameterName(ui->lb_set_item_name->text());
+}
+
 void SettingBaseWithComboBox::addItem(const QString& text)
 {
     ui->cb_item->comboBox()->addItem(text);
+}
+
+void SettingBaseWithComboBox::showItem(const QString& text)
+{
+    const QSignalBlocker block(ui->cb_item->comboBox());
+    ui->cb_item->comboBox()->setCurrentText(text);
 }
 
 void SettingBaseWithComboBox::setItemToolTip(const QString& text)
@@ -38,5 +51,5 @@ SvComboBox* SettingBaseWithComboBox::comboBox() const
 
 void SettingBaseWithComboBox::cbCurrentTextChanged(const QString& arg1)
 {
-    emit signalItemValueChanged(toParameterName(ui->lb_set_item_name->text()), arg1.toStdString());
+    emit signalItemValueChanged(parameterName(), arg1.toStdString());
 }

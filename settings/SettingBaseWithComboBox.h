@@ -16,7 +16,12 @@ public:
     explicit SettingBaseWithComboBox(const std::string& name, QWidget* parent = nullptr);
     ~SettingBaseWithComboBox() override;
 
+    // The name this row reports, read back from its label.
+    std::string parameterName() const;
+
     void addItem(const QString& text);
+    // Shows the entry text without reporting it.
+    void showItem(const QString& text);
     void setItemToolTip(const QString& text);
     SvComboBox* comboBox() const;
 

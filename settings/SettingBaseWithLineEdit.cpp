@@ -4,6 +4,8 @@
 #include "ui_SettingBaseWithLineEdit.h"
 #include "widgets/SvToolTip.h"
 
+#include <QSignalBlocker>
+
 namespace {
 const QString editingBorder = QStringLiteral("#004B6A");
 const QString invalidBorder = QStringLiteral("#FF6058");
@@ -38,6 +40,11 @@ SettingBaseWithLineEdit::~SettingBaseWithLineEdit()
     delete ui;
 }
 
+std::string SettingBaseWithLineEdit::parameterName() const
+{
+    return toParameterName(ui->lb_set_item_name->text());
+}
+
 void SettingBaseWithLineEdit::setItemRange(int min, int max)
 {
     minimum = min;
@@ -51,6 +58,14 @@ void SettingBaseWithLineEdit::setItemValue(int value)
         return;
     ui->le_sv_line_edit->setText(QString::number(value));
     ui->horizontalSlider->setValue(value);
+}
+
+void SettingBaseWithLineEdit::showItemValue(int value)
+{
+    const QSignalBlocker blockSlider(ui->horizontalSlider);
+    const QSignalBlocker blockEdit(ui->le_sv_line_edit);
+    ui->horizontalSlider->setValue(value);
+    ui->le_sv_line_edit->setText(QString::number(ui->horizontalSlider->value()));
 }
 
 void SettingBaseWithLineEdit::setItemUnit(const std::string& unit)
@@ -89,7 +104,7 @@ QString SettingBaseWithLineEdit::borderColor() const
 void SettingBaseWithLineEdit::on_horizontalSlider_valueChanged(int value)
 {
     ui->le_sv_line_edit->setText(QString::number(value));
-    const std::string name = toParameterName(ui->lb_set_item_name->text());
+    const std::string name = parameterName();
     emit signalItemValueChanged(name, value);
     if (valueCallback)
         valueCallback(name, value);

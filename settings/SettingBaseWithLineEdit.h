@@ -20,9 +20,14 @@ public:
     explicit SettingBaseWithLineEdit(const std::string& name, QWidget* parent = nullptr);
     ~SettingBaseWithLineEdit() override;
 
+    // The name this row reports, read back from its label.
+    std::string parameterName() const;
+
     void setItemRange(int min, int max);
     // Ignored outside the range.
     void setItemValue(int value);
+    // Shows value (clamped to the range) without reporting it: for values already written.
+    void showItemValue(int value);
     void setItemUnit(const std::string& unit);
     void setItemToolTip(const QString& text);
     void setValueCallback(ValueCallback callback);

@@ -17,6 +17,11 @@ SettingBaseWithSwitchButton::~SettingBaseWithSwitchButton()
     delete ui;
 }
 
+std::string SettingBaseWithSwitchButton::parameterName() const
+{
+    return toParameterName(ui->lb_item_name->text());
+}
+
 void SettingBaseWithSwitchButton::setChecked(bool checked)
 {
     ui->switchButton->setChecked(checked);
@@ -35,5 +40,5 @@ void SettingBaseWithSwitchButton::setItemToolTip(const QString& text)
 
 void SettingBaseWithSwitchButton::on_switchButton_clicked()
 {
-    emit signalItemValueChanged(toParameterName(ui->lb_item_name->text()), ui->switchButton->isChecked());
+    emit signalItemValueChanged(parameterName(), ui->switchButton->isChecked());
 }

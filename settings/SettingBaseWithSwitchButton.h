@@ -14,6 +14,9 @@ public:
     explicit SettingBaseWithSwitchButton(const std::string& name, QWidget* parent = nullptr);
     ~SettingBaseWithSwitchButton() override;
 
+    // The name this row reports, read back from its label.
+    std::string parameterName() const;
+
     void setChecked(bool checked);
     bool isChecked() const;
     void setItemToolTip(const QString& text);

@@ -61,6 +61,16 @@ bool SettingItemBox::isFolded() const
     return ui->pb_fold->isChecked();
 }
 
+void SettingItemBox::setRestoreDefaultsVisible(bool visible)
+{
+    ui->pb_restore_defaults->setVisible(visible);
+}
+
+void SettingItemBox::on_pb_restore_defaults_clicked()
+{
+    emit signalRestoreDefaults();
+}
+
 void SettingItemBox::on_pb_fold_clicked(bool checked)
 {
     applyFold(checked);

@@ -21,9 +21,15 @@ public:
     bool isFolded() const;
     // The rows in their shown order.
     QList<QWidget*> rows() const;
+    // Offers "Restore defaults" in the title bar.
+    void setRestoreDefaultsVisible(bool visible);
+
+signals:
+    void signalRestoreDefaults();
 
 public slots:
     void on_pb_fold_clicked(bool checked);
+    void on_pb_restore_defaults_clicked();
 
 private:
     void applyFold(bool folded);

@@ -44,11 +44,11 @@ SettingBaseWithComboBox* makeEnumRow(const std::string& name, const sorvane::Enu
     return row;
 }
 
-SettingItemBox* buildToolGroup(const sorvane::CameraTool& tool, const QString& title, const char* noParameters,
-                               const AddRow& addRow)
+SettingItemBox* buildToolGroup(const std::shared_ptr<sorvane::CameraTool>& tool, const QString& title,
+                               const char* noParameters, const AddRow& addRow)
 {
     sorvane::ParameterInfoMap infos;
-    tool.getAllParameterInfo(infos);
+    tool->getAllParameterInfo(infos);
     if (infos.empty()) {
         qDebug() << noParameters;
         return nullptr;
@@ -57,5 +57,36 @@ SettingItemBox* buildToolGroup(const sorvane::CameraTool& tool, const QString& t
     box->setTitle(title);
     for (const auto& [name, info] : infos)
         addRow(box, name, info);
+    box->setRestoreDefaultsVisible(true);
+    QObject::connect(box, &SettingItemBox::signalRestoreDefaults, box, [box, tool] { restoreToolDefaults(*tool, box); });
     return box;
+}
+
+void restoreToolDefaults(sorvane::CameraTool& tool, SettingItemBox* box)
+{
+    for (QWidget* widget : box->rows()) {
+        if (auto* row = qobject_cast<SettingBaseWithLineEdit*>(widget)) {
+            const std::string name = row->parameterName();
+            sorvane::IntParameterInfo intInfo;
+            sorvane::FloatParameterInfo floatInfo;
+            if (tool.getIntParameterInfo(name, intInfo)) {
+                row->setValidState(tool.setIntParameter(name, intInfo.defaultValue));
+                row->showItemValue(intInfo.defaultValue);
+            } else if (tool.getFloatParameterInfo(name, floatInfo)) {
+                row->setValidState(tool.setFloatParameter(name, floatInfo.defaultValue));
+                row->showItemValue(int(floatInfo.defaultValue));
+            }
+        } else if (auto* row = qobject_cast<SettingBaseWithSwitchButton*>(widget)) {
+            sorvane::BoolParameterInfo info;
+            if (tool.getBoolParameterInfo(row->parameterName(), info) && tool.setBoolParameter(info.name, info.defaultValue))
+                row->setChecked(info.defaultValue);
+        } else if (auto* row = qobject_cast<SettingBaseWithComboBox*>(widget)) {
+            sorvane::EnumParameterInfo info;
+            if (!tool.getEnumParameterInfo(row->parameterName(), info) || info.options.empty())
+                continue;
+            const std::string option = info.defaultValue.empty() ? info.options.front() : info.defaultValue;
+            if (tool.setEnumParameter(info.name, option))
+                row->showItem(QString::fromStdString(option));
+        }
+    }
 }

@@ -21,7 +21,12 @@ SettingBaseWithSwitchButton* makeBoolRow(const std::string& name, const sorvane:
 SettingBaseWithComboBox* makeEnumRow(const std::string& name, const sorvane::EnumParameterInfo& info);
 
 // Builds the group of tool's parameters: addRow is called for each description in name order.
-// Null, with debug line noParameters, when the tool describes no parameter.
+// The group offers to restore the tool's defaults. Null, with debug line noParameters, when the
+// tool describes no parameter.
 using AddRow = std::function<void(SettingItemBox* box, const std::string& name, const sorvane::BasicParameterInfo& info)>;
-SettingItemBox* buildToolGroup(const sorvane::CameraTool& tool, const QString& title, const char* noParameters,
-                               const AddRow& addRow);
+SettingItemBox* buildToolGroup(const std::shared_ptr<sorvane::CameraTool>& tool, const QString& title,
+                               const char* noParameters, const AddRow& addRow);
+
+// Writes the default of every parameter that has a row in box, and shows it there without the
+// rows reporting it again. Integer rows show whether the camera accepted their default.
+void restoreToolDefaults(sorvane::CameraTool& tool, SettingItemBox* box);

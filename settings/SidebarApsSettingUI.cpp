@@ -25,7 +25,7 @@ void SidebarApsSettingUI::setApsToolUI(std::shared_ptr<sorvane::CameraTool> tool
         return;
     }
     apsTool = tool;
-    apsBox = buildToolGroup(*tool, tr("APS"), "camera aps infos is null .",
+    apsBox = buildToolGroup(tool, tr("APS"), "camera aps infos is null .",
                             [&](SettingItemBox* box, const std::string& name, const sorvane::BasicParameterInfo& info) {
         QWidget* row = nullptr;
         if (info.type == sorvane::ParameterBool) {

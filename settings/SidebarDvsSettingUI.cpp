@@ -1,5 +1,6 @@
 #include "settings/SidebarDvsSettingUI.h"
 
+#include "settings/BiasPreset.h"
 #include "settings/SettingBaseWithComboBox.h"
 #include "settings/SettingBaseWithLineEdit.h"
 #include "settings/SettingBaseWithSwitchButton.h"
@@ -7,6 +8,13 @@
 #include "settings/SettingRows.h"
 
 #include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QSaveFile>
 
 using sorvane::BasicParameterInfo;
 using sorvane::BoolParameterInfo;
@@ -38,7 +46,7 @@ void SidebarDvsSettingUI::setBiasesToolUI(ToolPtr tool)
         return;
     }
     biasesTool = tool;
-    biasesBox = buildToolGroup(*tool, tr("Biases"), "camera biases is null .",
+    biasesBox = buildToolGroup(tool, tr("Biases"), "camera biases is null .",
                                [&](SettingItemBox* box, const std::string& name, const BasicParameterInfo& info) {
         IntParameterInfo intInfo;
         if (info.type != sorvane::ParameterInt || !tool->getIntParameterInfo(info.name, intInfo))
@@ -47,8 +55,100 @@ void SidebarDvsSettingUI::setBiasesToolUI(ToolPtr tool)
         connect(row, &SettingBaseWithLineEdit::signalItemValueChanged, this, &Page::onBiasSliderValueChanged);
         box->addItemWidget(row);
     });
-    if (biasesBox)
+    if (biasesBox) {
+        biasesBox->addItemWidget(makeBiasPresetButtons());
         showGroup(biasesBox);
+    }
+}
+
+QWidget* SidebarDvsSettingUI::makeBiasPresetButtons()
+{
+    auto* buttons = new QWidget;
+    auto* layout = new QHBoxLayout(buttons);
+    layout->setContentsMargins(12, 4, 12, 4);
+    layout->addStretch();
+    const QString style = QStringLiteral("QPushButton{border: 1px solid #004B6A; border-radius: 4px; color: #004B6A;"
+                                         " background: #FFFFFF; padding: 4px 10px;}");
+    auto* save = new QPushButton(tr("Save Biases"), buttons);
+    save->setObjectName("pb_save_bias_preset");
+    auto* load = new QPushButton(tr("Load Biases"), buttons);
+    load->setObjectName("pb_load_bias_preset");
+    for (QPushButton* button : {save, load}) {
+        button->setStyleSheet(style);
+        layout->addWidget(button);
+    }
+    connect(save, &QPushButton::clicked, this, [this] {
+        const QString path = chooseBiasPresetFile(true);
+        if (!path.isEmpty())
+            saveBiasPreset(path);
+    });
+    connect(load, &QPushButton::clicked, this, [this] {
+        const QString path = chooseBiasPresetFile(false);
+        if (!path.isEmpty())
+            loadBiasPreset(path);
+    });
+    return buttons;
+}
+
+QString SidebarDvsSettingUI::chooseBiasPresetFile(bool forSaving)
+{
+    const QString filter = tr("Bias presets (*.bias);;All files (*)");
+    return forSaving ? QFileDialog::getSaveFileName(this, tr("Save Biases"), QString(), filter)
+                     : QFileDialog::getOpenFileName(this, tr("Load Biases"), QString(), filter);
+}
+
+void SidebarDvsSettingUI::saveBiasPreset(const QString& path)
+{
+    if (!biasesTool)
+        return;
+    sorvane::ParameterInfoMap infos;
+    biasesTool->getAllParameterInfo(infos);
+    BiasValues values;
+    for (const auto& [name, info] : infos) {
+        int value = 0;
+        if (info.type == sorvane::ParameterInt && biasesTool->getIntParameter(name, value))
+            values.emplace_back(name, value);
+    }
+    // Written beside the target and renamed onto it when complete: a failed save keeps the old file.
+    QSaveFile file(path);
+    const QByteArray text = formatBiasPreset(values).toUtf8();
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+        emit signalShowLeftBottomTips(tr("Saving the biases failed: ") + QDir::toNativeSeparators(path), Error, QString());
+        return;
+    }
+    emit signalShowLeftBottomTips(tr("Biases saved."), Success, QFileInfo(path).absolutePath());
+}
+
+void SidebarDvsSettingUI::loadBiasPreset(const QString& path)
+{
+    if (!biasesTool)
+        return;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > maxBiasPresetBytes) {
+        emit signalShowLeftBottomTips(tr("Not a bias preset: ") + QDir::toNativeSeparators(path), Warning, QString());
+        return;
+    }
+    QStringList problems;
+    const BiasValues values = parseBiasPreset(QString::fromUtf8(file.read(maxBiasPresetBytes)), problems);
+    for (const auto& [name, value] : values) {
+        const QString shownName = QString::fromStdString(name);
+        sorvane::IntParameterInfo info;
+        if (!biasesTool->getIntParameterInfo(name, info)) {
+            problems.append(tr("unknown bias %1").arg(shownName));
+        } else if (value < info.min || value > info.max) {
+            problems.append(tr("%1 %2 outside %3..%4").arg(shownName).arg(value).arg(info.min).arg(info.max));
+        } else if (!biasesTool->setIntParameter(name, value)) {
+            problems.append(tr("%1 %2 refused by the camera").arg(shownName).arg(value));
+        } else if (biasesBox) {
+            for (auto* row : biasesBox->findChildren<SettingBaseWithLineEdit*>())
+                if (row->parameterName() == name)
+                    row->showItemValue(value);
+        }
+    }
+    if (problems.isEmpty())
+        emit signalShowLeftBottomTips(tr("Biases loaded."), Success, QString());
+    else
+        emit signalShowLeftBottomTips(tr("Biases loaded except: ") + problems.join("; "), Warning, QString());
 }
 
 void SidebarDvsSettingUI::setTriggerInToolUI(ToolPtr tool)
@@ -59,7 +159,7 @@ void SidebarDvsSettingUI::setTriggerInToolUI(ToolPtr tool)
         return;
     }
     triggerInTool = tool;
-    triggerInBox = buildToolGroup(*tool, tr("Trigger In"), "camera trigger is null .",
+    triggerInBox = buildToolGroup(tool, tr("Trigger In"), "camera trigger is null .",
                                   [&](SettingItemBox* box, const std::string& name, const BasicParameterInfo& info) {
         BoolParameterInfo boolInfo;
         if (info.type != sorvane::ParameterBool || !tool->getBoolParameterInfo(info.name, boolInfo))
@@ -80,7 +180,7 @@ void SidebarDvsSettingUI::setAntiFlickerToolUI(ToolPtr tool)
         return;
     }
     antiFlickerTool = tool;
-    antiFlickerBox = buildToolGroup(*tool, tr("Anti Flicker"), "camera anti flicker has no parameters .",
+    antiFlickerBox = buildToolGroup(tool, tr("Anti Flicker"), "camera anti flicker has no parameters .",
                                     [&](SettingItemBox* box, const std::string& name, const BasicParameterInfo& info) {
         switch (info.type) {
         case sorvane::ParameterInt: {
@@ -136,7 +236,7 @@ void SidebarDvsSettingUI::setEventRateControlToolUI(ToolPtr tool)
         return;
     }
     eventRateControlTool = tool;
-    eventRateControlBox = buildToolGroup(*tool, tr("Event Rate Control"), "camera event rate control has no parameters .",
+    eventRateControlBox = buildToolGroup(tool, tr("Event Rate Control"), "camera event rate control has no parameters .",
                                          [&](SettingItemBox* box, const std::string& name, const BasicParameterInfo& info) {
         if (info.type == sorvane::ParameterInt) {
             IntParameterInfo intInfo;
@@ -168,7 +268,7 @@ void SidebarDvsSettingUI::setEventTrailFilterToolUI(ToolPtr tool)
         return;
     }
     eventTrailFilterTool = tool;
-    eventTrailFilterBox = buildToolGroup(*tool, tr("Event Trail Filter"), "camera event trail filter has no parameters .",
+    eventTrailFilterBox = buildToolGroup(tool, tr("Event Trail Filter"), "camera event trail filter has no parameters .",
                                          [&](SettingItemBox* box, const std::string& name, const BasicParameterInfo& info) {
         if (info.type == sorvane::ParameterInt) {
             IntParameterInfo intInfo;
@@ -209,7 +309,7 @@ void SidebarDvsSettingUI::setROIToolUI(ToolPtr tool)
         return;
     }
     roiTool = tool;
-    roiBox = buildToolGroup(*tool, tr("ROI"), "camera roi is null .",
+    roiBox = buildToolGroup(tool, tr("ROI"), "camera roi is null .",
                             [&](SettingItemBox* box, const std::string& name, const BasicParameterInfo& info) {
         if (info.type == sorvane::ParameterInt) {
             IntParameterInfo intInfo;

@@ -5,6 +5,7 @@
 #include "settings/SidebarSettingPage.h"
 
 #include "SorvaneHal/CameraTool.h"
+#include "app/SvMessageType.h"
 
 #include <memory>
 #include <string>
@@ -28,9 +29,15 @@ public:
     // Removes every group; the tools are kept.
     void resetToolUIs();
 
+    // Bias presets: every current bias to a "name value" file, and such a file back to the
+    // camera and the rows. The outcome is told in a tip; a load names all refused lines at once.
+    void saveBiasPreset(const QString& path);
+    void loadBiasPreset(const QString& path);
+
 signals:
     void signalCumulativeTimeChanged(uint64_t time_us);
     void signalFpsChanged(uint32_t fps);
+    void signalShowLeftBottomTips(QString tips, SvMessageType type, QString file_path);
 
 public slots:
     void onBiasSliderValueChanged(std::string name, int value);
@@ -50,7 +57,13 @@ public slots:
     void slotCumulativeTimeChanged(uint64_t time_us);
     void slotFpsChanged(uint32_t fps);
 
+protected:
+    // The preset file to save to or load from; empty when cancelled. Tests answer without the
+    // system dialog by overriding it.
+    virtual QString chooseBiasPresetFile(bool forSaving);
+
 private:
+    QWidget* makeBiasPresetButtons();
     // A row's write for the ROI window: all its fields turn red while the camera refuses it.
     bool writeRoiValue(const std::string& name, int value);
 

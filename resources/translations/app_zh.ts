@@ -292,6 +292,22 @@
 <context>
     <name>SidebarDvsSettingUI</name>
     <message>
+        <source>Save Biases</source>
+        <translation>保存偏置</translation>
+    </message>
+    <message>
+        <source>Load Biases</source>
+        <translation>加载偏置</translation>
+    </message>
+    <message>
+        <source>Biases saved.</source>
+        <translation>偏置已保存。</translation>
+    </message>
+    <message>
+        <source>Biases loaded.</source>
+        <translation>偏置已加载。</translation>
+    </message>
+    <message>
         <source>DVS Setting</source>
         <translation>DVS 设置</translation>
     </message>
@@ -430,6 +446,13 @@
     <message>
         <source>The folder cannot be created or written: </source>
         <translation>无法创建或写入文件夹：</translation>
+    </message>
+</context>
+<context>
+    <name>SettingItemBox</name>
+    <message>
+        <source>Restore defaults</source>
+        <translation>恢复默认</translation>
     </message>
 </context>
 </TS>
