@@ -30,7 +30,11 @@ SettingBaseWithLineEdit::SettingBaseWithLineEdit(const std::string& name, QWidge
     ui->horizontalSlider->setRange(minimum, maximum);
     // Pressing the slider keeps the edit focused, so the slider stays shown while dragged.
     ui->horizontalSlider->setFocusProxy(ui->le_sv_line_edit);
-    connect(ui->le_sv_line_edit, &SvLineEditBase::signalMouseHoverd, ui->widget_with_slider, &QWidget::setVisible);
+    connect(ui->le_sv_line_edit, &SvLineEditBase::signalMouseHoverd, this, [this](bool focused) {
+        ui->widget_with_slider->setVisible(focused);
+        // The edit recolours its own border on focus changes.
+        currentBorder = focused ? editingBorder : idleBorder;
+    });
     connect(ui->le_sv_line_edit, &QLineEdit::editingFinished, this, &SettingBaseWithLineEdit::onEditingFinished);
     ui->le_sv_line_edit->setText(QString::number(ui->horizontalSlider->value()));
 }
