@@ -148,9 +148,17 @@ void ConfigStore::applyColorType()
             positiveColor = palette.positive;
             negativeColor = palette.negative;
             backgroundColor = palette.background;
+            std::lock_guard lock(colorsMutex);
+            colorsSnapshot = {positiveColor, negativeColor, backgroundColor};
             return;
         }
     }
+}
+
+EventColors ConfigStore::eventColors() const
+{
+    std::lock_guard lock(colorsMutex);
+    return colorsSnapshot;
 }
 
 void ConfigStore::save()

@@ -1,15 +1,22 @@
 #pragma once
 // The process-wide store of user settings over config.ini (INI format, group "Setting").
 // Users write the public fields and call save(); the destructor saves once more at exit.
-// Fields are not locked: they are written on the GUI thread and read by the processors and
-// camera callbacks, as the settings dialog only changes them between frames.
+// Fields are written and read on the GUI thread. Other threads take what they need as a copy
+// made on the GUI thread (the trigger edge when trigger-in is armed), or through eventColors().
 #include <QColor>
 #include <QString>
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 class QSettings;
+
+struct EventColors {
+    QColor positive;
+    QColor negative;
+    QColor background;
+};
 
 class ConfigStore {
 public:
@@ -24,6 +31,8 @@ public:
 
     void save();
     void applyColorType();
+    // The colours of colorType as last applied; safe to call from any thread.
+    EventColors eventColors() const;
 
     QString configDir;
     QString outputRawFilePath;
@@ -43,6 +52,9 @@ private:
     void load();
 
     std::unique_ptr<QSettings> settings;
+    // Guards colorsSnapshot: applied on the GUI thread, read by the render threads per frame.
+    mutable std::mutex colorsMutex;
+    EventColors colorsSnapshot;
 };
 
 // Creates folder when missing; true when it exists afterwards.

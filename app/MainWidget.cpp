@@ -139,6 +139,7 @@ MainWidget::MainWidget(QWidget* parent)
     connect(rangeAction, &QAction::toggled, this, &MainWidget::slotStartEndPointEditable);
 
     createMenus();
+    createSettingPages();
 
     // The keyboard drives playback: the view's arrow-key scrolling would swallow Left and Right.
     setFocusPolicy(Qt::StrongFocus);
@@ -319,6 +320,8 @@ void MainWidget::slotOpenRecording()
     dvsCamera.reset();
     fusionCamera.reset();
 
+    clearCameraToolsForPlayback();
+
     const QFileInfo info(path);
     config->inputRawFilePath = info.absolutePath();
     const QString apsVideo = QString("%1/%2.mp4").arg(info.absolutePath(), info.completeBaseName());
@@ -445,12 +448,6 @@ void MainWidget::openActionSlot(QAction* action)
     } else if (text == textGeneralSetting) {
         openGeneralSettings();
     }
-}
-
-void MainWidget::openGeneralSettings()
-{
-    // The general settings dialog runs here, modally; until then the command has no page to open.
-    ui->pb_fold_general_setting->setChecked(false);
 }
 
 void MainWidget::setShowTitleInfo(bool show)

@@ -25,6 +25,9 @@ class ConfigStore;
 class QAction;
 class QMenu;
 class ShowImageForm;
+class SidebarApsSettingUI;
+class SidebarCameraSettingUI;
+class SidebarDvsSettingUI;
 class SvEventProcessor;
 class SvFusionCameraDataProcessor;
 class SvFileRecorder;
@@ -207,8 +210,8 @@ private:
     void releaseCameraForOtherSource();
     void stopCameraRecordings();
     void showStatistics(const sorvane::SvStatisticInfo& info);
-    // On the camera's thread: hands a matching edge to the GUI thread.
-    void onTriggerIn(const sorvane::EventTriggerIn& trigger, const QString& serial);
+    // On the camera's thread: hands an edge of the armed kind to the GUI thread.
+    void onTriggerIn(const sorvane::EventTriggerIn& trigger, const QString& serial, const QString& edge);
     // On the GUI thread: the timed recording of an edge taken while trigger-in was armed as arming.
     void recordTrigger(uint64_t triggerTime, const QString& serial, uint64_t arming);
     // Edges taken before this call and not yet handled are dropped; called once the camera can
@@ -226,4 +229,22 @@ private:
     QString eventRateText;
     SvFileRecorder* fileRecorder = nullptr;
     // ---- end of camera side ----
+
+    // ---- settings pages (MainWidgetSettings.cpp) ----
+private:
+    // The three side-bar pages, the camera page shown.
+    void createSettingPages();
+    // After a camera has been opened: its tools to the DVS and APS pages; the slow rate is fixed
+    // while a live camera is the source.
+    void showCameraToolsInSettings();
+    // When a recording is opened: no camera tools, and the slow rate back in use.
+    void clearCameraToolsForPlayback();
+    // The one place where the display settings reach the processors.
+    void applyAccumulationTime(uint64_t time_us);
+    void applyFrameRate(uint32_t fps);
+
+    QPointer<SidebarCameraSettingUI> cameraSettingPage;
+    QPointer<SidebarDvsSettingUI> dvsSettingPage;
+    QPointer<SidebarApsSettingUI> apsSettingPage;
+    // ---- end of settings pages ----
 };

@@ -119,6 +119,7 @@ void MainWidget::slotOpenCamera()
         worker.start(QThread::InheritPriority);
         waiting.exec();
         worker.wait();
+        showCameraToolsInSettings();
     }
 
     if (sourceMode == LiveDvsCamera) {
@@ -193,16 +194,17 @@ void MainWidget::initDvsCameraSettings()
     if (config->triggerInRecEnable) {
         dvsCamera->setRecordCacheTime(uint16_t(config->beforeTriggerInSaveTime & 0xFFFF),
                                       config->configDir.toLocal8Bit().toStdString());
-        // The serial is taken now: the handler runs on the camera's thread.
+        // The serial and the edge are taken now: the handler runs on the camera's thread, and a
+        // saved edge re-arms it through this function.
         const QString serial = QString::fromStdString(dvsCamera->getDvsDesc().serial);
+        const QString edge = config->triggerInRecEdgeType;
         triggerInCallbackId = dvsCamera->addTriggerInCallback(
-            [this, serial](sorvane::EventTriggerIn trigger) { onTriggerIn(trigger, serial); });
+            [this, serial, edge](sorvane::EventTriggerIn trigger) { onTriggerIn(trigger, serial, edge); });
     }
 }
 
-void MainWidget::onTriggerIn(const sorvane::EventTriggerIn& trigger, const QString& serial)
+void MainWidget::onTriggerIn(const sorvane::EventTriggerIn& trigger, const QString& serial, const QString& edge)
 {
-    const QString edge = config->triggerInRecEdgeType;
     const bool matches = (edge == "Rising Edge" && trigger.polarity == 0) || (edge == "Falling Edge" && trigger.polarity == 1);
     if (!matches)
         return;

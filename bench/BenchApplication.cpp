@@ -1,6 +1,6 @@
 #include "BenchApplication.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -10,10 +10,13 @@ QCoreApplication& benchApplication()
 {
     static std::unique_ptr<QCoreApplication> instance = [] {
         QStandardPaths::setTestModeEnabled(true);
+        // Widgets are built without a screen.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
         static int argc = 1;
         static char name[] = "sv_bench";
         static char* argv[] = {name, nullptr};
-        return std::make_unique<QCoreApplication>(argc, argv);
+        return std::unique_ptr<QCoreApplication>(std::make_unique<QApplication>(argc, argv));
     }();
     return *instance;
 }

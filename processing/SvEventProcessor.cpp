@@ -174,8 +174,9 @@ void SvEventProcessor::renderLoop()
             return;
         frameCommitted = false;
         prepareFrameImage();
-        paintFrame(*frontCounts, frameImage, config->positiveColor, config->negativeColor,
-                   config->backgroundColor);
+        // A palette saved meanwhile on the GUI thread shows from this frame on.
+        const EventColors colors = config->eventColors();
+        paintFrame(*frontCounts, frameImage, colors.positive, colors.negative, colors.background);
         emit signalEventImage(frameImage);
     }
 }

@@ -163,7 +163,8 @@ void SvFusionCameraDataProcessor::onFusionData(ApsFrame& frame, Event2D* begin, 
                 return;
         }
         QImage image = toImage(mapToDvs(frame));
-        drawEvents(image, begin, end, false, config->positiveColor, config->negativeColor);
+        const EventColors colors = config->eventColors();
+        drawEvents(image, begin, end, false, colors.positive, colors.negative);
         emit signalFusionImage(image);
         emit signalTimeStamp(timestamp);
         break;
@@ -172,9 +173,9 @@ void SvFusionCameraDataProcessor::onFusionData(ApsFrame& frame, Event2D* begin, 
         // One image per paired frame, showing every event counted since the previous one.
         QImage image;
         {
+            const EventColors colors = config->eventColors();
             std::lock_guard lock(countsMutex);
-            SvEventProcessor::paintFrame(dvsCounts, image, config->positiveColor, config->negativeColor,
-                                         config->backgroundColor);
+            SvEventProcessor::paintFrame(dvsCounts, image, colors.positive, colors.negative, colors.background);
             std::fill(dvsCounts.begin(), dvsCounts.end(), uint16_t(0));
         }
         emit signalFusionImage(image);
@@ -589,9 +590,10 @@ std::optional<QImage> SvFusionCameraDataProcessor::buildFusionFrame(uint64_t t)
     const uint64_t start = t > window ? t - window : 0;
     if (t > start) {
         const std::shared_ptr<sorvane::EventBuffer> events = r.dvsReader->getEventsByTime(start, t - start);
-        if (events && !events->empty())
-            drawEvents(image, events->data(), events->data() + events->size(), true, config->positiveColor,
-                       config->negativeColor);
+        if (events && !events->empty()) {
+            const EventColors colors = config->eventColors();
+            drawEvents(image, events->data(), events->data() + events->size(), true, colors.positive, colors.negative);
+        }
     }
     return image;
 }

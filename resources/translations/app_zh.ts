@@ -289,4 +289,170 @@
         <translation> | 时间：</translation>
     </message>
 </context>
+<context>
+    <name>SidebarDvsSettingUI</name>
+    <message>
+        <source>Save Biases</source>
+        <translation>保存偏置</translation>
+    </message>
+    <message>
+        <source>Load Biases</source>
+        <translation>加载偏置</translation>
+    </message>
+    <message>
+        <source>Biases saved.</source>
+        <translation>偏置已保存。</translation>
+    </message>
+    <message>
+        <source>Biases loaded.</source>
+        <translation>偏置已加载。</translation>
+    </message>
+    <message>
+        <source>DVS Setting</source>
+        <translation>DVS 设置</translation>
+    </message>
+    <message>
+        <source>Biases</source>
+        <translation>偏置</translation>
+    </message>
+    <message>
+        <source>Trigger In</source>
+        <translation>触发输入</translation>
+    </message>
+    <message>
+        <source>Anti Flicker</source>
+        <translation>抗闪烁</translation>
+    </message>
+    <message>
+        <source>Event Rate Control</source>
+        <translation>事件率控制</translation>
+    </message>
+    <message>
+        <source>Event Trail Filter</source>
+        <translation>事件拖尾滤波</translation>
+    </message>
+    <message>
+        <source>ROI</source>
+        <translation>感兴趣区域</translation>
+    </message>
+</context>
+<context>
+    <name>SidebarApsSettingUI</name>
+    <message>
+        <source>APS Setting</source>
+        <translation>APS 设置</translation>
+    </message>
+    <message>
+        <source>APS</source>
+        <translation>APS</translation>
+    </message>
+</context>
+<context>
+    <name>SidebarCameraSettingUI</name>
+    <message>
+        <source>Camera Setting</source>
+        <translation>相机设置</translation>
+    </message>
+    <message>
+        <source>Display</source>
+        <translation>显示</translation>
+    </message>
+</context>
+<context>
+    <name>SettingDisplayItem</name>
+    <message>
+        <source>Accumulation time</source>
+        <translation>累积时间</translation>
+    </message>
+    <message>
+        <source>Slow Rate</source>
+        <translation>慢放倍率</translation>
+    </message>
+</context>
+<context>
+    <name>SvGeneralSetting</name>
+    <message>
+        <source>General Settings</source>
+        <translation>通用设置</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>文件</translation>
+    </message>
+    <message>
+        <source>Style</source>
+        <translation>样式</translation>
+    </message>
+    <message>
+        <source>Trigger In File Save Settings</source>
+        <translation>触发输入文件保存设置</translation>
+    </message>
+    <message>
+        <source>Enable</source>
+        <translation>启用</translation>
+    </message>
+    <message>
+        <source>Trigger Edge</source>
+        <translation>触发沿</translation>
+    </message>
+    <message>
+        <source>Rising Edge</source>
+        <translation>上升沿</translation>
+    </message>
+    <message>
+        <source>Falling Edge</source>
+        <translation>下降沿</translation>
+    </message>
+    <message>
+        <source>Before Trigger In Save Time (sec):</source>
+        <translation>触发前保存时间（秒）：</translation>
+    </message>
+    <message>
+        <source>After Trigger In Save Time (sec):</source>
+        <translation>触发后保存时间（秒）：</translation>
+    </message>
+    <message>
+        <source>File Settings</source>
+        <translation>文件设置</translation>
+    </message>
+    <message>
+        <source>Default Out Raw File Path</source>
+        <translation>默认 Raw 文件输出路径</translation>
+    </message>
+    <message>
+        <source>Default Video File Path</source>
+        <translation>默认视频文件路径</translation>
+    </message>
+    <message>
+        <source>Theme</source>
+        <translation>主题</translation>
+    </message>
+    <message>
+        <source>Events Color</source>
+        <translation>事件颜色</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>保存</translation>
+    </message>
+    <message>
+        <source>Select Directory</source>
+        <translation>选择文件夹</translation>
+    </message>
+    <message>
+        <source>The folder cannot be created or written: </source>
+        <translation>无法创建或写入文件夹：</translation>
+    </message>
+</context>
+<context>
+    <name>SettingItemBox</name>
+    <message>
+        <source>Restore defaults</source>
+        <translation>恢复默认</translation>
+    </message>
+</context>
 </TS>

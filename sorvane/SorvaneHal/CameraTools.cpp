@@ -68,12 +68,6 @@ RoiTool::RoiTool(int width, int height)
     addInt(param::RoiY1, "Bottom row of the window (included)", 0, height - 1, height - 1, "px");
 }
 
-bool RoiTool::acceptValues(const ParameterValues& values) const
-{
-    return intValue(values, param::RoiX0) <= intValue(values, param::RoiX1)
-        && intValue(values, param::RoiY0) <= intValue(values, param::RoiY1);
-}
-
 ApsTool::ApsTool()
 {
     addInt(param::ExposureTime, "Exposure time of each frame (at most one frame period)", 100, 100000, 10000, "us");

@@ -79,13 +79,11 @@ public:
     EventRateControlTool();
 };
 
-// Inclusive window [roi_x0, roi_x1] x [roi_y0, roi_y1]; corners that cross are refused.
+// Inclusive window between roi_x0 and roi_x1, roi_y0 and roi_y1, each pair in either order, so
+// that any window can be reached by editing the four values one at a time in any order.
 class RoiTool : public ParameterTool {
 public:
     RoiTool(int width, int height);
-
-protected:
-    bool acceptValues(const ParameterValues& values) const override;
 };
 
 // The frame sensor: the exposure must fit into one frame period.

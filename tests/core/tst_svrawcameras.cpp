@@ -258,7 +258,6 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("status");
         QTest::newRow("value out of range") << QStringList{"--set", "biases.bias_diff_on=500"} << 1;
-        QTest::newRow("corners cross") << QStringList{"--set", "roi.roi_x1=10", "--set", "roi.roi_x0=20"} << 1;
         QTest::newRow("unknown tool") << QStringList{"--set", "lens.focus=3"} << 1;
         QTest::newRow("unknown parameter") << QStringList{"--set", "biases.gain=3"} << 1;
         QTest::newRow("not a setting") << QStringList{"--set", "biases"} << 1;

@@ -7,6 +7,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <thread>
+
 // Every case builds its own store over an INI file in a temporary folder, with a temporary home
 // folder (and so Documents), so nothing touches the user's real settings or files.
 class TestConfigStore : public QObject {
@@ -176,6 +179,33 @@ private slots:
         for (const QString& key : expected)
             QVERIFY2(s.contains(key), qPrintable(key));
         QCOMPARE(s.allKeys().size(), expected.size());
+    }
+
+    // A render thread reads the colours while the settings are saved: it always gets the three
+    // colours of one palette, never a mix.
+    void colorsReadWhileSavedStayOnePalette()
+    {
+        ConfigStore store(iniPath());
+        const QSet<QRgb> backgrounds{QColor(112, 112, 112).rgb(), QColor(30, 37, 52).rgb()};
+        std::atomic<bool> done{false};
+        std::atomic<int> torn{0};
+        std::thread render([&] {
+            while (!done.load()) {
+                const EventColors colors = store.eventColors();
+                // Gray and Dark: the background tells which positive colour belongs to it.
+                const bool dark = colors.background == QColor(30, 37, 52);
+                if (!backgrounds.contains(colors.background.rgb())
+                    || colors.positive != (dark ? QColor(216, 223, 236) : QColor(191, 188, 180)))
+                    torn.fetch_add(1);
+            }
+        });
+        for (int i = 0; i < 200; ++i) {
+            store.colorType = i % 2 ? "Dark" : "Gray";
+            store.applyColorType();
+        }
+        done.store(true);
+        render.join();
+        QCOMPARE(torn.load(), 0);
     }
 
     void instanceUsesApplicationDataFolder()

@@ -127,13 +127,20 @@ void EventPipeline::refreshSettings()
             // kEv/s is events per millisecond, one rate-control window.
             maxEventsPerTick = uint64_t(std::max(0, ParameterTool::intValue(v, param::MaxEventRate)));
             break;
-        case 5:
+        case 5: {
+            // Each corner is edited on its own, so a window moved past its old corner passes
+            // through crossed pairs: the window spans the two values in either order.
+            const int x0 = ParameterTool::intValue(v, param::RoiX0);
+            const int x1 = ParameterTool::intValue(v, param::RoiX1);
+            const int y0 = ParameterTool::intValue(v, param::RoiY0);
+            const int y1 = ParameterTool::intValue(v, param::RoiY1);
             roi.enabled = ParameterTool::boolValue(v, param::Enable);
-            roi.x0 = ParameterTool::intValue(v, param::RoiX0);
-            roi.y0 = ParameterTool::intValue(v, param::RoiY0);
-            roi.x1 = ParameterTool::intValue(v, param::RoiX1);
-            roi.y1 = ParameterTool::intValue(v, param::RoiY1);
+            roi.x0 = std::min(x0, x1);
+            roi.x1 = std::max(x0, x1);
+            roi.y0 = std::min(y0, y1);
+            roi.y1 = std::max(y0, y1);
             break;
+        }
         }
     }
 }

@@ -1,0 +1,85 @@
+// The settings side of the main window: the three side-bar pages, the camera tools handed to
+// them, the display settings routed to the processors, and the general settings dialog.
+#include "app/MainWidget.h"
+
+#include "processing/SvEventProcessor.h"
+#include "processing/SvFusionCameraDataProcessor.h"
+#include "settings/SidebarApsSettingUI.h"
+#include "settings/SidebarCameraSettingUI.h"
+#include "settings/SidebarDvsSettingUI.h"
+#include "settings/SvGeneralSetting.h"
+#include "ui_MainWidget.h"
+
+void MainWidget::createSettingPages()
+{
+    cameraSettingPage = new SidebarCameraSettingUI(ui->frame_setting);
+    apsSettingPage = new SidebarApsSettingUI(ui->frame_setting);
+    dvsSettingPage = new SidebarDvsSettingUI(ui->frame_setting);
+    for (QWidget* page : {static_cast<QWidget*>(cameraSettingPage), static_cast<QWidget*>(apsSettingPage),
+                          static_cast<QWidget*>(dvsSettingPage)})
+        ui->layout_sidebar_setting->addWidget(page);
+    apsSettingPage->hide();
+    dvsSettingPage->hide();
+    settingPages[0] = cameraSettingPage;
+    settingPages[1] = dvsSettingPage;
+    settingPages[2] = apsSettingPage;
+    ui->pb_fold_setting->setChecked(true);
+
+    connect(cameraSettingPage, &SidebarCameraSettingUI::signalCumulativeTimeChanged, this, &MainWidget::slotSetBatchEventsTime);
+    connect(cameraSettingPage, &SidebarCameraSettingUI::signalCumulativeTimeChanged, this, &MainWidget::applyAccumulationTime);
+    connect(cameraSettingPage, &SidebarCameraSettingUI::signalFpsChanged, this, &MainWidget::applyFrameRate);
+    connect(dvsSettingPage, &SidebarDvsSettingUI::signalShowLeftBottomTips, this,
+            qOverload<QString, SvMessageType, QString>(&MainWidget::slotShowLeftBottomTips));
+}
+
+// Every processor that turns events into images takes the display settings here.
+void MainWidget::applyAccumulationTime(uint64_t time_us)
+{
+    eventProcessor->setAccTime(time_us);
+    fusionProcessor->setAccTime(time_us);
+}
+
+void MainWidget::applyFrameRate(uint32_t fps)
+{
+    eventProcessor->setFps(int(fps));
+    fusionProcessor->setFps(int(fps));
+}
+
+void MainWidget::showCameraToolsInSettings()
+{
+    using sorvane::ToolType;
+    auto toolOf = [this](ToolType type) -> std::shared_ptr<sorvane::CameraTool> {
+        if (sourceMode == LiveDvsCamera && dvsCamera)
+            return dvsCamera->getTool(type);
+        if (sourceMode == LiveFusionCamera && fusionCamera)
+            return fusionCamera->getTool(type);
+        return nullptr;
+    };
+    dvsSettingPage->setBiasesToolUI(toolOf(ToolType::Biases));
+    dvsSettingPage->setTriggerInToolUI(toolOf(ToolType::TriggerIn));
+    dvsSettingPage->setAntiFlickerToolUI(toolOf(ToolType::AntiFlicker));
+    dvsSettingPage->setEventRateControlToolUI(toolOf(ToolType::EventRateControl));
+    dvsSettingPage->setEventTrailFilterToolUI(toolOf(ToolType::EventTrailFilter));
+    dvsSettingPage->setROIToolUI(toolOf(ToolType::Roi));
+    if (sourceMode == LiveFusionCamera)
+        apsSettingPage->setApsToolUI(toolOf(ToolType::Aps));
+    if (dvsCamera || fusionCamera)
+        cameraSettingPage->setSlowRateEnabled(false);
+}
+
+void MainWidget::clearCameraToolsForPlayback()
+{
+    apsSettingPage->resetApsToolUI();
+    dvsSettingPage->resetToolUIs();
+    cameraSettingPage->setSlowRateEnabled(true);
+}
+
+void MainWidget::openGeneralSettings()
+{
+    SvGeneralSetting dialog(this);
+    connect(&dialog, &SvGeneralSetting::signalTriggerInSaveFileParamChanged, this, &MainWidget::initDvsCameraSettings);
+    connect(&dialog, &SvGeneralSetting::signalShowLeftBottomTips, this,
+            qOverload<QString, SvMessageType, QString>(&MainWidget::slotShowLeftBottomTips));
+    dialog.exec();
+    ui->pb_fold_general_setting->setChecked(false);
+}

@@ -1,0 +1,427 @@
+#include "settings/SidebarDvsSettingUI.h"
+
+#include "settings/BiasPreset.h"
+#include "settings/SettingBaseWithComboBox.h"
+#include "settings/SettingBaseWithLineEdit.h"
+#include "settings/SettingBaseWithSwitchButton.h"
+#include "settings/SettingItemBox.h"
+#include "settings/SettingRows.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QSaveFile>
+
+using sorvane::BasicParameterInfo;
+using sorvane::BoolParameterInfo;
+using sorvane::EnumParameterInfo;
+using sorvane::FloatParameterInfo;
+using sorvane::IntParameterInfo;
+using Page = SidebarDvsSettingUI;
+
+SidebarDvsSettingUI::SidebarDvsSettingUI(QWidget* parent)
+    : SidebarSettingPage(tr("DVS Setting"), parent)
+{
+}
+
+void SidebarDvsSettingUI::resetToolUIs()
+{
+    setBiasesToolUI(nullptr);
+    setTriggerInToolUI(nullptr);
+    setAntiFlickerToolUI(nullptr);
+    setEventRateControlToolUI(nullptr);
+    setEventTrailFilterToolUI(nullptr);
+    setROIToolUI(nullptr);
+}
+
+void SidebarDvsSettingUI::setBiasesToolUI(ToolPtr tool)
+{
+    removeGroup(biasesBox);
+    if (!tool) {
+        qDebug() << "Camera tool is null .";
+        return;
+    }
+    biasesTool = tool;
+    biasesBox = buildToolGroup(tool, tr("Biases"), "camera biases is null .",
+                               [&](SettingItemBox* box, const std::string& name, const BasicParameterInfo& info) {
+        IntParameterInfo intInfo;
+        if (info.type != sorvane::ParameterInt || !tool->getIntParameterInfo(info.name, intInfo))
+            return;
+        auto* row = makeIntRow(name, intInfo, 0);
+        connect(row, &SettingBaseWithLineEdit::signalItemValueChanged, this, &Page::onBiasSliderValueChanged);
+        box->addItemWidget(row);
+    });
+    if (biasesBox) {
+        biasesBox->addItemWidget(makeBiasPresetButtons());
+        showGroup(biasesBox);
+    }
+}
+
+QWidget* SidebarDvsSettingUI::makeBiasPresetButtons()
+{
+    auto* buttons = new QWidget;
+    auto* layout = new QHBoxLayout(buttons);
+    layout->setContentsMargins(12, 4, 12, 4);
+    layout->addStretch();
+    const QString style = QStringLiteral("QPushButton{border: 1px solid #004B6A; border-radius: 4px; color: #004B6A;"
+                                         " background: #FFFFFF; padding: 4px 10px;}");
+    auto* save = new QPushButton(tr("Save Biases"), buttons);
+    save->setObjectName("pb_save_bias_preset");
+    auto* load = new QPushButton(tr("Load Biases"), buttons);
+    load->setObjectName("pb_load_bias_preset");
+    for (QPushButton* button : {save, load}) {
+        button->setStyleSheet(style);
+        layout->addWidget(button);
+    }
+    connect(save, &QPushButton::clicked, this, [this] {
+        const QString path = chooseBiasPresetFile(true);
+        if (!path.isEmpty())
+            saveBiasPreset(path);
+    });
+    connect(load, &QPushButton::clicked, this, [this] {
+        const QString path = chooseBiasPresetFile(false);
+        if (!path.isEmpty())
+            loadBiasPreset(path);
+    });
+    return buttons;
+}
+
+QString SidebarDvsSettingUI::chooseBiasPresetFile(bool forSaving)
+{
+    const QString filter = tr("Bias presets (*.bias);;All files (*)");
+    return forSaving ? QFileDialog::getSaveFileName(this, tr("Save Biases"), QString(), filter)
+                     : QFileDialog::getOpenFileName(this, tr("Load Biases"), QString(), filter);
+}
+
+void SidebarDvsSettingUI::saveBiasPreset(const QString& path)
+{
+    if (!biasesTool)
+        return;
+    sorvane::ParameterInfoMap infos;
+    biasesTool->getAllParameterInfo(infos);
+    BiasValues values;
+    for (const auto& [name, info] : infos) {
+        int value = 0;
+        if (info.type == sorvane::ParameterInt && biasesTool->getIntParameter(name, value))
+            values.emplace_back(name, value);
+    }
+    // Written beside the target and renamed onto it when complete: a failed save keeps the old file.
+    QSaveFile file(path);
+    const QByteArray text = formatBiasPreset(values).toUtf8();
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+        emit signalShowLeftBottomTips(tr("Saving the biases failed: ") + QDir::toNativeSeparators(path), Error, QString());
+        return;
+    }
+    emit signalShowLeftBottomTips(tr("Biases saved."), Success, QFileInfo(path).absolutePath());
+}
+
+void SidebarDvsSettingUI::loadBiasPreset(const QString& path)
+{
+    if (!biasesTool)
+        return;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > maxBiasPresetBytes) {
+        emit signalShowLeftBottomTips(tr("Not a bias preset: ") + QDir::toNativeSeparators(path), Warning, QString());
+        return;
+    }
+    QStringList problems;
+    const BiasValues values = parseBiasPreset(QString::fromUtf8(file.read(maxBiasPresetBytes)), problems);
+    for (const auto& [name, value] : values) {
+        const QString shownName = QString::fromStdString(name);
+        sorvane::IntParameterInfo info;
+        if (!biasesTool->getIntParameterInfo(name, info)) {
+            problems.append(tr("unknown bias %1").arg(shownName));
+        } else if (value < info.min || value > info.max) {
+            problems.append(tr("%1 %2 outside %3..%4").arg(shownName).arg(value).arg(info.min).arg(info.max));
+        } else if (!biasesTool->setIntParameter(name, value)) {
+            problems.append(tr("%1 %2 refused by the camera").arg(shownName).arg(value));
+        } else if (biasesBox) {
+            for (auto* row : biasesBox->findChildren<SettingBaseWithLineEdit*>())
+                if (row->parameterName() == name)
+                    row->showItemValue(value);
+        }
+    }
+    if (problems.isEmpty())
+        emit signalShowLeftBottomTips(tr("Biases loaded."), Success, QString());
+    else
+        emit signalShowLeftBottomTips(tr("Biases loaded except: ") + problems.join("; "), Warning, QString());
+}
+
+void SidebarDvsSettingUI::setTriggerInToolUI(ToolPtr tool)
+{
+    removeGroup(triggerInBox);
+    if (!tool) {
+        qDebug() << "camera device is null .";
+        return;
+    }
+    triggerInTool = tool;
+    triggerInBox = buildToolGroup(tool, tr("Trigger In"), "camera trigger is null .",
+                                  [&](SettingItemBox* box, const std::string& name, const BasicParameterInfo& info) {
+        BoolParameterInfo boolInfo;
+        if (info.type != sorvane::ParameterBool || !tool->getBoolParameterInfo(info.name, boolInfo))
+            return;
+        auto* row = makeBoolRow(name, boolInfo, boolInfo.defaultValue);
+        connect(row, &SettingBaseWithSwitchButton::signalItemValueChanged, this, &Page::onTriggerInSliderValueChanged);
+        box->addItemWidget(row);
+    });
+    if (triggerInBox)
+        showGroup(triggerInBox);
+}
+
+void SidebarDvsSettingUI::setAntiFlickerToolUI(ToolPtr tool)
+{
+    removeGroup(antiFlickerBox);
+    if (!tool) {
+        qDebug() << "camera device is null .";
+        return;
+    }
+    antiFlickerTool = tool;
+    antiFlickerBox = buildToolGroup(tool, tr("Anti Flicker"), "camera anti flicker has no parameters .",
+                                    [&](SettingItemBox* box, const std::string& name, const BasicParameterInfo& info) {
+        switch (info.type) {
+        case sorvane::ParameterInt: {
+            IntParameterInfo intInfo;
+            if (!tool->getIntParameterInfo(info.name, intInfo))
+                return;
+            auto* row = makeIntRow(name, intInfo, intInfo.defaultValue);
+            connect(row, &SettingBaseWithLineEdit::signalItemValueChanged, this,
+                    qOverload<std::string, int>(&Page::onAntiFlickerSliderValueChanged));
+            box->addItemWidget(row);
+            break;
+        }
+        case sorvane::ParameterFloat: {
+            FloatParameterInfo floatInfo;
+            if (!tool->getFloatParameterInfo(info.name, floatInfo))
+                return;
+            auto* row = makeFloatRow(name, floatInfo);
+            connect(row, &SettingBaseWithLineEdit::signalItemValueChanged, this, &Page::onAntiFlickerSliderFloatValueChanged);
+            box->addItemWidget(row);
+            break;
+        }
+        case sorvane::ParameterBool: {
+            BoolParameterInfo boolInfo;
+            if (!tool->getBoolParameterInfo(info.name, boolInfo))
+                return;
+            auto* row = makeBoolRow(name, boolInfo, false);
+            connect(row, &SettingBaseWithSwitchButton::signalItemValueChanged, this,
+                    qOverload<std::string, bool>(&Page::onAntiFlickerSliderValueChanged));
+            // The switch heads the group, the mode follows it, then the numbers.
+            box->insertItemWidget(row, 0);
+            break;
+        }
+        case sorvane::ParameterEnum: {
+            EnumParameterInfo enumInfo;
+            if (!tool->getEnumParameterInfo(info.name, enumInfo))
+                return;
+            auto* row = makeEnumRow(name, enumInfo);
+            connect(row, &SettingBaseWithComboBox::signalItemValueChanged, this, &Page::onAntiFlickerSliderEnumValueChanged);
+            box->insertItemWidget(row, 1);
+            break;
+        }
+        }
+    });
+    if (antiFlickerBox)
+        showGroup(antiFlickerBox);
+}
+
+void SidebarDvsSettingUI::setEventRateControlToolUI(ToolPtr tool)
+{
+    removeGroup(eventRateControlBox);
+    if (!tool) {
+        qDebug() << "camera device is null .";
+        return;
+    }
+    eventRateControlTool = tool;
+    eventRateControlBox = buildToolGroup(tool, tr("Event Rate Control"), "camera event rate control has no parameters .",
+                                         [&](SettingItemBox* box, const std::string& name, const BasicParameterInfo& info) {
+        if (info.type == sorvane::ParameterInt) {
+            IntParameterInfo intInfo;
+            if (!tool->getIntParameterInfo(info.name, intInfo))
+                return;
+            auto* row = makeIntRow(name, intInfo, intInfo.defaultValue);
+            connect(row, &SettingBaseWithLineEdit::signalItemValueChanged, this,
+                    qOverload<std::string, int>(&Page::onEventRateControlSliderValueChanged));
+            box->addItemWidget(row);
+        } else if (info.type == sorvane::ParameterBool) {
+            BoolParameterInfo boolInfo;
+            if (!tool->getBoolParameterInfo(info.name, boolInfo))
+                return;
+            auto* row = makeBoolRow(name, boolInfo, false);
+            connect(row, &SettingBaseWithSwitchButton::signalItemValueChanged, this,
+                    qOverload<std::string, bool>(&Page::onEventRateControlSliderValueChanged));
+            box->addItemWidget(row);
+        }
+    });
+    if (eventRateControlBox)
+        showGroup(eventRateControlBox);
+}
+
+void SidebarDvsSettingUI::setEventTrailFilterToolUI(ToolPtr tool)
+{
+    removeGroup(eventTrailFilterBox);
+    if (!tool) {
+        qDebug() << "camera device is null .";
+        return;
+    }
+    eventTrailFilterTool = tool;
+    eventTrailFilterBox = buildToolGroup(tool, tr("Event Trail Filter"), "camera event trail filter has no parameters .",
+                                         [&](SettingItemBox* box, const std::string& name, const BasicParameterInfo& info) {
+        if (info.type == sorvane::ParameterInt) {
+            IntParameterInfo intInfo;
+            if (!tool->getIntParameterInfo(info.name, intInfo))
+                return;
+            auto* row = makeIntRow(name, intInfo, intInfo.defaultValue);
+            connect(row, &SettingBaseWithLineEdit::signalItemValueChanged, this,
+                    qOverload<std::string, int>(&Page::onEventTrailFilterSliderValueChanged));
+            box->addItemWidget(row);
+        } else if (info.type == sorvane::ParameterBool) {
+            BoolParameterInfo boolInfo;
+            if (!tool->getBoolParameterInfo(info.name, boolInfo))
+                return;
+            auto* row = makeBoolRow(name, boolInfo, false);
+            connect(row, &SettingBaseWithSwitchButton::signalItemValueChanged, this,
+                    qOverload<std::string, bool>(&Page::onEventTrailFilterSliderValueChanged));
+            box->addItemWidget(row);
+        } else if (info.type == sorvane::ParameterEnum) {
+            EnumParameterInfo enumInfo;
+            if (!tool->getEnumParameterInfo(info.name, enumInfo))
+                return;
+            auto* row = makeEnumRow(name, enumInfo);
+            connect(row, &SettingBaseWithComboBox::signalItemValueChanged, this,
+                    qOverload<std::string, std::string>(&Page::onEventTrailFilterSliderValueChanged));
+            box->addItemWidget(row);
+        }
+    });
+    if (eventTrailFilterBox)
+        showGroup(eventTrailFilterBox);
+}
+
+void SidebarDvsSettingUI::setROIToolUI(ToolPtr tool)
+{
+    removeGroup(roiBox);
+    roiRows.clear();
+    if (!tool) {
+        qDebug() << "camera device is null .";
+        return;
+    }
+    roiTool = tool;
+    roiBox = buildToolGroup(tool, tr("ROI"), "camera roi is null .",
+                            [&](SettingItemBox* box, const std::string& name, const BasicParameterInfo& info) {
+        if (info.type == sorvane::ParameterInt) {
+            IntParameterInfo intInfo;
+            if (!tool->getIntParameterInfo(info.name, intInfo))
+                return;
+            int value = 0;
+            tool->getIntParameter(info.name, value);
+            auto* row = makeIntRow(name, intInfo, value);
+            row->setValueCallback([this](const std::string& rowName, int rowValue) { return writeRoiValue(rowName, rowValue); });
+            box->addItemWidget(row);
+            roiRows.append(row);
+        } else if (info.type == sorvane::ParameterBool) {
+            BoolParameterInfo boolInfo;
+            if (!tool->getBoolParameterInfo(info.name, boolInfo))
+                return;
+            bool checked = false;
+            tool->getBoolParameter(info.name, checked);
+            auto* row = makeBoolRow(name, boolInfo, checked);
+            connect(row, &SettingBaseWithSwitchButton::signalItemValueChanged, this,
+                    qOverload<std::string, bool>(&Page::onROISliderValueChanged));
+            box->addItemWidget(row);
+        }
+    });
+    if (roiBox)
+        showGroup(roiBox);
+}
+
+bool SidebarDvsSettingUI::writeRoiValue(const std::string& name, int value)
+{
+    const bool accepted = roiTool->setIntParameter(name, value);
+    for (const QPointer<SettingBaseWithLineEdit>& row : std::as_const(roiRows))
+        if (row)
+            row->setValidState(accepted);
+    return accepted;
+}
+
+void SidebarDvsSettingUI::onBiasSliderValueChanged(std::string name, int value)
+{
+    biasesTool->setIntParameter(name, value);
+}
+
+void SidebarDvsSettingUI::onTriggerInSliderValueChanged(std::string name, bool value)
+{
+    triggerInTool->setBoolParameter(name, value);
+}
+
+void SidebarDvsSettingUI::onAntiFlickerSliderValueChanged(std::string name, int value)
+{
+    antiFlickerTool->setIntParameter(name, value);
+}
+
+void SidebarDvsSettingUI::onAntiFlickerSliderValueChanged(std::string name, bool value)
+{
+    antiFlickerTool->setBoolParameter(name, value);
+}
+
+void SidebarDvsSettingUI::onAntiFlickerSliderFloatValueChanged(std::string name, int value)
+{
+    antiFlickerTool->setFloatParameter(name, float(value));
+}
+
+void SidebarDvsSettingUI::onAntiFlickerSliderEnumValueChanged(std::string name, std::string value)
+{
+    antiFlickerTool->setEnumParameter(name, value);
+}
+
+void SidebarDvsSettingUI::onEventRateControlSliderValueChanged(std::string name, int value)
+{
+    eventRateControlTool->setIntParameter(name, value);
+}
+
+void SidebarDvsSettingUI::onEventRateControlSliderValueChanged(std::string name, bool value)
+{
+    eventRateControlTool->setBoolParameter(name, value);
+}
+
+void SidebarDvsSettingUI::onEventTrailFilterSliderValueChanged(std::string name, int value)
+{
+    eventTrailFilterTool->setIntParameter(name, value);
+}
+
+void SidebarDvsSettingUI::onEventTrailFilterSliderValueChanged(std::string name, bool en)
+{
+    eventTrailFilterTool->setBoolParameter(name, en);
+}
+
+void SidebarDvsSettingUI::onEventTrailFilterSliderValueChanged(std::string name, std::string value)
+{
+    eventTrailFilterTool->setEnumParameter(name, value);
+}
+
+void SidebarDvsSettingUI::onROISliderValueChanged(std::string name, int value)
+{
+    roiTool->setIntParameter(name, value);
+}
+
+void SidebarDvsSettingUI::onROISliderValueChanged(std::string name, bool value)
+{
+    roiTool->setBoolParameter(name, value);
+}
+
+void SidebarDvsSettingUI::onROISliderValueChanged(std::string name, std::string value)
+{
+    roiTool->setEnumParameter(name, value);
+}
+
+void SidebarDvsSettingUI::slotCumulativeTimeChanged(uint64_t time_us)
+{
+    emit signalCumulativeTimeChanged(time_us);
+}
+
+void SidebarDvsSettingUI::slotFpsChanged(uint32_t fps)
+{
+    emit signalFpsChanged(fps);
+}

@@ -1,0 +1,194 @@
+// The setting rows alone: names and labels, the integer row's single report per change, and the
+// display settings' texts.
+#include "settings/SettingBaseWithLineEdit.h"
+#include "settings/SettingDisplayItem.h"
+#include "settings/SettingNames.h"
+#include "widgets/SVComboBoxBase.h"
+#include "widgets/SvComboBox.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+Q_DECLARE_METATYPE(std::string)
+
+namespace {
+
+QList<int> reportedValues(const QSignalSpy& spy)
+{
+    QList<int> values;
+    for (const QList<QVariant>& args : spy)
+        values.append(args.at(1).toInt());
+    return values;
+}
+
+} // namespace
+
+class TestSettingRows : public QObject {
+    Q_OBJECT
+private slots:
+    void names_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("bias") << "bias_diff_on" << "Bias Diff On";
+        QTest::newRow("digit then letter") << "roi_x0" << "Roi X0";
+        QTest::newRow("digit word") << "channel_0" << "Channel 0";
+        QTest::newRow("letter after digit") << "a_1b" << "A 1B";
+        QTest::newRow("empty") << "" << "";
+    }
+
+    void names()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, label);
+        QCOMPARE(toDisplayName(name.toStdString()), label);
+        QCOMPARE(QString::fromStdString(toParameterName(label)), name);
+    }
+
+    void typedDigitsReportEachSliderChange()
+    {
+        SettingBaseWithLineEdit row("bias_fo");
+        row.setItemRange(0, 100);
+        row.setItemValue(0);
+        QSignalSpy spy(&row, &SettingBaseWithLineEdit::signalItemValueChanged);
+        auto* edit = row.findChild<QLineEdit*>("le_sv_line_edit");
+        edit->clear();
+        QTest::keyClicks(edit, "150");
+        QCOMPARE(reportedValues(spy), (QList<int>{1, 15, 100}));
+        QCOMPARE(spy.first().at(0).value<std::string>(), std::string("bias_fo"));
+        QCOMPARE(edit->text(), QString("100"));
+        QTest::keyClicks(edit, "7");
+        QCOMPARE(spy.count(), 3);
+    }
+
+    void plusAndMinusStopAtTheRangeEnds()
+    {
+        SettingBaseWithLineEdit row("bias_fo");
+        row.setItemRange(-2, 2);
+        row.setItemValue(2);
+        QSignalSpy spy(&row, &SettingBaseWithLineEdit::signalItemValueChanged);
+        auto* plus = row.findChild<QPushButton*>("pb_add_item_value");
+        auto* minus = row.findChild<QPushButton*>("pb_sub_item_value");
+        plus->click();
+        QCOMPARE(spy.count(), 0);
+        for (int i = 0; i < 5; ++i)
+            minus->click();
+        QCOMPARE(reportedValues(spy), (QList<int>{1, 0, -1, -2}));
+    }
+
+    void unreadableTextMarksRedAndReportsNothing_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("lone minus") << "-";
+        QTest::newRow("cleared") << "";
+        QTest::newRow("letters") << "1a";
+    }
+
+    void unreadableTextMarksRedAndReportsNothing()
+    {
+        QFETCH(QString, text);
+        SettingBaseWithLineEdit row("bias_fo");
+        row.setItemRange(-10, 10);
+        row.setItemValue(5);
+        QSignalSpy spy(&row, &SettingBaseWithLineEdit::signalItemValueChanged);
+        row.findChild<QLineEdit*>("le_sv_line_edit")->setText(text);
+        QCOMPARE(spy.count(), 0);
+        QCOMPARE(row.borderColor(), QString("#FF6058"));
+        QCOMPARE(row.value(), 5);
+        // Plus and minus need a number to start from.
+        row.findChild<QPushButton*>("pb_add_item_value")->click();
+        QCOMPARE(spy.count(), 0);
+    }
+
+    void valueOutsideTheRangeIsIgnored()
+    {
+        SettingBaseWithLineEdit row("bias_fo");
+        row.setItemRange(10, 20);
+        QCOMPARE(row.value(), 10); // the range clamps the slider
+        row.setItemValue(15);
+        row.setItemValue(0);
+        QCOMPARE(row.value(), 15);
+    }
+
+    void accumulationTime_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<qulonglong>("time_us"); // 0: refused
+        QTest::newRow("list entry") << "33.33ms" << qulonglong(33330);
+        QTest::newRow("no suffix") << "5" << qulonglong(5000);
+        QTest::newRow("micro") << "250us" << qulonglong(250);
+        QTest::newRow("one second") << "1000ms" << qulonglong(1000000);
+        QTest::newRow("too long") << "2000ms" << qulonglong(0);
+        QTest::newRow("just too long") << "1000001us" << qulonglong(0);
+        QTest::newRow("zero") << "0ms" << qulonglong(0);
+        QTest::newRow("negative") << "-5ms" << qulonglong(0);
+        QTest::newRow("seconds") << "1s" << qulonglong(0);
+        QTest::newRow("huge") << "1e30us" << qulonglong(0);
+    }
+
+    void accumulationTime()
+    {
+        QFETCH(QString, typed);
+        QFETCH(qulonglong, time_us);
+        SettingDisplayItem item;
+        QSignalSpy spy(&item, &SettingDisplayItem::signalCumulativeTimeChanged);
+        auto* chooser = item.findChild<SvComboBox*>("widget_combobox_accumulation_time");
+        // An edit of the list's text counts as finished at once; an empty text is refused.
+        chooser->comboBox()->lineEdit()->clear();
+        chooser->comboBox()->lineEdit()->setText(typed);
+        if (time_us == 0) {
+            QCOMPARE(spy.count(), 0);
+        } else {
+            QCOMPARE(spy.count(), 1);
+            QCOMPARE(spy.first().at(0).toULongLong(), time_us);
+            QVERIFY(chooser->comboBox()->lineEdit()->text().endsWith("s"));
+        }
+    }
+
+    void slowRate_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("fps"); // -1: refused
+        QTest::newRow("one") << "1" << 30;
+        QTest::newRow("two") << "2" << 60;
+        QTest::newRow("max") << "1000" << 30000;
+        QTest::newRow("smallest") << "0.03" << 0;
+        QTest::newRow("too small") << "0.02" << -1;
+        QTest::newRow("too large") << "1001" << -1;
+        QTest::newRow("text") << "fast" << -1;
+    }
+
+    void slowRate()
+    {
+        QFETCH(QString, typed);
+        QFETCH(int, fps);
+        SettingDisplayItem item;
+        QSignalSpy spy(&item, &SettingDisplayItem::signalFpsChanged);
+        QLineEdit* edit = item.findChild<SvComboBox*>("widget_combobox_frame_rate")->comboBox()->lineEdit();
+        edit->clear();
+        edit->setText(typed);
+        if (fps < 0) {
+            QCOMPARE(spy.count(), 0);
+        } else {
+            QCOMPARE(spy.count(), 1);
+            QCOMPARE(spy.first().at(0).toUInt(), uint(fps));
+        }
+    }
+
+    void choosingFromTheListReportsAtOnce()
+    {
+        SettingDisplayItem item;
+        QSignalSpy spy(&item, &SettingDisplayItem::signalCumulativeTimeChanged);
+        auto* list = item.findChild<SvComboBox*>("widget_combobox_accumulation_time")->comboBox();
+        list->setCurrentIndex(list->findText("100ms"));
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(spy.last().at(0).toULongLong(), qulonglong(100000));
+        list->setCurrentIndex(list->findText("1ms"));
+        QCOMPARE(spy.last().at(0).toULongLong(), qulonglong(1000));
+    }
+};
+
+QTEST_MAIN(TestSettingRows)
+#include "tst_settingrows.moc"
