@@ -14,11 +14,16 @@ namespace svraw {
 
 namespace {
 
-std::unique_ptr<sorvane::DvsFileReader> openRecording(const std::string& path)
+// --no-cache: scan, and keep nothing; --rebuild-index: scan, and keep the new index.
+std::unique_ptr<sorvane::DvsFileReader> openRecording(const std::string& path, Options& options)
 {
     auto reader = sorvane::DvsFileReader::createFileReader(path);
     if (!reader)
         return nullptr;
+    if (options.flag("no-cache"))
+        reader->setIndexCaching(sorvane::IndexCaching::Off);
+    else if (options.flag("rebuild-index"))
+        reader->setIndexCaching(sorvane::IndexCaching::Rebuild);
     Progress progress("loading");
     reader->setProgressCallback(progress.callback());
     const bool loaded = reader->loadFile();
@@ -113,7 +118,7 @@ private:
 int info(Options& options)
 {
     const std::string path = options.positional()[0];
-    auto reader = openRecording(path);
+    auto reader = openRecording(path, options);
     if (!reader)
         return fail("cannot read " + path);
     sorvane::DvsFileInfo file;
@@ -141,7 +146,7 @@ int dump(Options& options)
         return 2;
     if (start && end && *start > *end)
         return fail("--start lies after --end");
-    auto reader = openRecording(path);
+    auto reader = openRecording(path, options);
     if (!reader)
         return fail("cannot read " + path);
     const uint64_t from = start.value_or(0);
@@ -192,7 +197,7 @@ int cut(Options& options)
         return fail("cut needs --start and --end");
     if (*start > *end)
         return fail("--start lies after --end");
-    auto reader = openRecording(path);
+    auto reader = openRecording(path, options);
     if (!reader)
         return fail("cannot read " + path);
     Progress progress("cutting");
@@ -256,7 +261,7 @@ int exportVideo(Options& options)
     if (start && end && *start > *end)
         return fail("--start lies after --end");
 
-    auto reader = openRecording(path);
+    auto reader = openRecording(path, options);
     if (!reader)
         return fail("cannot read " + path);
     uint64_t first = 0;
@@ -277,14 +282,18 @@ int exportVideo(Options& options)
 std::vector<Command> fileCommands()
 {
     return {
-        {"info", "FILE", "print what a recording holds, as one JSON object", info, 1, {}, {}},
-        {"dump", "FILE [--start T] [--end T] [--triggers]",
+        {"info", "FILE [--no-cache] [--rebuild-index]", "print what a recording holds, as one JSON object", info, 1,
+         {}, {"no-cache", "rebuild-index"}},
+        {"dump", "FILE [--start T] [--end T] [--triggers] [--no-cache] [--rebuild-index]",
          "print the events of [start, end] as x,y,p,t lines (or trigger edges as id,polarity,t)", dump, 1,
-         {"start", "end"}, {"triggers"}},
-        {"cut", "FILE OUT --start T --end T", "write the events and trigger edges of [start, end] into OUT", cut, 2,
-         {"start", "end"}, {}},
-        {"export", "FILE OUT.mp4 [--start T] [--end T] [--acc-us N] [--fps N] [--palette NAME]",
-         "paint [start, end] into a video", exportVideo, 2, {"start", "end", "acc-us", "fps", "palette"}, {}},
+         {"start", "end"}, {"triggers", "no-cache", "rebuild-index"}},
+        {"cut", "FILE OUT --start T --end T [--no-cache] [--rebuild-index]",
+         "write the events and trigger edges of [start, end] into OUT", cut, 2, {"start", "end"},
+         {"no-cache", "rebuild-index"}},
+        {"export",
+         "FILE OUT.mp4 [--start T] [--end T] [--acc-us N] [--fps N] [--palette NAME] [--no-cache] [--rebuild-index]",
+         "paint [start, end] into a video", exportVideo, 2, {"start", "end", "acc-us", "fps", "palette"},
+         {"no-cache", "rebuild-index"}},
     };
 }
 
