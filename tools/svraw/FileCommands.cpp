@@ -2,13 +2,16 @@
 #include "Cli.h"
 
 #include "SorvaneDriver/DvsFileReader.h"
+#include "SorvaneDriver/Raw/EventCsv.h"
 
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <span>
+#include <vector>
 
 namespace svraw {
 
@@ -82,23 +85,35 @@ std::string jsonString(const std::string& text)
     return out + "\"";
 }
 
-// Output of many short lines through one buffer.
+// Output of many short lines through one large buffer, one write per buffer.
 class LineWriter {
 public:
+    LineWriter() : buffer(1 << 20) {}
     ~LineWriter() { flush(); }
     void number(uint64_t value)
     {
         reserve(24);
-        used = size_t(std::to_chars(buffer + used, buffer + sizeof buffer, value).ptr - buffer);
+        used = size_t(std::to_chars(buffer.data() + used, buffer.data() + buffer.size(), value).ptr - buffer.data());
     }
     void character(char c)
     {
         reserve(1);
         buffer[used++] = c;
     }
+    void events(std::span<const sorvane::Event2D> events)
+    {
+        constexpr size_t line = sorvane::EventCsvFormatter::kMaxLineBytes;
+        while (!events.empty()) {
+            reserve(line + sorvane::EventCsvFormatter::kSlackBytes);
+            const size_t room = (buffer.size() - used - sorvane::EventCsvFormatter::kSlackBytes) / line;
+            const size_t taken = std::min(room, events.size());
+            used = size_t(csv.format(events.first(taken), buffer.data() + used) - buffer.data());
+            events = events.subspan(taken);
+        }
+    }
     bool flush()
     {
-        ok = std::fwrite(buffer, 1, used, stdout) == used && ok;
+        ok = std::fwrite(buffer.data(), 1, used, stdout) == used && ok;
         used = 0;
         return ok;
     }
@@ -107,12 +122,13 @@ public:
 private:
     void reserve(size_t size)
     {
-        if (used + size > sizeof buffer)
+        if (used + size > buffer.size())
             flush();
     }
-    char buffer[1 << 16];
+    std::vector<char> buffer;
     size_t used = 0;
     bool ok = true;
+    sorvane::EventCsvFormatter csv;
 };
 
 int info(Options& options)
@@ -167,16 +183,7 @@ int dump(Options& options)
     // Block by block in file order: every event the recording holds, in bounded memory.
     bool written = true;
     const bool read = reader->readEvents(from, to, [&](std::span<const sorvane::Event2D> events) {
-        for (const sorvane::Event2D& e : events) {
-            out.number(e.x);
-            out.character(',');
-            out.number(e.y);
-            out.character(',');
-            out.number(e.polarity);
-            out.character(',');
-            out.number(e.timestamp);
-            out.character('\n');
-        }
+        out.events(events);
         written = !out.failed();
         return written;
     });
