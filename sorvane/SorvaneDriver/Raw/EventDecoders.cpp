@@ -230,6 +230,58 @@ const uint8_t* fastEvt3(const uint8_t* p, const uint8_t* const end, uint64_t wid
 }
 #endif
 
+#if defined(__SSE2__)
+// The bulk of an EVT 2.0 stream: CD words, four at a time, each lane's record written where the
+// next valid one goes (no branch per event). Runs until a group holds another type; the caller
+// guarantees room for four records and that no event of the current TIME_HIGH can reach the stop
+// time. Returns where it stopped.
+const uint8_t* fastEvt2(const uint8_t* p, const uint8_t* const end, uint64_t highBits, uint32_t width, uint32_t height,
+                        Event2D* events, size_t capacity, size_t& count)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i mask11 = _mm_set1_epi32(0x7ff);
+    const __m128i mask6 = _mm_set1_epi32(0x3f);
+    const __m128i widths = _mm_set1_epi32(int32_t(width));
+    const __m128i heights = _mm_set1_epi32(int32_t(height));
+    const __m128i lowTime = _mm_set1_epi32(int32_t(uint32_t(highBits)));
+    const __m128i highTime = _mm_set1_epi32(int32_t(uint32_t(highBits >> 32)));
+    const __m128i laneIndex = _mm_setr_epi32(0, 1, 2, 3);
+    Event2D* out = events + count;
+    while (end - p >= 16 && size_t(events + capacity - out) >= 4) {
+        const __m128i words = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i isEvent = _mm_cmpeq_epi32(_mm_srli_epi32(words, 29), zero);
+        const unsigned lanes = unsigned(std::countr_zero(~unsigned(_mm_movemask_ps(_mm_castsi128_ps(isEvent))) & 0x1f));
+        if (lanes == 0)
+            break;
+        const __m128i xs = _mm_and_si128(_mm_srli_epi32(words, 11), mask11);
+        const __m128i ys = _mm_and_si128(words, mask11);
+        const __m128i inside = _mm_and_si128(_mm_cmplt_epi32(xs, widths), _mm_cmplt_epi32(ys, heights));
+        const __m128i taken = _mm_cmplt_epi32(laneIndex, _mm_set1_epi32(int32_t(lanes)));
+        const unsigned bits = unsigned(_mm_movemask_ps(_mm_castsi128_ps(_mm_and_si128(inside, taken))));
+        const __m128i positions = _mm_or_si128(xs, _mm_slli_epi32(ys, 16));
+        const __m128i polarities = _mm_srli_epi32(words, 28);
+        const __m128i times = _mm_or_si128(_mm_and_si128(_mm_srli_epi32(words, 22), mask6), lowTime);
+        const __m128i front = _mm_unpacklo_epi32(positions, polarities);
+        const __m128i back = _mm_unpackhi_epi32(positions, polarities);
+        const __m128i frontTimes = _mm_unpacklo_epi32(times, highTime);
+        const __m128i backTimes = _mm_unpackhi_epi32(times, highTime);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi64(front, frontTimes));
+        out += bits & 1;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpackhi_epi64(front, frontTimes));
+        out += (bits >> 1) & 1;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi64(back, backTimes));
+        out += (bits >> 2) & 1;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpackhi_epi64(back, backTimes));
+        out += (bits >> 3) & 1;
+        p += 4 * lanes;
+        if (lanes < 4)
+            break;
+    }
+    count = size_t(out - events);
+    return p;
+}
+#endif
+
 // fastEvt3 for counting (the index scan, the cut's copy): no rows or times per lane. The rows only
 // matter when one lies outside the sensor (then the caller's word-by-word path takes over), and
 // the times are bounded by the TIME_LOW values met: minNow and maxNow may come out a little wide.
@@ -554,6 +606,9 @@ DecodeResult runEvt2(const uint8_t* const begin, const uint8_t* const end, Decod
     size_t count = out.count;
     Event2D* const events = out.events;
     bool reachedStop = false;
+    // No event before the next TIME_HIGH can stop the decoding (which lets the fast path skip
+    // the check).
+    bool eventsCannotStop = (highBits | 0x3f) < stopTime;
 
     while (p < end && !reachedStop) {
         size_t words = size_t(end - p) / 4;
@@ -564,6 +619,15 @@ DecodeResult runEvt2(const uint8_t* const begin, const uint8_t* const end, Decod
         }
         const uint8_t* const blockEnd = p + words * 4;
         for (; p < blockEnd; p += 4) {
+#if defined(__SSE2__)
+            if constexpr (!Counting) {
+                if (eventsCannotStop && blockEnd - p >= 16) {
+                    p = fastEvt2(p, blockEnd, highBits, width, height, events, capacity, count);
+                    if (blockEnd - p < 4)
+                        break;
+                }
+            }
+#endif
             const uint32_t word = load32(p);
             const uint32_t type = word >> 28;
             if (type <= 1) [[likely]] {
@@ -589,6 +653,7 @@ DecodeResult runEvt2(const uint8_t* const begin, const uint8_t* const end, Decod
             if (type == 0x8) {
                 if (!advanceTimeHigh(word & 0x0fffffff, timeBase, timeHigh, highBits))
                     ++out.timeRepairs;
+                eventsCannotStop = (highBits | 0x3f) < stopTime;
             } else if (type == 0xA) {
                 const uint64_t t = highBits | ((word >> 22) & 0x3f);
                 if (t >= stopTime) {

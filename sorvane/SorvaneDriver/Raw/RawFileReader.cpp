@@ -340,6 +340,14 @@ std::shared_ptr<EventBuffer> RawFileReader::getEventsByTime(uint64_t start, uint
         return nullptr;
     const uint64_t stop = saturatingAdd(start, duration);
     auto events = std::make_shared<EventBuffer>();
+    // Room for every event of the stretches that may hold the window, so that it never grows by
+    // copying.
+    const SeekIndex& index = recording.index;
+    uint64_t most = 0;
+    for (size_t i = index.firstStretchFor(start); i < index.endOfStretchesFor(stop) && most < kMaxWindowEvents; ++i)
+        if (index.stretchMeets(i, start, stop))
+            most += index[i + 1].eventsBefore - index[i].eventsBefore;
+    events->reserve(size_t(std::min<uint64_t>(most, kMaxWindowEvents)));
     forEachInRange(start, stop, [&](std::span<const Event2D> block, std::span<const EventTriggerIn>) {
         const size_t taken = std::min(block.size(), kMaxWindowEvents - events->size());
         events->insert(events->end(), block.begin(), block.begin() + ptrdiff_t(taken));
