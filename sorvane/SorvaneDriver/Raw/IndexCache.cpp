@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,6 +58,7 @@ uint64_t hashBytes(const uint8_t* p, size_t size, uint64_t seed = 0)
 
 class Writer {
 public:
+    explicit Writer(size_t size) { bytes.reserve(size); }
     template <typename T>
     void put(T value)
     {
@@ -112,9 +114,14 @@ FileIdentity getIdentity(Reader& in)
     return identity;
 }
 
-std::vector<uint8_t> payloadOf(const RecordingScan& scan)
+size_t payloadBytesOf(const RecordingScan& scan)
 {
-    Writer out;
+    return kSummaryBytes + scan.index.size() * kCheckpointRecordBytes + scan.triggers.size() * kTriggerRecordBytes;
+}
+
+// The payload after what out holds.
+void putPayload(Writer& out, const RecordingScan& scan)
+{
     const ScanStats& totals = scan.totals;
     for (uint64_t value : {scan.dataEnd, totals.events, totals.triggers, totals.maxEventTime, totals.maxTime,
                            totals.minTime, totals.outside, totals.timeRepairs, scan.firstEventTime, scan.lastEventTime,
@@ -143,7 +150,6 @@ std::vector<uint8_t> payloadOf(const RecordingScan& scan)
         out.put(uint32_t(0));
         out.put(edge.timestamp);
     }
-    return std::move(out.bytes);
 }
 
 // Rebuilds a scan of a file of fileSize bytes from a payload whose checksum matched; false
@@ -172,6 +178,7 @@ bool scanOf(Reader in, uint64_t fileSize, RecordingScan& scan)
         || in.left() != checkpoints * kCheckpointRecordBytes + edges * kTriggerRecordBytes)
         return false;
     scan.triggersKept = kept == 1;
+    scan.index.reserve(size_t(checkpoints));
     uint64_t lastOffset = 0;
     for (uint64_t i = 0; i < checkpoints; ++i) {
         Checkpoint c;
@@ -291,17 +298,19 @@ bool IndexCache::load(const FileIdentity& identity, RecordingScan& scan) const
     const uint64_t largest = kHeaderBytes + kSummaryBytes
         + (identity.size / kCheckpointBytes + 2) * kCheckpointRecordBytes + kMaxKeptTriggers * kTriggerRecordBytes;
     struct stat status {};
-    std::vector<uint8_t> bytes;
-    int error = 0;
+    // Mapped, with its pages in at once: no copy, and no page faults one by one. Entries are only
+    // ever replaced by a rename, never shortened in place, so the mapping stays whole.
+    const uint8_t* bytes = nullptr;
+    size_t size = 0;
     if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && uint64_t(status.st_size) >= kHeaderBytes
         && uint64_t(status.st_size) <= largest) {
-        bytes.resize(size_t(status.st_size));
-        if (readAt(fd, 0, bytes.data(), bytes.size(), error) != bytes.size())
-            bytes.clear();
+        size = size_t(status.st_size);
+        void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+        bytes = mapped == MAP_FAILED ? nullptr : static_cast<const uint8_t*>(mapped);
     }
     bool used = false;
-    if (!bytes.empty()) {
-        Reader in(bytes.data(), bytes.size());
+    if (bytes) {
+        Reader in(bytes, size);
         char magic[sizeof kMagic];
         for (char& c : magic)
             c = in.get<char>();
@@ -310,11 +319,13 @@ bool IndexCache::load(const FileIdentity& identity, RecordingScan& scan) const
         const FileIdentity stored = getIdentity(in);
         const uint64_t payloadBytes = in.get<uint64_t>();
         const uint64_t payloadHash = in.get<uint64_t>();
-        const uint8_t* payload = bytes.data() + kHeaderBytes;
+        const uint8_t* payload = bytes + kHeaderBytes;
         used = in.ok && std::memcmp(magic, kMagic, sizeof kMagic) == 0 && version == kVersion && stored == identity
             && payloadBytes == in.left() && hashBytes(payload, payloadBytes) == payloadHash
             && scanOf(Reader(payload, payloadBytes), identity.size, scan);
     }
+    if (bytes)
+        ::munmap(const_cast<uint8_t*>(bytes), size);
     if (used)
         ::futimens(fd, nullptr); // just used: the last to be evicted
     else
@@ -331,16 +342,18 @@ void IndexCache::store(const FileIdentity& identity, const RecordingScan& scan) 
     ::clock_gettime(CLOCK_REALTIME, &now);
     if (directory.empty() || identity.modifiedNs > int64_t(now.tv_sec - kSettleSeconds) * 1'000'000'000 + now.tv_nsec)
         return;
-    const std::vector<uint8_t> payload = payloadOf(scan);
-    Writer out;
+    const size_t payloadBytes = payloadBytesOf(scan);
+    Writer out(kHeaderBytes + payloadBytes);
     for (char c : kMagic)
         out.put(c);
     out.put(kVersion);
     out.put(uint32_t(0));
     putIdentity(out, identity);
-    out.put(uint64_t(payload.size()));
-    out.put(hashBytes(payload.data(), payload.size()));
-    out.bytes.insert(out.bytes.end(), payload.begin(), payload.end());
+    out.put(uint64_t(payloadBytes));
+    out.put(uint64_t(0)); // its hash, once it is written
+    putPayload(out, scan);
+    const uint64_t payloadHash = hashBytes(out.bytes.data() + kHeaderBytes, payloadBytes);
+    std::memcpy(out.bytes.data() + kHeaderBytes - sizeof payloadHash, &payloadHash, sizeof payloadHash);
 
     const std::string path = entryPath(identity);
     std::string temporary = path + ".XXXXXX";

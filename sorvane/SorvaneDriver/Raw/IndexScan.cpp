@@ -85,6 +85,10 @@ public:
     bool join(std::vector<ChunkScan>& chunks, RecordingScan& scan, std::string& error)
     {
         DecoderState state;
+        size_t stretches = 0;
+        for (const ChunkScan& chunk : chunks)
+            stretches += chunk.stretches.size();
+        scan.index.reserve(stretches + 1);
         scan.triggersKept = std::none_of(chunks.begin(), chunks.end(), [](const ChunkScan& c) { return c.triggersDropped; });
         std::vector<uint8_t> stretchBytes(kCheckpointBytes);
         for (ChunkScan& chunk : chunks) {
