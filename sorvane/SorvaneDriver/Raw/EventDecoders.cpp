@@ -70,6 +70,30 @@ inline void storeEvent(Event2D* event, uint64_t position, uint64_t timestamp)
     event->timestamp = timestamp;
 }
 
+// The candidate pixels of a vector word from position (x | y << 16 | polarity << 32) on, each
+// written where the next event goes: only the set bits of mask advance, so there is no branch
+// per bit. Returns the new count.
+inline size_t storeVector(Event2D* events, size_t count, uint64_t position, uint64_t timestamp, uint64_t mask,
+                          uint32_t bits)
+{
+#if defined(__SSE2__)
+    // One 16-byte store a record; x never carries into y (it stays below 4096 + 12).
+    __m128i record = _mm_set_epi64x(int64_t(timestamp), int64_t(position));
+    const __m128i nextX = _mm_set_epi64x(0, 1);
+    for (uint32_t i = 0; i < bits; ++i) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(events + count), record);
+        count += (mask >> i) & 1;
+        record = _mm_add_epi64(record, nextX);
+    }
+#else
+    for (uint32_t i = 0; i < bits; ++i) {
+        storeEvent(events + count, position + i, timestamp);
+        count += (mask >> i) & 1;
+    }
+#endif
+    return count;
+}
+
 // Bits i of a vector mask whose pixel base + i lies inside [0, limit).
 inline uint64_t insideMask(uint32_t base, uint32_t limit, uint32_t bits)
 {
@@ -117,22 +141,18 @@ const uint8_t* fastEvt3(const uint8_t* p, const uint8_t* const end, uint64_t wid
     __m128i lowCarry = _mm_set1_epi16(int16_t(now & 0xfff));
     size_t n = count;
 
-    // Lanes where has is set keep value; the others take it from the nearest lane below that has
-    // one, or from carry.
-    const auto carryForward = [](__m128i value, __m128i has, __m128i carry) {
-        __m128i shifted = _mm_slli_si128(value, 2);
-        __m128i shiftedHas = _mm_slli_si128(has, 2);
-        value = _mm_or_si128(_mm_and_si128(has, value), _mm_andnot_si128(has, shifted));
-        has = _mm_or_si128(has, shiftedHas);
-        shifted = _mm_slli_si128(value, 4);
-        shiftedHas = _mm_slli_si128(has, 4);
-        value = _mm_or_si128(_mm_and_si128(has, value), _mm_andnot_si128(has, shifted));
-        has = _mm_or_si128(has, shiftedHas);
-        shifted = _mm_slli_si128(value, 8);
-        shiftedHas = _mm_slli_si128(has, 8);
-        value = _mm_or_si128(_mm_and_si128(has, value), _mm_andnot_si128(has, shifted));
-        has = _mm_or_si128(has, shiftedHas);
-        return _mm_or_si128(_mm_and_si128(has, value), _mm_andnot_si128(has, carry));
+    // Lanes where has is set keep value (< 2^12); the others take it from the nearest lane below
+    // that has one, or from carry. Lane 0 takes carry when it has none; then a running maximum of
+    // keys that put the lane above the value (still positive) lets the latest lane with one win.
+    const __m128i laneTags = _mm_setr_epi16(0, 1 << 12, 2 << 12, 3 << 12, 4 << 12, 5 << 12, 6 << 12, 7 << 12);
+    const __m128i firstLane = _mm_setr_epi16(-1, 0, 0, 0, 0, 0, 0, 0);
+    const auto carryForward = [&](__m128i value, __m128i has, __m128i carry) {
+        const __m128i fromCarry = _mm_andnot_si128(has, _mm_and_si128(carry, firstLane));
+        __m128i key = _mm_or_si128(_mm_and_si128(has, _mm_or_si128(value, laneTags)), fromCarry);
+        key = _mm_max_epi16(key, _mm_slli_si128(key, 2));
+        key = _mm_max_epi16(key, _mm_slli_si128(key, 4));
+        key = _mm_max_epi16(key, _mm_slli_si128(key, 8));
+        return _mm_and_si128(key, mask12);
     };
 
     // A group writes eight records, a vector word twelve.
@@ -208,11 +228,7 @@ const uint8_t* fastEvt3(const uint8_t* p, const uint8_t* const end, uint64_t wid
             } else if (type == 0x4 || type == 0x5) {
                 const uint32_t bits = type == 0x4 ? 12 : 8;
                 const uint64_t mask = (word & (type == 0x4 ? 0xfffu : 0xffu)) & insideMask(vectBase, limit, bits);
-                const uint64_t fixed = (row << 16) | (uint64_t(vectPolarity) << 32);
-                for (uint32_t i = 0; i < bits; ++i) {
-                    storeEvent(events + n, (vectBase + i) | fixed, t);
-                    n += (mask >> i) & 1;
-                }
+                n = storeVector(events, n, vectBase | (row << 16) | (uint64_t(vectPolarity) << 32), t, mask, bits);
                 vectBase = std::min(vectBase + bits, kVectBaseLimit);
             } else {
                 break;
@@ -508,11 +524,8 @@ DecodeResult runEvt3(const uint8_t* const begin, const uint8_t* const end, Decod
                 } else {
                     // Every candidate pixel is written where the next event goes; only set bits
                     // advance, so there is no branch per bit.
-                    const uint64_t fixed = (y << 16) | (uint64_t(vectPolarity) << 32);
-                    for (uint32_t i = 0; i < bits; ++i) {
-                        storeEvent(events + count, (vectBase + i) | fixed, now);
-                        count += (mask >> i) & 1;
-                    }
+                    count = storeVector(events, count, vectBase | (y << 16) | (uint64_t(vectPolarity) << 32), now,
+                                        mask, bits);
                 }
                 vectBase = std::min(vectBase + bits, kVectBaseLimit);
                 break;
