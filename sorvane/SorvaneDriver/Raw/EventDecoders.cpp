@@ -137,6 +137,9 @@ const uint8_t* fastEvt3(const uint8_t* p, const uint8_t* const end, uint64_t wid
     const __m128i one = _mm_set1_epi16(1);
     const __m128i widths = _mm_set1_epi16(int16_t(width));
     const __m128i heights = _mm_set1_epi16(int16_t(height));
+    // The time's bits above TIME_LOW, as the low and the high 32 bits of a timestamp.
+    const __m128i lowTime = _mm_set1_epi32(int32_t(uint32_t(high)));
+    const __m128i highTime = _mm_set1_epi32(int32_t(uint32_t(high >> 32)));
     __m128i rowCarry = _mm_set1_epi16(int16_t(y));
     __m128i lowCarry = _mm_set1_epi16(int16_t(now & 0xfff));
     size_t n = count;
@@ -188,18 +191,14 @@ const uint8_t* fastEvt3(const uint8_t* p, const uint8_t* const end, uint64_t wid
         // Whole 16-byte records for every lane, each written where the next valid one goes:
         // an invalid lane's record is overwritten by the next, so no branch per lane.
         const unsigned bits = unsigned(_mm_movemask_epi8(_mm_packs_epi16(valid, zero)));
-        const __m128i positions[2] = {_mm_unpacklo_epi16(value, rows), _mm_unpackhi_epi16(value, rows)};
         const __m128i polarity = _mm_and_si128(_mm_srli_epi16(words, 11), one);
-        const __m128i polarities[2] = {_mm_unpacklo_epi16(polarity, zero), _mm_unpackhi_epi16(polarity, zero)};
-        const __m128i times32[2] = {_mm_unpacklo_epi16(lows, zero), _mm_unpackhi_epi16(lows, zero)};
-        const __m128i highs = _mm_set1_epi64x(int64_t(high));
         Event2D* out = events + n;
-        for (int half = 0; half < 2; ++half) {
-            const __m128i first = _mm_unpacklo_epi32(positions[half], polarities[half]);
-            const __m128i second = _mm_unpackhi_epi32(positions[half], polarities[half]);
-            const __m128i firstTimes = _mm_or_si128(_mm_unpacklo_epi32(times32[half], zero), highs);
-            const __m128i secondTimes = _mm_or_si128(_mm_unpackhi_epi32(times32[half], zero), highs);
-            const unsigned laneBits = bits >> (4 * half);
+        // Four lanes: positions x | y << 16 and polarities in 32 bits, times as the low 32 bits.
+        const auto storeFour = [&](__m128i positions, __m128i polarities, __m128i times, unsigned laneBits) {
+            const __m128i first = _mm_unpacklo_epi32(positions, polarities);
+            const __m128i second = _mm_unpackhi_epi32(positions, polarities);
+            const __m128i firstTimes = _mm_unpacklo_epi32(times, highTime);
+            const __m128i secondTimes = _mm_unpackhi_epi32(times, highTime);
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi64(first, firstTimes));
             out += laneBits & 1;
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpackhi_epi64(first, firstTimes));
@@ -208,7 +207,11 @@ const uint8_t* fastEvt3(const uint8_t* p, const uint8_t* const end, uint64_t wid
             out += (laneBits >> 2) & 1;
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpackhi_epi64(second, secondTimes));
             out += (laneBits >> 3) & 1;
-        }
+        };
+        storeFour(_mm_unpacklo_epi16(value, rows), _mm_unpacklo_epi16(polarity, zero),
+                  _mm_or_si128(_mm_unpacklo_epi16(lows, zero), lowTime), bits);
+        storeFour(_mm_unpackhi_epi16(value, rows), _mm_unpackhi_epi16(polarity, zero),
+                  _mm_or_si128(_mm_unpackhi_epi16(lows, zero), lowTime), bits >> 4);
         n = size_t(out - events);
         p += 2 * lanes;
         if (lanes == 8)
