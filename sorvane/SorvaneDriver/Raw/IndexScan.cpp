@@ -112,19 +112,20 @@ public:
                 add(scan, offset, before, stats, 0);
                 keepTriggersWhileFew(scan);
             }
-            if (i == chunk.stretches.size())
-                continue;
-            // The worker's results hold from stretch i on, moved by shift.
-            for (size_t j = i; j < chunk.stretches.size(); ++j)
-                add(scan, chunk.begin + j * kCheckpointBytes, chunk.stretches[j].before, chunk.stretches[j].stats, shift);
-            if (scan.triggersKept) {
-                for (auto edge = chunk.triggers.begin() + ptrdiff_t(chunk.stretches[i].triggersBefore);
-                     edge != chunk.triggers.end(); ++edge)
-                    scan.triggers.emplace_back(edge->id, edge->polarity, edge->timestamp + shift);
-                keepTriggersWhileFew(scan);
+            if (i < chunk.stretches.size()) {
+                // The worker's results hold from stretch i on, moved by shift.
+                for (size_t j = i; j < chunk.stretches.size(); ++j)
+                    add(scan, chunk.begin + j * kCheckpointBytes, chunk.stretches[j].before, chunk.stretches[j].stats,
+                        shift);
+                if (scan.triggersKept) {
+                    for (auto edge = chunk.triggers.begin() + ptrdiff_t(chunk.stretches[i].triggersBefore);
+                         edge != chunk.triggers.end(); ++edge)
+                        scan.triggers.emplace_back(edge->id, edge->polarity, edge->timestamp + shift);
+                    keepTriggersWhileFew(scan);
+                }
+                state = chunk.after;
+                state.timeBase += shift;
             }
-            state = chunk.after;
-            state.timeBase += shift;
             std::vector<Stretch>().swap(chunk.stretches);
             std::vector<EventTriggerIn>().swap(chunk.triggers);
         }
