@@ -271,6 +271,22 @@ private slots:
         QCOMPARE(loadInfo(path, cache, IndexCaching::Rebuild).eventCount, rescanned.eventCount);
     }
 
+    // A file written a moment ago may be written again within the same timestamp, unseen by its
+    // identity: its index is kept only once it has settled.
+    void freshFileIsNotKeptUntilSettled()
+    {
+        QTemporaryDir scratch;
+        const QString folderPath = QDir(scratch.path()).filePath("index");
+        const IndexCache cache(folderPath.toStdString());
+        const std::string path = QDir(scratch.path()).filePath("fresh.raw").toStdString();
+        QVERIFY(writeRecording(path, makeStream(6, 20'000, 50)));
+        QCOMPARE(loadInfo(path, cache).eventCount, uint64_t(20'000));
+        QVERIFY(entries(folderPath).isEmpty());
+        setModified(path, anHourAgo());
+        QCOMPARE(loadInfo(path, cache).eventCount, uint64_t(20'000));
+        QCOMPARE(entries(folderPath).size(), 1);
+    }
+
     void cacheKeepsTheRecentlyUsedWithinItsCap()
     {
         QTemporaryDir scratch;
