@@ -181,9 +181,9 @@ bool RawFileReader::loadFile()
         }
         dataSize = recording.dataEnd;
         findEventSpan();
-        // A file that changed while it was scanned is scanned again next time.
+        // A file that changed or failed to read while it was scanned is scanned again next time.
         FileIdentity after;
-        if (identified && identifyFile(fd, after) && after == identity)
+        if (identified && !readFailed && identifyFile(fd, after) && after == identity)
             cache.store(identity, recording);
     }
 
