@@ -2,17 +2,21 @@
 // rate: a few rows per microsecond with one to a few events each (single ADDR_X words), now and
 // then a run on a row (vector words), TIME_HIGH keep-alives.
 #include "SorvaneDriver/DvsFileReader.h"
+#include "SorvaneDriver/Raw/EventCsv.h"
 #include "SorvaneDriver/Raw/EventDecoders.h"
 #include "SorvaneDriver/Raw/Evt3Encoder.h"
 #include "SorvaneDriver/Raw/RawEventWriter.h"
+#include "SorvaneDriver/Raw/RawFileReader.h"
 
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <random>
 #include <string>
 #include <vector>
@@ -149,29 +153,44 @@ void BM_DecodeEvt2(benchmark::State& state)
     decodeBenchmark(state, EventEncoding::Evt2, evt2Stream());
 }
 
-// A 1 GiB EVT 3.0 recording, written once and kept in /tmp for later runs.
+// An EVT 3.0 recording of about `bytes`, written once and kept in /tmp for later runs. Its time
+// is set back a minute, so that its index may be kept like that of any settled recording.
+std::string benchRecording(const std::string& file, uint64_t bytes)
+{
+    struct stat status {};
+    if (::stat(file.c_str(), &status) == 0 && uint64_t(status.st_size) >= bytes)
+        return file;
+    const std::string partial = file + ".part";
+    RawEventWriter writer;
+    if (!writer.open(partial, RawHeaderInfo{}))
+        return std::string();
+    CameraStream camera(2);
+    std::vector<Event2D> events;
+    while (writer.bytesWritten() < bytes) {
+        camera.next(events, 1 << 20);
+        writer.write(events.data(), events.data() + events.size());
+    }
+    if (!writer.close() || ::rename(partial.c_str(), file.c_str()) != 0)
+        return std::string();
+    timespec settled {};
+    ::clock_gettime(CLOCK_REALTIME, &settled);
+    settled.tv_sec -= 60;
+    const timespec times[2] = {settled, settled};
+    ::utimensat(AT_FDCWD, file.c_str(), times, 0);
+    return file;
+}
+
 const std::string& largeRecording()
 {
-    static const std::string path = [] {
-        const std::string file = "/tmp/sv_bench_1gib.raw";
-        struct stat status {};
-        if (::stat(file.c_str(), &status) == 0 && uint64_t(status.st_size) >= (uint64_t(1) << 30))
-            return file;
-        const std::string partial = file + ".part";
-        RawEventWriter writer;
-        if (!writer.open(partial, RawHeaderInfo{}))
-            return std::string();
-        CameraStream camera(2);
-        std::vector<Event2D> events;
-        while (writer.bytesWritten() < (uint64_t(1) << 30)) {
-            camera.next(events, 1 << 20);
-            writer.write(events.data(), events.data() + events.size());
-        }
-        if (!writer.close() || ::rename(partial.c_str(), file.c_str()) != 0)
-            return std::string();
-        return file;
-    }();
+    static const std::string path = benchRecording("/tmp/sv_bench_1gib.raw", uint64_t(1) << 30);
     return path;
+}
+
+// The benchmarks keep their indexes here, not in the user's cache.
+const IndexCache& benchIndexCache()
+{
+    static const IndexCache cache("/tmp/sv_bench_index");
+    return cache;
 }
 
 uint64_t fileSize(const std::string& path)
@@ -183,7 +202,9 @@ uint64_t fileSize(const std::string& path)
 DvsFileReader* loadedLargeRecording()
 {
     static const std::unique_ptr<DvsFileReader> reader = [] {
-        auto opened = DvsFileReader::createFileReader(largeRecording());
+        auto opened = RawFileReader::open(largeRecording());
+        if (opened)
+            opened->setIndexCache(benchIndexCache());
         if (opened && !opened->loadFile())
             opened.reset();
         return opened;
@@ -191,14 +212,16 @@ DvsFileReader* loadedLargeRecording()
     return reader.get();
 }
 
+// The first scan: nothing kept is used, nothing is kept.
 void BM_LoadIndex(benchmark::State& state)
 {
     const std::string& path = largeRecording();
-    auto reader = DvsFileReader::createFileReader(path);
+    auto reader = RawFileReader::open(path);
     if (!reader) {
         state.SkipWithError("cannot make the 1 GiB recording in /tmp");
         return;
     }
+    reader->setIndexCaching(IndexCaching::Off);
     for (auto _ : state) {
         if (!reader->loadFile())
             state.SkipWithError("load failed");
@@ -207,6 +230,71 @@ void BM_LoadIndex(benchmark::State& state)
     reader->getFileInfo(info);
     state.counters["events"] = double(info.eventCount);
     state.SetBytesProcessed(int64_t(fileSize(path) * state.iterations()));
+}
+
+// Opening a recording whose index was kept by an earlier open.
+void BM_ReopenIndexed(benchmark::State& state)
+{
+    const std::string& path = largeRecording();
+    auto first = RawFileReader::open(path);
+    if (!first) {
+        state.SkipWithError("cannot make the 1 GiB recording in /tmp");
+        return;
+    }
+    first->setIndexCache(benchIndexCache());
+    if (!first->loadFile()) {
+        state.SkipWithError("load failed");
+        return;
+    }
+    for (auto _ : state) {
+        auto reader = RawFileReader::open(path);
+        reader->setIndexCache(benchIndexCache());
+        if (!reader->loadFile())
+            state.SkipWithError("load failed");
+        benchmark::DoNotOptimize(reader->seekIndex().size());
+    }
+}
+
+// What `svraw dump` does to a 300 MB recording, without the pipe: every event decoded and
+// formatted into a buffer that is reused once full.
+void BM_DumpCsv(benchmark::State& state)
+{
+    const std::string path = benchRecording("/tmp/sv_bench_300mb.raw", 300u << 20);
+    auto reader = path.empty() ? nullptr : RawFileReader::open(path);
+    if (!reader) {
+        state.SkipWithError("cannot make the 300 MB recording in /tmp");
+        return;
+    }
+    reader->setIndexCache(benchIndexCache());
+    if (!reader->loadFile()) {
+        state.SkipWithError("load failed");
+        return;
+    }
+    std::vector<char> text(1 << 20);
+    uint64_t events = 0;
+    uint64_t bytes = 0;
+    for (auto _ : state) {
+        EventCsvFormatter csv;
+        size_t used = 0;
+        reader->readEvents(0, UINT64_MAX, [&](std::span<const Event2D> block) {
+            constexpr size_t line = EventCsvFormatter::kMaxLineBytes;
+            while (!block.empty()) {
+                if (text.size() - used < line + EventCsvFormatter::kSlackBytes) {
+                    benchmark::DoNotOptimize(text.data());
+                    bytes += used;
+                    used = 0;
+                }
+                const size_t taken = std::min(block.size(), (text.size() - used - EventCsvFormatter::kSlackBytes) / line);
+                used = size_t(csv.format(block.first(taken), text.data() + used) - text.data());
+                events += taken;
+                block = block.subspan(taken);
+            }
+            return true;
+        });
+        bytes += used;
+    }
+    state.SetItemsProcessed(int64_t(events));
+    state.counters["csv_bytes"] = double(bytes) / double(state.iterations());
 }
 
 void BM_SeekWindow(benchmark::State& state)
@@ -263,5 +351,7 @@ BENCHMARK(BM_DecodeEvt3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeEvt2)->Unit(benchmark::kMillisecond);
 // File work is timed by the wall clock: waiting for the disk counts.
 BENCHMARK(BM_LoadIndex)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ReopenIndexed)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DumpCsv)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SeekWindow)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_Cut)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -1,5 +1,6 @@
 # sv_add_test(NAME name SOURCES ... LIBS ... [CORE] [SEQUENTIAL])
-# A QtTest executable run by ctest headless. CORE marks tests of the Qt-free core, which the
+# A QtTest executable run by ctest headless, with a cache folder of its own (recordings keep
+# their index there), never the user's. CORE marks tests of the Qt-free core, which the
 # thread-sanitizer preset runs alone; SEQUENTIAL marks core tests that start no threads, which
 # that preset skips (it would only make them slower).
 function(sv_add_test)
@@ -16,7 +17,7 @@ function(sv_add_test)
         list(APPEND labels sequential)
     endif()
     set_tests_properties(${T_NAME} PROPERTIES
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=1:abort_on_error=1;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1;TSAN_OPTIONS=halt_on_error=1:suppressions=${PROJECT_SOURCE_DIR}/tests/tsan-qt.supp"
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;XDG_CACHE_HOME=${CMAKE_BINARY_DIR}/test-cache;ASAN_OPTIONS=detect_leaks=1:abort_on_error=1;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1;TSAN_OPTIONS=halt_on_error=1:suppressions=${PROJECT_SOURCE_DIR}/tests/tsan-qt.supp"
         LABELS "${labels}"
         TIMEOUT 300)
 endfunction()

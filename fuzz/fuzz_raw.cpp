@@ -62,6 +62,9 @@ void checkReader(std::span<const uint8_t> input, uint8_t windowChoice)
         return;
     }
     auto reader = DvsFileReader::createFileReader("/proc/self/fd/" + std::to_string(fd));
+    // Every input scanned: nothing from the user's cache.
+    if (reader)
+        reader->setIndexCaching(IndexCaching::Off);
     if (reader && reader->loadFile()) {
         DvsFileInfo info;
         check(reader->getFileInfo(info));

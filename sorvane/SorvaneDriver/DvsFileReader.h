@@ -59,6 +59,13 @@ using EventBlockSink = std::function<bool(std::span<const Event2D> events)>;
 // What a cut or an export of [start, end] is told when the range misses the recording.
 std::string rangeOutsideMessage(uint64_t start, uint64_t end, uint64_t first, uint64_t last);
 
+// How loadFile uses the index kept in the user's cache folder from an earlier scan.
+enum class IndexCaching {
+    Use,     // take it when it belongs to the file as it is now; else scan and keep the new one
+    Rebuild, // scan anyway and keep the new one
+    Off,     // scan, and keep nothing
+};
+
 class DvsFileReader {
 public:
     // A reader for path if its header names a known event encoding, else null (with a log line
@@ -67,8 +74,11 @@ public:
 
     virtual ~DvsFileReader() = default;
 
-    // Scans the file once and builds the seek index. False when cancelled or unreadable.
+    // Builds the seek index, or takes the one kept from an earlier scan of the unchanged file.
+    // False when cancelled or unreadable.
     virtual bool loadFile() = 0;
+    // A reader that keeps no index has nothing to do.
+    virtual void setIndexCaching(IndexCaching) {}
     // First and last event timestamps; false before a successful load or for a file without events.
     virtual bool getStartTimestamp(uint64_t& timestamp) = 0;
     virtual bool getEndTimestamp(uint64_t& timestamp) = 0;

@@ -76,6 +76,41 @@ private slots:
         QCOMPARE(json.value("serial").toString(), QString("CAM \"7\""));
     }
 
+    // The index goes into the user's cache folder, never beside the recording; --no-cache keeps
+    // nothing there. An open from the kept index answers as a scan does.
+    void keepsTheIndexInTheUserCache()
+    {
+        QTemporaryDir cacheHome;
+        const QByteArray previousCache = qgetenv("XDG_CACHE_HOME");
+        qputenv("XDG_CACHE_HOME", cacheHome.path().toLocal8Bit());
+        const QDir recordings(QDir(cacheHome.path()).filePath("recordings"));
+        QVERIFY(recordings.mkpath("."));
+        const QString copy = recordings.filePath("copy.raw");
+        QVERIFY(QFile::copy(recording, copy));
+        // Settled: a file modified in the last seconds is not indexed for later.
+        timespec settled {};
+        ::clock_gettime(CLOCK_REALTIME, &settled);
+        settled.tv_sec -= 60;
+        const timespec times[2] = {settled, settled};
+        QVERIFY(::utimensat(AT_FDCWD, copy.toLocal8Bit().constData(), times, 0) == 0);
+        const QDir index(QDir(cacheHome.path()).filePath("SorvaneViewer/index"));
+
+        const Run uncached = svraw({"info", "--no-cache", copy}, folder.path());
+        QCOMPARE(uncached.status, 0);
+        QVERIFY(index.entryList(QDir::Files).isEmpty());
+        for (const QStringList& arguments : {QStringList{"info", copy}, QStringList{"info", copy},
+                                             QStringList{"info", "--rebuild-index", copy}}) {
+            const Run run = svraw(arguments, folder.path());
+            QCOMPARE(run.status, 0);
+            QCOMPARE(run.out, uncached.out);
+            QCOMPARE(index.entryList(QDir::Files).size(), 1);
+        }
+        QCOMPARE(svraw({"dump", copy}, folder.path()).out, eventLines(stream.events, 0, UINT64_MAX));
+        QCOMPARE(svraw({"dump", "--triggers", copy}, folder.path()).out.count('\n'), qsizetype(stream.triggers.size()));
+        QCOMPARE(recordings.entryList(QDir::Files | QDir::Hidden), QStringList{"copy.raw"});
+        qputenv("XDG_CACHE_HOME", previousCache);
+    }
+
     void dump_data()
     {
         QTest::addColumn<QStringList>("options");

@@ -2,8 +2,10 @@
 #include "Cli.h"
 
 #include "SorvaneDriver/DvsFileReader.h"
+#include "SorvaneDriver/Raw/EventCsv.h"
 #include "SorvaneDriver/Video/ApsFileReader.h"
 
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <csignal>
@@ -11,16 +13,22 @@
 #include <cstring>
 #include <filesystem>
 #include <span>
+#include <vector>
 
 namespace svraw {
 
 namespace {
 
-std::unique_ptr<sorvane::DvsFileReader> openRecording(const std::string& path)
+// --no-cache: scan, and keep nothing; --rebuild-index: scan, and keep the new index.
+std::unique_ptr<sorvane::DvsFileReader> openRecording(const std::string& path, Options& options)
 {
     auto reader = sorvane::DvsFileReader::createFileReader(path);
     if (!reader)
         return nullptr;
+    if (options.flag("no-cache"))
+        reader->setIndexCaching(sorvane::IndexCaching::Off);
+    else if (options.flag("rebuild-index"))
+        reader->setIndexCaching(sorvane::IndexCaching::Rebuild);
     Progress progress("loading");
     reader->setProgressCallback(progress.callback());
     const bool loaded = reader->loadFile();
@@ -79,23 +87,35 @@ std::string jsonString(const std::string& text)
     return out + "\"";
 }
 
-// Output of many short lines through one buffer.
+// Output of many short lines through one large buffer, one write per buffer.
 class LineWriter {
 public:
+    LineWriter() : buffer(1 << 20) {}
     ~LineWriter() { flush(); }
     void number(uint64_t value)
     {
         reserve(24);
-        used = size_t(std::to_chars(buffer + used, buffer + sizeof buffer, value).ptr - buffer);
+        used = size_t(std::to_chars(buffer.data() + used, buffer.data() + buffer.size(), value).ptr - buffer.data());
     }
     void character(char c)
     {
         reserve(1);
         buffer[used++] = c;
     }
+    void events(std::span<const sorvane::Event2D> events)
+    {
+        constexpr size_t line = sorvane::EventCsvFormatter::kMaxLineBytes;
+        while (!events.empty()) {
+            reserve(line + sorvane::EventCsvFormatter::kSlackBytes);
+            const size_t room = (buffer.size() - used - sorvane::EventCsvFormatter::kSlackBytes) / line;
+            const size_t taken = std::min(room, events.size());
+            used = size_t(csv.format(events.first(taken), buffer.data() + used) - buffer.data());
+            events = events.subspan(taken);
+        }
+    }
     bool flush()
     {
-        ok = std::fwrite(buffer, 1, used, stdout) == used && ok;
+        ok = std::fwrite(buffer.data(), 1, used, stdout) == used && ok;
         used = 0;
         return ok;
     }
@@ -104,12 +124,13 @@ public:
 private:
     void reserve(size_t size)
     {
-        if (used + size > sizeof buffer)
+        if (used + size > buffer.size())
             flush();
     }
-    char buffer[1 << 16];
+    std::vector<char> buffer;
     size_t used = 0;
     bool ok = true;
+    sorvane::EventCsvFormatter csv;
 };
 
 // The frames of a fusion set (a .mp4 beside the .raw, sharing the path up to its last "."), as
@@ -133,7 +154,7 @@ std::string apsFramesInfo(const std::string& path, const sorvane::DvsFileInfo& f
 int info(Options& options)
 {
     const std::string path = options.positional()[0];
-    auto reader = openRecording(path);
+    auto reader = openRecording(path, options);
     if (!reader)
         return fail("cannot read " + path);
     sorvane::DvsFileInfo file;
@@ -161,7 +182,7 @@ int dump(Options& options)
         return 2;
     if (start && end && *start > *end)
         return fail("--start lies after --end");
-    auto reader = openRecording(path);
+    auto reader = openRecording(path, options);
     if (!reader)
         return fail("cannot read " + path);
     const uint64_t from = start.value_or(0);
@@ -182,16 +203,7 @@ int dump(Options& options)
     // Block by block in file order: every event the recording holds, in bounded memory.
     bool written = true;
     const bool read = reader->readEvents(from, to, [&](std::span<const sorvane::Event2D> events) {
-        for (const sorvane::Event2D& e : events) {
-            out.number(e.x);
-            out.character(',');
-            out.number(e.y);
-            out.character(',');
-            out.number(e.polarity);
-            out.character(',');
-            out.number(e.timestamp);
-            out.character('\n');
-        }
+        out.events(events);
         written = !out.failed();
         return written;
     });
@@ -212,7 +224,7 @@ int cut(Options& options)
         return fail("cut needs --start and --end");
     if (*start > *end)
         return fail("--start lies after --end");
-    auto reader = openRecording(path);
+    auto reader = openRecording(path, options);
     if (!reader)
         return fail("cannot read " + path);
     Progress progress("cutting");
@@ -276,7 +288,7 @@ int exportVideo(Options& options)
     if (start && end && *start > *end)
         return fail("--start lies after --end");
 
-    auto reader = openRecording(path);
+    auto reader = openRecording(path, options);
     if (!reader)
         return fail("cannot read " + path);
     uint64_t first = 0;
@@ -297,14 +309,18 @@ int exportVideo(Options& options)
 std::vector<Command> fileCommands()
 {
     return {
-        {"info", "FILE", "print what a recording holds, as one JSON object", info, 1, {}, {}},
-        {"dump", "FILE [--start T] [--end T] [--triggers]",
+        {"info", "FILE [--no-cache] [--rebuild-index]", "print what a recording holds, as one JSON object", info, 1,
+         {}, {"no-cache", "rebuild-index"}},
+        {"dump", "FILE [--start T] [--end T] [--triggers] [--no-cache] [--rebuild-index]",
          "print the events of [start, end] as x,y,p,t lines (or trigger edges as id,polarity,t)", dump, 1,
-         {"start", "end"}, {"triggers"}},
-        {"cut", "FILE OUT --start T --end T", "write the events and trigger edges of [start, end] into OUT", cut, 2,
-         {"start", "end"}, {}},
-        {"export", "FILE OUT.mp4 [--start T] [--end T] [--acc-us N] [--fps N] [--palette NAME]",
-         "paint [start, end] into a video", exportVideo, 2, {"start", "end", "acc-us", "fps", "palette"}, {}},
+         {"start", "end"}, {"triggers", "no-cache", "rebuild-index"}},
+        {"cut", "FILE OUT --start T --end T [--no-cache] [--rebuild-index]",
+         "write the events and trigger edges of [start, end] into OUT", cut, 2, {"start", "end"},
+         {"no-cache", "rebuild-index"}},
+        {"export",
+         "FILE OUT.mp4 [--start T] [--end T] [--acc-us N] [--fps N] [--palette NAME] [--no-cache] [--rebuild-index]",
+         "paint [start, end] into a video", exportVideo, 2, {"start", "end", "acc-us", "fps", "palette"},
+         {"no-cache", "rebuild-index"}},
     };
 }
 

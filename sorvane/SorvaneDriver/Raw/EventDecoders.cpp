@@ -70,6 +70,30 @@ inline void storeEvent(Event2D* event, uint64_t position, uint64_t timestamp)
     event->timestamp = timestamp;
 }
 
+// The candidate pixels of a vector word from position (x | y << 16 | polarity << 32) on, each
+// written where the next event goes: only the set bits of mask advance, so there is no branch
+// per bit. Returns the new count.
+inline size_t storeVector(Event2D* events, size_t count, uint64_t position, uint64_t timestamp, uint64_t mask,
+                          uint32_t bits)
+{
+#if defined(__SSE2__)
+    // One 16-byte store a record; x never carries into y (it stays below 4096 + 12).
+    __m128i record = _mm_set_epi64x(int64_t(timestamp), int64_t(position));
+    const __m128i nextX = _mm_set_epi64x(0, 1);
+    for (uint32_t i = 0; i < bits; ++i) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(events + count), record);
+        count += (mask >> i) & 1;
+        record = _mm_add_epi64(record, nextX);
+    }
+#else
+    for (uint32_t i = 0; i < bits; ++i) {
+        storeEvent(events + count, position + i, timestamp);
+        count += (mask >> i) & 1;
+    }
+#endif
+    return count;
+}
+
 // Bits i of a vector mask whose pixel base + i lies inside [0, limit).
 inline uint64_t insideMask(uint32_t base, uint32_t limit, uint32_t bits)
 {
@@ -113,26 +137,25 @@ const uint8_t* fastEvt3(const uint8_t* p, const uint8_t* const end, uint64_t wid
     const __m128i one = _mm_set1_epi16(1);
     const __m128i widths = _mm_set1_epi16(int16_t(width));
     const __m128i heights = _mm_set1_epi16(int16_t(height));
+    // The time's bits above TIME_LOW, as the low and the high 32 bits of a timestamp.
+    const __m128i lowTime = _mm_set1_epi32(int32_t(uint32_t(high)));
+    const __m128i highTime = _mm_set1_epi32(int32_t(uint32_t(high >> 32)));
     __m128i rowCarry = _mm_set1_epi16(int16_t(y));
     __m128i lowCarry = _mm_set1_epi16(int16_t(now & 0xfff));
     size_t n = count;
 
-    // Lanes where has is set keep value; the others take it from the nearest lane below that has
-    // one, or from carry.
-    const auto carryForward = [](__m128i value, __m128i has, __m128i carry) {
-        __m128i shifted = _mm_slli_si128(value, 2);
-        __m128i shiftedHas = _mm_slli_si128(has, 2);
-        value = _mm_or_si128(_mm_and_si128(has, value), _mm_andnot_si128(has, shifted));
-        has = _mm_or_si128(has, shiftedHas);
-        shifted = _mm_slli_si128(value, 4);
-        shiftedHas = _mm_slli_si128(has, 4);
-        value = _mm_or_si128(_mm_and_si128(has, value), _mm_andnot_si128(has, shifted));
-        has = _mm_or_si128(has, shiftedHas);
-        shifted = _mm_slli_si128(value, 8);
-        shiftedHas = _mm_slli_si128(has, 8);
-        value = _mm_or_si128(_mm_and_si128(has, value), _mm_andnot_si128(has, shifted));
-        has = _mm_or_si128(has, shiftedHas);
-        return _mm_or_si128(_mm_and_si128(has, value), _mm_andnot_si128(has, carry));
+    // Lanes where has is set keep value (< 2^12); the others take it from the nearest lane below
+    // that has one, or from carry. Lane 0 takes carry when it has none; then a running maximum of
+    // keys that put the lane above the value (still positive) lets the latest lane with one win.
+    const __m128i laneTags = _mm_setr_epi16(0, 1 << 12, 2 << 12, 3 << 12, 4 << 12, 5 << 12, 6 << 12, 7 << 12);
+    const __m128i firstLane = _mm_setr_epi16(-1, 0, 0, 0, 0, 0, 0, 0);
+    const auto carryForward = [&](__m128i value, __m128i has, __m128i carry) {
+        const __m128i fromCarry = _mm_andnot_si128(has, _mm_and_si128(carry, firstLane));
+        __m128i key = _mm_or_si128(_mm_and_si128(has, _mm_or_si128(value, laneTags)), fromCarry);
+        key = _mm_max_epi16(key, _mm_slli_si128(key, 2));
+        key = _mm_max_epi16(key, _mm_slli_si128(key, 4));
+        key = _mm_max_epi16(key, _mm_slli_si128(key, 8));
+        return _mm_and_si128(key, mask12);
     };
 
     // A group writes eight records, a vector word twelve.
@@ -168,18 +191,14 @@ const uint8_t* fastEvt3(const uint8_t* p, const uint8_t* const end, uint64_t wid
         // Whole 16-byte records for every lane, each written where the next valid one goes:
         // an invalid lane's record is overwritten by the next, so no branch per lane.
         const unsigned bits = unsigned(_mm_movemask_epi8(_mm_packs_epi16(valid, zero)));
-        const __m128i positions[2] = {_mm_unpacklo_epi16(value, rows), _mm_unpackhi_epi16(value, rows)};
         const __m128i polarity = _mm_and_si128(_mm_srli_epi16(words, 11), one);
-        const __m128i polarities[2] = {_mm_unpacklo_epi16(polarity, zero), _mm_unpackhi_epi16(polarity, zero)};
-        const __m128i times32[2] = {_mm_unpacklo_epi16(lows, zero), _mm_unpackhi_epi16(lows, zero)};
-        const __m128i highs = _mm_set1_epi64x(int64_t(high));
         Event2D* out = events + n;
-        for (int half = 0; half < 2; ++half) {
-            const __m128i first = _mm_unpacklo_epi32(positions[half], polarities[half]);
-            const __m128i second = _mm_unpackhi_epi32(positions[half], polarities[half]);
-            const __m128i firstTimes = _mm_or_si128(_mm_unpacklo_epi32(times32[half], zero), highs);
-            const __m128i secondTimes = _mm_or_si128(_mm_unpackhi_epi32(times32[half], zero), highs);
-            const unsigned laneBits = bits >> (4 * half);
+        // Four lanes: positions x | y << 16 and polarities in 32 bits, times as the low 32 bits.
+        const auto storeFour = [&](__m128i positions, __m128i polarities, __m128i times, unsigned laneBits) {
+            const __m128i first = _mm_unpacklo_epi32(positions, polarities);
+            const __m128i second = _mm_unpackhi_epi32(positions, polarities);
+            const __m128i firstTimes = _mm_unpacklo_epi32(times, highTime);
+            const __m128i secondTimes = _mm_unpackhi_epi32(times, highTime);
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi64(first, firstTimes));
             out += laneBits & 1;
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpackhi_epi64(first, firstTimes));
@@ -188,7 +207,11 @@ const uint8_t* fastEvt3(const uint8_t* p, const uint8_t* const end, uint64_t wid
             out += (laneBits >> 2) & 1;
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpackhi_epi64(second, secondTimes));
             out += (laneBits >> 3) & 1;
-        }
+        };
+        storeFour(_mm_unpacklo_epi16(value, rows), _mm_unpacklo_epi16(polarity, zero),
+                  _mm_or_si128(_mm_unpacklo_epi16(lows, zero), lowTime), bits);
+        storeFour(_mm_unpackhi_epi16(value, rows), _mm_unpackhi_epi16(polarity, zero),
+                  _mm_or_si128(_mm_unpackhi_epi16(lows, zero), lowTime), bits >> 4);
         n = size_t(out - events);
         p += 2 * lanes;
         if (lanes == 8)
@@ -208,11 +231,7 @@ const uint8_t* fastEvt3(const uint8_t* p, const uint8_t* const end, uint64_t wid
             } else if (type == 0x4 || type == 0x5) {
                 const uint32_t bits = type == 0x4 ? 12 : 8;
                 const uint64_t mask = (word & (type == 0x4 ? 0xfffu : 0xffu)) & insideMask(vectBase, limit, bits);
-                const uint64_t fixed = (row << 16) | (uint64_t(vectPolarity) << 32);
-                for (uint32_t i = 0; i < bits; ++i) {
-                    storeEvent(events + n, (vectBase + i) | fixed, t);
-                    n += (mask >> i) & 1;
-                }
+                n = storeVector(events, n, vectBase | (row << 16) | (uint64_t(vectPolarity) << 32), t, mask, bits);
                 vectBase = std::min(vectBase + bits, kVectBaseLimit);
             } else {
                 break;
@@ -226,6 +245,58 @@ const uint8_t* fastEvt3(const uint8_t* p, const uint8_t* const end, uint64_t wid
     y = uint16_t(_mm_cvtsi128_si32(rowCarry));
     now = high | uint16_t(_mm_cvtsi128_si32(lowCarry));
     count = n;
+    return p;
+}
+#endif
+
+#if defined(__SSE2__)
+// The bulk of an EVT 2.0 stream: CD words, four at a time, each lane's record written where the
+// next valid one goes (no branch per event). Runs until a group holds another type; the caller
+// guarantees room for four records and that no event of the current TIME_HIGH can reach the stop
+// time. Returns where it stopped.
+const uint8_t* fastEvt2(const uint8_t* p, const uint8_t* const end, uint64_t highBits, uint32_t width, uint32_t height,
+                        Event2D* events, size_t capacity, size_t& count)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i mask11 = _mm_set1_epi32(0x7ff);
+    const __m128i mask6 = _mm_set1_epi32(0x3f);
+    const __m128i widths = _mm_set1_epi32(int32_t(width));
+    const __m128i heights = _mm_set1_epi32(int32_t(height));
+    const __m128i lowTime = _mm_set1_epi32(int32_t(uint32_t(highBits)));
+    const __m128i highTime = _mm_set1_epi32(int32_t(uint32_t(highBits >> 32)));
+    const __m128i laneIndex = _mm_setr_epi32(0, 1, 2, 3);
+    Event2D* out = events + count;
+    while (end - p >= 16 && size_t(events + capacity - out) >= 4) {
+        const __m128i words = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i isEvent = _mm_cmpeq_epi32(_mm_srli_epi32(words, 29), zero);
+        const unsigned lanes = unsigned(std::countr_zero(~unsigned(_mm_movemask_ps(_mm_castsi128_ps(isEvent))) & 0x1f));
+        if (lanes == 0)
+            break;
+        const __m128i xs = _mm_and_si128(_mm_srli_epi32(words, 11), mask11);
+        const __m128i ys = _mm_and_si128(words, mask11);
+        const __m128i inside = _mm_and_si128(_mm_cmplt_epi32(xs, widths), _mm_cmplt_epi32(ys, heights));
+        const __m128i taken = _mm_cmplt_epi32(laneIndex, _mm_set1_epi32(int32_t(lanes)));
+        const unsigned bits = unsigned(_mm_movemask_ps(_mm_castsi128_ps(_mm_and_si128(inside, taken))));
+        const __m128i positions = _mm_or_si128(xs, _mm_slli_epi32(ys, 16));
+        const __m128i polarities = _mm_srli_epi32(words, 28);
+        const __m128i times = _mm_or_si128(_mm_and_si128(_mm_srli_epi32(words, 22), mask6), lowTime);
+        const __m128i front = _mm_unpacklo_epi32(positions, polarities);
+        const __m128i back = _mm_unpackhi_epi32(positions, polarities);
+        const __m128i frontTimes = _mm_unpacklo_epi32(times, highTime);
+        const __m128i backTimes = _mm_unpackhi_epi32(times, highTime);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi64(front, frontTimes));
+        out += bits & 1;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpackhi_epi64(front, frontTimes));
+        out += (bits >> 1) & 1;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi64(back, backTimes));
+        out += (bits >> 2) & 1;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpackhi_epi64(back, backTimes));
+        out += (bits >> 3) & 1;
+        p += 4 * lanes;
+        if (lanes < 4)
+            break;
+    }
+    count = size_t(out - events);
     return p;
 }
 #endif
@@ -456,11 +527,8 @@ DecodeResult runEvt3(const uint8_t* const begin, const uint8_t* const end, Decod
                 } else {
                     // Every candidate pixel is written where the next event goes; only set bits
                     // advance, so there is no branch per bit.
-                    const uint64_t fixed = (y << 16) | (uint64_t(vectPolarity) << 32);
-                    for (uint32_t i = 0; i < bits; ++i) {
-                        storeEvent(events + count, (vectBase + i) | fixed, now);
-                        count += (mask >> i) & 1;
-                    }
+                    count = storeVector(events, count, vectBase | (y << 16) | (uint64_t(vectPolarity) << 32), now,
+                                        mask, bits);
                 }
                 vectBase = std::min(vectBase + bits, kVectBaseLimit);
                 break;
@@ -554,6 +622,9 @@ DecodeResult runEvt2(const uint8_t* const begin, const uint8_t* const end, Decod
     size_t count = out.count;
     Event2D* const events = out.events;
     bool reachedStop = false;
+    // No event before the next TIME_HIGH can stop the decoding (which lets the fast path skip
+    // the check).
+    bool eventsCannotStop = (highBits | 0x3f) < stopTime;
 
     while (p < end && !reachedStop) {
         size_t words = size_t(end - p) / 4;
@@ -564,6 +635,15 @@ DecodeResult runEvt2(const uint8_t* const begin, const uint8_t* const end, Decod
         }
         const uint8_t* const blockEnd = p + words * 4;
         for (; p < blockEnd; p += 4) {
+#if defined(__SSE2__)
+            if constexpr (!Counting) {
+                if (eventsCannotStop && blockEnd - p >= 16) {
+                    p = fastEvt2(p, blockEnd, highBits, width, height, events, capacity, count);
+                    if (blockEnd - p < 4)
+                        break;
+                }
+            }
+#endif
             const uint32_t word = load32(p);
             const uint32_t type = word >> 28;
             if (type <= 1) [[likely]] {
@@ -589,6 +669,7 @@ DecodeResult runEvt2(const uint8_t* const begin, const uint8_t* const end, Decod
             if (type == 0x8) {
                 if (!advanceTimeHigh(word & 0x0fffffff, timeBase, timeHigh, highBits))
                     ++out.timeRepairs;
+                eventsCannotStop = (highBits | 0x3f) < stopTime;
             } else if (type == 0xA) {
                 const uint64_t t = highBits | ((word >> 22) & 0x3f);
                 if (t >= stopTime) {

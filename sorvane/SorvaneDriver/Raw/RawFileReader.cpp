@@ -2,7 +2,9 @@
 
 #include "SorvaneBase/Logger.h"
 #include "SorvaneBase/SafeOutput.h"
+#include "SorvaneDriver/Raw/IndexCache.h"
 #include "SorvaneDriver/Raw/RawEventWriter.h"
+#include "SorvaneDriver/Raw/ReadAt.h"
 #include "SorvaneDriver/Video/VideoExport.h"
 
 #include <fcntl.h>
@@ -19,35 +21,12 @@ namespace sorvane {
 namespace {
 
 constexpr size_t kBlockBytes = 1 << 20;
-constexpr size_t kCheckpointBytes = 64 * 1024;
 constexpr size_t kMaxHeaderBytes = 1 << 20;
 constexpr size_t kScratchEvents = 64 * 1024;
-// More trigger edges than this (24 MB) are decoded on demand instead of kept.
-constexpr size_t kMaxKeptTriggers = 1 << 20;
 
 uint64_t saturatingAdd(uint64_t a, uint64_t b)
 {
     return a > UINT64_MAX - b ? UINT64_MAX : a + b;
-}
-
-// Fewer bytes than asked only at the end of the file or on an error (then error is its errno).
-size_t readAt(int fd, uint64_t offset, uint8_t* into, size_t size, int& error)
-{
-    size_t done = 0;
-    error = 0;
-    while (done < size) {
-        const ssize_t got = ::pread(fd, into + done, size - done, off_t(offset + done));
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            error = errno;
-            break;
-        }
-        if (got == 0)
-            break;
-        done += size_t(got);
-    }
-    return done;
 }
 
 // Keeps the items of [start, stop) at the front, in order; returns how many.
@@ -166,77 +145,55 @@ void RawFileReader::reportProgress(double fraction)
 bool RawFileReader::loadFile()
 {
     loaded = false;
-    index.clear();
-    totals = ScanStats{};
-    triggers.clear();
-    triggersKept = true;
+    recording = RecordingScan{};
     lastProgressPercent = -1;
     bufferLength = 0;
     readFailed = false;
     if (isCancelled())
         return false;
 
+    FileIdentity identity;
+    const bool identified = caching != IndexCaching::Off && identifyFile(fd, identity);
     struct stat status {};
-    if (::fstat(fd, &status) == 0 && uint64_t(status.st_size) != fileSize) {
-        fileSize = uint64_t(status.st_size);
+    const uint64_t size = identified ? identity.size : ::fstat(fd, &status) == 0 ? uint64_t(status.st_size) : fileSize;
+    if (size != fileSize) {
+        fileSize = size;
         const uint64_t dataBytes = fileSize > rawHeader.dataOffset ? fileSize - rawHeader.dataOffset : 0;
         dataSize = dataBytes - dataBytes % wordSize;
     }
 
-    DecoderState state;
-    uint64_t offset = 0;
-    reportProgress(0);
-    while (offset < dataSize) {
-        const std::span<const uint8_t> data = dataAt(offset);
-        if (data.empty())
-            break;
-        const std::span<const uint8_t> chunk = data.first(std::min(data.size(), kCheckpointBytes));
-        Checkpoint checkpoint{offset, state, totals.events, totals.events + totals.triggers > 0 ? totals.maxTime : 0};
-        ScanStats stretch;
-        scanEvents(rawHeader.encoding, rawHeader.legacyEndianness, chunk, state, geometry, UINT64_MAX, stretch,
-                   triggersKept ? &triggers : nullptr);
-        if (stretch.events + stretch.triggers > 0) {
-            checkpoint.minTime = stretch.minTime;
-            checkpoint.maxTime = stretch.maxTime;
-            totals.maxTime = totals.events + totals.triggers > 0 ? std::max(totals.maxTime, stretch.maxTime)
-                                                                 : stretch.maxTime;
-            totals.minTime = std::min(totals.minTime, stretch.minTime);
-        }
-        totals.events += stretch.events;
-        totals.triggers += stretch.triggers;
-        totals.outside += stretch.outside;
-        totals.timeRepairs += stretch.timeRepairs;
-        index.add(checkpoint);
-        if (triggersKept && triggers.size() > kMaxKeptTriggers) {
-            triggers.clear();
-            triggers.shrink_to_fit();
-            triggersKept = false;
-        }
-        offset += chunk.size();
-        if (offset % kBlockBytes == 0) {
-            if (isCancelled()) {
-                index.clear();
+    const IndexCache cache = indexCache ? *indexCache : IndexCache::standard();
+    const bool cached = identified && caching == IndexCaching::Use && cache.load(identity, recording)
+        && recording.dataEnd == dataSize;
+    if (!cached) {
+        reportProgress(0);
+        std::string problem;
+        if (!scanRecording(fd, rawHeader, dataSize, scanLayout, cancelled, [this](double f) { reportProgress(f); },
+                           recording, problem)) {
+            recording = RecordingScan{};
+            if (problem.empty()) {
                 SV_LOG_INFO("loading %s cancelled", path.c_str());
-                return false;
+            } else {
+                error = "cannot read " + path + " " + problem;
+                SV_LOG_ERROR("%s", error.c_str());
             }
-            reportProgress(double(offset) / double(dataSize));
+            return false;
         }
+        dataSize = recording.dataEnd;
+        findEventSpan();
+        // A file that changed or failed to read while it was scanned is scanned again next time.
+        FileIdentity after;
+        if (identified && !readFailed && identifyFile(fd, after) && after == identity)
+            cache.store(identity, recording);
     }
-    if (readFailed) {
-        index.clear();
-        return false;
-    }
-    index.add(Checkpoint{offset, state, totals.events, totals.events + totals.triggers > 0 ? totals.maxTime : 0});
-    index.finish();
-    dataSize = offset;
-    findEventSpan();
 
-    positionTime = firstEventTime;
+    positionTime = recording.firstEventTime;
     loaded = true;
     reportProgress(1);
-    SV_LOG_INFO("%s: %llu events, %llu trigger edges, index of %zu checkpoints", path.c_str(),
+    const ScanStats& totals = recording.totals;
+    SV_LOG_INFO("%s: %llu events, %llu trigger edges, index of %zu checkpoints%s", path.c_str(),
                 static_cast<unsigned long long>(totals.events), static_cast<unsigned long long>(totals.triggers),
-                index.size());
+                recording.index.size(), cached ? " (kept from an earlier scan)" : "");
     if (totals.outside > 0)
         SV_LOG_INFO("%s: %llu events lay outside the %dx%d sensor the header declares", path.c_str(),
                     static_cast<unsigned long long>(totals.outside), rawHeader.width, rawHeader.height);
@@ -248,24 +205,24 @@ bool RawFileReader::loadFile()
 
 void RawFileReader::findEventSpan()
 {
-    firstEventTime = 0;
-    lastEventTime = 0;
-    if (totals.events == 0)
+    recording.firstEventTime = 0;
+    recording.lastEventTime = 0;
+    if (recording.totals.events == 0)
         return;
     std::vector<size_t> stretches;
-    for (size_t i = 0; i + 1 < index.size(); ++i)
-        if (index[i + 1].eventsBefore > index[i].eventsBefore)
+    for (size_t i = 0; i + 1 < recording.index.size(); ++i)
+        if (recording.index[i + 1].eventsBefore > recording.index[i].eventsBefore)
             stretches.push_back(i);
     // Best candidates first; a stretch whose bound cannot beat what was found ends the search.
     const auto exactBound = [&](bool earliest) {
         std::sort(stretches.begin(), stretches.end(), [&](size_t a, size_t b) {
-            return earliest ? index[a].minTime < index[b].minTime : index[a].maxTime > index[b].maxTime;
+            return earliest ? recording.index[a].minTime < recording.index[b].minTime : recording.index[a].maxTime > recording.index[b].maxTime;
         });
         uint64_t found = earliest ? UINT64_MAX : 0;
         for (size_t i : stretches) {
-            if (earliest ? index[i].minTime > found : index[i].maxTime < found)
+            if (earliest ? recording.index[i].minTime > found : recording.index[i].maxTime < found)
                 break;
-            decodeSpan(Cursor{index[i].offset, index[i].state}, index[i + 1].offset,
+            decodeSpan(Cursor{recording.index[i].offset, recording.index[i].state}, recording.index[i + 1].offset,
                        [&](std::span<const Event2D> events, std::span<const EventTriggerIn>) {
                            for (const Event2D& event : events)
                                found = earliest ? std::min(found, event.timestamp) : std::max(found, event.timestamp);
@@ -274,23 +231,23 @@ void RawFileReader::findEventSpan()
         }
         return found;
     };
-    firstEventTime = exactBound(true);
-    lastEventTime = exactBound(false);
+    recording.firstEventTime = exactBound(true);
+    recording.lastEventTime = exactBound(false);
 }
 
 bool RawFileReader::getStartTimestamp(uint64_t& timestamp)
 {
-    if (!loaded || totals.events == 0)
+    if (!loaded || recording.totals.events == 0)
         return false;
-    timestamp = firstEventTime;
+    timestamp = recording.firstEventTime;
     return true;
 }
 
 bool RawFileReader::getEndTimestamp(uint64_t& timestamp)
 {
-    if (!loaded || totals.events == 0)
+    if (!loaded || recording.totals.events == 0)
         return false;
-    timestamp = lastEventTime;
+    timestamp = recording.lastEventTime;
     return true;
 }
 
@@ -316,18 +273,18 @@ bool RawFileReader::decodeSpan(Cursor at, uint64_t until, const BlockSink& sink)
 
 bool RawFileReader::forEachInRange(uint64_t start, uint64_t stop, const BlockSink& sink, bool withProgress)
 {
-    if (index.size() < 2 || start >= stop)
+    if (recording.index.size() < 2 || start >= stop)
         return true;
-    const size_t first = index.firstStretchFor(start);
-    const size_t end = index.endOfStretchesFor(stop);
+    const size_t first = recording.index.firstStretchFor(start);
+    const size_t end = recording.index.endOfStretchesFor(stop);
     for (size_t i = first; i < end; ++i) {
-        if (!index.stretchMeets(i, start, stop))
+        if (!recording.index.stretchMeets(i, start, stop))
             continue;
         if (isCancelled())
             return false;
-        const bool inside = index[i].minTime >= start && index[i].maxTime < stop;
+        const bool inside = recording.index[i].minTime >= start && recording.index[i].maxTime < stop;
         const bool completed = decodeSpan(
-            Cursor{index[i].offset, index[i].state}, index[i + 1].offset,
+            Cursor{recording.index[i].offset, recording.index[i].state}, recording.index[i + 1].offset,
             [&](std::span<const Event2D> events, std::span<const EventTriggerIn> edges) {
                 if (inside)
                     return sink(events, edges);
@@ -347,7 +304,7 @@ bool RawFileReader::forEachInRange(uint64_t start, uint64_t stop, const BlockSin
 
 void RawFileReader::locate(uint64_t t, Cursor& at)
 {
-    const Checkpoint& checkpoint = index[index.checkpointFor(t)];
+    const Checkpoint& checkpoint = recording.index[recording.index.checkpointFor(t)];
     at = Cursor{checkpoint.offset, checkpoint.state};
     while (true) {
         const std::span<const uint8_t> data = dataAt(at.offset);
@@ -364,7 +321,7 @@ void RawFileReader::locate(uint64_t t, Cursor& at)
 
 bool RawFileReader::seekTime(uint64_t t)
 {
-    if (!loaded || totals.events == 0 || t > lastEventTime)
+    if (!loaded || recording.totals.events == 0 || t > recording.lastEventTime)
         return false;
     positionTime = t;
     return true;
@@ -372,17 +329,25 @@ bool RawFileReader::seekTime(uint64_t t)
 
 std::shared_ptr<EventBuffer> RawFileReader::getNTimeEvents(uint64_t duration)
 {
-    if (!loaded || totals.events == 0 || positionTime > lastEventTime)
+    if (!loaded || recording.totals.events == 0 || positionTime > recording.lastEventTime)
         return nullptr;
     return getEventsByTime(positionTime, duration);
 }
 
 std::shared_ptr<EventBuffer> RawFileReader::getEventsByTime(uint64_t start, uint64_t duration)
 {
-    if (!loaded || totals.events == 0 || start > lastEventTime)
+    if (!loaded || recording.totals.events == 0 || start > recording.lastEventTime)
         return nullptr;
     const uint64_t stop = saturatingAdd(start, duration);
     auto events = std::make_shared<EventBuffer>();
+    // Room for every event of the stretches that may hold the window, so that it never grows by
+    // copying.
+    const SeekIndex& index = recording.index;
+    uint64_t most = 0;
+    for (size_t i = index.firstStretchFor(start); i < index.endOfStretchesFor(stop) && most < kMaxWindowEvents; ++i)
+        if (index.stretchMeets(i, start, stop))
+            most += index[i + 1].eventsBefore - index[i].eventsBefore;
+    events->reserve(size_t(std::min<uint64_t>(most, kMaxWindowEvents)));
     forEachInRange(start, stop, [&](std::span<const Event2D> block, std::span<const EventTriggerIn>) {
         const size_t taken = std::min(block.size(), kMaxWindowEvents - events->size());
         events->insert(events->end(), block.begin(), block.begin() + ptrdiff_t(taken));
@@ -394,7 +359,7 @@ std::shared_ptr<EventBuffer> RawFileReader::getEventsByTime(uint64_t start, uint
 
 bool RawFileReader::readEvents(uint64_t start, uint64_t end, const EventBlockSink& sink)
 {
-    if (!loaded || totals.events == 0)
+    if (!loaded || recording.totals.events == 0)
         return !isCancelled();
     readFailed = false;
     const bool completed = forEachInRange(start, saturatingAdd(end, 1),
@@ -407,10 +372,10 @@ bool RawFileReader::readEvents(uint64_t start, uint64_t end, const EventBlockSin
 std::vector<EventTriggerIn> RawFileReader::getTriggerEvents(uint64_t start, uint64_t end)
 {
     std::vector<EventTriggerIn> found;
-    if (!loaded || start > end || totals.triggers == 0)
+    if (!loaded || start > end || recording.totals.triggers == 0)
         return found;
-    if (triggersKept) {
-        for (const EventTriggerIn& trigger : triggers)
+    if (recording.triggersKept) {
+        for (const EventTriggerIn& trigger : recording.triggers)
             if (trigger.timestamp >= start && trigger.timestamp <= end)
                 found.push_back(trigger);
         return found;
@@ -432,13 +397,13 @@ bool RawFileReader::getFileInfo(DvsFileInfo& info)
     info.fileSize = fileSize;
     info.apsTimeOffset = rawHeader.apsTimeOffset;
     if (loaded) {
-        info.eventCount = totals.events;
-        info.triggerCount = totals.triggers;
-        info.eventsOutside = totals.outside;
-        info.timeRepairs = totals.timeRepairs;
-        if (totals.events > 0) {
-            info.firstTimestamp = firstEventTime;
-            info.lastTimestamp = lastEventTime;
+        info.eventCount = recording.totals.events;
+        info.triggerCount = recording.totals.triggers;
+        info.eventsOutside = recording.totals.outside;
+        info.timeRepairs = recording.totals.timeRepairs;
+        if (recording.totals.events > 0) {
+            info.firstTimestamp = recording.firstEventTime;
+            info.lastTimestamp = recording.lastEventTime;
         }
     }
     return true;
@@ -462,8 +427,8 @@ bool RawFileReader::copyEvt3Range(uint64_t start, uint64_t end, RawEventWriter& 
     locate(start, at);
     const Cursor from = at;
     const uint64_t stop = saturatingAdd(end, 1);
-    const size_t endStretch = index.endOfStretchesFor(stop);
-    const uint64_t endOffset = index[endStretch].offset;
+    const size_t endStretch = recording.index.endOfStretchesFor(stop);
+    const uint64_t endOffset = recording.index[endStretch].offset;
     ScanStats stats;
     while (true) {
         const std::span<const uint8_t> data = dataAt(at.offset);
@@ -488,11 +453,11 @@ bool RawFileReader::copyEvt3Range(uint64_t start, uint64_t end, RawEventWriter& 
         return false;
     // The copy is the whole range only when nothing after it returns into the range: the rest of
     // the stretch it ended in, and any later stretch that may hold range times.
-    const size_t stretch = index.stretchHolding(at.offset);
-    if (stretch + 1 < index.size() && holdsAny(at, index[stretch + 1].offset, start, end))
+    const size_t stretch = recording.index.stretchHolding(at.offset);
+    if (stretch + 1 < recording.index.size() && holdsAny(at, recording.index[stretch + 1].offset, start, end))
         return true;
     for (size_t i = stretch + 1; i < endStretch; ++i)
-        if (index.stretchMeets(i, start, stop) && holdsAny(Cursor{index[i].offset, index[i].state}, index[i + 1].offset, start, end))
+        if (recording.index.stretchMeets(i, start, stop) && holdsAny(Cursor{recording.index[i].offset, recording.index[i].state}, recording.index[i + 1].offset, start, end))
             return true;
     exact = !readFailed;
     return !readFailed;
@@ -535,10 +500,10 @@ bool RawFileReader::exportEventData(uint64_t start, uint64_t end, const std::str
         return fail("cannot cut " + path + ": start " + number(start) + " lies after end " + number(end));
     if (!loaded && !loadFile())
         return fail("cannot cut " + path + ": it cannot be read");
-    if (totals.events == 0)
+    if (recording.totals.events == 0)
         return fail("cannot cut " + path + ": it holds no events");
-    if (start > lastEventTime || end < firstEventTime)
-        return fail("cannot cut " + path + ": " + rangeOutsideMessage(start, end, firstEventTime, lastEventTime));
+    if (start > recording.lastEventTime || end < recording.firstEventTime)
+        return fail("cannot cut " + path + ": " + rangeOutsideMessage(start, end, recording.firstEventTime, recording.lastEventTime));
 
     SafeOutput output;
     std::string problem;
@@ -609,6 +574,11 @@ void RawFileReader::setVideoExportOptions(const VideoExportOptions& options)
 void RawFileReader::setProgressCallback(ProgressCallback callback)
 {
     progress = std::move(callback);
+}
+
+void RawFileReader::setIndexCaching(IndexCaching caching_)
+{
+    caching = caching_;
 }
 
 void RawFileReader::cancel()

@@ -1,14 +1,17 @@
 #pragma once
 // The DvsFileReader of `.raw` recordings: reads blocks with pread (a file that shrinks under us
-// is a read error, not a crash), indexes it once, and decodes windows on demand from the
-// stretches of the index that hold them. Memory: the index, one read block, a block of events and
-// the windows asked for (capped).
+// is a read error, not a crash), indexes it once (on every core, and keeps the index in the user's
+// cache for the next open), and decodes windows on demand from the stretches of the index that
+// hold them. Memory: the index, one read block, a block of events and the windows asked for
+// (capped).
 #include "SorvaneDriver/DvsFileReader.h"
+#include "SorvaneDriver/Raw/IndexCache.h"
+#include "SorvaneDriver/Raw/IndexScan.h"
 #include "SorvaneDriver/Raw/RawHeader.h"
-#include "SorvaneDriver/Raw/SeekIndex.h"
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 namespace sorvane {
@@ -37,9 +40,15 @@ public:
     void setProgressCallback(ProgressCallback callback) override;
     void cancel() override;
     void resetCancel() override;
+    void setIndexCaching(IndexCaching caching) override;
+
+    // Where the index is kept instead of the user's cache folder.
+    void setIndexCache(const IndexCache& cache) { indexCache = cache; }
+    // How the first scan is spread over threads.
+    void setScanLayout(const ScanLayout& layout) { scanLayout = layout; }
 
     const RawHeader& header() const { return rawHeader; }
-    const SeekIndex& seekIndex() const { return index; }
+    const SeekIndex& seekIndex() const { return recording.index; }
 
 private:
     RawFileReader(std::string path, int fd, RawHeader header, uint64_t fileSize);
@@ -84,13 +93,11 @@ private:
     uint64_t dataSize = 0;
 
     bool loaded = false;
-    SeekIndex index;
-    ScanStats totals;
-    uint64_t firstEventTime = 0;
-    uint64_t lastEventTime = 0;
-    // Trigger edges in file order, kept while there are few enough; else decoded on demand.
-    std::vector<EventTriggerIn> triggers;
-    bool triggersKept = false;
+    // The index, counts and, while there are few enough, trigger edges (else decoded on demand).
+    RecordingScan recording;
+    IndexCaching caching = IndexCaching::Use;
+    std::optional<IndexCache> indexCache; // unset: the user's cache folder
+    ScanLayout scanLayout;
 
     uint64_t positionTime = 0;
 

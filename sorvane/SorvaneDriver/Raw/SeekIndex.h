@@ -29,6 +29,7 @@ struct Checkpoint {
 class SeekIndex {
 public:
     void clear() { checkpoints.clear(); }
+    void reserve(size_t count) { checkpoints.reserve(count); }
     // Checkpoints must come in file order; the last one marks the end of the data.
     void add(const Checkpoint& checkpoint) { checkpoints.push_back(checkpoint); }
     // Completes the index after the last add().
