@@ -112,7 +112,7 @@ private slots:
         SidebarDvsSettingUI page;
         auto tool = mixedTool();
         using Builder = void (SidebarDvsSettingUI::*)(SidebarDvsSettingUI::ToolPtr);
-        const Builder builders[] = {&SidebarDvsSettingUI::setBiasesToolUI, &SidebarDvsSettingUI::setTriggerInToolUI,
+        static constexpr Builder builders[] = {&SidebarDvsSettingUI::setBiasesToolUI, &SidebarDvsSettingUI::setTriggerInToolUI,
                                     &SidebarDvsSettingUI::setAntiFlickerToolUI, &SidebarDvsSettingUI::setEventRateControlToolUI,
                                     &SidebarDvsSettingUI::setEventTrailFilterToolUI, &SidebarDvsSettingUI::setROIToolUI};
         (page.*builders[group])(tool);
