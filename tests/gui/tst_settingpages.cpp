@@ -111,19 +111,25 @@ private slots:
         QFETCH(QStringList, labels);
         SidebarDvsSettingUI page;
         auto tool = mixedTool();
-        using Builder = void (SidebarDvsSettingUI::*)(SidebarDvsSettingUI::ToolPtr);
-        static constexpr Builder builders[] = {&SidebarDvsSettingUI::setBiasesToolUI, &SidebarDvsSettingUI::setTriggerInToolUI,
-                                    &SidebarDvsSettingUI::setAntiFlickerToolUI, &SidebarDvsSettingUI::setEventRateControlToolUI,
-                                    &SidebarDvsSettingUI::setEventTrailFilterToolUI, &SidebarDvsSettingUI::setROIToolUI};
-        (page.*builders[group])(tool);
-        (page.*builders[group])(tool);
+        auto build = [&page, group](SidebarDvsSettingUI::ToolPtr with) {
+            switch (group) {
+            case 0: page.setBiasesToolUI(with); break;
+            case 1: page.setTriggerInToolUI(with); break;
+            case 2: page.setAntiFlickerToolUI(with); break;
+            case 3: page.setEventRateControlToolUI(with); break;
+            case 4: page.setEventTrailFilterToolUI(with); break;
+            default: page.setROIToolUI(with); break;
+            }
+        };
+        build(tool);
+        build(tool);
         QCOMPARE(page.groups().size(), 1);
         SettingItemBox* box = page.groups().first();
         QCOMPARE(box->title(), title);
         QVERIFY(box->isFolded());
         QCOMPARE(rowLabels(box), labels);
         QCOMPARE(tool->writes, 0);
-        (page.*builders[group])(std::make_shared<FakeTool>());
+        build(std::make_shared<FakeTool>());
         QVERIFY(page.groups().isEmpty());
     }
 
