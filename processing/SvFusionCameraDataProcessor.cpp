@@ -20,7 +20,8 @@ using sorvane::Event2D;
 
 namespace {
 
-// A mapped frame as an image of its own (the frame's buffer is reused by the next mapping).
+// A mapped frame as an image of its own, to draw on: the frame itself stays the background of
+// the next images.
 QImage toImage(const ApsFrame& frame)
 {
     QImage image(SvFusionCameraDataProcessor::dvsWidth, SvFusionCameraDataProcessor::dvsHeight, QImage::Format_BGR888);
