@@ -500,8 +500,8 @@ DecodeResult runEvt3(const uint8_t* const begin, const uint8_t* const end, Decod
                 } else {
                     const uint8_t* const from = p;
                     if (path == DecoderPath::Avx512)
-                        p = avx512::decodeEvt3Bulk(p, end, uint32_t(width), uint32_t(height), now, y, events,
-                                                   capacity, count);
+                        p = avx512::decodeEvt3Bulk(p, end, uint32_t(width), uint32_t(height), now, y, vectBase,
+                                                   vectPolarity, events, capacity, count);
                     // Also near the end of the bytes or of the room, where the wide one stops.
                     if (p == from)
                         p = fastEvt3(p, end, width, height, now, y, vectBase, vectPolarity, events, capacity, count);

@@ -73,10 +73,58 @@ inline uint32_t lanesBefore(uint64_t other)
     return uint32_t(__builtin_ctzll(other));
 }
 
+// The pixels of a vector word from position (x | y << 16 | polarity << 32) on, each written where
+// the next event goes: only the set bits of mask advance. Returns the new count.
+inline size_t storeVector(uint8_t* records, size_t count, uint64_t position, uint64_t timestamp, uint32_t mask,
+                          uint32_t bits)
+{
+    // x never carries into y (it stays below 4096 + 12).
+    __m128i record = _mm_set_epi64x(int64_t(timestamp), int64_t(position));
+    const __m128i nextX = _mm_set_epi64x(0, 1);
+    for (uint32_t i = 0; i < bits; ++i) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(records + 16 * count), record);
+        count += (mask >> i) & 1;
+        record = _mm_add_epi64(record, nextX);
+    }
+    return count;
+}
+
+// Vector words and their bases from p on, as long as room for one more is left. Returns where
+// they end.
+const uint8_t* takeVectors(const uint8_t* p, const uint8_t* const end, uint32_t limit, uint64_t row, uint64_t time,
+                           uint32_t& vectBase, uint32_t& vectPolarity, uint8_t* records, size_t capacity, size_t& n)
+{
+    // A vector base never goes further than this (as in the word-by-word decoder).
+    constexpr uint32_t baseLimit = 4096;
+    while (end - p >= 2 && capacity - n >= 12) {
+        uint16_t word;
+        __builtin_memcpy(&word, p, sizeof word);
+        const uint32_t type = uint32_t(word) >> 12;
+        if (type == 0x3) {
+            vectBase = word & 0x7ffu;
+            vectPolarity = (uint32_t(word) >> 11) & 1;
+        } else if (type == 0x4 || type == 0x5) {
+            const uint32_t bits = type == 0x4 ? 12 : 8;
+            uint32_t mask = word & (type == 0x4 ? 0xfffu : 0xffu);
+            if (vectBase >= limit)
+                mask = 0;
+            else if (limit - vectBase < bits)
+                mask &= (uint32_t(1) << (limit - vectBase)) - 1;
+            n = storeVector(records, n, vectBase | (row << 16) | (uint64_t(vectPolarity) << 32), time, mask, bits);
+            vectBase = vectBase + bits < baseLimit ? vectBase + bits : baseLimit;
+        } else {
+            break;
+        }
+        p += 2;
+    }
+    return p;
+}
+
 } // namespace
 
 const uint8_t* decodeEvt3Bulk(const uint8_t* p, const uint8_t* const end, uint32_t width, uint32_t height,
-                              uint64_t& now, uint64_t& y, void* events, size_t capacity, size_t& count)
+                              uint64_t& now, uint64_t& y, uint32_t& vectBase, uint32_t& vectPolarity, void* events,
+                              size_t capacity, size_t& count)
 {
     const uint64_t high = now & ~uint64_t(0xfff);
     // Values are below 2^11: larger sensors take every one.
@@ -144,7 +192,15 @@ const uint8_t* decodeEvt3Bulk(const uint8_t* p, const uint8_t* const end, uint32
                          _mm512_permutex2var_epi16(validLows, load(kIndices.pairs[1]), polarities), timeHigh);
         n += taking;
         p += 2 * lanes;
-        if (lanes < 32)
+        if (lanes == 32)
+            continue;
+        // Vector words in between are taken here, so that a run on a row does not end the
+        // fast path.
+        const uint64_t row = uint16_t(_mm_cvtsi128_si32(_mm512_castsi512_si128(rowCarry)));
+        const uint64_t time = high | uint16_t(_mm_cvtsi128_si32(_mm512_castsi512_si128(lowCarry)));
+        const uint8_t* const vectorsFrom = p;
+        p = takeVectors(p, end, row < height ? width : 0, row, time, vectBase, vectPolarity, records, capacity, n);
+        if (p == vectorsFrom)
             break;
     }
 

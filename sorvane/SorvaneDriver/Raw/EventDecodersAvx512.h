@@ -10,11 +10,12 @@ namespace sorvane::avx512 {
 // The processor and the system allow AVX-512 F, BW, VL and VBMI2 (built without AVX-512 itself).
 bool supported();
 
-// ADDR_Y, ADDR_X and TIME_LOW words of EVT 3.0, 32 at a time while 32 records fit; stops at a word
-// of another type. The caller guarantees that no TIME_LOW can reach the stop time. now (its low
-// 12 bits) and y are updated.
+// ADDR_Y, ADDR_X and TIME_LOW words of EVT 3.0, 32 at a time while 32 records fit, and the vector
+// words between them; stops at a word of another type. The caller guarantees that no TIME_LOW can
+// reach the stop time. now (its low 12 bits), y and the vector state are updated.
 const uint8_t* decodeEvt3Bulk(const uint8_t* p, const uint8_t* end, uint32_t width, uint32_t height, uint64_t& now,
-                              uint64_t& y, void* events, size_t capacity, size_t& count);
+                              uint64_t& y, uint32_t& vectBase, uint32_t& vectPolarity, void* events, size_t capacity,
+                              size_t& count);
 
 // CD words of EVT 2.0, 16 at a time while 16 records fit; stops at a word of another type. The
 // caller guarantees that no event of the current TIME_HIGH can reach the stop time.
