@@ -494,15 +494,20 @@ DecodeResult runEvt3(const uint8_t* const begin, const uint8_t* const end, Decod
 #if defined(__SSE2__)
             if (path != DecoderPath::Portable && lowsCannotStop && end - p >= 16 && isFastType(load16(p) >> 12)) {
                 // It checks the room left itself, so it may run past blockEnd.
+                const uint8_t* const from = p;
+                // The narrower one also takes over near the end of the bytes or of the room, where
+                // the wide one stops.
                 if constexpr (Counting) {
-                    p = countEvt3(p, end, width, height, now, y, vectBase, vectPolarity, count, out.outside, minNow,
-                                  maxNow);
+                    if (path == DecoderPath::Avx512)
+                        p = avx512::countEvt3Bulk(p, end, uint32_t(width), uint32_t(height), now, y, vectBase,
+                                                  vectPolarity, count, out.outside, minNow, maxNow);
+                    if (p == from)
+                        p = countEvt3(p, end, width, height, now, y, vectBase, vectPolarity, count, out.outside,
+                                      minNow, maxNow);
                 } else {
-                    const uint8_t* const from = p;
                     if (path == DecoderPath::Avx512)
                         p = avx512::decodeEvt3Bulk(p, end, uint32_t(width), uint32_t(height), now, y, vectBase,
                                                    vectPolarity, events, capacity, count);
-                    // Also near the end of the bytes or of the room, where the wide one stops.
                     if (p == from)
                         p = fastEvt3(p, end, width, height, now, y, vectBase, vectPolarity, events, capacity, count);
                 }

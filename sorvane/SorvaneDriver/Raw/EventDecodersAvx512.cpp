@@ -120,7 +120,130 @@ const uint8_t* takeVectors(const uint8_t* p, const uint8_t* const end, uint32_t 
     return p;
 }
 
+// Each lane's row and low time (EVT 3.0) come from the latest lane at or before it that sets them,
+// or from the carry: a running maximum of lane keys, the row's in the low byte and the time's in
+// the high one.
+inline void carryForward(__m512i words, __mmask32 isY, __mmask32 isT, __m512i rowCarry, __m512i lowCarry,
+                         __m512i& rows, __m512i& lows)
+{
+    const __m512i zero = _mm512_setzero_si512();
+    const __m512i one = _mm512_set1_epi16(1);
+    const __m512i keys = load(kIndices.keys);
+    __m512i key = _mm512_or_si512(_mm512_maskz_mov_epi16(isY, keys),
+                                  _mm512_maskz_mov_epi16(isT, _mm512_slli_epi16(keys, 8)));
+    key = _mm512_max_epu8(key, _mm512_maskz_permutexvar_epi16(~__mmask32(1), load(kIndices.previous), key));
+    key = _mm512_max_epu8(key, _mm512_alignr_epi32(key, zero, 15));
+    key = _mm512_max_epu8(key, _mm512_alignr_epi32(key, zero, 14));
+    key = _mm512_max_epu8(key, _mm512_alignr_epi32(key, zero, 12));
+    key = _mm512_max_epu8(key, _mm512_alignr_epi32(key, zero, 8));
+    // Key 0 (no lane yet) becomes index 63: the carry's lanes.
+    const __m512i rowFrom = _mm512_sub_epi16(_mm512_and_si512(key, _mm512_set1_epi16(0xff)), one);
+    const __m512i lowFrom = _mm512_sub_epi16(_mm512_srli_epi16(key, 8), one);
+    rows = _mm512_permutex2var_epi16(_mm512_and_si512(words, _mm512_set1_epi16(0x7ff)), rowFrom, rowCarry);
+    lows = _mm512_permutex2var_epi16(_mm512_and_si512(words, _mm512_set1_epi16(0xfff)), lowFrom, lowCarry);
+}
+
 } // namespace
+
+const uint8_t* countEvt3Bulk(const uint8_t* p, const uint8_t* const end, uint32_t width, uint32_t height,
+                             uint64_t& now, uint64_t& y, uint32_t& vectBase, uint32_t& vectPolarity, size_t& count,
+                             uint64_t& outside, uint64_t& minNow, uint64_t& maxNow)
+{
+    const uint64_t high = now & ~uint64_t(0xfff);
+    const __m512i widths = _mm512_set1_epi16(int16_t(width < 2048 ? width : 2048));
+    const __m512i heights = _mm512_set1_epi16(int16_t(height < 2048 ? height : 2048));
+    const __m512i mask11 = _mm512_set1_epi16(0x7ff);
+    const __m512i zero = _mm512_setzero_si512();
+    __m512i rowCarry = _mm512_set1_epi16(int16_t(y));
+    __m512i lowCarry = _mm512_set1_epi16(int16_t(now & 0xfff));
+    // Least and greatest low time of the events counted, lane by lane.
+    __m512i least = _mm512_set1_epi16(-1);
+    __m512i most = zero;
+    uint32_t leastLow = 0xffff;
+    uint32_t mostLow = 0;
+    size_t n = count;
+    uint64_t left = outside;
+
+    while (end - p >= 64) {
+        const __m512i words = _mm512_loadu_si512(p);
+        const __m512i type = _mm512_srli_epi16(words, 12);
+        const __mmask32 isX = _mm512_cmpeq_epi16_mask(type, _mm512_set1_epi16(2));
+        const __mmask32 isY = _mm512_cmpeq_epi16_mask(type, zero);
+        const __mmask32 isT = _mm512_cmpeq_epi16_mask(type, _mm512_set1_epi16(6));
+        const uint32_t lanes = lanesBefore(~uint64_t(isX | isY | isT));
+        if (lanes == 0)
+            break;
+        const __mmask32 taken = lanes == 32 ? ~__mmask32(0) : __mmask32((uint32_t(1) << lanes) - 1);
+        __m512i rows;
+        __m512i lows;
+        carryForward(words, isY, isT, rowCarry, lowCarry, rows, lows);
+        const __mmask32 xs = isX & taken;
+        const __mmask32 valid = xs & _mm512_cmplt_epu16_mask(_mm512_and_si512(words, mask11), widths)
+                                & _mm512_cmplt_epu16_mask(rows, heights);
+        least = _mm512_mask_min_epu16(least, valid, least, lows);
+        most = _mm512_mask_max_epu16(most, valid, most, lows);
+        n += uint32_t(__builtin_popcount(valid));
+        left += uint32_t(__builtin_popcount(xs & ~valid));
+        const __m512i last = _mm512_set1_epi16(int16_t(lanes - 1));
+        rowCarry = _mm512_permutexvar_epi16(last, rows);
+        lowCarry = _mm512_permutexvar_epi16(last, lows);
+        p += 2 * lanes;
+        if (lanes == 32)
+            continue;
+        // Vector words in between, at the carried row and time.
+        const uint32_t row = uint16_t(_mm_cvtsi128_si32(_mm512_castsi512_si128(rowCarry)));
+        const uint32_t low = uint16_t(_mm_cvtsi128_si32(_mm512_castsi512_si128(lowCarry)));
+        const uint32_t limit = row < height ? width : 0;
+        const uint8_t* const vectorsFrom = p;
+        while (end - p >= 2) {
+            uint16_t word;
+            __builtin_memcpy(&word, p, sizeof word);
+            const uint32_t wordType = uint32_t(word) >> 12;
+            if (wordType == 0x3) {
+                vectBase = word & 0x7ffu;
+                vectPolarity = (uint32_t(word) >> 11) & 1;
+            } else if (wordType == 0x4 || wordType == 0x5) {
+                const uint32_t bits = wordType == 0x4 ? 12 : 8;
+                const uint32_t all = word & (wordType == 0x4 ? 0xfffu : 0xffu);
+                uint32_t mask = all;
+                if (vectBase >= limit)
+                    mask = 0;
+                else if (limit - vectBase < bits)
+                    mask &= (uint32_t(1) << (limit - vectBase)) - 1;
+                n += uint32_t(__builtin_popcount(mask));
+                left += uint32_t(__builtin_popcount(all & ~mask));
+                if (mask) {
+                    leastLow = low < leastLow ? low : leastLow;
+                    mostLow = low > mostLow ? low : mostLow;
+                }
+                vectBase = vectBase + bits < 4096 ? vectBase + bits : 4096;
+            } else {
+                break;
+            }
+            p += 2;
+        }
+        if (p == vectorsFrom)
+            break;
+    }
+
+    alignas(64) uint16_t leastLanes[32];
+    alignas(64) uint16_t mostLanes[32];
+    _mm512_store_si512(leastLanes, least);
+    _mm512_store_si512(mostLanes, most);
+    for (int i = 0; i < 32; ++i) {
+        leastLow = leastLanes[i] < leastLow ? leastLanes[i] : leastLow;
+        mostLow = mostLanes[i] > mostLow ? mostLanes[i] : mostLow;
+    }
+    if (n > count) {
+        minNow = (high | leastLow) < minNow ? (high | leastLow) : minNow;
+        maxNow = (high | mostLow) > maxNow ? (high | mostLow) : maxNow;
+    }
+    y = uint16_t(_mm_cvtsi128_si32(_mm512_castsi512_si128(rowCarry)));
+    now = high | uint16_t(_mm_cvtsi128_si32(_mm512_castsi512_si128(lowCarry)));
+    count = n;
+    outside = left;
+    return p;
+}
 
 const uint8_t* decodeEvt3Bulk(const uint8_t* p, const uint8_t* const end, uint32_t width, uint32_t height,
                               uint64_t& now, uint64_t& y, uint32_t& vectBase, uint32_t& vectPolarity, void* events,
@@ -131,13 +254,8 @@ const uint8_t* decodeEvt3Bulk(const uint8_t* p, const uint8_t* const end, uint32
     const __m512i widths = _mm512_set1_epi16(int16_t(width < 2048 ? width : 2048));
     const __m512i heights = _mm512_set1_epi16(int16_t(height < 2048 ? height : 2048));
     const __m512i mask11 = _mm512_set1_epi16(0x7ff);
-    const __m512i mask12 = _mm512_set1_epi16(0xfff);
     const __m512i one = _mm512_set1_epi16(1);
-    const __m512i lowByte = _mm512_set1_epi16(0xff);
     const __m512i timeHigh = _mm512_set_epi64(int64_t(high), 0, int64_t(high), 0, int64_t(high), 0, int64_t(high), 0);
-    const __m512i keys = load(kIndices.keys);
-    const __m512i lowKeys = _mm512_slli_epi16(keys, 8);
-    const __m512i previous = load(kIndices.previous);
     const __m512i zero = _mm512_setzero_si512();
     __m512i rowCarry = _mm512_set1_epi16(int16_t(y));
     __m512i lowCarry = _mm512_set1_epi16(int16_t(now & 0xfff));
@@ -155,21 +273,10 @@ const uint8_t* decodeEvt3Bulk(const uint8_t* p, const uint8_t* const end, uint32
             break;
         const __mmask32 taken = lanes == 32 ? ~__mmask32(0) : __mmask32((uint32_t(1) << lanes) - 1);
 
-        // Each lane's row and low time come from the latest lane at or before it that sets them
-        // (or from the carry): a running maximum of lane keys, the row's in the low byte and the
-        // time's in the high one.
-        __m512i key = _mm512_or_si512(_mm512_maskz_mov_epi16(isY, keys), _mm512_maskz_mov_epi16(isT, lowKeys));
-        key = _mm512_max_epu8(key, _mm512_maskz_permutexvar_epi16(~__mmask32(1), previous, key));
-        key = _mm512_max_epu8(key, _mm512_alignr_epi32(key, zero, 15));
-        key = _mm512_max_epu8(key, _mm512_alignr_epi32(key, zero, 14));
-        key = _mm512_max_epu8(key, _mm512_alignr_epi32(key, zero, 12));
-        key = _mm512_max_epu8(key, _mm512_alignr_epi32(key, zero, 8));
-        // Key 0 (no lane yet) becomes index 63: the carry's lanes.
-        const __m512i rowFrom = _mm512_sub_epi16(_mm512_and_si512(key, lowByte), one);
-        const __m512i lowFrom = _mm512_sub_epi16(_mm512_srli_epi16(key, 8), one);
         const __m512i value = _mm512_and_si512(words, mask11);
-        const __m512i rows = _mm512_permutex2var_epi16(value, rowFrom, rowCarry);
-        const __m512i lows = _mm512_permutex2var_epi16(_mm512_and_si512(words, mask12), lowFrom, lowCarry);
+        __m512i rows;
+        __m512i lows;
+        carryForward(words, isY, isT, rowCarry, lowCarry, rows, lows);
         const __mmask32 valid = isX & taken & _mm512_cmplt_epu16_mask(value, widths)
                                 & _mm512_cmplt_epu16_mask(rows, heights);
         const __m512i last = _mm512_set1_epi16(int16_t(lanes - 1));

@@ -17,6 +17,12 @@ const uint8_t* decodeEvt3Bulk(const uint8_t* p, const uint8_t* end, uint32_t wid
                               uint64_t& y, uint32_t& vectBase, uint32_t& vectPolarity, void* events, size_t capacity,
                               size_t& count);
 
+// decodeEvt3Bulk counting instead of writing: events, those outside the sensor, and the least and
+// greatest time of the events counted go into count, outside, minNow and maxNow.
+const uint8_t* countEvt3Bulk(const uint8_t* p, const uint8_t* end, uint32_t width, uint32_t height, uint64_t& now,
+                             uint64_t& y, uint32_t& vectBase, uint32_t& vectPolarity, size_t& count, uint64_t& outside,
+                             uint64_t& minNow, uint64_t& maxNow);
+
 // CD words of EVT 2.0, 16 at a time while 16 records fit; stops at a word of another type. The
 // caller guarantees that no event of the current TIME_HIGH can reach the stop time.
 const uint8_t* decodeEvt2Bulk(const uint8_t* p, const uint8_t* end, uint64_t highBits, uint32_t width,
