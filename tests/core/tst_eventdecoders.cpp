@@ -68,6 +68,38 @@ Decoded decodeAll(EventEncoding encoding, const std::vector<uint8_t>& bytes, Sen
     return out;
 }
 
+// Events with a trigger every fifty.
+Stream makeStream(uint32_t seed, size_t count, uint32_t maxStep)
+{
+    Stream stream;
+    stream.events = makeEvents(seed, count, 16'700'000, maxStep);
+    for (size_t i = 0; i < stream.events.size(); i += 50)
+        stream.triggers.emplace_back(int16_t(i % 16), int16_t(1), stream.events[i].timestamp);
+    return stream;
+}
+
+std::vector<uint8_t> encode(EventEncoding encoding, const Stream& stream)
+{
+    if (encoding != EventEncoding::Evt3)
+        return encoding == EventEncoding::Evt2 ? encodeEvt2(stream) : encodeEvt21(stream, false);
+    Evt3Encoder encoder;
+    std::vector<uint16_t> words;
+    size_t next = 0;
+    for (const EventTriggerIn& trigger : stream.triggers) {
+        size_t upTo = next;
+        while (upTo < stream.events.size() && stream.events[upTo].timestamp <= trigger.timestamp)
+            ++upTo;
+        encoder.encode(stream.events.data() + next, stream.events.data() + upTo, words);
+        encoder.encodeTrigger(trigger, words);
+        next = upTo;
+    }
+    encoder.encode(stream.events.data() + next, stream.events.data() + stream.events.size(), words);
+    std::vector<uint8_t> bytes;
+    for (uint16_t w : words)
+        append(bytes, w);
+    return bytes;
+}
+
 QString describe(const std::vector<Event2D>& events)
 {
     QStringList parts;
@@ -274,29 +306,8 @@ private slots:
         QFETCH(int, piece);
         QFETCH(int, capacity);
 
-        Stream stream;
-        stream.events = makeEvents(21, 5000, 16'700'000, 300);
-        for (size_t i = 0; i < stream.events.size(); i += 50)
-            stream.triggers.emplace_back(int16_t(i % 16), int16_t(1), stream.events[i].timestamp);
-        std::vector<uint8_t> bytes;
-        if (encoding == EventEncoding::Evt3) {
-            Evt3Encoder encoder;
-            std::vector<uint16_t> words;
-            size_t next = 0;
-            for (const EventTriggerIn& trigger : stream.triggers) {
-                size_t upTo = next;
-                while (upTo < stream.events.size() && stream.events[upTo].timestamp <= trigger.timestamp)
-                    ++upTo;
-                encoder.encode(stream.events.data() + next, stream.events.data() + upTo, words);
-                encoder.encodeTrigger(trigger, words);
-                next = upTo;
-            }
-            encoder.encode(stream.events.data() + next, stream.events.data() + stream.events.size(), words);
-            for (uint16_t w : words)
-                append(bytes, w);
-        } else {
-            bytes = encoding == EventEncoding::Evt2 ? encodeEvt2(stream) : encodeEvt21(stream, false);
-        }
+        const Stream stream = makeStream(21, 5000, 300);
+        const std::vector<uint8_t> bytes = encode(encoding, stream);
         const Decoded decoded = decodeAll(encoding, bytes, {}, false, size_t(piece), size_t(capacity));
         QCOMPARE(decoded.events.size(), stream.events.size());
         QVERIFY(decoded.events == stream.events);
@@ -408,6 +419,60 @@ private slots:
             QVERIFY(stats.maxEventTime >= most->timestamp && stats.maxEventTime < most->timestamp + 4096);
             QVERIFY(stats.minTime <= least->timestamp);
             QVERIFY(stats.maxTime >= most->timestamp);
+        }
+    }
+
+    // Every instruction set the processor has gives the same events and counts, over clean
+    // streams, streams with flipped bytes, and sinks too small for the wide paths.
+    void decoderPathsAgree_data()
+    {
+        QTest::addColumn<EventEncoding>("encoding");
+        QTest::addColumn<int>("flips");
+        QTest::addColumn<int>("capacity");
+
+        for (const auto& [name, encoding] : {std::pair{"EVT3", EventEncoding::Evt3}, std::pair{"EVT2", EventEncoding::Evt2},
+                                             std::pair{"EVT2.1", EventEncoding::Evt21}}) {
+            for (int flips : {0, 300})
+                for (int capacity : {40, 65536})
+                    QTest::newRow(QStringLiteral("%1 %2 flips sink %3").arg(name).arg(flips).arg(capacity).toLatin1())
+                        << encoding << flips << capacity;
+        }
+    }
+
+    void decoderPathsAgree()
+    {
+        QFETCH(EventEncoding, encoding);
+        QFETCH(int, flips);
+        QFETCH(int, capacity);
+
+        std::vector<uint8_t> bytes = encode(encoding, makeStream(5, 200'000, 3));
+        std::mt19937 random{uint32_t(flips)};
+        for (int i = 0; i < flips; ++i)
+            bytes[random() % bytes.size()] ^= uint8_t(1 << (random() % 8));
+        // Smaller than the stream's sensor, so that some rows and columns lie outside.
+        const SensorGeometry geometry{1000, 600};
+
+        const DecoderPath best = decoderPath();
+        QVERIFY(setDecoderPath(DecoderPath::Portable));
+        const Decoded expected = decodeAll(encoding, bytes, geometry, false, 100'001, size_t(capacity));
+        ScanStats expectedStats;
+        DecoderState expectedState;
+        scanEvents(encoding, false, bytes, expectedState, geometry, UINT64_MAX, expectedStats, nullptr);
+        QVERIFY(expected.events.size() > 100'000);
+        QCOMPARE(expectedStats.events, uint64_t(expected.events.size()));
+        for (DecoderPath path : availableDecoderPaths()) {
+            QVERIFY(setDecoderPath(path));
+            const Decoded decoded = decodeAll(encoding, bytes, geometry, false, 100'001, size_t(capacity));
+            ScanStats stats;
+            DecoderState state;
+            scanEvents(encoding, false, bytes, state, geometry, UINT64_MAX, stats, nullptr);
+            setDecoderPath(best);
+            QCOMPARE(decoded.events.size(), expected.events.size());
+            QVERIFY(decoded.events == expected.events);
+            QVERIFY(decoded.triggers == expected.triggers);
+            QCOMPARE(stats.events, expectedStats.events);
+            QCOMPARE(stats.outside, expectedStats.outside);
+            QVERIFY(state == expectedState);
         }
     }
 

@@ -1,6 +1,8 @@
 #include "SorvaneDriver/Raw/EventDecoders.h"
+#include "SorvaneDriver/Raw/EventDecodersAvx512.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstring>
@@ -27,6 +29,17 @@ constexpr uint64_t kMaxEvt2TimeStep = 5'000'000;
 // A vector base never needs to go further than this; it also keeps damaged streams from
 // wrapping it back into the sensor.
 constexpr uint32_t kVectBaseLimit = 4096;
+
+DecoderPath bestPath()
+{
+#if defined(__SSE2__)
+    return avx512::supported() ? DecoderPath::Avx512 : DecoderPath::Sse2;
+#else
+    return DecoderPath::Portable;
+#endif
+}
+
+std::atomic<DecoderPath> chosenPath = bestPath();
 
 inline uint32_t load16(const uint8_t* p)
 {
@@ -428,6 +441,7 @@ DecodeResult runEvt3(const uint8_t* const begin, const uint8_t* const end, Decod
                      const SensorGeometry& geometry, uint64_t stopTime, size_t capacity, Output<Counting>& out)
 {
     const uint8_t* p = begin;
+    const DecoderPath path = chosenPath.load(std::memory_order_relaxed);
     const uint64_t width = geometry.width;
     const uint64_t height = geometry.height;
     uint64_t timeBase = state.timeBase;
@@ -478,13 +492,25 @@ DecodeResult runEvt3(const uint8_t* const begin, const uint8_t* const end, Decod
         const uint8_t* const blockEnd = p + words * 2;
         for (; p < blockEnd; p += 2) {
 #if defined(__SSE2__)
-            if (lowsCannotStop && end - p >= 16 && isFastType(load16(p) >> 12)) {
+            if (path != DecoderPath::Portable && lowsCannotStop && end - p >= 16 && isFastType(load16(p) >> 12)) {
                 // It checks the room left itself, so it may run past blockEnd.
-                if constexpr (Counting)
-                    p = countEvt3(p, end, width, height, now, y, vectBase, vectPolarity, count, out.outside, minNow,
-                                  maxNow);
-                else
-                    p = fastEvt3(p, end, width, height, now, y, vectBase, vectPolarity, events, capacity, count);
+                const uint8_t* const from = p;
+                // The narrower one also takes over near the end of the bytes or of the room, where
+                // the wide one stops.
+                if constexpr (Counting) {
+                    if (path == DecoderPath::Avx512)
+                        p = avx512::countEvt3Bulk(p, end, uint32_t(width), uint32_t(height), now, y, vectBase,
+                                                  vectPolarity, count, out.outside, minNow, maxNow);
+                    if (p == from)
+                        p = countEvt3(p, end, width, height, now, y, vectBase, vectPolarity, count, out.outside,
+                                      minNow, maxNow);
+                } else {
+                    if (path == DecoderPath::Avx512)
+                        p = avx512::decodeEvt3Bulk(p, end, uint32_t(width), uint32_t(height), now, y, vectBase,
+                                                   vectPolarity, events, capacity, count);
+                    if (p == from)
+                        p = fastEvt3(p, end, width, height, now, y, vectBase, vectPolarity, events, capacity, count);
+                }
                 limitX = y < height ? width : 0;
                 if (p >= blockEnd)
                     break;
@@ -625,6 +651,7 @@ DecodeResult runEvt2(const uint8_t* const begin, const uint8_t* const end, Decod
     // No event before the next TIME_HIGH can stop the decoding (which lets the fast path skip
     // the check).
     bool eventsCannotStop = (highBits | 0x3f) < stopTime;
+    const DecoderPath path = chosenPath.load(std::memory_order_relaxed);
 
     while (p < end && !reachedStop) {
         size_t words = size_t(end - p) / 4;
@@ -637,7 +664,9 @@ DecodeResult runEvt2(const uint8_t* const begin, const uint8_t* const end, Decod
         for (; p < blockEnd; p += 4) {
 #if defined(__SSE2__)
             if constexpr (!Counting) {
-                if (eventsCannotStop && blockEnd - p >= 16) {
+                if (path != DecoderPath::Portable && eventsCannotStop && blockEnd - p >= 16) {
+                    if (path == DecoderPath::Avx512)
+                        p = avx512::decodeEvt2Bulk(p, blockEnd, highBits, width, height, events, capacity, count);
                     p = fastEvt2(p, blockEnd, highBits, width, height, events, capacity, count);
                     if (blockEnd - p < 4)
                         break;
@@ -846,6 +875,39 @@ DecodeResult decodeInto(EventEncoding encoding, bool legacy, std::span<const uin
 }
 
 } // namespace
+
+bool avx512::supported()
+{
+    // The choice is made while static objects are built, perhaps before the runtime looked.
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")
+           && __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi2");
+}
+
+std::vector<DecoderPath> availableDecoderPaths()
+{
+    std::vector<DecoderPath> paths{DecoderPath::Portable};
+#if defined(__SSE2__)
+    paths.push_back(DecoderPath::Sse2);
+    if (avx512::supported())
+        paths.push_back(DecoderPath::Avx512);
+#endif
+    return paths;
+}
+
+DecoderPath decoderPath()
+{
+    return chosenPath.load();
+}
+
+bool setDecoderPath(DecoderPath path)
+{
+    const std::vector<DecoderPath> paths = availableDecoderPaths();
+    if (std::find(paths.begin(), paths.end(), path) == paths.end())
+        return false;
+    chosenPath.store(path);
+    return true;
+}
 
 size_t maxEventsPerWord(EventEncoding encoding)
 {

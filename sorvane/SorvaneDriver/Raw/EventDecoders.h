@@ -48,6 +48,14 @@ struct DecodeResult {
     bool reachedStop = false; // stopped before a word with an event or trigger at or after stopTime
 };
 
+// Instruction sets the decoders' fast paths may use; all give the same events. The best one the
+// processor has is used unless another is chosen.
+enum class DecoderPath { Portable, Sse2, Avx512 };
+std::vector<DecoderPath> availableDecoderPaths();
+DecoderPath decoderPath();
+// For comparing paths and timing them; a path the processor lacks is refused (false).
+bool setDecoderPath(DecoderPath path);
+
 // Most events a single word can produce.
 size_t maxEventsPerWord(EventEncoding encoding);
 
