@@ -238,23 +238,8 @@ void SidebarDvsSettingUI::setEventRateControlToolUI(ToolPtr tool)
     eventRateControlTool = tool;
     eventRateControlBox = buildToolGroup(tool, tr("Event Rate Control"), "camera event rate control has no parameters .",
                                          [&](SettingItemBox* box, const std::string& name, const BasicParameterInfo& info) {
-        if (info.type == sorvane::ParameterInt) {
-            IntParameterInfo intInfo;
-            if (!tool->getIntParameterInfo(info.name, intInfo))
-                return;
-            auto* row = makeIntRow(name, intInfo, intInfo.defaultValue);
-            connect(row, &SettingBaseWithLineEdit::signalItemValueChanged, this,
-                    qOverload<std::string, int>(&Page::onEventRateControlSliderValueChanged));
-            box->addItemWidget(row);
-        } else if (info.type == sorvane::ParameterBool) {
-            BoolParameterInfo boolInfo;
-            if (!tool->getBoolParameterInfo(info.name, boolInfo))
-                return;
-            auto* row = makeBoolRow(name, boolInfo, false);
-            connect(row, &SettingBaseWithSwitchButton::signalItemValueChanged, this,
-                    qOverload<std::string, bool>(&Page::onEventRateControlSliderValueChanged));
-            box->addItemWidget(row);
-        }
+        addFilterRow(box, tool, name, info, &Page::onEventRateControlSliderValueChanged,
+                     &Page::onEventRateControlSliderValueChanged, nullptr);
     });
     if (eventRateControlBox)
         showGroup(eventRateControlBox);
@@ -270,34 +255,40 @@ void SidebarDvsSettingUI::setEventTrailFilterToolUI(ToolPtr tool)
     eventTrailFilterTool = tool;
     eventTrailFilterBox = buildToolGroup(tool, tr("Event Trail Filter"), "camera event trail filter has no parameters .",
                                          [&](SettingItemBox* box, const std::string& name, const BasicParameterInfo& info) {
-        if (info.type == sorvane::ParameterInt) {
-            IntParameterInfo intInfo;
-            if (!tool->getIntParameterInfo(info.name, intInfo))
-                return;
-            auto* row = makeIntRow(name, intInfo, intInfo.defaultValue);
-            connect(row, &SettingBaseWithLineEdit::signalItemValueChanged, this,
-                    qOverload<std::string, int>(&Page::onEventTrailFilterSliderValueChanged));
-            box->addItemWidget(row);
-        } else if (info.type == sorvane::ParameterBool) {
-            BoolParameterInfo boolInfo;
-            if (!tool->getBoolParameterInfo(info.name, boolInfo))
-                return;
-            auto* row = makeBoolRow(name, boolInfo, false);
-            connect(row, &SettingBaseWithSwitchButton::signalItemValueChanged, this,
-                    qOverload<std::string, bool>(&Page::onEventTrailFilterSliderValueChanged));
-            box->addItemWidget(row);
-        } else if (info.type == sorvane::ParameterEnum) {
-            EnumParameterInfo enumInfo;
-            if (!tool->getEnumParameterInfo(info.name, enumInfo))
-                return;
-            auto* row = makeEnumRow(name, enumInfo);
-            connect(row, &SettingBaseWithComboBox::signalItemValueChanged, this,
-                    qOverload<std::string, std::string>(&Page::onEventTrailFilterSliderValueChanged));
-            box->addItemWidget(row);
-        }
+        addFilterRow(box, tool, name, info, &Page::onEventTrailFilterSliderValueChanged,
+                     &Page::onEventTrailFilterSliderValueChanged, &Page::onEventTrailFilterSliderValueChanged);
     });
     if (eventTrailFilterBox)
         showGroup(eventTrailFilterBox);
+}
+
+void SidebarDvsSettingUI::addFilterRow(SettingItemBox* box, const ToolPtr& tool, const std::string& name,
+                                       const BasicParameterInfo& info, void (Page::*onInt)(std::string, int),
+                                       void (Page::*onBool)(std::string, bool),
+                                       void (Page::*onEnum)(std::string, std::string))
+{
+    if (info.type == sorvane::ParameterInt) {
+        IntParameterInfo intInfo;
+        if (!tool->getIntParameterInfo(info.name, intInfo))
+            return;
+        auto* row = makeIntRow(name, intInfo, intInfo.defaultValue);
+        connect(row, &SettingBaseWithLineEdit::signalItemValueChanged, this, onInt);
+        box->addItemWidget(row);
+    } else if (info.type == sorvane::ParameterBool) {
+        BoolParameterInfo boolInfo;
+        if (!tool->getBoolParameterInfo(info.name, boolInfo))
+            return;
+        auto* row = makeBoolRow(name, boolInfo, false);
+        connect(row, &SettingBaseWithSwitchButton::signalItemValueChanged, this, onBool);
+        box->addItemWidget(row);
+    } else if (info.type == sorvane::ParameterEnum && onEnum) {
+        EnumParameterInfo enumInfo;
+        if (!tool->getEnumParameterInfo(info.name, enumInfo))
+            return;
+        auto* row = makeEnumRow(name, enumInfo);
+        connect(row, &SettingBaseWithComboBox::signalItemValueChanged, this, onEnum);
+        box->addItemWidget(row);
+    }
 }
 
 void SidebarDvsSettingUI::setROIToolUI(ToolPtr tool)

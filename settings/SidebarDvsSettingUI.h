@@ -64,6 +64,12 @@ protected:
 
 private:
     QWidget* makeBiasPresetButtons();
+    // The row of a filter's number, switch or list, appended in the tool's order and reporting
+    // to the group's slot; a list is left out when the group has no slot for one.
+    void addFilterRow(SettingItemBox* box, const ToolPtr& tool, const std::string& name,
+                      const sorvane::BasicParameterInfo& info, void (SidebarDvsSettingUI::*onInt)(std::string, int),
+                      void (SidebarDvsSettingUI::*onBool)(std::string, bool),
+                      void (SidebarDvsSettingUI::*onEnum)(std::string, std::string));
     // A row's write for the ROI window: all its fields turn red while the camera refuses it.
     bool writeRoiValue(const std::string& name, int value);
 
