@@ -1,6 +1,7 @@
 #include "app/InitDialog.h"
 
 #include "ui_InitDialog.h"
+#include "widgets/SvWindowAgent.h"
 
 #include <QDebug>
 #include <QGraphicsDropShadowEffect>
@@ -11,7 +12,10 @@ InitDialog::InitDialog(QWidget* parent)
     , ui(new Ui::InitDialog)
 {
     ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    auto* agent = new SvWindowAgent(this);
+    agent->setup(this);
+    agent->setTitleBar(ui->widget_header);
+    agent->setSystemButton(SvWindowAgent::Close, ui->btn_close);
     setAttribute(Qt::WA_TranslucentBackground);
 
     auto* shadow = new QGraphicsDropShadowEffect(this);

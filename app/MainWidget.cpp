@@ -3,6 +3,7 @@
 #include "Utility/SvCutRawFile.h"
 #include "Utility/SvExportVideoUI.h"
 #include "app/ConfigStore.h"
+#include "app/InitDialog.h"
 #include "app/RecordingNames.h"
 #include "app/SvTimeFormat.h"
 #include "processing/ShowImageForm.h"
@@ -27,16 +28,43 @@
 #include <QGraphicsView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMimeData>
 #include <QPixmap>
 #include <QProcess>
 #include <QScreen>
+#include <QSysInfo>
 #include <QUrl>
 
 #include <chrono>
 
 namespace {
 
-const QString makerSite = QStringLiteral("https://www.sorvane.com");
+// The project's web page, opened from "About us". We have none yet: while it is empty the box
+// shows the version and build and offers nothing to open.
+const QString projectSite;
+
+// A fusion set is opened through its .raw; its .mp4 names the same set.
+QString recordingOfSet(const QString& path)
+{
+    const QFileInfo info(path);
+    if (info.suffix().compare("mp4", Qt::CaseInsensitive) == 0) {
+        const QString raw = QString("%1/%2.raw").arg(info.absolutePath(), info.completeBaseName());
+        if (QFileInfo(raw).isFile()) {
+            return raw;
+        }
+    }
+    return path;
+}
+
+// The one local recording a drag carries, or an empty string.
+QString droppedRecording(const QMimeData* mime)
+{
+    if (!mime->hasUrls() || mime->urls().size() != 1 || !mime->urls().first().isLocalFile()) {
+        return {};
+    }
+    const QString path = recordingOfSet(mime->urls().first().toLocalFile());
+    return QFileInfo(path).suffix().compare("raw", Qt::CaseInsensitive) == 0 ? path : QString();
+}
 
 const QString menuStyle = QStringLiteral(
     "QMenu{background-color: #FFFFFF; border: 1px solid #ACACAC; border-radius: 6px; padding: 6px 0px;}"
@@ -140,6 +168,8 @@ MainWidget::MainWidget(QWidget* parent)
 
     createMenus();
     createSettingPages();
+    setAcceptDrops(true);
+    restartLauncher = [](const QString& program) { return QProcess::startDetached(program, {}); };
 
     // The keyboard drives playback: the view's arrow-key scrolling would swallow Left and Right.
     setFocusPolicy(Qt::StrongFocus);
@@ -308,8 +338,22 @@ void MainWidget::slotOpenRecording()
                                       Warning, QString());
         return;
     }
-    const QString path = chooseRecordingToOpen();
+    openRecordingFile(chooseRecordingToOpen());
+}
+
+void MainWidget::openRecordingFile(const QString& path)
+{
     if (path.isEmpty()) {
+        return;
+    }
+    if (eventProcessor->isBusy() || fusionProcessor->isBusy()) {
+        emit signalShowLeftBottomTips(tr("Wait for the recording's work to finish, or cancel it, before opening another."),
+                                      Warning, QString());
+        return;
+    }
+    const QFileInfo info(recordingOfSet(path));
+    if (!info.isFile()) {
+        emit signalShowLeftBottomTips(tr("Open recording failed: no such file."), Error, path);
         return;
     }
     // Stops a running stream as the released Play button does, then lets the cameras go.
@@ -322,17 +366,16 @@ void MainWidget::slotOpenRecording()
 
     clearCameraToolsForPlayback();
 
-    const QFileInfo info(path);
     config->inputRawFilePath = info.absolutePath();
+    const QString rawPath = info.absoluteFilePath();
     const QString apsVideo = QString("%1/%2.mp4").arg(info.absolutePath(), info.completeBaseName());
     if (QFileInfo::exists(apsVideo)) {
         sourceMode = FusionFile;
-        setPlaybackControlsEnabled(true);
         emit signalOpenRawFile(QString());
-        emit signalOpenFusionFile(path);
+        emit signalOpenFusionFile(rawPath);
     } else {
         sourceMode = RawFile;
-        emit signalOpenRawFile(path);
+        emit signalOpenRawFile(rawPath);
         emit signalOpenFusionFile(QString());
     }
     setPlaybackControlsEnabled(true);
@@ -432,21 +475,43 @@ void MainWidget::openActionSlot(QAction* action)
     if (text == textQuit) {
         close();
     } else if (text == textAboutUs) {
-        SVMessageBox box(tr("Is it open in the browser?"), tr("Tips"), tr("Open"), tr("Close"), this);
-        if (box.exec() == QDialog::Accepted) {
-            QDesktopServices::openUrl(QUrl(makerSite));
-        }
+        showAbout();
     } else if (text == textLanguage) {
-        SVMessageBox box(tr("The language change will take effect after restart."), tr("Tips"), tr("Restart"),
-                         tr("Later"), this);
-        if (box.exec() == QDialog::Accepted) {
-            config->language = config->language == "en" ? "zh" : "en";
-            config->save();
-            QApplication::closeAllWindows();
-            QProcess::startDetached(QCoreApplication::applicationFilePath(), {});
-        }
+        askToRestartForLanguage();
     } else if (text == textGeneralSetting) {
         openGeneralSettings();
+    }
+}
+
+void MainWidget::showAbout()
+{
+    if (projectSite.isEmpty()) {
+        const QString build = tr("SorvaneViewer %1\nQt %2 (built with %3), %4, %5")
+                                  .arg(InitDialog::Version, qVersion(), QT_VERSION_STR,
+                                       QSysInfo::buildCpuArchitecture(), QSysInfo::prettyProductName());
+        SVMessageBox box(build, tr("About us"), tr("Open"), tr("Close"), this);
+        box.setOpenEnabled(false);
+        box.exec();
+        return;
+    }
+    SVMessageBox box(tr("Is it open in the browser?"), tr("Tips"), tr("Open"), tr("Close"), this);
+    if (box.exec() == QDialog::Accepted) {
+        QDesktopServices::openUrl(QUrl(projectSite));
+    }
+}
+
+void MainWidget::askToRestartForLanguage()
+{
+    SVMessageBox box(tr("The language change will take effect after restart."), tr("Tips"), tr("Restart"),
+                     tr("Later"), this);
+    if (box.exec() != QDialog::Accepted) {
+        return;
+    }
+    config->language = config->language == "en" ? "zh" : "en";
+    config->save();
+    QApplication::closeAllWindows();
+    if (!restartLauncher(QCoreApplication::applicationFilePath())) {
+        qDebug() << "restart failed.";
     }
 }
 
@@ -752,4 +817,21 @@ void MainWidget::keyPressEvent(QKeyEvent* event)
         QWidget::keyPressEvent(event);
         break;
     }
+}
+
+void MainWidget::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!droppedRecording(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void MainWidget::dropEvent(QDropEvent* event)
+{
+    const QString path = droppedRecording(event->mimeData());
+    if (path.isEmpty()) {
+        return;
+    }
+    event->acceptProposedAction();
+    openRecordingFile(path);
 }

@@ -17,6 +17,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -59,6 +60,17 @@ public:
     SourceMode currentSourceMode() const { return sourceMode; }
     // The recording opened last (empty before the first and while a camera is the source).
     QString openRecordingPath() const { return openRecording; }
+
+    // Opens a recording as "Open Recording" does after its file dialog (the command line and
+    // drops come here); a fusion set opens through its .raw or its .mp4.
+    void openRecordingFile(const QString& path);
+    // Opens the attached camera with this serial as if chosen in the camera list; false with a
+    // tip when there is none.
+    bool openCameraBySerial(const QString& serial);
+
+    // Starts the new instance after a language change; tests replace it to watch the restart.
+    using RestartLauncher = std::function<bool(const QString& program)>;
+    void setRestartLauncher(RestartLauncher launcher) { restartLauncher = std::move(launcher); }
 
 signals:
     void triggerEventsToShow();
@@ -107,6 +119,8 @@ protected:
     void moveEvent(QMoveEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void createMenus();
@@ -118,6 +132,8 @@ private:
     // One settings page shown (or the panel folded to the side bar when none is).
     void foldSettingPage(int page, bool checked);
     void openGeneralSettings();
+    void showAbout();
+    void askToRestartForLanguage();
     // Error tip and true when out_path is the recording being read (it must never be overwritten).
     // Fills a cut or export dialog from the slider's range and runs it; true when the user
     // accepted a target that is not the open recording.
@@ -159,6 +175,7 @@ private:
     QPointer<QWidget> settingPages[3];
 
     QString openRecording;
+    RestartLauncher restartLauncher;
 
     // Menu entry texts, made once so that openActionSlot compares with the same words.
     QString textOpenCamera;
@@ -200,6 +217,8 @@ private:
     // Called by the constructor and, first thing, by the destructor.
     void initCameraSide();
     void shutdownCameraSide();
+    // Opens one camera of the list while the waiting window turns.
+    void openCamera(const sorvane::CameraDescription& desc);
     // Runs on the opening worker thread.
     void openCameraProcedure(const sorvane::CameraDescription& desc);
     void startDvsStream();

@@ -98,29 +98,46 @@ void MainWidget::slotOpenCamera()
     if (list.exec() != QDialog::Accepted)
         return;
     int index = -1;
-    if (list.getSelectedIndex(index) && index < int(descs.size())) {
-        const sorvane::CameraDescription desc = descs[size_t(index)];
-        releaseCameraForOtherSource();
-        emit signalOpenRawFile(QString());
-        emit signalOpenFusionFile(QString());
-        openRecording.clear();
-        qDebug() << "Select camera: " << QString::fromStdString(desc.serial)
-                 << " product: " << QString::fromStdString(desc.product);
-        if (desc.product == "Orion4" || desc.product == "Vesper")
-            sourceMode = LiveDvsCamera;
-        else if (desc.product == "Tandem")
-            sourceMode = LiveFusionCamera;
-        else
-            sourceMode = NoSource;
+    if (list.getSelectedIndex(index) && index < int(descs.size()))
+        openCamera(descs[size_t(index)]);
+}
 
-        WaitingWin waiting(ui->widget_show_image);
-        WorkerThread worker([this, desc] { openCameraProcedure(desc); });
-        connect(&worker, &WorkerThread::taskCompleted, &waiting, &WaitingWin::finish, Qt::QueuedConnection);
-        worker.start(QThread::InheritPriority);
-        waiting.exec();
-        worker.wait();
-        showCameraToolsInSettings();
+bool MainWidget::openCameraBySerial(const QString& serial)
+{
+    for (const sorvane::CameraDescription& desc : cameraManager.getCameraDescs()) {
+        if (QString::fromStdString(desc.serial) == serial) {
+            if (ui->pb_play->isChecked())
+                ui->pb_play->click();
+            openCamera(desc);
+            return true;
+        }
     }
+    emit signalShowLeftBottomTips(tr("No camera with the serial %1 is attached.").arg(serial), Error, QString());
+    return false;
+}
+
+void MainWidget::openCamera(const sorvane::CameraDescription& desc)
+{
+    releaseCameraForOtherSource();
+    emit signalOpenRawFile(QString());
+    emit signalOpenFusionFile(QString());
+    openRecording.clear();
+    qDebug() << "Select camera: " << QString::fromStdString(desc.serial)
+             << " product: " << QString::fromStdString(desc.product);
+    if (desc.product == "Orion4" || desc.product == "Vesper")
+        sourceMode = LiveDvsCamera;
+    else if (desc.product == "Tandem")
+        sourceMode = LiveFusionCamera;
+    else
+        sourceMode = NoSource;
+
+    WaitingWin waiting(ui->widget_show_image);
+    WorkerThread worker([this, desc] { openCameraProcedure(desc); });
+    connect(&worker, &WorkerThread::taskCompleted, &waiting, &WaitingWin::finish, Qt::QueuedConnection);
+    worker.start(QThread::InheritPriority);
+    waiting.exec();
+    worker.wait();
+    showCameraToolsInSettings();
 
     if (sourceMode == LiveDvsCamera) {
         viewerType = 0;

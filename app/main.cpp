@@ -3,6 +3,7 @@
 #include "app/MainWidget.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QDebug>
 #include <QFontDatabase>
 #include <QIcon>
@@ -32,6 +33,17 @@ int main(int argc, char* argv[])
 
     QCoreApplication::setApplicationName("SorvaneViewer");
     QCoreApplication::setOrganizationName("Sorvane");
+    QCoreApplication::setApplicationVersion(InitDialog::Version);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription("Viewer and recorder for event cameras.");
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument("recording", "A .raw recording (or the .mp4 of a fusion set) to open.",
+                                 "[recording]");
+    const QCommandLineOption cameraOption("camera", "Open the attached camera with this serial.", "serial");
+    parser.addOption(cameraOption);
+    parser.process(app);
     ConfigStore* config = ConfigStore::instance();
     loadLanguage(config->language);
     QApplication::setWindowIcon(QIcon(":/img/assets/Sorvane logo_navigate.png"));
@@ -41,5 +53,9 @@ int main(int argc, char* argv[])
 
     MainWidget window;
     window.show();
+    if (parser.isSet(cameraOption))
+        window.openCameraBySerial(parser.value(cameraOption));
+    else if (!parser.positionalArguments().isEmpty())
+        window.openRecordingFile(parser.positionalArguments().first());
     return app.exec();
 }

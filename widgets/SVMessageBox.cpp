@@ -25,6 +25,11 @@ SVMessageBox::~SVMessageBox()
     delete ui;
 }
 
+void SVMessageBox::setOpenEnabled(bool enabled)
+{
+    ui->pb_open->setEnabled(enabled);
+}
+
 void SVMessageBox::on_pb_open_clicked()
 {
     accept();

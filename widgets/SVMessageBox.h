@@ -14,6 +14,9 @@ public:
                  const QString& closeText, QWidget* parent = nullptr);
     ~SVMessageBox() override;
 
+    // A box that only informs keeps its open button, disabled.
+    void setOpenEnabled(bool enabled);
+
 private slots:
     void on_pb_open_clicked();
     void on_pb_close_clicked();

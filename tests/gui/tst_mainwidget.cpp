@@ -7,9 +7,11 @@
 #include "Utility/SvCutRawFile.h"
 #include "Utility/SvExportVideoUI.h"
 #include "app/ConfigStore.h"
+#include "app/InitDialog.h"
 #include "app/MainWidget.h"
 #include "app/SvTimeFormat.h"
 #include "processing/SvEventProcessor.h"
+#include "widgets/SVMessageBox.h"
 #include "widgets/SvFilePathReminderForm.h"
 #include "widgets/SvThreeHandleSlider.h"
 #include "widgets/WaitingWin.h"
@@ -21,7 +23,10 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
 #include <QPushButton>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -175,11 +180,20 @@ private slots:
     void cancelledExportLeavesNothing();
     void siblingVideoOpensFusionRecording();
     void foldButtonsSwapAndFoldThePanel();
+    void menusOfTheTitleBar_data();
+    void menusOfTheTitleBar();
+    void aboutShowsTheBuild();
+    void droppedRecordingsOpen_data();
+    void droppedRecordingsOpen();
+    void missingRecordingIsReported();
+    void languageRestartsTheProgram_data();
+    void languageRestartsTheProgram();
     void quitClosesTheWindow();
 
 private:
     QPushButton* button(const char* name) const { return window->findChild<QPushButton*>(name); }
     QLabel* label(const char* name) const { return window->findChild<QLabel*>(name); }
+    QAction* action(const QString& text) const;
     void waitUntilIdle();
     void openRecording(const QString& path);
     void pausePlayback();
@@ -210,6 +224,8 @@ void TestMainWidget::initTestCase()
     window->resize(1280, 800);
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    // The language test closes every window and shows this one again.
+    QApplication::setQuitOnLastWindowClosed(false);
     processor = window->findChild<SvEventProcessor*>();
     slider = window->findChild<SvThreeHandleSlider*>();
     waiting = window->findChild<WaitingWin*>();
@@ -217,6 +233,16 @@ void TestMainWidget::initTestCase()
     QVERIFY(slider);
     QVERIFY(waiting);
     QVERIFY(!slider->isEnabled());
+}
+
+QAction* TestMainWidget::action(const QString& text) const
+{
+    for (QAction* action : window->findChildren<QAction*>()) {
+        if (action->text() == text) {
+            return action;
+        }
+    }
+    return nullptr;
 }
 
 void TestMainWidget::cleanupTestCase()
@@ -227,7 +253,7 @@ void TestMainWidget::cleanupTestCase()
 
 void TestMainWidget::waitUntilIdle()
 {
-    QTRY_VERIFY_WITH_TIMEOUT(!waiting->isVisible(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!processor->isBusy() && !waiting->isVisible(), 20000);
 }
 
 void TestMainWidget::openRecording(const QString& path)
@@ -581,6 +607,148 @@ void TestMainWidget::foldButtonsSwapAndFoldThePanel()
     QTest::mouseClick(camera, Qt::LeftButton);
     QVERIFY(camera->isChecked());
     QCOMPARE(panel->maximumWidth(), 500);
+}
+
+void TestMainWidget::menusOfTheTitleBar_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QStringList>("entries");
+    QTest::newRow("File") << "pb_menu_file"
+                          << QStringList{"Open Recording", "-", "Save as...", "Cut Recording", "-", "Quit"};
+    QTest::newRow("Device") << "pb_menu_device" << QStringList{"Open Camera", "-"};
+    QTest::newRow("Setting") << "pb_menu_setting" << QStringList{"General Setting", "EN/中文"};
+    QTest::newRow("Help") << "pb_menu_help" << QStringList{"About us"};
+}
+
+void TestMainWidget::menusOfTheTitleBar()
+{
+    QFETCH(QString, button);
+    QFETCH(QStringList, entries);
+    QMenu* menu = this->button(qPrintable(button))->menu();
+    QVERIFY(menu);
+    QStringList shown;
+    for (QAction* action : menu->actions()) {
+        shown << (action->isSeparator() ? QString("-") : action->text());
+    }
+    QCOMPARE(shown, entries);
+    QVERIFY(menu->windowFlags().testFlag(Qt::FramelessWindowHint));
+}
+
+void TestMainWidget::aboutShowsTheBuild()
+{
+    QString message;
+    bool openEnabled = true;
+    const bool answered = answerDialog<SVMessageBox>([&] { action("About us")->trigger(); }, [&](SVMessageBox* box) {
+        message = box->findChild<QLabel*>("lb_show_message")->text();
+        openEnabled = box->findChild<QPushButton*>("pb_open")->isEnabled();
+        box->findChild<QPushButton*>("pb_close")->click();
+    });
+    QVERIFY(answered);
+    // No web page to offer: the box tells the version and what the program was built with.
+    QVERIFY2(message.contains(InitDialog::Version) && message.contains(qVersion()), qPrintable(message));
+    QVERIFY(!openEnabled);
+}
+
+void TestMainWidget::droppedRecordingsOpen_data()
+{
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<int>("opened");
+    QTest::addColumn<QString>("openedAs");
+    QTest::newRow("a recording") << QStringList{"recording.raw"} << int(MainWidget::RawFile) << "recording.raw";
+    QTest::newRow("the video of a fusion set") << QStringList{"set.mp4"} << int(MainWidget::FusionFile) << "set.raw";
+    QTest::newRow("a video alone") << QStringList{"alone.mp4"} << int(MainWidget::NoSource) << "";
+    QTest::newRow("a text file") << QStringList{"notes.txt"} << int(MainWidget::NoSource) << "";
+    QTest::newRow("two recordings") << QStringList{"recording.raw", "set.raw"} << int(MainWidget::NoSource) << "";
+}
+
+void TestMainWidget::droppedRecordingsOpen()
+{
+    QFETCH(QStringList, files);
+    QFETCH(int, opened);
+    QFETCH(QString, openedAs);
+    waitUntilIdle();
+    for (const char* name : {"set.raw", "set.mp4", "alone.mp4", "notes.txt"}) {
+        QFile file(dir.filePath(name));
+        if (!file.exists()) {
+            QVERIFY(QString(name) == "set.raw" ? QFile::copy(recordingPath, file.fileName())
+                                               : file.open(QIODevice::WriteOnly));
+        }
+    }
+    QList<QUrl> urls;
+    for (const QString& name : files) {
+        urls << QUrl::fromLocalFile(dir.filePath(name));
+    }
+    QMimeData mime;
+    mime.setUrls(urls);
+    QSignalSpy rawOpened(window.get(), &MainWidget::signalOpenRawFile);
+    QSignalSpy fusionOpened(window.get(), &MainWidget::signalOpenFusionFile);
+    const QPoint centre = window->rect().center();
+    QDragEnterEvent enter(centre, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    enter.ignore();
+    QApplication::sendEvent(window.get(), &enter);
+    QCOMPARE(enter.isAccepted(), opened != MainWidget::NoSource);
+    QDropEvent drop(centre, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &drop);
+
+    if (opened == MainWidget::NoSource) {
+        QCOMPARE(rawOpened.count() + fusionOpened.count(), 0);
+        return;
+    }
+    QCOMPARE(int(window->currentSourceMode()), opened);
+    QSignalSpy& used = opened == MainWidget::RawFile ? rawOpened : fusionOpened;
+    QCOMPARE(used.count(), 1);
+    QCOMPARE(used.first().at(0).toString(), dir.filePath(openedAs));
+}
+
+void TestMainWidget::missingRecordingIsReported()
+{
+    waitUntilIdle();
+    closeAllTips();
+    const MainWidget::SourceMode before = window->currentSourceMode();
+    QSignalSpy rawOpened(window.get(), &MainWidget::signalOpenRawFile);
+    window->openRecordingFile(dir.filePath("gone.raw"));
+    QTRY_VERIFY(tipContaining("no such file", Error));
+    QCOMPARE(window->currentSourceMode(), before);
+    QCOMPARE(rawOpened.count(), 0);
+}
+
+void TestMainWidget::languageRestartsTheProgram_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<bool>("confirm");
+    QTest::addColumn<QString>("after");
+    QTest::newRow("restart into Chinese") << "en" << true << "zh";
+    QTest::newRow("restart into English") << "zh" << true << "en";
+    QTest::newRow("later") << "en" << false << "en";
+}
+
+void TestMainWidget::languageRestartsTheProgram()
+{
+    QFETCH(QString, before);
+    QFETCH(bool, confirm);
+    QFETCH(QString, after);
+    ConfigStore* config = ConfigStore::instance();
+    config->language = before;
+    config->save();
+    QStringList launched;
+    window->setRestartLauncher([&](const QString& program) {
+        launched << program;
+        return true;
+    });
+    const bool answered = answerDialog<SVMessageBox>([&] { action("EN/中文")->trigger(); }, [&](SVMessageBox* box) {
+        box->findChild<QPushButton*>(confirm ? "pb_open" : "pb_close")->click();
+    });
+    QVERIFY(answered);
+    QCOMPARE(config->language, after);
+    const QSettings stored(config->configDir + "/config.ini", QSettings::IniFormat);
+    QCOMPARE(stored.value("Setting/language").toString(), after);
+    QCOMPARE(window->isVisible(), !confirm);
+    QCOMPARE(launched, confirm ? QStringList{QCoreApplication::applicationFilePath()} : QStringList{});
+
+    config->language = "en";
+    config->save();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
 }
 
 void TestMainWidget::quitClosesTheWindow()
