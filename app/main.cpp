@@ -4,9 +4,11 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
 #include <QDebug>
 #include <QFontDatabase>
 #include <QIcon>
+#include <QTextStream>
 
 int main(int argc, char* argv[])
 {
@@ -43,8 +45,15 @@ int main(int argc, char* argv[])
                                  "[recording]");
     const QCommandLineOption cameraOption("camera", "Open the attached camera with this serial.", "serial");
     parser.addOption(cameraOption);
+    const QCommandLineOption foldersOption("recordings-folder",
+                                           "Print the folder where Open Recording starts, and exit.");
+    parser.addOption(foldersOption);
     parser.process(app);
     ConfigStore* config = ConfigStore::instance();
+    if (parser.isSet(foldersOption)) {
+        QTextStream(stdout) << QDir::toNativeSeparators(config->inputRawFilePath) << Qt::endl;
+        return 0;
+    }
     loadLanguage(config->language);
     QApplication::setWindowIcon(QIcon(":/img/assets/Sorvane logo_navigate.png"));
 
