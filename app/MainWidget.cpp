@@ -12,6 +12,7 @@
 #include "ui_MainWidget.h"
 #include "widgets/SVMessageBox.h"
 #include "widgets/SvFilePathReminderForm.h"
+#include "widgets/SvEventRateStrip.h"
 #include "widgets/SvStyleSheet.h"
 #include "widgets/SvThreeHandleSlider.h"
 #include "widgets/SvToolTip.h"
@@ -33,6 +34,8 @@
 #include <QProcess>
 #include <QScreen>
 #include <QSysInfo>
+#include <QTimer>
+#include <QVBoxLayout>
 #include <QUrl>
 
 #include <chrono>
@@ -135,7 +138,14 @@ MainWidget::MainWidget(QWidget* parent)
     rangeSlider = new SvThreeHandleSlider(ui->frame_play_ctrl, Qt::Horizontal, 1);
     rangeSlider->setEnabled(false);
     rangeSlider->setCenterValue(0);
-    ui->layout_time_slider->addWidget(rangeSlider);
+    rateStrip = new SvEventRateStrip(ui->frame_play_ctrl);
+    auto* sliderAndRate = new QVBoxLayout;
+    sliderAndRate->setSpacing(0);
+    sliderAndRate->addWidget(rangeSlider);
+    sliderAndRate->addWidget(rateStrip);
+    ui->layout_time_slider->addLayout(sliderAndRate);
+    liveRateTimer = new QTimer(this);
+    liveRateTimer->setInterval(SvEventRateStrip::liveSampleMs);
     // The slider takes the play bar's spare width; the side bar keeps to the left of its pages.
     ui->horizontalLayout_play_ctrl->setStretchFactor(ui->layout_time_slider, 1);
     ui->horizontalLayout_frame_setting->setStretchFactor(ui->layout_sidebar_setting, 1);
@@ -256,6 +266,7 @@ void MainWidget::createConnections()
     connect(rangeSlider, &SvThreeHandleSlider::centerValueTrackClick, processor, &SvEventProcessor::setPlayPos);
     connect(rangeSlider, &SvThreeHandleSlider::lowerValueChanged, processor, &SvEventProcessor::slotSetLowerTimeStamp);
     connect(rangeSlider, &SvThreeHandleSlider::upperValueChanged, processor, &SvEventProcessor::slotSetUpperTimeStamp);
+    connect(processor, &SvEventProcessor::signalEventRateProfile, rateStrip, &SvEventRateStrip::setProfile);
     connect(processor, &SvEventProcessor::signalStartTimeStamp, rangeSlider, &SvThreeHandleSlider::setMinimum);
     connect(processor, &SvEventProcessor::signalEndTimeStamp, rangeSlider, &SvThreeHandleSlider::setMaximum);
 
@@ -274,6 +285,20 @@ void MainWidget::createConnections()
             Qt::QueuedConnection);
 
     connectFusionProcessor();
+
+    connect(rangeSlider, &SvThreeHandleSlider::rangeChanged, rateStrip, &SvEventRateStrip::setRange);
+    connect(rateStrip, &SvEventRateStrip::timeClicked, this, [this](uint64_t time) {
+        if (sourceMode == RawFile) {
+            eventProcessor->setPlayPos(time);
+        } else if (sourceMode == FusionFile) {
+            fusionProcessor->setPlayPos(time);
+        }
+    });
+    connect(liveRateTimer, &QTimer::timeout, this, [this] {
+        if (streaming) {
+            rateStrip->addLiveSample(liveEvents.exchange(0, std::memory_order_relaxed));
+        }
+    });
 
     connect(this, &MainWidget::signalShowLeftBottomTips, this,
             qOverload<QString, SvMessageType, QString>(&MainWidget::slotShowLeftBottomTips));
@@ -309,6 +334,7 @@ void MainWidget::connectFusionProcessor()
     connect(waitingWin, &WaitingWin::cancelRequested, processor, &SvFusionCameraDataProcessor::slotCancelWork);
 
     // Emitted on the processor's threads: every receiver below runs on this one.
+    connect(processor, &SvFusionCameraDataProcessor::signalEventRateProfile, rateStrip, &SvEventRateStrip::setProfile);
     connect(processor, &SvFusionCameraDataProcessor::signalStartTimeStamp, rangeSlider,
             &SvThreeHandleSlider::setMinimum);
     connect(processor, &SvFusionCameraDataProcessor::signalEndTimeStamp, rangeSlider,
@@ -365,6 +391,8 @@ void MainWidget::openRecordingFile(const QString& path)
     fusionCamera.reset();
 
     clearCameraToolsForPlayback();
+    liveRateTimer->stop();
+    rateStrip->clear();
 
     config->inputRawFilePath = info.absolutePath();
     const QString rawPath = info.absoluteFilePath();

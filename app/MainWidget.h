@@ -25,11 +25,13 @@
 class ConfigStore;
 class QAction;
 class QMenu;
+class QTimer;
 class ShowImageForm;
 class SidebarApsSettingUI;
 class SidebarCameraSettingUI;
 class SidebarDvsSettingUI;
 class SvEventProcessor;
+class SvEventRateStrip;
 class SvFusionCameraDataProcessor;
 class SvFileRecorder;
 class SvRangeFileDialog;
@@ -164,6 +166,11 @@ private:
     SvFusionCameraDataProcessor* fusionProcessor = nullptr;
     ShowImageForm* showImageForm = nullptr;
     SvThreeHandleSlider* rangeSlider = nullptr;
+    // Under the slider: the open recording's event rate, or a live camera's last ten seconds.
+    SvEventRateStrip* rateStrip = nullptr;
+    QTimer* liveRateTimer = nullptr;
+    // Events the live camera delivered since the last sample of the strip.
+    std::atomic<uint64_t> liveEvents{0};
     WaitingWin* waitingWin = nullptr;
     QMenu* rangeMenu = nullptr;
     QAction* rangeAction = nullptr;

@@ -11,11 +11,13 @@
 #include "processing/SvFusionCameraDataProcessor.h"
 #include "processing/WorkerThread.h"
 #include "ui_MainWidget.h"
+#include "widgets/SvEventRateStrip.h"
 #include "widgets/WaitingWin.h"
 
 #include <QDateTime>
 #include <QDebug>
 #include <QMenu>
+#include <QTimer>
 
 namespace {
 
@@ -131,6 +133,10 @@ void MainWidget::openCamera(const sorvane::CameraDescription& desc)
     else
         sourceMode = NoSource;
 
+    rateStrip->clear();
+    liveEvents = 0;
+    liveRateTimer->start();
+
     WaitingWin waiting(ui->widget_show_image);
     WorkerThread worker([this, desc] { openCameraProcedure(desc); });
     connect(&worker, &WorkerThread::taskCompleted, &waiting, &WaitingWin::finish, Qt::QueuedConnection);
@@ -179,8 +185,10 @@ void MainWidget::openCameraProcedure(const sorvane::CameraDescription& desc)
         fusionCamera->setStatisticInfoCallback([this](const sorvane::SvStatisticInfo& info) { showStatistics(info); });
         SvFusionCameraDataProcessor* processor = fusionProcessor;
         fusionCamera->addApsFrameCallback([processor](sorvane::ApsFrame& frame) { processor->addApsFrame(frame); });
-        fusionCamera->addEventsCallback(
-            [processor](const sorvane::Event2D* begin, const sorvane::Event2D* end) { processor->addDvsEvents(begin, end); });
+        fusionCamera->addEventsCallback([this, processor](const sorvane::Event2D* begin, const sorvane::Event2D* end) {
+            liveEvents.fetch_add(uint64_t(end - begin), std::memory_order_relaxed);
+            processor->addDvsEvents(begin, end);
+        });
         fusionCamera->addTriggerInCallback(
             [processor](sorvane::EventTriggerIn trigger) { processor->addSyncSignal(trigger); });
         fusionProcessor->setFusionCamera(fusionCamera);
@@ -336,6 +344,7 @@ void MainWidget::startDvsStream()
     streaming = true;
     acquisitionThread = std::thread([this, camera = dvsCamera] {
         runDvsAcquisitionLoop(*camera, streaming, acquisition, [this](const std::vector<sorvane::Event2D>& batch) {
+            liveEvents.fetch_add(batch.size(), std::memory_order_relaxed);
             eventProcessor->accumulateEvents(batch.data(), batch.data() + batch.size());
             emit triggerEventsToShow();
         });

@@ -340,6 +340,8 @@ void SvEventProcessor::loadFile(QString file_path)
         }
         // Still this thread's reader: playback starts only once the load is reported finished.
         reportDamage();
+        const std::vector<uint64_t> profile = reader->getEventRateProfile(DvsFileReader::kRateProfileBins);
+        emit signalEventRateProfile(QList<quint64>(profile.begin(), profile.end()), first, last);
         lowerTimestamp = first;
         upperTimestamp = last;
         currentTimestamp = first;

@@ -101,6 +101,8 @@ signals:
     // The recording now open, as its path was given; empty when none is (closed, unreadable or
     // its load failed or was cancelled).
     void signalRecordingOpened(QString file_path);
+    // Events per time bin of the loaded recording, the bins splitting [first, last] evenly.
+    void signalEventRateProfile(QList<quint64> counts, uint64_t first, uint64_t last);
 
 private:
     struct FileJob {

@@ -352,6 +352,8 @@ void SvFusionCameraDataProcessor::openRecording(const QString& path, uint64_t op
     }
     qDebug() << "fusion file start : " << lower << "fusion_file_end_timestamp_: " << lastTimestamp
              << "time base: " << lower;
+    const std::vector<uint64_t> profile = events->getEventRateProfile(sorvane::DvsFileReader::kRateProfileBins);
+    emit signalEventRateProfile(QList<quint64>(profile.begin(), profile.end()), firstTimestamp, lastTimestamp);
     emit signalEndTimeStamp(lastTimestamp);
     emit signalStartTimeStamp(lower);
     emit signalTimeStamp(lower);

@@ -101,6 +101,8 @@ signals:
     void signalTimeStamp(uint64_t timestamp_us);
     void signalStartTimeStamp(uint64_t timestamp_us);
     void signalEndTimeStamp(uint64_t timestamp_us);
+    // Events per time bin of the loaded recording, the bins splitting [first, last] evenly.
+    void signalEventRateProfile(QList<quint64> counts, uint64_t first, uint64_t last);
     void signalPalyFileFinished();
     void signalPlayStatus(bool playing);
     void signalLoadingStatus(bool loading);

@@ -102,6 +102,11 @@ public:
     // Why the last cut or export failed, for the user; empty after a success.
     virtual std::string lastError() const = 0;
 
+    // Events per bin over [first event, last event] split into `bins` equal bins, from the seek
+    // index (no pass over the events); empty before a successful load or without an index.
+    virtual std::vector<uint64_t> getEventRateProfile(size_t /*bins*/) { return {}; }
+    // Bins enough for a pixel each across the widest time slider.
+    static constexpr size_t kRateProfileBins = 2048;
     // Trigger edges of [start, end], in file order.
     virtual std::vector<EventTriggerIn> getTriggerEvents(uint64_t start, uint64_t end) = 0;
     virtual void setVideoExportOptions(const VideoExportOptions& options) = 0;

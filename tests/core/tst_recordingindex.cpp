@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <numeric>
 #include <random>
 
 using namespace sorvane;
@@ -323,6 +324,54 @@ private slots:
 
     // A cache that cannot be written (here its folder cannot be made, which binds root too) only
     // costs the next open a scan.
+    // The profile the window draws under its time slider: events per time bin from the index
+    // alone. The recording runs 200 ms at 1 M events/s, is silent for 1 s, then runs 200 ms at
+    // 2 M events/s.
+    void rateProfileFollowsTheRecordedRate_data()
+    {
+        QTest::addColumn<QString>("encoding");
+        QTest::newRow("EVT 3.0") << "EVT3.0";
+        QTest::newRow("EVT 2.0") << "EVT2.0";
+    }
+    void rateProfileFollowsTheRecordedRate()
+    {
+        QFETCH(QString, encoding);
+        Stream stream;
+        std::mt19937 random(5);
+        auto run = [&](uint64_t from, uint64_t to, int perUs) {
+            for (uint64_t t = from; t < to; ++t)
+                for (int i = 0; i < perUs; ++i)
+                    stream.events.emplace_back(uint16_t(random() % 1280), uint16_t(random() % 720), uint8_t(i & 1), t);
+        };
+        run(1'000'000, 1'200'000, 1);
+        run(2'200'000, 2'400'000, 2);
+        const std::string path = file("rate-" + encoding + ".raw");
+        QVERIFY(writeEncoded(path, encoding, stream));
+        const auto reader = RawFileReader::open(path);
+        QVERIFY(reader);
+        QVERIFY(reader->getEventRateProfile(140).empty());
+        reader->setIndexCaching(IndexCaching::Off);
+        QVERIFY(reader->loadFile());
+
+        // 10 ms bins from the first event to the last.
+        const std::vector<uint64_t> bins = reader->getEventRateProfile(140);
+        QCOMPARE(bins.size(), size_t(140));
+        const uint64_t total = std::accumulate(bins.begin(), bins.end(), uint64_t(0));
+        QVERIFY2(total + 140 >= stream.events.size() && total <= stream.events.size() + 140,
+                 qPrintable(QString::number(total)));
+        // A stretch of the index (64 KB, some 16 ms here) spreads its events over its time
+        // bounds: bins away from the changes of rate hold their 10 ms of events, and the one
+        // stretch that spans the silence leaves it nearly empty.
+        auto check = [&](size_t from, size_t to, int64_t want, int64_t tolerance) {
+            for (size_t bin = from; bin < to; ++bin)
+                QVERIFY2(std::abs(int64_t(bins[bin]) - want) <= tolerance,
+                         qPrintable(QString("bin %1: %2 events, expected %3").arg(bin).arg(bins[bin]).arg(want)));
+        };
+        check(4, 16, 10'000, 500);
+        check(25, 115, 0, 200);
+        check(124, 136, 20'000, 1'000);
+    }
+
     void unwritableCacheFallsBackToScanning()
     {
         QTemporaryDir scratch;

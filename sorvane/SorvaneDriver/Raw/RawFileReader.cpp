@@ -243,6 +243,13 @@ bool RawFileReader::getStartTimestamp(uint64_t& timestamp)
     return true;
 }
 
+std::vector<uint64_t> RawFileReader::getEventRateProfile(size_t bins)
+{
+    if (!loaded || recording.totals.events == 0)
+        return {};
+    return recording.index.eventsPerBin(recording.firstEventTime, recording.lastEventTime, bins);
+}
+
 bool RawFileReader::getEndTimestamp(uint64_t& timestamp)
 {
     if (!loaded || recording.totals.events == 0)

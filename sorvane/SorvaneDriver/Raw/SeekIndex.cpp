@@ -64,4 +64,36 @@ size_t SeekIndex::stretchHolding(uint64_t offset) const
     return it == checkpoints.begin() ? 0 : size_t(it - checkpoints.begin()) - 1;
 }
 
+std::vector<uint64_t> SeekIndex::eventsPerBin(uint64_t first, uint64_t last, size_t bins) const
+{
+    std::vector<uint64_t> counts(bins, 0);
+    if (bins == 0 || last < first || checkpoints.size() < 2)
+        return counts;
+    std::vector<double> spread(bins, 0.0);
+    const double binsPerUs = double(bins) / double(last - first + 1);
+    for (size_t i = 0; i + 1 < checkpoints.size(); ++i) {
+        const Checkpoint& stretch = checkpoints[i];
+        const uint64_t events = checkpoints[i + 1].eventsBefore - stretch.eventsBefore;
+        if (events == 0 || stretch.minTime > stretch.maxTime || stretch.maxTime < first || stretch.minTime > last)
+            continue;
+        // The stretch covers [begin, end) in bin units.
+        const double begin = double(std::max(stretch.minTime, first) - first) * binsPerUs;
+        const double end = double(std::min(stretch.maxTime, last) - first + 1) * binsPerUs;
+        const size_t firstBin = std::min(size_t(begin), bins - 1);
+        const size_t lastBin = std::min(size_t(end), bins - 1);
+        if (firstBin == lastBin) {
+            spread[firstBin] += double(events);
+            continue;
+        }
+        const double perBin = double(events) / (end - begin);
+        spread[firstBin] += perBin * (double(firstBin + 1) - begin);
+        for (size_t k = firstBin + 1; k < lastBin; ++k)
+            spread[k] += perBin;
+        spread[lastBin] += perBin * (end - double(lastBin));
+    }
+    for (size_t k = 0; k < bins; ++k)
+        counts[k] = uint64_t(spread[k] + 0.5);
+    return counts;
+}
+
 } // namespace sorvane

@@ -52,6 +52,11 @@ public:
     // The stretch that holds the word at a data offset (the last checkpoint at or before it).
     size_t stretchHolding(uint64_t offset) const;
 
+    // Events per bin, [first, last] split into `bins` equal bins, from the stretches' counts
+    // alone: each stretch's events are spread evenly over its time bounds. Good to a stretch's
+    // duration, and nothing is decoded.
+    std::vector<uint64_t> eventsPerBin(uint64_t first, uint64_t last, size_t bins) const;
+
 private:
     std::vector<Checkpoint> checkpoints;
 };
