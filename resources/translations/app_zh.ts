@@ -27,6 +27,10 @@
         <source>Close</source>
         <translation>关闭</translation>
     </message>
+    <message>
+        <source>CamerasList</source>
+        <translation>相机列表</translation>
+    </message>
 </context>
 <context>
     <name>InitDialog</name>
@@ -41,6 +45,10 @@
     <message>
         <source>© Sorvane. All rights reserved.</source>
         <translation>© Sorvane. 保留所有权利。</translation>
+    </message>
+    <message>
+        <source>SorvaneViewer</source>
+        <translation>SorvaneViewer</translation>
     </message>
 </context>
 <context>
@@ -103,11 +111,11 @@
     </message>
     <message>
         <source>Select a raw file</source>
-        <translation>选择 raw 文件</translation>
+        <translation>选择录制文件</translation>
     </message>
     <message>
         <source>RAW files (*.raw)</source>
-        <translation>RAW 文件 (*.raw)</translation>
+        <translation>录制文件 (*.raw)</translation>
     </message>
     <message>
         <source>Is it open in the browser?</source>
@@ -137,6 +145,18 @@
         <source>Later</source>
         <translation>稍后</translation>
     </message>
+    <message>
+        <source>EN/中文</source>
+        <translation>EN/中文</translation>
+    </message>
+    <message>
+        <source> Bandwidth: </source>
+        <translation> 带宽：</translation>
+    </message>
+    <message>
+        <source> Events: </source>
+        <translation> 事件率：</translation>
+    </message>
 </context>
 <context>
     <name>SVMessageBox</name>
@@ -151,6 +171,10 @@
     <message>
         <source>Open</source>
         <translation>打开</translation>
+    </message>
+    <message>
+        <source>SVMessageBox</source>
+        <translation>提示</translation>
     </message>
 </context>
 <context>
@@ -195,6 +219,10 @@
         <source>Cut</source>
         <translation>剪切</translation>
     </message>
+    <message>
+        <source>SvCutRawFile</source>
+        <translation>剪切录制文件</translation>
+    </message>
 </context>
 <context>
     <name>SvExportVideoUI</name>
@@ -238,6 +266,10 @@
         <source>Export</source>
         <translation>导出</translation>
     </message>
+    <message>
+        <source>SvExportVideoUI</source>
+        <translation>导出视频</translation>
+    </message>
 </context>
 <context>
     <name>SvFilePathReminderForm</name>
@@ -256,6 +288,10 @@
     <message>
         <source>Error</source>
         <translation>错误</translation>
+    </message>
+    <message>
+        <source>SvFilePathReminderForm</source>
+        <translation>提示</translation>
     </message>
 </context>
 <context>
@@ -288,6 +324,14 @@
         <source> | Time: </source>
         <translation> | 时间：</translation>
     </message>
+    <message>
+        <source>SorvaneViewer</source>
+        <translation>SorvaneViewer</translation>
+    </message>
+    <message>
+        <source>--/ --</source>
+        <translation>--/ --</translation>
+    </message>
 </context>
 <context>
     <name>SidebarDvsSettingUI</name>
@@ -298,14 +342,6 @@
     <message>
         <source>Load Biases</source>
         <translation>加载偏置</translation>
-    </message>
-    <message>
-        <source>Biases saved.</source>
-        <translation>偏置已保存。</translation>
-    </message>
-    <message>
-        <source>Biases loaded.</source>
-        <translation>偏置已加载。</translation>
     </message>
     <message>
         <source>DVS Setting</source>
@@ -334,6 +370,10 @@
     <message>
         <source>ROI</source>
         <translation>感兴趣区域</translation>
+    </message>
+    <message>
+        <source>Bias presets (*.bias);;All files (*)</source>
+        <translation>偏置预设 (*.bias);;所有文件 (*)</translation>
     </message>
 </context>
 <context>
@@ -417,11 +457,11 @@
     </message>
     <message>
         <source>Default Out Raw File Path</source>
-        <translation>默认 Raw 文件输出路径</translation>
+        <translation>默认录制文件保存路径</translation>
     </message>
     <message>
         <source>Default Video File Path</source>
-        <translation>默认视频文件路径</translation>
+        <translation>默认视频文件保存路径</translation>
     </message>
     <message>
         <source>Theme</source>
@@ -441,11 +481,7 @@
     </message>
     <message>
         <source>Select Directory</source>
-        <translation>选择文件夹</translation>
-    </message>
-    <message>
-        <source>The folder cannot be created or written: </source>
-        <translation>无法创建或写入文件夹：</translation>
+        <translation>选择目录</translation>
     </message>
 </context>
 <context>
@@ -453,6 +489,31 @@
     <message>
         <source>Restore defaults</source>
         <translation>恢复默认</translation>
+    </message>
+</context>
+<context>
+    <name>ShowImageForm</name>
+    <message>
+        <source>ShowImageForm</source>
+        <translation>图像</translation>
+    </message>
+</context>
+<context>
+    <name>SvComboBox</name>
+    <message>
+        <source>SvComboBox</source>
+        <translation>下拉框</translation>
+    </message>
+</context>
+<context>
+    <name>WaitingWin</name>
+    <message>
+        <source>WaitingWin</source>
+        <translation>请稍候</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
     </message>
 </context>
 </TS>
