@@ -157,6 +157,12 @@
         <source> Events: </source>
         <translation> 事件率：</translation>
     </message>
+    <message>
+        <source>SorvaneViewer %1
+Qt %2 (built with %3), %4, %5</source>
+        <translation>SorvaneViewer %1
+Qt %2（编译时为 %3），%4，%5</translation>
+    </message>
 </context>
 <context>
     <name>SVMessageBox</name>

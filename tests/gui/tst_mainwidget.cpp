@@ -12,6 +12,7 @@
 #include "app/SvTimeFormat.h"
 #include "processing/SvEventProcessor.h"
 #include "widgets/SVMessageBox.h"
+#include "widgets/SvEventRateStrip.h"
 #include "widgets/SvFilePathReminderForm.h"
 #include "widgets/SvThreeHandleSlider.h"
 #include "widgets/WaitingWin.h"
@@ -34,6 +35,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <numeric>
 #include <memory>
 #include <vector>
 
@@ -169,6 +171,7 @@ private slots:
     void cutAndExportNeedARecording();
     void cancelledOpenChangesNothing();
     void openPlaysToEndOfRange();
+    void rateStripShowsTheRecording();
     void spaceAndStepsAndJump();
     void resetGoesToRangeStart();
     void recordButtonIsReleasedForRecordings();
@@ -339,6 +342,31 @@ void TestMainWidget::openPlaysToEndOfRange()
     QTRY_VERIFY_WITH_TIMEOUT(!button("pb_play")->isChecked(), 20000);
     QVERIFY(played.count() >= 2);
     QCOMPARE(played.last().at(0).toBool(), false);
+}
+
+void TestMainWidget::rateStripShowsTheRecording()
+{
+    waitUntilIdle();
+    pausePlayback();
+    auto* strip = window->findChild<SvEventRateStrip*>();
+    QVERIFY(strip);
+    QVERIFY(!strip->isLive());
+    // Every event of the recording is drawn somewhere along the strip.
+    const QList<double> columns = strip->columns();
+    QCOMPARE(columns.size(), strip->width() - 2 * SvEventRateStrip::trackMargin);
+    const double drawn = std::accumulate(columns.begin(), columns.end(), 0.0);
+    QVERIFY2(std::abs(drawn - double(events.size())) <= events.size() / 100.0, qPrintable(QString::number(drawn)));
+
+    // A click on the strip jumps to the time under it.
+    const int x = SvEventRateStrip::trackMargin + (strip->width() - 2 * SvEventRateStrip::trackMargin) / 4;
+    QTest::mouseClick(strip, Qt::LeftButton, Qt::NoModifier, QPoint(x, strip->height() / 2));
+    const uint64_t quarter = firstTimestamp + recordingLength / 4;
+    const uint64_t column = recordingLength / uint64_t(columns.size());
+    // The time shown is the end of the frame's 33 ms window.
+    const uint64_t frameWindow = 33333;
+    QTRY_VERIFY2(slider->center() + 2 * column >= quarter + frameWindow && slider->center() <= quarter + frameWindow + 2 * column,
+                 qPrintable(QString("%1 instead of about %2").arg(slider->center()).arg(quarter)));
+    QVERIFY(!button("pb_play")->isChecked());
 }
 
 void TestMainWidget::spaceAndStepsAndJump()

@@ -12,6 +12,7 @@
 #include "app/RecordingNames.h"
 #include "processing/SvEventProcessor.h"
 #include "processing/SvFusionCameraDataProcessor.h"
+#include "widgets/SvEventRateStrip.h"
 #include "widgets/SvFilePathReminderForm.h"
 #include "widgets/WaitingWin.h"
 
@@ -35,6 +36,7 @@
 
 #include <chrono>
 #include <memory>
+#include <numeric>
 #include <thread>
 
 using namespace sorvane;
@@ -303,6 +305,11 @@ private slots:
         const double rate = match.captured(2).toDouble();
         QVERIFY2(rate > 1.5 && rate < 2.5, qPrintable(label("lb_status_bar")->text()));
         QVERIFY(match.captured(1).toDouble() > 3.0);
+        // The strip under the slider follows the stream.
+        auto* strip = window->findChild<SvEventRateStrip*>();
+        QTRY_VERIFY(strip->isLive() && !strip->columns().isEmpty());
+        const QList<double> columns = strip->columns();
+        QVERIFY(std::accumulate(columns.begin(), columns.end(), 0.0) > 0);
 
         QTest::mouseClick(button("pb_record"), Qt::LeftButton);
         QVERIFY(button("pb_record")->isChecked());
