@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -277,6 +278,50 @@ void BM_ReopenIndexed(benchmark::State& state)
     }
 }
 
+// The event-rate profile the window draws under its time slider, taken from the index after a
+// load: its time against the load's, for a first scan and for a reopen with the index kept.
+void BM_RateProfile(benchmark::State& state)
+{
+    using Clock = std::chrono::steady_clock;
+    auto msSince = [](Clock::time_point start) {
+        return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    };
+    const std::string& path = largeRecording();
+    auto scanned = RawFileReader::open(path);
+    if (!scanned) {
+        state.SkipWithError("cannot make the 1 GiB recording in /tmp");
+        return;
+    }
+    scanned->setIndexCache(benchIndexCache());
+    scanned->setIndexCaching(IndexCaching::Rebuild);
+    const auto scanStart = Clock::now();
+    if (!scanned->loadFile()) {
+        state.SkipWithError("load failed");
+        return;
+    }
+    const double scanMs = msSince(scanStart);
+    double reopenMs = 0;
+    double profileMs = 0;
+    for (auto _ : state) {
+        const auto reopenStart = Clock::now();
+        auto reader = RawFileReader::open(path);
+        reader->setIndexCache(benchIndexCache());
+        if (!reader->loadFile())
+            state.SkipWithError("load failed");
+        reopenMs += msSince(reopenStart);
+        const auto profileStart = Clock::now();
+        const std::vector<uint64_t> profile = reader->getEventRateProfile(DvsFileReader::kRateProfileBins);
+        profileMs += msSince(profileStart);
+        benchmark::DoNotOptimize(profile.data());
+    }
+    const double iterations = double(state.iterations());
+    state.counters["scan_ms"] = scanMs;
+    state.counters["reopen_ms"] = reopenMs / iterations;
+    state.counters["profile_ms"] = profileMs / iterations;
+    state.counters["extra_percent_of_scan"] = 100.0 * profileMs / iterations / scanMs;
+    state.counters["extra_percent_of_reopen"] = 100.0 * profileMs / reopenMs;
+}
+
 // What `svraw dump` does to a 300 MB recording, without the pipe: every event decoded and
 // formatted into a buffer that is reused once full.
 void BM_DumpCsv(benchmark::State& state)
@@ -376,6 +421,7 @@ BENCHMARK(BM_DecodeEvt2OnPath)->Unit(benchmark::kMillisecond)->ArgName("path")->
 // File work is timed by the wall clock: waiting for the disk counts.
 BENCHMARK(BM_LoadIndex)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ReopenIndexed)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RateProfile)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_DumpCsv)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SeekWindow)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_Cut)->Unit(benchmark::kMillisecond)->UseRealTime();
