@@ -18,6 +18,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -265,7 +266,12 @@ private slots:
 
     void openingARecordingClearsTheCameraPages()
     {
-        window->nextRecording = dir.filePath("missing.raw");
+        // Even one that then fails to load: the camera is let go first.
+        QFile damaged(dir.filePath("damaged.raw"));
+        QVERIFY(damaged.open(QIODevice::WriteOnly));
+        damaged.write("not a recording\n");
+        damaged.close();
+        window->nextRecording = damaged.fileName();
         window->slotOpenRecording();
         QVERIFY(page<SidebarDvsSettingUI>()->groups().isEmpty());
         QVERIFY(window->findChild<SvComboBox*>("widget_combobox_frame_rate")->isEnabled());
