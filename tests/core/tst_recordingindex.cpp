@@ -347,11 +347,20 @@ private slots:
         run(2'200'000, 2'400'000, 2);
         const std::string path = file("rate-" + encoding + ".raw");
         QVERIFY(writeEncoded(path, encoding, stream));
+        setModified(path, anHourAgo());
+        const IndexCache cache(file("rate-index-" + encoding));
         const auto reader = RawFileReader::open(path);
         QVERIFY(reader);
         QVERIFY(reader->getEventRateProfile(140).empty());
-        reader->setIndexCaching(IndexCaching::Off);
+        reader->setIndexCache(cache);
         QVERIFY(reader->loadFile());
+        // The window's profile is kept with the index: a reopen reads the same one.
+        const auto reopened = RawFileReader::open(path);
+        reopened->setIndexCache(cache);
+        QVERIFY(reopened->loadFile());
+        const std::vector<uint64_t> kept = reopened->getEventRateProfile(DvsFileReader::kRateProfileBins);
+        QCOMPARE(kept.size(), DvsFileReader::kRateProfileBins);
+        QVERIFY(kept == reader->getEventRateProfile(DvsFileReader::kRateProfileBins));
 
         // 10 ms bins from the first event to the last.
         const std::vector<uint64_t> bins = reader->getEventRateProfile(140);

@@ -24,13 +24,14 @@ namespace {
 
 constexpr char kMagic[8] = {'S', 'V', 'I', 'N', 'D', 'E', 'X', '\n'};
 // Raised whenever the layout or what a scan finds changes.
-constexpr uint32_t kVersion = 1;
+constexpr uint32_t kVersion = 2;
 constexpr uint64_t kHashedEdgeBytes = 64 * 1024;
 constexpr int64_t kSettleSeconds = 2;
 constexpr size_t kHeaderBytes = sizeof kMagic + 8 + 5 * 8 + 2 * 8;
 constexpr size_t kSummaryBytes = 14 * 8;
 constexpr size_t kCheckpointRecordBytes = 8 + 24 + 4 * 8;
 constexpr size_t kTriggerRecordBytes = 16;
+constexpr uint64_t kMaxProfileBins = 1 << 16;
 
 // Four independent lanes so that it runs at memory speed; not cryptographic, it only has to
 // notice damage and changes.
@@ -116,7 +117,8 @@ FileIdentity getIdentity(Reader& in)
 
 size_t payloadBytesOf(const RecordingScan& scan)
 {
-    return kSummaryBytes + scan.index.size() * kCheckpointRecordBytes + scan.triggers.size() * kTriggerRecordBytes;
+    return kSummaryBytes + scan.index.size() * kCheckpointRecordBytes + scan.triggers.size() * kTriggerRecordBytes
+        + scan.rateProfile.size() * 8;
 }
 
 // The payload after what out holds.
@@ -125,9 +127,9 @@ void putPayload(Writer& out, const RecordingScan& scan)
     const ScanStats& totals = scan.totals;
     for (uint64_t value : {scan.dataEnd, totals.events, totals.triggers, totals.maxEventTime, totals.maxTime,
                            totals.minTime, totals.outside, totals.timeRepairs, scan.firstEventTime, scan.lastEventTime,
-                           uint64_t(scan.triggersKept), uint64_t(scan.index.size()), uint64_t(scan.triggers.size())})
+                           uint64_t(scan.triggersKept), uint64_t(scan.index.size()), uint64_t(scan.triggers.size()),
+                           uint64_t(scan.rateProfile.size())})
         out.put(value);
-    out.put(uint64_t(0)); // reserved
     for (size_t i = 0; i < scan.index.size(); ++i) {
         const Checkpoint& c = scan.index[i];
         out.put(c.offset);
@@ -150,6 +152,8 @@ void putPayload(Writer& out, const RecordingScan& scan)
         out.put(uint32_t(0));
         out.put(edge.timestamp);
     }
+    for (uint64_t count : scan.rateProfile)
+        out.put(count);
 }
 
 // Rebuilds a scan of a file of fileSize bytes from a payload whose checksum matched; false
@@ -171,11 +175,11 @@ bool scanOf(Reader in, uint64_t fileSize, RecordingScan& scan)
     const uint64_t kept = in.get<uint64_t>();
     const uint64_t checkpoints = in.get<uint64_t>();
     const uint64_t edges = in.get<uint64_t>();
-    in.get<uint64_t>();
+    const uint64_t profileBins = in.get<uint64_t>();
     if (!in.ok || kept > 1 || scan.dataEnd > fileSize || checkpoints == 0
         || checkpoints != (scan.dataEnd + kCheckpointBytes - 1) / kCheckpointBytes + 1
-        || (kept == 0 && edges > 0) || edges > kMaxKeptTriggers
-        || in.left() != checkpoints * kCheckpointRecordBytes + edges * kTriggerRecordBytes)
+        || (kept == 0 && edges > 0) || edges > kMaxKeptTriggers || profileBins > kMaxProfileBins
+        || in.left() != checkpoints * kCheckpointRecordBytes + edges * kTriggerRecordBytes + profileBins * 8)
         return false;
     scan.triggersKept = kept == 1;
     scan.index.reserve(size_t(checkpoints));
@@ -211,6 +215,9 @@ bool scanOf(Reader in, uint64_t fileSize, RecordingScan& scan)
         edge.timestamp = in.get<uint64_t>();
         scan.triggers.push_back(edge);
     }
+    scan.rateProfile.resize(size_t(profileBins));
+    for (uint64_t& count : scan.rateProfile)
+        count = in.get<uint64_t>();
     scan.index.finish();
     return in.ok && in.left() == 0;
 }
@@ -296,7 +303,8 @@ bool IndexCache::load(const FileIdentity& identity, RecordingScan& scan) const
         return false;
     // Nothing larger than an entry of this file can be one: a damaged size allocates nothing.
     const uint64_t largest = kHeaderBytes + kSummaryBytes
-        + (identity.size / kCheckpointBytes + 2) * kCheckpointRecordBytes + kMaxKeptTriggers * kTriggerRecordBytes;
+        + (identity.size / kCheckpointBytes + 2) * kCheckpointRecordBytes + kMaxKeptTriggers * kTriggerRecordBytes
+        + kMaxProfileBins * 8;
     struct stat status {};
     // Mapped, with its pages in at once: no copy, and no page faults one by one. Entries are only
     // ever replaced by a rename, never shortened in place, so the mapping stays whole.

@@ -39,6 +39,9 @@ struct RecordingScan {
     // after the scan by decoding the stretches that hold them.
     uint64_t firstEventTime = 0;
     uint64_t lastEventTime = 0;
+    // Events per bin over [firstEventTime, lastEventTime], made once after the scan and kept with
+    // the index, so that a reopen reads it instead of going over every checkpoint.
+    std::vector<uint64_t> rateProfile;
 };
 
 // Scans the data bytes [0, dataSize) of the recording open on fd. progress gets fractions in

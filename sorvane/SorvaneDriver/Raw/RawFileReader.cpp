@@ -181,6 +181,9 @@ bool RawFileReader::loadFile()
         }
         dataSize = recording.dataEnd;
         findEventSpan();
+        if (recording.totals.events > 0)
+            recording.rateProfile = recording.index.eventsPerBin(recording.firstEventTime, recording.lastEventTime,
+                                                                 kRateProfileBins);
         // A file that changed or failed to read while it was scanned is scanned again next time.
         FileIdentity after;
         if (identified && !readFailed && identifyFile(fd, after) && after == identity)
@@ -247,6 +250,8 @@ std::vector<uint64_t> RawFileReader::getEventRateProfile(size_t bins)
 {
     if (!loaded || recording.totals.events == 0)
         return {};
+    if (bins == recording.rateProfile.size())
+        return recording.rateProfile;
     return recording.index.eventsPerBin(recording.firstEventTime, recording.lastEventTime, bins);
 }
 

@@ -71,21 +71,25 @@ std::vector<uint64_t> SeekIndex::eventsPerBin(uint64_t first, uint64_t last, siz
         return counts;
     std::vector<double> spread(bins, 0.0);
     const double binsPerUs = double(bins) / double(last - first + 1);
+    const double lastBinStart = double(bins - 1);
+    uint64_t before = checkpoints[0].eventsBefore;
     for (size_t i = 0; i + 1 < checkpoints.size(); ++i) {
         const Checkpoint& stretch = checkpoints[i];
-        const uint64_t events = checkpoints[i + 1].eventsBefore - stretch.eventsBefore;
+        const uint64_t after = checkpoints[i + 1].eventsBefore;
+        const double events = double(after - before);
+        before = after;
         if (events == 0 || stretch.minTime > stretch.maxTime || stretch.maxTime < first || stretch.minTime > last)
             continue;
         // The stretch covers [begin, end) in bin units.
         const double begin = double(std::max(stretch.minTime, first) - first) * binsPerUs;
         const double end = double(std::min(stretch.maxTime, last) - first + 1) * binsPerUs;
-        const size_t firstBin = std::min(size_t(begin), bins - 1);
-        const size_t lastBin = std::min(size_t(end), bins - 1);
+        const size_t firstBin = size_t(std::min(begin, lastBinStart));
+        const size_t lastBin = size_t(std::min(end, lastBinStart));
         if (firstBin == lastBin) {
-            spread[firstBin] += double(events);
+            spread[firstBin] += events;
             continue;
         }
-        const double perBin = double(events) / (end - begin);
+        const double perBin = events / (end - begin);
         spread[firstBin] += perBin * (double(firstBin + 1) - begin);
         for (size_t k = firstBin + 1; k < lastBin; ++k)
             spread[k] += perBin;
