@@ -765,11 +765,22 @@ void MainWidget::foldSettingPage(int page, bool checked)
             }
         }
         ui->frame_setting->setMaximumWidth(500);
+        openSettingsPane();
     } else {
         if (settingPages[page]) {
             settingPages[page]->hide();
         }
         ui->frame_setting->setMaximumWidth(ui->widget_side_bar->width());
+    }
+}
+
+void MainWidget::openSettingsPane()
+{
+    // The splitter keeps a folded pane's width when the pane may grow again: give the page room.
+    const int pane = std::clamp(ui->frame_setting->sizeHint().width(), 360, 500);
+    const int total = ui->splitter->width();
+    if (ui->frame_setting->width() < pane && total > 2 * pane) {
+        ui->splitter->setSizes({pane, total - pane});
     }
 }
 
@@ -800,6 +811,9 @@ void MainWidget::showEvent(QShowEvent* event)
         if (const QScreen* screen = QGuiApplication::primaryScreen()) {
             const QRect available = screen->availableGeometry();
             move(available.width() / 2 - width() / 2, available.height() / 2 - height() / 2);
+        }
+        if (ui->pb_fold_setting->isChecked() || ui->pb_fold_dvs_setting->isChecked() || ui->pb_fold_aps_setting->isChecked()) {
+            openSettingsPane();
         }
         setFocus();
     }

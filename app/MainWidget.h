@@ -133,6 +133,7 @@ private:
     void applyViewerTypeIcons(int type);
     // One settings page shown (or the panel folded to the side bar when none is).
     void foldSettingPage(int page, bool checked);
+    void openSettingsPane();
     void openGeneralSettings();
     void showAbout();
     void askToRestartForLanguage();

@@ -126,6 +126,7 @@ SvEventProcessor::~SvEventProcessor()
 
 void SvEventProcessor::accumulateEvents(const Event2D* begin, const Event2D* end)
 {
+    batchesSinceShown.fetch_add(1, std::memory_order_relaxed);
     if (begin >= end)
         return;
     std::lock_guard lock(planeMutex);
@@ -148,6 +149,8 @@ void SvEventProcessor::accumulateEvents(const Event2D* begin, const Event2D* end
 
 void SvEventProcessor::showEvents()
 {
+    if (batchesSinceShown.exchange(0, std::memory_order_relaxed) == 0)
+        return;
     emit signalRealTimeTimeStamp(lastBatchTimestamp.load(std::memory_order_relaxed));
     commitFrame();
 }

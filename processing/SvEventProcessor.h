@@ -56,7 +56,9 @@ public:
     // or with a polarity other than 0 and 1 are dropped. Safe from one capture thread while the
     // GUI thread commits.
     void accumulateEvents(const sorvane::Event2D* begin, const sorvane::Event2D* end);
-    // Emits signalRealTimeTimeStamp(lastBatchTimestamp), then commits: the live path.
+    // Emits signalRealTimeTimeStamp(lastBatchTimestamp), then commits: the live path. Does
+    // nothing when no batch came since the last commit: a second request queued behind the
+    // first (the GUI thread was busy) would otherwise show an empty frame.
     void showEvents();
     // Hands the counted plane to the render thread and starts an empty one.
     void commitFrame();
@@ -162,6 +164,8 @@ private:
     std::unique_ptr<CountPlane> backCounts;
     std::unique_ptr<CountPlane> frontCounts;
     std::atomic<uint64_t> lastBatchTimestamp{0};
+    // Batches counted since the live path last committed (empty ones too: no events is a frame).
+    std::atomic<uint64_t> batchesSinceShown{0};
     // Guards frontCounts, the exchange of the two plane pointers, frameCommitted and renderRunning;
     // the render thread holds it while it paints and emits.
     std::mutex frameMutex;

@@ -190,6 +190,25 @@ private slots:
         QVERIFY(paintedPixels(images.at(1).at(0).value<QImage>(), background).isEmpty());
     }
 
+    // The GUI thread may handle two show requests in a row when it was busy; the second, with no
+    // batch behind it, must not put an empty frame on screen.
+    void aRequestWithoutABatchShowsNothing()
+    {
+        SvEventProcessor processor;
+        ProcessorRelay relay(processor);
+        QSignalSpy images(&relay, &ProcessorRelay::image);
+        const Event2D first[] = {{7, 8, 1, 1000}};
+        const Event2D second[] = {{9, 8, 1, 2000}, {10, 8, 1, 2001}};
+        processor.accumulateEvents(std::begin(first), std::end(first));
+        processor.showEvents();
+        QTRY_COMPARE(images.count(), 1);
+        processor.showEvents();
+        processor.accumulateEvents(std::begin(second), std::end(second));
+        processor.showEvents();
+        QTRY_VERIFY(images.count() >= 2);
+        QCOMPARE(paintedPixels(images.at(1).at(0).value<QImage>(), colourOf(Paint::Background)).size(), 2);
+    }
+
     void nothingCarriesOverBetweenFrames()
     {
         SvEventProcessor processor;
