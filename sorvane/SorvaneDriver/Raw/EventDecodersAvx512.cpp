@@ -327,8 +327,8 @@ const uint8_t* decodeEvt3Bulk(const uint8_t* p, const uint8_t* const end, uint32
             lowCarry = _mm512_permutexvar_epi16(last, lows);
 
             // The valid ADDR_X lanes packed to the front, with the group's pixels spread in between
-            // them; then paired and spread into records. Lanes past them write records that the next
-            // ones overwrite.
+            // them; then paired and spread into records. All 32 lanes are written, whatever the count
+            // (a branch on it would mispredict): those past the count are overwritten by the next.
             const uint32_t pixelLanes = uint32_t(((uint64_t(1) << pixels) - 1) << xsBefore);
             const __m512i pixelXs = _mm512_maskz_expand_epi16(
                 pixelLanes,
@@ -346,9 +346,8 @@ const uint8_t* decodeEvt3Bulk(const uint8_t* p, const uint8_t* const end, uint32
             uint8_t* const out = records + 16 * n;
             storeRecords(out, _mm512_permutex2var_epi16(xs, load(kIndices.pairs[0]), recordRows),
                          _mm512_permutex2var_epi16(recordLows, load(kIndices.pairs[0]), polarities), timeHigh);
-            if (taking > 16)
-                storeRecords(out + 256, _mm512_permutex2var_epi16(xs, load(kIndices.pairs[1]), recordRows),
-                             _mm512_permutex2var_epi16(recordLows, load(kIndices.pairs[1]), polarities), timeHigh);
+            storeRecords(out + 256, _mm512_permutex2var_epi16(xs, load(kIndices.pairs[1]), recordRows),
+                         _mm512_permutex2var_epi16(recordLows, load(kIndices.pairs[1]), polarities), timeHigh);
             n += taking;
             if (hasGroup) {
                 vectBase = base + 32;
