@@ -330,9 +330,9 @@ const uint8_t* decodeEvt3Bulk(const uint8_t* p, const uint8_t* const end, uint32
             // them; then paired and spread into records. All 32 lanes are written, whatever the count
             // (a branch on it would mispredict): those past the count are overwritten by the next.
             const uint32_t pixelLanes = uint32_t(((uint64_t(1) << pixels) - 1) << xsBefore);
-            const __m512i pixelXs = _mm512_maskz_expand_epi16(
-                pixelLanes,
-                _mm512_maskz_compress_epi16(pixelMask, _mm512_add_epi16(load(kIndices.lanes), _mm512_set1_epi16(int16_t(base)))));
+            const __m512i groupXs = _mm512_add_epi16(load(kIndices.lanes), _mm512_set1_epi16(int16_t(base)));
+            const __m512i pixelXs =
+                _mm512_maskz_expand_epi16(pixelLanes, _mm512_maskz_compress_epi16(pixelMask, groupXs));
             const __m512i xWords = _mm512_maskz_compress_epi16(valid, words);
             const __m512i xs = _mm512_mask_expand_epi16(pixelXs, ~pixelLanes, _mm512_and_si512(xWords, mask11));
             const __m512i polarities = _mm512_mask_expand_epi16(_mm512_set1_epi16(int16_t((group >> 11) & 1)),
