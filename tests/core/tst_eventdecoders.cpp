@@ -100,6 +100,36 @@ std::vector<uint8_t> encode(EventEncoding encoding, const Stream& stream)
     return bytes;
 }
 
+// EVT 3.0 words dense in whole vector groups, at every position among runs of ADDR_X words, rows
+// and times, with masks from empty to full, and now and then a vector word outside a group.
+std::vector<uint8_t> denseVectorWords(uint32_t seed, size_t count)
+{
+    std::mt19937 random(seed);
+    std::vector<uint8_t> bytes;
+    append(bytes, uint16_t(0x8000));
+    uint32_t low = 0;
+    while (bytes.size() < 2 * count) {
+        const uint32_t polarity = (random() & 1) << 11;
+        switch (random() % 8) {
+        case 0: append(bytes, uint16_t(0x6000 | (++low & 0xfff))); break;
+        case 1: append(bytes, uint16_t(random() % 720)); break;
+        case 2:
+        case 3:
+            for (uint32_t run = random() % 32; run > 0; --run)
+                append(bytes, uint16_t(0x2000 | polarity | random() % 1280));
+            break;
+        case 7: append(bytes, uint16_t(0x3000 + 0x1000 * (random() % 3) + (random() & 0xfff))); break;
+        default: {
+            const uint32_t mask = random() % 4 == 0 ? ~uint32_t(0) : uint32_t(random());
+            for (uint32_t word : {0x3000 | polarity | uint32_t(random() % 40) * 32, 0x4000 | (mask & 0xfff),
+                                  0x4000 | ((mask >> 12) & 0xfff), 0x5000 | (mask >> 24)})
+                append(bytes, uint16_t(word));
+        }
+        }
+    }
+    return bytes;
+}
+
 QString describe(const std::vector<Event2D>& events)
 {
     QStringList parts;
@@ -427,25 +457,29 @@ private slots:
     void decoderPathsAgree_data()
     {
         QTest::addColumn<EventEncoding>("encoding");
+        QTest::addColumn<bool>("denseVectors");
         QTest::addColumn<int>("flips");
         QTest::addColumn<int>("capacity");
 
-        for (const auto& [name, encoding] : {std::pair{"EVT3", EventEncoding::Evt3}, std::pair{"EVT2", EventEncoding::Evt2},
-                                             std::pair{"EVT2.1", EventEncoding::Evt21}}) {
+        for (const auto& [name, encoding, dense] :
+             {std::tuple{"EVT3", EventEncoding::Evt3, false}, std::tuple{"EVT3 dense vectors", EventEncoding::Evt3, true},
+              std::tuple{"EVT2", EventEncoding::Evt2, false}, std::tuple{"EVT2.1", EventEncoding::Evt21, false}}) {
             for (int flips : {0, 300})
                 for (int capacity : {40, 65536})
                     QTest::newRow(QStringLiteral("%1 %2 flips sink %3").arg(name).arg(flips).arg(capacity).toLatin1())
-                        << encoding << flips << capacity;
+                        << encoding << dense << flips << capacity;
         }
     }
 
     void decoderPathsAgree()
     {
         QFETCH(EventEncoding, encoding);
+        QFETCH(bool, denseVectors);
         QFETCH(int, flips);
         QFETCH(int, capacity);
 
-        std::vector<uint8_t> bytes = encode(encoding, makeStream(5, 200'000, 3));
+        std::vector<uint8_t> bytes =
+            denseVectors ? denseVectorWords(5, 200'000) : encode(encoding, makeStream(5, 200'000, 3));
         std::mt19937 random{uint32_t(flips)};
         for (int i = 0; i < flips; ++i)
             bytes[random() % bytes.size()] ^= uint8_t(1 << (random() % 8));

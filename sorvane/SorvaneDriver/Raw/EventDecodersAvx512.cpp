@@ -22,6 +22,8 @@ struct Indices {
     alignas(64) uint16_t previous[32];
     // The keys of lanes: i + 1, for finding the latest lane with a value.
     alignas(64) uint16_t keys[32];
+    // Lane i.
+    alignas(64) uint16_t lanes[32];
 };
 
 constexpr Indices makeIndices()
@@ -45,6 +47,7 @@ constexpr Indices makeIndices()
     for (uint16_t i = 0; i < 32; ++i) {
         indices.previous[i] = uint16_t(i == 0 ? 0 : i - 1);
         indices.keys[i] = uint16_t(i + 1);
+        indices.lanes[i] = i;
     }
     return indices;
 }
@@ -268,41 +271,95 @@ const uint8_t* decodeEvt3Bulk(const uint8_t* p, const uint8_t* const end, uint32
         const __mmask32 isX = _mm512_cmpeq_epi16_mask(type, _mm512_set1_epi16(2));
         const __mmask32 isY = _mm512_cmpeq_epi16_mask(type, zero);
         const __mmask32 isT = _mm512_cmpeq_epi16_mask(type, _mm512_set1_epi16(6));
-        const uint32_t lanes = lanesBefore(~uint64_t(isX | isY | isT));
-        if (lanes == 0)
-            break;
-        const __mmask32 taken = lanes == 32 ? ~__mmask32(0) : __mmask32((uint32_t(1) << lanes) - 1);
+        const uint32_t isBase = _mm512_cmpeq_epi16_mask(type, _mm512_set1_epi16(3));
+        const uint32_t is12 = _mm512_cmpeq_epi16_mask(type, _mm512_set1_epi16(4));
+        const uint32_t is8 = _mm512_cmpeq_epi16_mask(type, _mm512_set1_epi16(5));
+        // Vector groups as sensors send them, whole in these words: VECT_BASE_X, VECT_12, VECT_12,
+        // VECT_8. A step takes one; other vector words are taken one by one below.
+        const uint32_t vectorGroups = isBase & (is12 >> 1) & (is12 >> 2) & (is8 >> 3);
+        const uint32_t groupLanes = vectorGroups | vectorGroups << 1 | vectorGroups << 2 | vectorGroups << 3;
+        const uint32_t laterGroups = vectorGroups & (vectorGroups - 1);
+        uint32_t lanes = lanesBefore(~uint64_t(isX | isY | isT | groupLanes) | laterGroups);
+        if (lanes > 0) {
+            __m512i rows;
+            __m512i lows;
+            carryForward(words, isY, isT, rowCarry, lowCarry, rows, lows);
+            const uint32_t inside = isX & _mm512_cmplt_epu16_mask(_mm512_and_si512(words, mask11), widths)
+                                    & _mm512_cmplt_epu16_mask(rows, heights);
+            uint32_t taken = lanes == 32 ? ~uint32_t(0) : (uint32_t(1) << lanes) - 1;
+            uint32_t valid = inside & taken;
 
-        const __m512i value = _mm512_and_si512(words, mask11);
-        __m512i rows;
-        __m512i lows;
-        carryForward(words, isY, isT, rowCarry, lowCarry, rows, lows);
-        const __mmask32 valid = isX & taken & _mm512_cmplt_epu16_mask(value, widths)
-                                & _mm512_cmplt_epu16_mask(rows, heights);
-        const __m512i last = _mm512_set1_epi16(int16_t(lanes - 1));
-        rowCarry = _mm512_permutexvar_epi16(last, rows);
-        lowCarry = _mm512_permutexvar_epi16(last, lows);
+            // The vector group's pixels, if there is one (lane 0's words stand in when not).
+            bool hasGroup = (vectorGroups & taken) != 0;
+            const uint32_t lane = hasGroup ? uint32_t(__builtin_ctz(vectorGroups)) : 0;
+            uint64_t group;
+            __builtin_memcpy(&group, p + 2 * lane, sizeof group);
+            const __m512i groupLane = _mm512_set1_epi16(int16_t(lane));
+            const __m512i groupRow = _mm512_permutexvar_epi16(groupLane, rows);
+            const uint32_t row = uint16_t(_mm_cvtsi128_si32(_mm512_castsi512_si128(groupRow)));
+            const uint32_t limit = row < height ? width : 0;
+            const uint32_t base = group & 0x7ffu;
+            uint32_t pixelMask = uint32_t((group >> 16) & 0xfff) | uint32_t((group >> 32) & 0xfff) << 12
+                                 | uint32_t((group >> 48) & 0xff) << 24;
+            if (!hasGroup || base >= limit)
+                pixelMask = 0;
+            else if (limit - base < 32)
+                pixelMask &= (uint32_t(1) << (limit - base)) - 1;
+            uint32_t pixels = uint32_t(__builtin_popcount(pixelMask));
+            const uint32_t xsBefore = uint32_t(__builtin_popcount(valid & ((uint32_t(1) << lane) - 1)));
+            if (uint32_t(__builtin_popcount(valid)) + pixels > 32) {
+                // A step's records fit in 32 lanes: fewer words are taken, the group's if need be.
+                if (xsBefore + pixels <= 32) {
+                    alignas(64) uint16_t validLanes[32];
+                    _mm512_store_si512(validLanes, _mm512_maskz_compress_epi16(valid, load(kIndices.lanes)));
+                    lanes = validLanes[32 - pixels];
+                } else {
+                    lanes = lane;
+                    hasGroup = false;
+                    pixelMask = 0;
+                    pixels = 0;
+                }
+                taken = (uint32_t(1) << lanes) - 1;
+                valid &= taken;
+            }
+            const __m512i last = _mm512_set1_epi16(int16_t(lanes - 1));
+            rowCarry = _mm512_permutexvar_epi16(last, rows);
+            lowCarry = _mm512_permutexvar_epi16(last, lows);
 
-        // The valid lanes packed to the front, then spread into records; lanes past them write
-        // records that the next ones overwrite.
-        const __m512i xWords = _mm512_maskz_compress_epi16(valid, words);
-        const __m512i xs = _mm512_and_si512(xWords, mask11);
-        const __m512i polarities = _mm512_and_si512(_mm512_srli_epi16(xWords, 11), one);
-        const __m512i validRows = _mm512_maskz_compress_epi16(valid, rows);
-        const __m512i validLows = _mm512_maskz_compress_epi16(valid, lows);
-        const uint32_t taking = uint32_t(__builtin_popcount(valid));
-        uint8_t* const out = records + 16 * n;
-        storeRecords(out, _mm512_permutex2var_epi16(xs, load(kIndices.pairs[0]), validRows),
-                     _mm512_permutex2var_epi16(validLows, load(kIndices.pairs[0]), polarities), timeHigh);
-        if (taking > 16)
-            storeRecords(out + 256, _mm512_permutex2var_epi16(xs, load(kIndices.pairs[1]), validRows),
-                         _mm512_permutex2var_epi16(validLows, load(kIndices.pairs[1]), polarities), timeHigh);
-        n += taking;
-        p += 2 * lanes;
-        if (lanes == 32)
-            continue;
-        // Vector words in between are taken here, so that a run on a row does not end the
-        // fast path.
+            // The valid ADDR_X lanes packed to the front, with the group's pixels spread in between
+            // them; then paired and spread into records. All 32 lanes are written, whatever the count
+            // (a branch on it would mispredict): those past the count are overwritten by the next.
+            const uint32_t pixelLanes = uint32_t(((uint64_t(1) << pixels) - 1) << xsBefore);
+            const __m512i groupXs = _mm512_add_epi16(load(kIndices.lanes), _mm512_set1_epi16(int16_t(base)));
+            const __m512i pixelXs =
+                _mm512_maskz_expand_epi16(pixelLanes, _mm512_maskz_compress_epi16(pixelMask, groupXs));
+            const __m512i xWords = _mm512_maskz_compress_epi16(valid, words);
+            const __m512i xs = _mm512_mask_expand_epi16(pixelXs, ~pixelLanes, _mm512_and_si512(xWords, mask11));
+            const __m512i polarities = _mm512_mask_expand_epi16(_mm512_set1_epi16(int16_t((group >> 11) & 1)),
+                                                                ~pixelLanes,
+                                                                _mm512_and_si512(_mm512_srli_epi16(xWords, 11), one));
+            const __m512i recordRows = _mm512_mask_expand_epi16(groupRow, ~pixelLanes,
+                                                                _mm512_maskz_compress_epi16(valid, rows));
+            const __m512i recordLows = _mm512_mask_expand_epi16(_mm512_permutexvar_epi16(groupLane, lows), ~pixelLanes,
+                                                                _mm512_maskz_compress_epi16(valid, lows));
+            const uint32_t taking = uint32_t(__builtin_popcount(valid)) + pixels;
+            uint8_t* const out = records + 16 * n;
+            storeRecords(out, _mm512_permutex2var_epi16(xs, load(kIndices.pairs[0]), recordRows),
+                         _mm512_permutex2var_epi16(recordLows, load(kIndices.pairs[0]), polarities), timeHigh);
+            storeRecords(out + 256, _mm512_permutex2var_epi16(xs, load(kIndices.pairs[1]), recordRows),
+                         _mm512_permutex2var_epi16(recordLows, load(kIndices.pairs[1]), polarities), timeHigh);
+            n += taking;
+            if (hasGroup) {
+                vectBase = base + 32;
+                vectPolarity = (group >> 11) & 1;
+            }
+            p += 2 * lanes;
+            // The next step starts at a word it can take: one cut off by the end of these words,
+            // the next vector group, or the lane where records would no longer fit.
+            if (lanes == 32 || ((isX | isY | isT | isBase) >> lanes) & 1)
+                continue;
+        }
+        // Vector words in between that form no whole group, so that they do not end the fast path.
         const uint64_t row = uint16_t(_mm_cvtsi128_si32(_mm512_castsi512_si128(rowCarry)));
         const uint64_t time = high | uint16_t(_mm_cvtsi128_si32(_mm512_castsi512_si128(lowCarry)));
         const uint8_t* const vectorsFrom = p;

@@ -10,8 +10,9 @@ namespace sorvane::avx512 {
 // The processor and the system allow AVX-512 F, BW, VL and VBMI2 (built without AVX-512 itself).
 bool supported();
 
-// ADDR_Y, ADDR_X and TIME_LOW words of EVT 3.0, 32 at a time while 32 records fit, and the vector
-// words between them; stops at a word of another type. The caller guarantees that no TIME_LOW can
+// ADDR_Y, ADDR_X and TIME_LOW words of EVT 3.0 and whole vector groups (VECT_BASE_X, VECT_12,
+// VECT_12, VECT_8), up to 32 words at a time while 32 records fit, and other vector words between
+// them; stops at a word of another type. The caller guarantees that no TIME_LOW can
 // reach the stop time. now (its low 12 bits), y and the vector state are updated.
 const uint8_t* decodeEvt3Bulk(const uint8_t* p, const uint8_t* end, uint32_t width, uint32_t height, uint64_t& now,
                               uint64_t& y, uint32_t& vectBase, uint32_t& vectPolarity, void* events, size_t capacity,
