@@ -12,9 +12,13 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <optional>
 
 using sorvane::BasicParameterInfo;
 using sorvane::BoolParameterInfo;
@@ -97,6 +101,9 @@ QString SidebarDvsSettingUI::chooseBiasPresetFile(bool forSaving)
                      : QFileDialog::getOpenFileName(this, tr("Load Biases"), QString(), filter);
 }
 
+// Preset files are read and written off the GUI thread: a slow or network folder must not freeze
+// the window. The watcher is the page's child, so a result that comes after the page is gone
+// reaches nobody.
 void SidebarDvsSettingUI::saveBiasPreset(const QString& path)
 {
     if (!biasesTool)
@@ -109,27 +116,50 @@ void SidebarDvsSettingUI::saveBiasPreset(const QString& path)
         if (info.type == sorvane::ParameterInt && biasesTool->getIntParameter(name, value))
             values.emplace_back(name, value);
     }
-    // Written beside the target and renamed onto it when complete: a failed save keeps the old file.
-    QSaveFile file(path);
     const QByteArray text = formatBiasPreset(values).toUtf8();
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-        emit signalShowLeftBottomTips(tr("Saving the biases failed: ") + QDir::toNativeSeparators(path), Error, QString());
-        return;
-    }
-    emit signalShowLeftBottomTips(tr("Biases saved."), Success, QFileInfo(path).absolutePath());
+    auto* watcher = new QFutureWatcher<bool>(this);
+    connect(watcher, &QFutureWatcher<bool>::finished, this, [this, watcher, path] {
+        watcher->deleteLater();
+        if (watcher->result())
+            emit signalShowLeftBottomTips(tr("Biases saved."), Success, QFileInfo(path).absolutePath());
+        else
+            emit signalShowLeftBottomTips(tr("Saving the biases failed: ") + QDir::toNativeSeparators(path), Error,
+                                          QString());
+    });
+    watcher->setFuture(QtConcurrent::run([path, text] {
+        // Written beside the target and renamed onto it when complete: a failed save keeps the old file.
+        QSaveFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit();
+    }));
 }
 
 void SidebarDvsSettingUI::loadBiasPreset(const QString& path)
 {
     if (!biasesTool)
         return;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > maxBiasPresetBytes) {
-        emit signalShowLeftBottomTips(tr("Not a bias preset: ") + QDir::toNativeSeparators(path), Warning, QString());
+    auto* watcher = new QFutureWatcher<std::optional<QByteArray>>(this);
+    connect(watcher, &QFutureWatcher<std::optional<QByteArray>>::finished, this, [this, watcher, path] {
+        watcher->deleteLater();
+        const std::optional<QByteArray> text = watcher->result();
+        if (!text)
+            emit signalShowLeftBottomTips(tr("Not a bias preset: ") + QDir::toNativeSeparators(path), Warning, QString());
+        else
+            applyBiasPreset(QString::fromUtf8(*text));
+    });
+    watcher->setFuture(QtConcurrent::run([path]() -> std::optional<QByteArray> {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly) || file.size() > maxBiasPresetBytes)
+            return std::nullopt;
+        return file.read(maxBiasPresetBytes);
+    }));
+}
+
+void SidebarDvsSettingUI::applyBiasPreset(const QString& text)
+{
+    if (!biasesTool)
         return;
-    }
     QStringList problems;
-    const BiasValues values = parseBiasPreset(QString::fromUtf8(file.read(maxBiasPresetBytes)), problems);
+    const BiasValues values = parseBiasPreset(text, problems);
     for (const auto& [name, value] : values) {
         const QString shownName = QString::fromStdString(name);
         sorvane::IntParameterInfo info;

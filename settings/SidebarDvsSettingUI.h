@@ -30,7 +30,8 @@ public:
     void resetToolUIs();
 
     // Bias presets: every current bias to a "name value" file, and such a file back to the
-    // camera and the rows. The outcome is told in a tip; a load names all refused lines at once.
+    // camera and the rows. The file work runs in the background; the outcome is told in a tip,
+    // and a load names all refused lines at once.
     void saveBiasPreset(const QString& path);
     void loadBiasPreset(const QString& path);
 
@@ -64,6 +65,8 @@ protected:
 
 private:
     QWidget* makeBiasPresetButtons();
+    // Writes a preset's text to the camera and the rows.
+    void applyBiasPreset(const QString& text);
     // The row of a filter's number, switch or list, appended in the tool's order and reporting
     // to the group's slot; a list is left out when the group has no slot for one.
     void addFilterRow(SettingItemBox* box, const ToolPtr& tool, const std::string& name,

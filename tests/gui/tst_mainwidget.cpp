@@ -189,6 +189,7 @@ private slots:
     void droppedRecordingsOpen_data();
     void droppedRecordingsOpen();
     void missingRecordingIsReported();
+    void windowButtons();
     void languageRestartsTheProgram_data();
     void languageRestartsTheProgram();
     void quitClosesTheWindow();
@@ -738,6 +739,22 @@ void TestMainWidget::missingRecordingIsReported()
     QTRY_VERIFY(tipContaining("no such file", Error));
     QCOMPARE(window->currentSourceMode(), before);
     QCOMPARE(rawOpened.count(), 0);
+}
+
+void TestMainWidget::windowButtons()
+{
+    QWidget* titleBar = window->findChild<QWidget*>("widget_title_bar");
+    QTest::mouseClick(button("pb_win_max"), Qt::LeftButton);
+    QVERIFY(window->isMaximized());
+    // Square corners while maximised, rounded again when restored.
+    QVERIFY2(titleBar->styleSheet().contains("border-top-left-radius: 0px;"), qPrintable(titleBar->styleSheet()));
+    QTest::mouseClick(button("pb_win_max"), Qt::LeftButton);
+    QVERIFY(!window->isMaximized());
+    QVERIFY2(titleBar->styleSheet().contains("border-top-right-radius: 6px;"), qPrintable(titleBar->styleSheet()));
+    QTest::mouseClick(button("pb_win_min"), Qt::LeftButton);
+    QVERIFY(window->isMinimized());
+    window->showNormal();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
 }
 
 void TestMainWidget::languageRestartsTheProgram_data()

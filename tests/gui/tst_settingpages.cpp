@@ -228,10 +228,12 @@ private slots:
         intRow(box, "Bias Hpf")->findChild<QLineEdit*>("le_sv_line_edit")->setText("99");
         const QString path = dir.filePath("day.bias");
         page.saveBiasPreset(path);
+        QTRY_COMPARE(tips.count(), 1);
         QCOMPARE(tips.last().at(1).value<SvMessageType>(), Success);
 
         intRow(box, "Bias Fo")->findChild<QLineEdit*>("le_sv_line_edit")->setText("7");
         page.loadBiasPreset(path);
+        QTRY_COMPARE(tips.count(), 2);
         QCOMPARE(tips.last().at(1).value<SvMessageType>(), Success);
         QCOMPARE(ParameterTool::intValue(tool->values(), "bias_fo"), -20);
         QCOMPARE(intRow(box, "Bias Fo")->value(), -20);
@@ -242,7 +244,7 @@ private slots:
         faulty.close();
         const int before = tips.count();
         page.loadBiasPreset(faulty.fileName());
-        QCOMPARE(tips.count(), before + 1);
+        QTRY_COMPARE(tips.count(), before + 1);
         const QString warning = tips.last().at(0).toString();
         QCOMPARE(tips.last().at(1).value<SvMessageType>(), Warning);
         QVERIFY2(warning.contains("bias_hpf 500") && warning.contains("bias_refr") && warning.contains("line 5"),
@@ -252,6 +254,7 @@ private slots:
         QCOMPARE(intRow(box, "Bias Fo")->value(), 5);
 
         page.loadBiasPreset(dir.filePath("missing.bias"));
+        QTRY_COMPARE(tips.count(), before + 2);
         QCOMPARE(tips.last().at(1).value<SvMessageType>(), Warning);
     }
 
