@@ -142,8 +142,8 @@ private slots:
     {
         QTest::addColumn<int>("cacheSeconds");
         QTest::addColumn<quint64>("streamBefore"); // camera time before the recording starts
-        QTest::newRow("2 s cached of 3 s") << 2 << quint64(3000000);
-        QTest::newRow("3 s asked, 1.5 s streamed") << 3 << quint64(1500000);
+        QTest::newRow("1 s cached of 1.5 s") << 1 << quint64(1500000);
+        QTest::newRow("2 s asked, 1 s streamed") << 2 << quint64(1000000);
     }
 
     void cacheHeadsTheNextRecording()
@@ -162,7 +162,7 @@ private slots:
         const uint64_t startedAt = sim.cameraTime();
         const QString path = dir.filePath(QString("cached_%1.raw").arg(cacheSeconds));
         QVERIFY(camera->startRecording(path.toStdString()));
-        waitForCameraTime(sim, startedAt + 1000000);
+        waitForCameraTime(sim, startedAt + 500000);
         QVERIFY(camera->stopRecording());
         camera->stop();
         // The cache keeps only its own files in the folder.
@@ -178,7 +178,7 @@ private slots:
         // Chunks are a few milliseconds long; the start point lies within one of the moment asked.
         QVERIFY2(first <= expectedFirst + 20000 && first + 20000 >= expectedFirst,
                  qPrintable(QString("first %1, expected about %2").arg(first).arg(expectedFirst)));
-        QVERIFY(last >= startedAt + 900000);
+        QVERIFY(last >= startedAt + 400000);
         const StreamChunk expected = expectedStream(model, last + 1000);
         const auto want = window(expected.events, first, last);
         QCOMPARE(r.events.size(), want.size());
@@ -208,9 +208,9 @@ private slots:
         QTest::addColumn<int>("cacheSeconds");
         QTest::addColumn<quint64>("streamBefore"); // camera time before the recording starts
         QTest::addColumn<quint64>("back");         // how far before that the file is to begin
-        QTest::newRow("inside the cached second") << 1 << quint64(2000000) << quint64(600000);
-        QTest::newRow("started 2 s late") << 1 << quint64(3500000) << quint64(3000000);
-        QTest::newRow("before the stream") << 2 << quint64(1000000) << quint64(4000000);
+        QTest::newRow("inside the cached second") << 1 << quint64(1500000) << quint64(600000);
+        QTest::newRow("started 1 s late") << 1 << quint64(2500000) << quint64(2000000);
+        QTest::newRow("before the stream") << 2 << quint64(500000) << quint64(4000000);
     }
 
     void recordingFromACameraTime()
