@@ -11,8 +11,8 @@
 #include "processing/SvFusionCameraDataProcessor.h"
 #include "ui_MainWidget.h"
 #include "widgets/SVMessageBox.h"
-#include "widgets/SvFilePathReminderForm.h"
 #include "widgets/SvEventRateStrip.h"
+#include "widgets/SvFilePathReminderForm.h"
 #include "widgets/SvStyleSheet.h"
 #include "widgets/SvThreeHandleSlider.h"
 #include "widgets/SvToolTip.h"
@@ -35,8 +35,8 @@
 #include <QScreen>
 #include <QSysInfo>
 #include <QTimer>
-#include <QVBoxLayout>
 #include <QUrl>
+#include <QVBoxLayout>
 
 #include <chrono>
 
@@ -357,29 +357,32 @@ QString MainWidget::chooseRecordingToOpen()
                                         tr("RAW files (*.raw)"));
 }
 
+bool MainWidget::refuseOpeningWhileBusy()
+{
+    if (!eventProcessor->isBusy() && !fusionProcessor->isBusy()) {
+        return false;
+    }
+    emit signalShowLeftBottomTips(tr("Wait for the recording's work to finish, or cancel it, before opening another."),
+                                  Warning, QString());
+    return true;
+}
+
 void MainWidget::slotOpenRecording()
 {
-    if (eventProcessor->isBusy() || fusionProcessor->isBusy()) {
-        emit signalShowLeftBottomTips(tr("Wait for the recording's work to finish, or cancel it, before opening another."),
-                                      Warning, QString());
-        return;
+    // Asked before the file dialog, so that nobody picks a file in vain.
+    if (!refuseOpeningWhileBusy()) {
+        openRecordingFile(chooseRecordingToOpen());
     }
-    openRecordingFile(chooseRecordingToOpen());
 }
 
 void MainWidget::openRecordingFile(const QString& path)
 {
-    if (path.isEmpty()) {
-        return;
-    }
-    if (eventProcessor->isBusy() || fusionProcessor->isBusy()) {
-        emit signalShowLeftBottomTips(tr("Wait for the recording's work to finish, or cancel it, before opening another."),
-                                      Warning, QString());
+    if (path.isEmpty() || refuseOpeningWhileBusy()) {
         return;
     }
     const QFileInfo info(recordingOfSet(path));
     if (!info.isFile()) {
-        emit signalShowLeftBottomTips(tr("Open recording failed: no such file."), Error, path);
+        emit signalShowLeftBottomTips(tr("Open recording failed: no such file."), Error, QString());
         return;
     }
     // Stops a running stream as the released Play button does, then lets the cameras go.

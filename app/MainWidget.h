@@ -135,6 +135,8 @@ private:
     void foldSettingPage(int page, bool checked);
     void openSettingsPane();
     void openGeneralSettings();
+    // A Warning tip and true while a load, cut or export runs.
+    bool refuseOpeningWhileBusy();
     void showAbout();
     void askToRestartForLanguage();
     // Error tip and true when out_path is the recording being read (it must never be overwritten).

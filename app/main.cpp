@@ -45,12 +45,12 @@ int main(int argc, char* argv[])
                                  "[recording]");
     const QCommandLineOption cameraOption("camera", "Open the attached camera with this serial.", "serial");
     parser.addOption(cameraOption);
-    const QCommandLineOption foldersOption("recordings-folder",
+    const QCommandLineOption recordingsFolderOption("recordings-folder",
                                            "Print the folder where Open Recording starts, and exit.");
-    parser.addOption(foldersOption);
+    parser.addOption(recordingsFolderOption);
     parser.process(app);
     ConfigStore* config = ConfigStore::instance();
-    if (parser.isSet(foldersOption)) {
+    if (parser.isSet(recordingsFolderOption)) {
         QTextStream(stdout) << QDir::toNativeSeparators(config->inputRawFilePath) << Qt::endl;
         return 0;
     }
