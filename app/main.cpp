@@ -46,7 +46,7 @@ int main(int argc, char* argv[])
     const QCommandLineOption cameraOption("camera", "Open the attached camera with this serial.", "serial");
     parser.addOption(cameraOption);
     const QCommandLineOption recordingsFolderOption("recordings-folder",
-                                           "Print the folder where Open Recording starts, and exit.");
+                                                    "Print the folder where Open Recording starts, and exit.");
     parser.addOption(recordingsFolderOption);
     parser.process(app);
     ConfigStore* config = ConfigStore::instance();
