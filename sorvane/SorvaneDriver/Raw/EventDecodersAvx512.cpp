@@ -3,7 +3,9 @@
 // GCC 12's AVX-512 header trips its own uninitialised-value warnings (its "undefined" vectors).
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
+#ifndef __clang__
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 #pragma GCC diagnostic pop
 
