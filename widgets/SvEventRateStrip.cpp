@@ -30,7 +30,6 @@ SvEventRateStrip::SvEventRateStrip(QWidget* parent)
     : QWidget(parent)
 {
     setFixedHeight(18);
-    setAttribute(Qt::WA_OpaquePaintEvent, false);
 }
 
 void SvEventRateStrip::setProfile(const QList<quint64>& profile, uint64_t first, uint64_t last)
