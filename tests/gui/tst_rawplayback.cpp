@@ -598,7 +598,8 @@ private slots:
         QTest::addColumn<int>("which");
         QTest::addColumn<uint64_t>("position");
         QTest::newRow("crossing 2^31 us") << 31 << uint64_t(2'147'483'648ull + 50);
-        QTest::newRow("past 2^32 us") << 32 << uint64_t(5'000'100'000ull);
+        // Off the frame grid: no played frame shows the window the jump shows.
+        QTest::newRow("past 2^32 us") << 32 << uint64_t(5'000'100'050ull);
     }
     void timestampsBeyond32Bits()
     {
@@ -925,10 +926,10 @@ private slots:
             ProcessorRelay relay(*processor);
             QSignalSpy starts(&relay, &ProcessorRelay::start);
             QSignalSpy loadings(&relay, &ProcessorRelay::loading);
+            // Destroyed at once: the scan of the big file is surely still running.
             processor->loadFile(big.path);
-            QVERIFY(QTest::qWaitFor([&] { return loadings.count() >= 1; }, 5000));
             processor.reset();
-            QTest::qWait(50);
+            QTRY_VERIFY(loadings.count() >= 2);
             // Cancelled: the range was never reported, and the load ended.
             QCOMPARE(starts.count(), 0);
             QCOMPARE(loadings.last().at(0).toBool(), false);
