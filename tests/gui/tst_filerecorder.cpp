@@ -1,11 +1,13 @@
 // SvFileRecorder with a simulated camera: timed recordings, refused triggers, early stops; and
 // with a camera whose file takes long to finish, that nobody waits for it but the recorder.
+#include "TipRelay.h"
 #include "Utility/svfilerecorder.h"
 
 #include "app/ConfigStore.h"
 #include "SorvaneDriver/DvsCameraManager.h"
 #include "SorvaneDriver/Simulated/SimulatedCameras.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -142,6 +144,7 @@ private slots:
         QFETCH(uint, seconds);
         const std::string serial = camera->getDvsDesc().serial;
         SvFileRecorder recorder(withCamera ? camera : nullptr);
+        // A refusal starts no worker: anything said is said at once, on this thread.
         QSignalSpy tips(&recorder, &SvFileRecorder::signalShowLeftBottomTips);
         SimulatedCameraProvider::setPlugged(serial, plugged);
         const QString path = dir.filePath("refused.raw");
@@ -158,7 +161,8 @@ private slots:
     void timedRecordingAndSecondTrigger()
     {
         SvFileRecorder recorder(camera);
-        QSignalSpy tips(&recorder, &SvFileRecorder::signalShowLeftBottomTips);
+        TipRelay relay(&recorder);
+        QSignalSpy tips(&relay, &TipRelay::tip);
         const QString path = dir.filePath("timed.raw");
         const QString second = dir.filePath("second.raw");
         QElapsedTimer clock;
@@ -166,7 +170,7 @@ private slots:
         QVERIFY(recorder.recordingTime(1, path));
         QVERIFY(recorder.recording());
         QVERIFY(!recorder.recordingTime(1, second));
-        QCOMPARE(tips.count(), 2);
+        QTRY_COMPARE(tips.count(), 2);
         QCOMPARE(tips.at(0).at(0).toString(), QString("Recording file ... "));
         QCOMPARE(tips.at(0).at(1).value<SvMessageType>(), Success);
         QCOMPARE(tips.at(0).at(2).toString(), path);
@@ -187,15 +191,16 @@ private slots:
     void twoRecordingsInARow()
     {
         SvFileRecorder recorder(camera);
-        QSignalSpy tips(&recorder, &SvFileRecorder::signalShowLeftBottomTips);
+        TipRelay relay(&recorder);
+        QSignalSpy tips(&relay, &TipRelay::tip);
         QVERIFY(recorder.recordingTime(1, dir.filePath("first.raw")));
         QTRY_VERIFY_WITH_TIMEOUT(!recorder.recording(), 10000);
         QVERIFY(recorder.recordingTime(1, dir.filePath("then.raw")));
         QTRY_VERIFY_WITH_TIMEOUT(!recorder.recording(), 10000);
-        int ends = 0;
-        for (const auto& tip : tips)
-            ends += tip.at(0).toString() == "Recording end";
-        QCOMPARE(ends, 2);
+        auto ends = [&] {
+            return std::count_if(tips.begin(), tips.end(), [](const auto& tip) { return tip.at(0).toString() == "Recording end"; });
+        };
+        QTRY_COMPARE(ends(), 2);
         QVERIFY(QFileInfo(dir.filePath("first.raw")).size() > 1000);
         QVERIFY(QFileInfo(dir.filePath("then.raw")).size() > 1000);
     }
@@ -220,7 +225,8 @@ private slots:
     void stopEndsATimedRecordingEarly()
     {
         SvFileRecorder recorder(camera);
-        QSignalSpy tips(&recorder, &SvFileRecorder::signalShowLeftBottomTips);
+        TipRelay relay(&recorder);
+        QSignalSpy tips(&relay, &TipRelay::tip);
         QElapsedTimer clock;
         clock.start();
         QVERIFY(recorder.recordingTime(30, dir.filePath("long.raw")));
@@ -248,7 +254,8 @@ private slots:
         QFETCH(bool, withStart);
         auto slow = std::make_shared<SlowFinishCamera>();
         SvFileRecorder recorder(slow);
-        QSignalSpy tips(&recorder, &SvFileRecorder::signalShowLeftBottomTips);
+        TipRelay relay(&recorder);
+        QSignalSpy tips(&relay, &TipRelay::tip);
         const std::optional<uint64_t> from = withStart ? std::optional<uint64_t>(4321000) : std::nullopt;
         QVERIFY(recorder.recordingTime(30, dir.filePath("slow.raw"), from));
         QTRY_VERIFY(slow->hasStarted());
@@ -262,7 +269,7 @@ private slots:
         slow->release();
         QTRY_VERIFY(!recorder.recording());
         QVERIFY(slow->hasFinished());
-        QVERIFY(tipIndex(tips, "Recording end") >= 0);
+        QTRY_VERIFY(tipIndex(tips, "Recording end") >= 0);
     }
 
     void destroyingStopsTheWorker()
@@ -286,13 +293,16 @@ private slots:
     void unwritableFolderIsReported()
     {
         SvFileRecorder recorder(camera);
-        QSignalSpy tips(&recorder, &SvFileRecorder::signalShowLeftBottomTips);
+        TipRelay relay(&recorder);
+        QSignalSpy tips(&relay, &TipRelay::tip);
         const QString path = dir.filePath("missing/folder/x.raw");
         QVERIFY(recorder.recordingTime(2, path));
         QTRY_VERIFY_WITH_TIMEOUT(tipIndex(tips, "Recording failed.") >= 0, 5000);
         const QList<QVariant> failed = tips.at(tipIndex(tips, "Recording failed."));
         QCOMPARE(failed.at(1).value<SvMessageType>(), Error);
         QTRY_VERIFY(!recorder.recording());
+        // A tip is said before the recorder counts as idle: whatever was said has arrived now.
+        QCoreApplication::processEvents();
         QCOMPARE(tipIndex(tips, "Recording end"), -1);
     }
 };

@@ -1,6 +1,7 @@
 // The real main window, offscreen, end to end: a generated recording is opened, played, paused,
 // stepped, scrubbed, narrowed to a range, cut and exported; the cut file is read back and the
 // video decoded.
+#include "ProcessorRelay.h"
 #include "SorvaneDriver/Video/ApsFileReader.h"
 #include "SorvaneDriver/DvsFileReader.h"
 #include "SorvaneDriver/Raw/RawEventWriter.h"
@@ -314,10 +315,11 @@ void TestMainWidget::cancelledOpenChangesNothing()
 
 void TestMainWidget::openPlaysToEndOfRange()
 {
-    QSignalSpy loading(processor, &SvEventProcessor::signalLoadingStatus);
-    QSignalSpy images(processor, &SvEventProcessor::signalEventImage);
-    QSignalSpy played(processor, &SvEventProcessor::signalPlayStatus);
-    QSignalSpy progress(processor, &SvEventProcessor::signalProgress);
+    ProcessorRelay relay(*processor);
+    QSignalSpy loading(&relay, &ProcessorRelay::loading);
+    QSignalSpy images(&relay, &ProcessorRelay::image);
+    QSignalSpy played(&relay, &ProcessorRelay::play);
+    QSignalSpy progress(&relay, &ProcessorRelay::progress);
     openRecording(recordingPath);
     QCOMPARE(window->currentSourceMode(), MainWidget::RawFile);
     QCOMPARE(window->openRecordingPath(), QFileInfo(recordingPath).absoluteFilePath());
@@ -372,7 +374,8 @@ void TestMainWidget::rateStripShowsTheRecording()
 
 void TestMainWidget::spaceAndStepsAndJump()
 {
-    QSignalSpy images(processor, &SvEventProcessor::signalEventImage);
+    ProcessorRelay relay(*processor);
+    QSignalSpy images(&relay, &ProcessorRelay::image);
     QTest::keyClick(window.get(), Qt::Key_Space);
     QVERIFY(button("pb_play")->isChecked());
     QTRY_VERIFY_WITH_TIMEOUT(images.count() >= 2, 10000);
@@ -591,7 +594,8 @@ void TestMainWidget::cancelledExportLeavesNothing()
     QVERIFY(!QFile::exists(videoPath));
     QVERIFY(QDir(dir.path()).entryList({"*svtmp*"}, QDir::Files | QDir::Hidden).isEmpty());
 
-    QSignalSpy images(processor, &SvEventProcessor::signalEventImage);
+    ProcessorRelay relay(*processor);
+    QSignalSpy images(&relay, &ProcessorRelay::image);
     button("pb_next")->click();
     QTRY_COMPARE(images.count(), 1);
 }

@@ -1,6 +1,8 @@
 // The real main window with the simulated cameras, offscreen, end to end: a camera is picked
 // from the list, streams into the view with its statistics, is recorded with the Record button
 // and by trigger-in edges, loses its connection, and gives way to a recording or another camera.
+#include "ProcessorRelay.h"
+#include "TipRelay.h"
 #include "SorvaneDriver/DvsFileReader.h"
 #include "SorvaneDriver/Raw/RawEventWriter.h"
 #include "SorvaneDriver/Simulated/SimulatedCameras.h"
@@ -291,7 +293,8 @@ private slots:
     void openStreamAndRecord()
     {
         const QString serial = QString::fromStdString(SimulatedCameraProvider::serialOf("Orion4"));
-        QSignalSpy images(processor, &SvEventProcessor::signalEventImage);
+        ProcessorRelay relay(*processor);
+        QSignalSpy images(&relay, &ProcessorRelay::image);
         openCamera(serial);
         QCOMPARE(window->currentSourceMode(), MainWidget::LiveDvsCamera);
         QTRY_VERIFY(button("pb_play")->isChecked());
@@ -355,7 +358,8 @@ private slots:
     void connectionLossEndsTheLoop()
     {
         const QString serial = QString::fromStdString(SimulatedCameraProvider::serialOf("Vesper"));
-        QSignalSpy images(processor, &SvEventProcessor::signalEventImage);
+        ProcessorRelay relay(*processor);
+        QSignalSpy images(&relay, &ProcessorRelay::image);
         openCamera(serial);
         QTRY_VERIFY(button("pb_play")->isChecked());
         QTRY_VERIFY_WITH_TIMEOUT(images.count() >= 5, 10000);
@@ -401,13 +405,15 @@ private slots:
         QFETCH(quint64, phase);
         armTriggerIn(edge, 1, 1);
         SvFileRecorder* recorder = window->triggerInRecorder();
-        QSignalSpy tips(recorder, &SvFileRecorder::signalShowLeftBottomTips);
+        TipRelay relay(recorder);
+        QSignalSpy tips(&relay, &TipRelay::tip);
         openCamera(QString::fromStdString(SimulatedCameraProvider::serialOf("Orion4")));
         QTRY_VERIFY(button("pb_play")->isChecked());
         // The first edge comes before a second of stream is there to keep: let its recording
         // pass, then stall while the recorder is idle, so the next edge is handled late.
         QTRY_VERIFY_WITH_TIMEOUT(tipIndex(tips, "Recording end") >= 0, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(!recorder->recording(), 10000);
+        QCoreApplication::processEvents(); // the tips said before the recorder went idle
         const int stalled = tips.count();
         stallGuiThread(std::chrono::milliseconds(2500));
         QTRY_VERIFY_WITH_TIMEOUT(tipIndex(tips, "Recording end", stalled) >= 0, 20000);
@@ -457,10 +463,12 @@ private slots:
         writeSmallRecording(played);
         armTriggerIn("Rising Edge", 1, 1);
         SvFileRecorder* recorder = window->triggerInRecorder();
-        QSignalSpy tips(recorder, &SvFileRecorder::signalShowLeftBottomTips);
+        TipRelay relay(recorder);
+        QSignalSpy tips(&relay, &TipRelay::tip);
         openCamera(QString::fromStdString(SimulatedCameraProvider::serialOf("Orion4")));
         QTRY_VERIFY(button("pb_play")->isChecked());
         QTRY_VERIFY_WITH_TIMEOUT(!recorder->recording(), 10000);
+        QCoreApplication::processEvents(); // the tips said before the recorder went idle
         const int stalled = tips.count();
         const QStringList before = rawFiles(dir.path());
         // A rising edge comes once a second: at least one waits when the stall ends.

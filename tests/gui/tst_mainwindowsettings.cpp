@@ -1,5 +1,6 @@
 // The real main window, offscreen, with the simulated Orion4: the side-bar pages, and settings
 // changed in them reaching what the user sees (event rate, the ROI window, the images).
+#include "ProcessorRelay.h"
 #include "SorvaneDriver/Simulated/SimulatedCameras.h"
 #include "app/CamerasList.h"
 #include "app/ConfigStore.h"
@@ -101,7 +102,8 @@ private:
     // The next image the view gets, painted after everything asked so far.
     QImage nextImage(int skip = 3)
     {
-        QSignalSpy images(processor, &SvEventProcessor::signalEventImage);
+        ProcessorRelay relay(*processor);
+        QSignalSpy images(&relay, &ProcessorRelay::image);
         if (!QTest::qWaitFor([&] { return images.count() > skip; }, 10000))
             return QImage();
         return images.last().at(0).value<QImage>();
