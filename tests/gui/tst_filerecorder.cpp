@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
