@@ -4,6 +4,7 @@
 #include "app/SvMessageType.h"
 
 #include <QObject>
+#include <QSignalSpy>
 #include <QString>
 
 class TipRelay : public QObject {
@@ -18,3 +19,12 @@ public:
 signals:
     void tip(QString tips, SvMessageType type, QString file_path);
 };
+
+// Index of the first tip with this text at or after from, or -1.
+inline int tipIndex(const QSignalSpy& spy, const QString& text, int from = 0)
+{
+    for (int i = from; i < spy.count(); ++i)
+        if (spy.at(i).at(0).toString() == text)
+            return i;
+    return -1;
+}

@@ -93,15 +93,6 @@ private:
     std::optional<uint64_t> from;
 };
 
-// Index of the first tip with this text, or -1.
-int tipIndex(const QSignalSpy& spy, const QString& text)
-{
-    for (int i = 0; i < spy.count(); ++i)
-        if (spy.at(i).at(0).toString() == text)
-            return i;
-    return -1;
-}
-
 } // namespace
 
 class TestFileRecorder : public QObject {

@@ -126,15 +126,6 @@ void closeAllTips()
             tip->close();
 }
 
-// Index of the first tip with this text at or after from, or -1.
-int tipIndex(const QSignalSpy& spy, const QString& text, int from = 0)
-{
-    for (int i = from; i < spy.count(); ++i)
-        if (spy.at(i).at(0).toString() == text)
-            return i;
-    return -1;
-}
-
 // Blocks the GUI thread, as a slow paint or a busy disk would: what the cameras send meanwhile
 // waits in the event queue.
 void stallGuiThread(std::chrono::milliseconds duration)
