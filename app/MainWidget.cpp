@@ -400,7 +400,7 @@ void MainWidget::openRecordingFile(const QString& path)
     config->inputRawFilePath = info.absolutePath();
     const QString rawPath = info.absoluteFilePath();
     const QString apsVideo = QString("%1/%2.mp4").arg(info.absolutePath(), info.completeBaseName());
-    if (QFileInfo::exists(apsVideo)) {
+    if (QFileInfo(apsVideo).isFile()) {
         sourceMode = FusionFile;
         emit signalOpenRawFile(QString());
         emit signalOpenFusionFile(rawPath);

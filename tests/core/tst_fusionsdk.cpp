@@ -6,8 +6,11 @@
 
 #include <SorvaneBase/Logger.h>
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
@@ -295,11 +298,28 @@ private slots:
         QCOMPARE(apsToDvs.empty() ? 0.0 : apsToDvs.at(0), apsToDvsScale);
     }
 
+    void unreadableFileFails_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("missing") << "missing" << "Error: open %1 failed.";
+        QTest::newRow("folder") << "folder" << "Error: read %1 failed.";
+        // Opening one for reading would wait for a writer forever.
+        QTest::newRow("FIFO") << "fifo" << "Error: read %1 failed.";
+    }
     void unreadableFileFails()
     {
+        QFETCH(QString, kind);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("rec.json");
+        if (kind == "folder")
+            QVERIFY(QDir(dir.path()).mkdir("rec.json"));
+        else if (kind == "fifo")
+            QCOMPARE(::mkfifo(path.toLocal8Bit().constData(), 0600), 0);
         CalibratorParameters parameters;
-        QVERIFY(!readCalibrationFile("/nonexistent/rec.json", parameters));
-        QVERIFY(logged.startsWith("Error: open /nonexistent/rec.json failed."));
+        QVERIFY(!readCalibrationFile(path.toStdString(), parameters));
+        QVERIFY2(logged.startsWith(message.arg(path)), qPrintable(logged));
     }
 
     void defaultMappingAtTheEdges_data()

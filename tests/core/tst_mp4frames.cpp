@@ -9,6 +9,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdlib>
 #include <random>
@@ -400,6 +403,8 @@ private slots:
             byte = char(random());
         QTest::newRow("noise") << noise;
         QTest::newRow("mp4 header only") << QByteArray("\0\0\0\x20" "ftypisom\0\0\x02\0isomiso2avc1mp41", 32);
+        // Opening one for reading would wait for a writer forever.
+        QTest::newRow("FIFO") << QByteArray("fifo");
     }
 
     void unreadableFiles()
@@ -408,6 +413,8 @@ private slots:
         const QString path = dir.filePath(QString("bad_%1.mp4").arg(QTest::currentDataTag()).replace(' ', '_'));
         if (content == "folder") {
             QVERIFY(QDir(dir.path()).mkdir(QFileInfo(path).fileName()));
+        } else if (content == "fifo") {
+            QCOMPARE(::mkfifo(path.toLocal8Bit().constData(), 0600), 0);
         } else if (content != "missing") {
             QFile file(path);
             QVERIFY(file.open(QIODevice::WriteOnly));
@@ -604,6 +611,36 @@ private slots:
         QVERIFY(reader);
         QVERIFY(reader->getFrameTimestamps(timestamps));
         QCOMPARE(timestamps, times);
+    }
+
+    // One sample count raised in a 30-frame video: the demuxer would allocate its tables for
+    // every sample the count claims.
+    void damagedSizeFieldCostsNoMemory()
+    {
+        Mp4FrameWriter writer;
+        Mp4FrameWriter::Options options;
+        options.timestamped = true;
+        options.fragmented = true;
+        const std::string path = pathOf("damaged count.mp4");
+        QVERIFY(writer.open(path, 160, 96, 30, options));
+        for (int i = 0; i < 30; ++i)
+            QVERIFY(writer.writeFrame(makeFrame(160, 96, i).data(), uint64_t(i) * 33333));
+        QVERIFY(writer.close());
+        QFile file(QString::fromStdString(path));
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QByteArray bytes = file.readAll();
+        const qsizetype run = bytes.indexOf("trun");
+        QVERIFY(run > 4);
+        const uchar count[4] = {0x04, 0, 0, 0}; // 2^26 samples, big-endian, after version and flags
+        bytes.replace(run + 8, 4, reinterpret_cast<const char*>(count), 4);
+        QVERIFY(file.seek(0) && file.write(bytes) == bytes.size());
+        file.close();
+
+        ErrorLog log;
+        const auto reader = ApsFileReader::createFileReader(path);
+        rusage usage {};
+        QCOMPARE(::getrusage(RUSAGE_SELF, &usage), 0);
+        QVERIFY2(usage.ru_maxrss < 256 * 1024, qPrintable(QString("peak %1 MB").arg(usage.ru_maxrss / 1024)));
     }
 
     void impossibleSizesRefused_data()

@@ -139,7 +139,7 @@ std::string apsFramesInfo(const std::string& path, const sorvane::DvsFileInfo& f
 {
     const size_t dot = path.rfind('.');
     const std::string video = path.substr(0, dot) + ".mp4";
-    if (!std::filesystem::exists(video))
+    if (!std::filesystem::is_regular_file(video))
         return {};
     auto reader = sorvane::ApsFileReader::createFileReader(video);
     std::vector<uint64_t> frames;

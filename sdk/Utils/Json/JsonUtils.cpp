@@ -4,7 +4,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include <fstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <vector>
 
 namespace sorvane {
@@ -132,21 +136,31 @@ bool parse(const json& root, CalibratorParameters& out)
 
 bool readCalibrationFile(std::string path, CalibratorParameters& out)
 {
-    std::ifstream file(path, std::ios::binary | std::ios::ate);
-    if (!file) {
+    // Non-blocking and regular files only: a FIFO named like a set's calibration would hold the
+    // open forever.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
         SV_LOG_ERROR("Error: open %s failed.", path.c_str());
         return false;
     }
-    const std::streamoff size = file.tellg();
+    struct stat status {};
     // A calibration file is a few kilobytes; anything huge is not one.
-    constexpr std::streamoff maxSize = 16 << 20;
-    if (size < 0 || size > maxSize) {
-        SV_LOG_ERROR("Error: read %s failed.", path.c_str());
-        return false;
+    constexpr off_t maxSize = 16 << 20;
+    std::string text;
+    bool read = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size <= maxSize;
+    if (read) {
+        text.resize(size_t(status.st_size));
+        size_t done = 0;
+        while (read && done < text.size()) {
+            const ssize_t got = ::read(fd, text.data() + done, text.size() - done);
+            if (got < 0 && errno == EINTR)
+                continue;
+            read = got > 0;
+            done += got > 0 ? size_t(got) : 0;
+        }
     }
-    std::string text(size_t(size), '\0');
-    file.seekg(0);
-    if (!file.read(text.data(), size)) {
+    ::close(fd);
+    if (!read) {
         SV_LOG_ERROR("Error: read %s failed.", path.c_str());
         return false;
     }

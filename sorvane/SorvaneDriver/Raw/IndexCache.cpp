@@ -24,10 +24,10 @@ namespace {
 
 constexpr char kMagic[8] = {'S', 'V', 'I', 'N', 'D', 'E', 'X', '\n'};
 // Raised whenever the layout or what a scan finds changes.
-constexpr uint32_t kVersion = 2;
+constexpr uint32_t kVersion = 3;
 constexpr uint64_t kHashedEdgeBytes = 64 * 1024;
 constexpr int64_t kSettleSeconds = 2;
-constexpr size_t kHeaderBytes = sizeof kMagic + 8 + 5 * 8 + 2 * 8;
+constexpr size_t kHeaderBytes = sizeof kMagic + 8 + 6 * 8 + 2 * 8;
 constexpr size_t kSummaryBytes = 14 * 8;
 constexpr size_t kCheckpointRecordBytes = 8 + 24 + 4 * 8;
 constexpr size_t kTriggerRecordBytes = 16;
@@ -101,6 +101,7 @@ void putIdentity(Writer& out, const FileIdentity& identity)
     out.put(identity.inode);
     out.put(identity.size);
     out.put(identity.modifiedNs);
+    out.put(identity.changedNs);
     out.put(identity.contentHash);
 }
 
@@ -111,6 +112,7 @@ FileIdentity getIdentity(Reader& in)
     identity.inode = in.get<uint64_t>();
     identity.size = in.get<uint64_t>();
     identity.modifiedNs = in.get<int64_t>();
+    identity.changedNs = in.get<int64_t>();
     identity.contentHash = in.get<uint64_t>();
     return identity;
 }
@@ -258,6 +260,7 @@ bool identifyFile(int fd, FileIdentity& identity)
     identity.inode = uint64_t(status.st_ino);
     identity.size = uint64_t(status.st_size);
     identity.modifiedNs = int64_t(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec;
+    identity.changedNs = int64_t(status.st_ctim.tv_sec) * 1'000'000'000 + status.st_ctim.tv_nsec;
     std::vector<uint8_t> edge(size_t(std::min(identity.size, kHashedEdgeBytes)));
     int error = 0;
     if (readAt(fd, 0, edge.data(), edge.size(), error) != edge.size())
@@ -298,7 +301,9 @@ bool IndexCache::load(const FileIdentity& identity, RecordingScan& scan) const
     if (directory.empty())
         return false;
     const std::string path = entryPath(identity);
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    // Non-blocking, so that a FIFO put in an entry's place cannot hold the open; only a regular
+    // file is read below.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
         return false;
     // Nothing larger than an entry of this file can be one: a damaged size allocates nothing.

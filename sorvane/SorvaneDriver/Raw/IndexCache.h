@@ -20,6 +20,9 @@ struct FileIdentity {
     uint64_t inode = 0;
     uint64_t size = 0;
     int64_t modifiedNs = 0;
+    // The status change time: no user can set it back, so a rewrite whose size and modification
+    // time were put back is still seen.
+    int64_t changedNs = 0;
     uint64_t contentHash = 0; // of the first and the last 64 KB (the header among them)
     friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };

@@ -10,7 +10,12 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace sorvane {
@@ -35,8 +40,22 @@ public:
     bool open(const std::string& filePath)
     {
         path = filePath;
-        quietFfmpegLog();
-        int result = avformat_open_input(&format, path.c_str(), nullptr, nullptr);
+        setUpFfmpeg();
+        // Only a regular file: a FIFO or a device named like a set's video would hold the
+        // demuxer forever. The file checked is the one FFmpeg opens, through our descriptor.
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        struct stat status {};
+        if (fd < 0 || ::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+            SV_LOG_ERROR("cannot open video %s: %s", path.c_str(),
+                         fd < 0 ? std::strerror(errno) : "not a regular file");
+            if (fd >= 0)
+                ::close(fd);
+            return false;
+        }
+        const std::string viaDescriptor = "/proc/self/fd/" + std::to_string(fd);
+        const std::string source = ::access(viaDescriptor.c_str(), R_OK) == 0 ? "file:" + viaDescriptor : path;
+        int result = avformat_open_input(&format, source.c_str(), nullptr, nullptr);
+        ::close(fd);
         if (result < 0) {
             SV_LOG_ERROR("cannot open video %s: %s", path.c_str(), ffmpegError(result).c_str());
             return false;

@@ -208,7 +208,7 @@ bool Mp4FrameWriter::open(const std::string& path, int width, int height, int fp
 bool Mp4FrameWriter::open(const std::string& path, int width, int height, int fps, const Options& options)
 {
     discard();
-    quietFfmpegLog();
+    setUpFfmpeg();
     if (path.empty()) {
         SV_LOG_ERROR("no path given for the video");
         return false;
