@@ -45,7 +45,7 @@ public:
         info.height = 720;
         return true;
     }
-    std::vector<EventTriggerIn> getTriggerEvents(uint64_t, uint64_t) override { return {}; }
+    bool readTriggerEvents(uint64_t, uint64_t, const TriggerBlockSink&) override { return true; }
     void setVideoExportOptions(const VideoExportOptions&) override {}
     void setProgressCallback(ProgressCallback) override {}
     void cancel() override {}

@@ -55,6 +55,7 @@ using ProgressCallback = std::function<void(double fraction)>;
 using EventBuffer = std::vector<Event2D>;
 // Takes one block of events; false stops the reading.
 using EventBlockSink = std::function<bool(std::span<const Event2D> events)>;
+using TriggerBlockSink = std::function<bool(std::span<const EventTriggerIn> edges)>;
 
 // What a cut or an export of [start, end] is told when the range misses the recording.
 std::string rangeOutsideMessage(uint64_t start, uint64_t end, uint64_t first, uint64_t last);
@@ -107,8 +108,19 @@ public:
     virtual std::vector<uint64_t> getEventRateProfile(size_t /*bins*/) { return {}; }
     // Bins enough for a pixel each across the widest time slider.
     static constexpr size_t kRateProfileBins = 2048;
-    // Trigger edges of [start, end], in file order.
-    virtual std::vector<EventTriggerIn> getTriggerEvents(uint64_t start, uint64_t end) = 0;
+    // Hands the trigger edges of [start, end] to sink in file order, in blocks of bounded size,
+    // so that memory does not grow with their number. False when unreadable or stopped by sink.
+    virtual bool readTriggerEvents(uint64_t start, uint64_t end, const TriggerBlockSink& sink) = 0;
+    // The same, gathered: for ranges known to hold few.
+    std::vector<EventTriggerIn> getTriggerEvents(uint64_t start, uint64_t end)
+    {
+        std::vector<EventTriggerIn> found;
+        readTriggerEvents(start, end, [&](std::span<const EventTriggerIn> edges) {
+            found.insert(found.end(), edges.begin(), edges.end());
+            return true;
+        });
+        return found;
+    }
     virtual void setVideoExportOptions(const VideoExportOptions& options) = 0;
     // Called from the thread doing the work, at most about a hundred times per operation.
     virtual void setProgressCallback(ProgressCallback callback) = 0;

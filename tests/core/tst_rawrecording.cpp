@@ -3,6 +3,7 @@
 #include "RawTestData.h"
 
 #include "SorvaneDriver/DvsFileReader.h"
+#include "SorvaneDriver/Raw/IndexScan.h"
 #include "SorvaneDriver/Raw/RawEventWriter.h"
 
 #include <QDir>
@@ -686,6 +687,32 @@ private slots:
         QCOMPARE(info.apsTimeOffset, int64_t(-1234));
         QCOMPARE(info.serial, std::string("ABC123"));
         QCOMPARE(readAll(*reader), std::vector<Event2D>{event});
+    }
+
+    // More edges than an index keeps: they are read from the file and handed on block by block,
+    // in file order, so memory does not grow with their number.
+    void triggerEdgesComeInBoundedBlocks()
+    {
+        Stream stream;
+        stream.events = makeEvents(3, 1000, 0, 10);
+        for (uint64_t i = 0; i < kMaxKeptTriggers + 100'000; ++i)
+            stream.triggers.emplace_back(int16_t(i % 3), int16_t(i % 2), 20'000 + i / 4);
+        const std::string path = file("edges.raw");
+        QVERIFY(writeRecording(path, stream));
+        auto reader = load(path);
+        QVERIFY(reader);
+        size_t seen = 0;
+        size_t largest = 0;
+        bool same = true;
+        QVERIFY(reader->readTriggerEvents(0, UINT64_MAX, [&](std::span<const EventTriggerIn> edges) {
+            largest = std::max(largest, edges.size());
+            for (const EventTriggerIn& edge : edges)
+                same = same && seen < stream.triggers.size() && edge == stream.triggers[seen++];
+            return true;
+        }));
+        QVERIFY(same);
+        QCOMPARE(seen, stream.triggers.size());
+        QVERIFY2(largest <= stream.triggers.size() / 8, qPrintable(QString("a block of %1 edges").arg(largest)));
     }
 
     void notARecording_data()

@@ -84,7 +84,7 @@ public:
         info.eventCount = events.size();
         return true;
     }
-    std::vector<EventTriggerIn> getTriggerEvents(uint64_t, uint64_t) override { return {}; }
+    bool readTriggerEvents(uint64_t, uint64_t, const TriggerBlockSink&) override { return true; }
     void setVideoExportOptions(const VideoExportOptions& value) override { options = value; }
     void setProgressCallback(ProgressCallback callback) override { progress = std::move(callback); }
     void cancel() override { cancelled = true; }

@@ -189,8 +189,10 @@ int dump(Options& options)
     const uint64_t to = end.value_or(UINT64_MAX);
 
     LineWriter out;
-    if (triggers) {
-        for (const sorvane::EventTriggerIn& trigger : reader->getTriggerEvents(from, to)) {
+    // Block by block in file order: every event or edge the recording holds, in bounded memory.
+    bool written = true;
+    const bool read = triggers ? reader->readTriggerEvents(from, to, [&](std::span<const sorvane::EventTriggerIn> edges) {
+        for (const sorvane::EventTriggerIn& trigger : edges) {
             out.number(uint64_t(trigger.id));
             out.character(',');
             out.number(uint64_t(trigger.polarity));
@@ -198,11 +200,9 @@ int dump(Options& options)
             out.number(trigger.timestamp);
             out.character('\n');
         }
-        return out.flush() ? 0 : fail("cannot write the output");
-    }
-    // Block by block in file order: every event the recording holds, in bounded memory.
-    bool written = true;
-    const bool read = reader->readEvents(from, to, [&](std::span<const sorvane::Event2D> events) {
+        written = !out.failed();
+        return written;
+    }) : reader->readEvents(from, to, [&](std::span<const sorvane::Event2D> events) {
         out.events(events);
         written = !out.failed();
         return written;

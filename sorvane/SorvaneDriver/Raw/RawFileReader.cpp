@@ -381,22 +381,29 @@ bool RawFileReader::readEvents(uint64_t start, uint64_t end, const EventBlockSin
     return completed && !readFailed;
 }
 
-std::vector<EventTriggerIn> RawFileReader::getTriggerEvents(uint64_t start, uint64_t end)
+bool RawFileReader::readTriggerEvents(uint64_t start, uint64_t end, const TriggerBlockSink& sink)
 {
-    std::vector<EventTriggerIn> found;
-    if (!loaded || start > end || recording.totals.triggers == 0)
-        return found;
-    if (recording.triggersKept) {
-        for (const EventTriggerIn& trigger : recording.triggers)
-            if (trigger.timestamp >= start && trigger.timestamp <= end)
-                found.push_back(trigger);
-        return found;
-    }
-    forEachInRange(start, saturatingAdd(end, 1), [&](std::span<const Event2D>, std::span<const EventTriggerIn> edges) {
-        found.insert(found.end(), edges.begin(), edges.end());
+    if (!loaded || start > end)
+        return loaded;
+    if (recording.totals.triggers == 0)
         return true;
-    });
-    return found;
+    if (recording.triggersKept) {
+        // Each run of kept edges inside the range, as it lies (file order, not always time order).
+        const std::vector<EventTriggerIn>& kept = recording.triggers;
+        const auto inside = [&](const EventTriggerIn& edge) { return edge.timestamp >= start && edge.timestamp <= end; };
+        for (auto from = std::find_if(kept.begin(), kept.end(), inside); from != kept.end();) {
+            const auto to = std::find_if_not(from, kept.end(), inside);
+            if (!sink(std::span<const EventTriggerIn>(&*from, size_t(to - from))))
+                return false;
+            from = std::find_if(to, kept.end(), inside);
+        }
+        return true;
+    }
+    const bool completed = forEachInRange(start, saturatingAdd(end, 1),
+                                          [&](std::span<const Event2D>, std::span<const EventTriggerIn> edges) {
+                                              return edges.empty() || sink(edges);
+                                          });
+    return completed && !readFailed;
 }
 
 bool RawFileReader::getFileInfo(DvsFileInfo& info)

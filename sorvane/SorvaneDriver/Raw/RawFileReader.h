@@ -36,7 +36,7 @@ public:
     bool getFileInfo(DvsFileInfo& info) override;
     std::string lastError() const override { return error; }
     std::vector<uint64_t> getEventRateProfile(size_t bins) override;
-    std::vector<EventTriggerIn> getTriggerEvents(uint64_t start, uint64_t end) override;
+    bool readTriggerEvents(uint64_t start, uint64_t end, const TriggerBlockSink& sink) override;
     void setVideoExportOptions(const VideoExportOptions& options) override;
     void setProgressCallback(ProgressCallback callback) override;
     void cancel() override;
