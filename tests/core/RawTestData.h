@@ -167,9 +167,10 @@ inline std::vector<uint8_t> encodeEvt21(const Stream& stream, bool legacy)
 
 // EVT 3.0 words read the way the most widely used decoder of these files reads them: every
 // VECT_12 starts a group VECT_12, VECT_12, VECT_8 and the next two words are its masks, whatever
-// their type; nothing is held to the sensor. A stream whose vectors come only in complete groups
-// within the sensor decodes the same here as in our decoder.
-inline Stream decodeGroupedEvt3(const uint8_t* data, size_t size)
+// their type; nothing is held to the sensor; TIME_HIGH wraps only where it drops by nearly its
+// whole range, and each other drop is a time error. A stream whose vectors come only in complete
+// groups within the sensor decodes the same here as in our decoder.
+inline Stream decodeGroupedEvt3(const uint8_t* data, size_t size, uint64_t* timeErrors = nullptr)
 {
     Stream stream;
     uint64_t base = 0;
@@ -209,8 +210,10 @@ inline Stream decodeGroupedEvt3(const uint8_t* data, size_t size)
         case 0x5: emit(w & 0xff, 8); break;
         case 0x6: low = w & 0xfff; break;
         case 0x8:
-            if (timeKnown && (w & 0xfff) + 2048 <= high)
+            if (timeKnown && (w & 0xfff) + 4085 <= high)
                 base += uint64_t(1) << 24;
+            else if (timeKnown && (w & 0xfff) < high && timeErrors)
+                ++*timeErrors;
             high = w & 0xfff;
             timeKnown = true;
             break;

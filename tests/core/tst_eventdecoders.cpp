@@ -289,24 +289,31 @@ private slots:
         QCOMPARE(edges.join(' '), triggers);
     }
 
+    // The 12-bit TIME_HIGH counter wraps only by running over its top; any other large drop is
+    // damage, counted and taken as it is, so that no pair of words adds 16.8 s.
     void evt3Wraps_data()
     {
         QTest::addColumn<QList<int>>("highs");
         QTest::addColumn<quint64>("time");
+        QTest::addColumn<int>("repairs");
 
         const quint64 wrap = quint64(1) << 24;
-        QTest::newRow("rising") << QList<int>{1, 2, 3000} << quint64(3000) * 4096;
-        QTest::newRow("keep-alive repeats") << QList<int>{7, 7, 7} << quint64(7) * 4096;
-        QTest::newRow("wrap") << QList<int>{4095, 0, 1} << wrap + 4096;
-        QTest::newRow("drop of exactly 2048 wraps") << QList<int>{2048, 0} << wrap;
-        QTest::newRow("drop of 2047 does not") << QList<int>{2047, 0} << quint64(0);
-        QTest::newRow("three wraps") << QList<int>{4000, 10, 4000, 10, 4000, 10} << 3 * wrap + 10 * 4096;
+        QTest::newRow("rising") << QList<int>{1, 2, 3000} << quint64(3000) * 4096 << 0;
+        QTest::newRow("keep-alive repeats") << QList<int>{7, 7, 7} << quint64(7) * 4096 << 0;
+        QTest::newRow("wrap") << QList<int>{4095, 0, 1} << wrap + 4096 << 0;
+        QTest::newRow("wrap skipping a few steps") << QList<int>{4090, 5} << wrap + 5 * 4096 << 0;
+        QTest::newRow("drop from near the top to past zero") << QList<int>{4090, 6} << quint64(6) * 4096 << 1;
+        QTest::newRow("drop of 2048 is damage") << QList<int>{2048, 0} << quint64(0) << 1;
+        QTest::newRow("drop of 2047 steps back") << QList<int>{2047, 0} << quint64(0) << 0;
+        QTest::newRow("three wraps") << QList<int>{4095, 10, 4000, 4095, 0, 4095, 3} << 3 * wrap + 3 * 4096 << 0;
+        QTest::newRow("alternating damage") << QList<int>{4000, 10, 4000, 10, 4000, 10} << quint64(10) * 4096 << 3;
     }
 
     void evt3Wraps()
     {
         QFETCH(QList<int>, highs);
         QFETCH(quint64, time);
+        QFETCH(int, repairs);
         std::vector<uint8_t> bytes;
         for (int high : highs)
             append(bytes, uint16_t(0x8000 | high));
@@ -314,6 +321,10 @@ private slots:
         const Decoded decoded = decodeAll(EventEncoding::Evt3, bytes);
         QCOMPARE(decoded.events.size(), size_t(1));
         QCOMPARE(decoded.events[0].timestamp, uint64_t(time));
+        DecoderState state;
+        ScanStats stats;
+        scanEvents(EventEncoding::Evt3, false, bytes, state, {}, UINT64_MAX, stats, nullptr);
+        QCOMPARE(stats.timeRepairs, uint64_t(repairs));
     }
 
     void resumesAcrossPieces_data()

@@ -414,38 +414,75 @@ private slots:
         QVERIFY(cut->getTriggerEvents(0, UINT64_MAX) == triggersWithin(stream.triggers, start, end));
     }
 
-    // Cuts read the same in a decoder that takes every VECT_12 as the start of a full group: the
-    // copied words of an EVT 3.0 source, and the re-encoded events of the others.
+    // Cuts read the same in a decoder that takes every VECT_12 as the start of a full group, and
+    // time never runs back there: the copied words of an EVT 3.0 source, the re-encoded events of
+    // the others, and of sources whose vector groups are broken (damaged files, other writers).
+    // Wraps before the range are written as a sensor's counter makes them.
     void cutsReadTheSameEverywhere_data()
     {
         QTest::addColumn<QString>("encoding");
+        QTest::addColumn<quint64>("startTime");
+        QTest::addColumn<bool>("brokenGroups");
         for (const char* encoding : {"EVT3.0", "EVT2.0", "EVT2.1"})
-            QTest::newRow(encoding) << QString(encoding);
+            QTest::newRow(encoding) << QString(encoding) << quint64(1'000'000) << false;
+        QTest::newRow("EVT3.0 after three wraps") << "EVT3.0" << quint64(52'000'000) << false;
+        QTest::newRow("EVT3.0 with lone and partial vector groups") << "EVT3.0" << quint64(1'000'000) << true;
     }
 
     void cutsReadTheSameEverywhere()
     {
         QFETCH(QString, encoding);
-        const Stream stream = makeStream(21, 60000, 1'000'000, 40, true);
+        QFETCH(quint64, startTime);
+        QFETCH(bool, brokenGroups);
+        const Stream stream = makeStream(21, 60000, startTime, 40, true);
         const std::string source = file("everywhere-source.raw");
         const std::string target = file("everywhere-cut.raw");
         QFile::remove(QString::fromStdString(target));
         QVERIFY(writeEncoded(source, encoding, stream));
+        if (brokenGroups) {
+            // After every 50th TIME_LOW: a lone VECT_12 off the 32-pixel grid, a lone VECT_8, or a
+            // group without its VECT_8.
+            QFile f(QString::fromStdString(source));
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QByteArray bytes = f.readAll();
+            QByteArray damaged = bytes.left(bytes.indexOf("% end\n") + 6);
+            const std::vector<std::vector<uint16_t>> breaks = {
+                {0x3805, 0x40ff}, {0x500f}, {0x3040, 0x4abc, 0x4123}};
+            int lows = 0;
+            for (qsizetype at = damaged.size(); at + 1 < bytes.size(); at += 2) {
+                damaged += bytes.mid(at, 2);
+                if ((uchar(bytes[at + 1]) >> 4) == 0x6 && ++lows % 50 == 0)
+                    for (uint16_t word : breaks[size_t(lows / 50) % breaks.size()])
+                        damaged += QByteArray(reinterpret_cast<const char*>(&word), 2);
+            }
+            QVERIFY(f.seek(0) && f.write(damaged) == damaged.size());
+        }
         auto reader = load(source);
         QVERIFY(reader);
-        QVERIFY(reader->exportEventData(stream.events[777].timestamp, stream.events[55555].timestamp, target));
+        const uint64_t start = stream.events[777].timestamp;
+        const uint64_t end = stream.events[55555].timestamp;
+        std::vector<Event2D> expected;
+        QVERIFY(reader->readEvents(start, end, [&](std::span<const Event2D> events) {
+            expected.insert(expected.end(), events.begin(), events.end());
+            return true;
+        }));
+        QVERIFY(reader->exportEventData(start, end, target));
         auto cut = load(target);
         QVERIFY(cut);
+        const QString same = difference(readAll(*cut), expected);
+        QVERIFY2(same.isEmpty(), qPrintable(same));
 
         QFile f(QString::fromStdString(target));
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QByteArray bytes = f.readAll();
         const qsizetype data = bytes.indexOf("% end\n") + 6;
+        uint64_t timeErrors = 0;
         const Stream grouped = decodeGroupedEvt3(reinterpret_cast<const uint8_t*>(bytes.constData()) + data,
-                                                 size_t(bytes.size() - data));
-        const QString diff = difference(grouped.events, readAll(*cut));
+                                                 size_t(bytes.size() - data), &timeErrors);
+        const QString diff = difference(grouped.events, expected);
         QVERIFY2(diff.isEmpty(), qPrintable(diff));
         QVERIFY(grouped.triggers == cut->getTriggerEvents(0, UINT64_MAX));
+        QCOMPARE(timeErrors, uint64_t(0));
     }
 
     void cutRefuses_data()

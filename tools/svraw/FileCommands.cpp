@@ -4,6 +4,7 @@
 #include "SorvaneDriver/DvsFileReader.h"
 #include "SorvaneDriver/Raw/EventCsv.h"
 #include "SorvaneDriver/Video/ApsFileReader.h"
+#include "SorvaneDriver/Video/VideoExport.h"
 
 #include <algorithm>
 #include <atomic>
@@ -295,11 +296,16 @@ int exportVideo(Options& options)
     uint64_t last = 0;
     if (!reader->getStartTimestamp(first) || !reader->getEndTimestamp(last))
         return fail(path + " holds no events");
+    const uint64_t from = start.value_or(first);
+    const uint64_t to = end.value_or(last);
+    // Said first, since a long range of a sparse recording can be hours of video.
+    if (const uint64_t frames = sorvane::exportedFrameCount(from, to, first, last, video.frameStep); frames > 0)
+        std::fprintf(stderr, "writing %llu frames\n", static_cast<unsigned long long>(frames));
     reader->setVideoExportOptions(video);
     Progress progress("exporting");
     reader->setProgressCallback(progress.callback());
     const CancelOnSignal cancelOnSignal(*reader);
-    if (!reader->exportVideo(start.value_or(first), end.value_or(last), out))
+    if (!reader->exportVideo(from, to, out))
         return reader->lastError().empty() ? fail("cannot export " + path + " into " + out) : 1;
     return 0;
 }

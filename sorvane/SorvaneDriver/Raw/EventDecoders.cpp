@@ -565,8 +565,12 @@ DecodeResult runEvt3(const uint8_t* const begin, const uint8_t* const end, Decod
                 break;
             case 0x8: {
                 const uint32_t high = word & 0xfff;
-                if (high + 2048 <= timeHigh)
-                    timeBase += kEvt3WrapPeriod;
+                if (high < timeHigh) {
+                    if (evt3CounterWrapped(timeHigh, high))
+                        timeBase += kEvt3WrapPeriod;
+                    else if (timeHigh - high >= kEvt3LongestStepBack)
+                        ++out.timeRepairs; // damage: taken as it is, without a wrap
+                }
                 timeHigh = high;
                 timeChanged();
                 break;

@@ -30,6 +30,18 @@ struct DecoderState {
     friend bool operator==(const DecoderState&, const DecoderState&) = default;
 };
 
+// EVT 3.0 TIME_HIGH is a 12-bit counter a sensor steps once every 4096 µs, so it wraps only by
+// running over its top: from within a few steps of 4095 to within as few of zero. Any other drop
+// is damage, taken as it is and counted, never 16.8 s more time; a drop shorter than
+// kEvt3LongestStepBack is a writer stepping back to a late event, and no damage.
+inline constexpr uint32_t kEvt3TimeHighTop = 0xfff;
+inline constexpr uint32_t kEvt3WrapSlack = 10;
+inline constexpr uint32_t kEvt3LongestStepBack = 2048;
+inline constexpr bool evt3CounterWrapped(uint32_t previous, uint32_t next)
+{
+    return previous >= next + kEvt3TimeHighTop - kEvt3WrapSlack;
+}
+
 struct SensorGeometry {
     uint32_t width = 1280;
     uint32_t height = 720;

@@ -14,8 +14,8 @@ constexpr uint16_t kTimeLow = 0x6000;
 constexpr uint16_t kTimeHigh = 0x8000;
 constexpr uint16_t kExtTrigger = 0xA000;
 
-// A decoder follows any forward TIME_HIGH step up to this many units (a wrap is recognised by a
-// drop of at least 2048).
+// Forward TIME_HIGH steps are kept this short, as a sensor's own would be far shorter; any step
+// within the counter's range is followed by decoders.
 constexpr uint64_t kMaxHighStep = 2048;
 // Vector words are written only as the groups sensors emit (VECT_BASE_X at a multiple of 32,
 // VECT_12, VECT_12, VECT_8): the most widely used decoder takes every VECT_12 as the start of such
@@ -28,7 +28,7 @@ constexpr ptrdiff_t kMinGroupEvents = 5;
 void Evt3Encoder::emitTimeHigh(uint32_t high, std::vector<uint16_t>& words)
 {
     words.push_back(uint16_t(kTimeHigh | high));
-    if (high + 2048 <= decoded.timeHigh)
+    if (evt3CounterWrapped(decoded.timeHigh, high))
         decoded.timeBase += uint64_t(1) << 24;
     decoded.timeHigh = high;
     decoded.timeKnown = true;
@@ -42,14 +42,27 @@ uint64_t Evt3Encoder::moveTime(uint64_t t, std::vector<uint16_t>& words)
     uint64_t currentHigh = current >> 12;
     const uint64_t targetHigh = t >> 12;
     if (targetHigh >= currentHigh) {
-        while (targetHigh - currentHigh > kMaxHighStep) {
-            currentHigh += kMaxHighStep;
-            emitTimeHigh(uint32_t(currentHigh & 0xfff), words);
+        bool moved = false;
+        const auto stepTo = [&](uint64_t high) {
+            currentHigh = high;
+            emitTimeHigh(uint32_t(high & kEvt3TimeHighTop), words);
+            moved = true;
+        };
+        // Every wrap as a sensor's counter makes it: up to the top, then over it to zero.
+        while ((targetHigh >> 12) > (currentHigh >> 12)) {
+            const uint64_t top = currentHigh | kEvt3TimeHighTop;
+            while (top - currentHigh > kMaxHighStep)
+                stepTo(currentHigh + kMaxHighStep);
+            if (currentHigh != top)
+                stepTo(top);
+            stepTo(top + 1);
         }
-        if (targetHigh != currentHigh || !timeSent)
-            emitTimeHigh(uint32_t(targetHigh & 0xfff), words);
-    } else if ((targetHigh >> 12) == (currentHigh >> 12) && currentHigh - targetHigh < kMaxHighStep) {
-        emitTimeHigh(uint32_t(targetHigh & 0xfff), words);
+        while (targetHigh - currentHigh > kMaxHighStep)
+            stepTo(currentHigh + kMaxHighStep);
+        if (targetHigh != currentHigh || (!timeSent && !moved))
+            stepTo(targetHigh);
+    } else if ((targetHigh >> 12) == (currentHigh >> 12) && currentHigh - targetHigh < kEvt3LongestStepBack) {
+        emitTimeHigh(uint32_t(targetHigh & kEvt3TimeHighTop), words);
     } else {
         return current;
     }
@@ -137,6 +150,38 @@ void Evt3Encoder::assumeState(const DecoderState& state)
     decoded = state;
     timeSent = true;
     rowSent = true;
+}
+
+bool Evt3GroupCheck::whole(std::span<const uint8_t> bytes)
+{
+    const size_t words = bytes.size() / 2;
+    for (size_t i = 0; i < words; ++i) {
+        const uint32_t word = uint32_t(bytes[2 * i]) | uint32_t(bytes[2 * i + 1]) << 8;
+        switch (word >> 12) {
+        case kVectBaseX >> 12:
+            if (seen != 0)
+                return false;
+            base = word & 0x7ff;
+            break;
+        case kVect12 >> 12:
+            if (seen == 0 && (base % kGroupPixels != 0 || base + kGroupPixels > width))
+                return false;
+            if (++seen > 2)
+                return false;
+            break;
+        case kVect8 >> 12:
+            if (seen != 2)
+                return false;
+            seen = 0;
+            base += kGroupPixels;
+            break;
+        default:
+            if (seen != 0)
+                return false;
+            break;
+        }
+    }
+    return true;
 }
 
 } // namespace sorvane

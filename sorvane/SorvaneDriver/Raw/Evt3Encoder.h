@@ -5,6 +5,7 @@
 #include "SorvaneDriver/Raw/EventDecoders.h"
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace sorvane {
@@ -40,6 +41,25 @@ private:
     bool timeSent = false;
     bool rowSent = false;
     uint64_t dropped = 0;
+};
+
+// Follows the vector words of an EVT 3.0 stream, piece by piece, and tells whether they all come
+// as the groups sensors emit (VECT_BASE_X at a multiple of 32 within the sensor, then VECT_12,
+// VECT_12, VECT_8): the only vectors other decoders read as ours do. Words copied from a damaged
+// file or another writer may break them.
+class Evt3GroupCheck {
+public:
+    // vectBase: the base the stream has before its first word.
+    Evt3GroupCheck(uint32_t width, uint32_t vectBase) : width(width), base(vectBase) {}
+    // False once a vector word of bytes lies outside such a group.
+    bool whole(std::span<const uint8_t> bytes);
+    // No group is left open.
+    bool finished() const { return seen == 0; }
+
+private:
+    uint32_t width;
+    uint32_t base;
+    int seen = 0; // words of the current group so far
 };
 
 } // namespace sorvane

@@ -2,6 +2,7 @@
 
 #include "SorvaneBase/Logger.h"
 #include "SorvaneBase/SafeOutput.h"
+#include "SorvaneDriver/Raw/Evt3Encoder.h"
 #include "SorvaneDriver/Raw/IndexCache.h"
 #include "SorvaneDriver/Raw/RawEventWriter.h"
 #include "SorvaneDriver/Raw/ReadAt.h"
@@ -449,6 +450,8 @@ bool RawFileReader::copyEvt3Range(uint64_t start, uint64_t end, RawEventWriter& 
     const size_t endStretch = recording.index.endOfStretchesFor(stop);
     const uint64_t endOffset = recording.index[endStretch].offset;
     ScanStats stats;
+    // Vector groups that are not whole would read otherwise elsewhere: such words are re-encoded.
+    Evt3GroupCheck groups(geometry.width, from.state.vectBase);
     while (true) {
         const std::span<const uint8_t> data = dataAt(at.offset);
         if (data.empty())
@@ -457,6 +460,8 @@ bool RawFileReader::copyEvt3Range(uint64_t start, uint64_t end, RawEventWriter& 
         const DecodeResult result = scanEvents(EventEncoding::Evt3, false, data, at.state, geometry, stop, stats, nullptr);
         // Something earlier than the range among the words: they cannot be taken as they are.
         if (stats.events + stats.triggers > 0 && stats.minTime < start)
+            return true;
+        if (!groups.whole(data.first(result.bytesUsed)))
             return true;
         if (result.bytesUsed > 0 && !writer.writeEvt3Words(data.first(result.bytesUsed), before, at.state))
             return true;
@@ -470,6 +475,8 @@ bool RawFileReader::copyEvt3Range(uint64_t start, uint64_t end, RawEventWriter& 
     }
     if (readFailed)
         return false;
+    if (!groups.finished())
+        return true;
     // The copy is the whole range only when nothing after it returns into the range: the rest of
     // the stretch it ended in, and any later stretch that may hold range times.
     const size_t stretch = recording.index.stretchHolding(at.offset);

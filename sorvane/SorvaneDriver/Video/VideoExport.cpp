@@ -98,6 +98,15 @@ private:
 
 } // namespace
 
+uint64_t exportedFrameCount(uint64_t start, uint64_t end, uint64_t first, uint64_t last, uint64_t frameStep)
+{
+    if (frameStep == 0 || start > end || start > last || end < first)
+        return 0;
+    if (start < first)
+        start += (first - start) / frameStep * frameStep;
+    return (std::min(end, last) - start) / frameStep + 1;
+}
+
 bool exportEventVideo(DvsFileReader& source, uint64_t start, uint64_t end, const std::string& path,
                       const VideoExportOptions& options, const ProgressCallback& progress,
                       const std::atomic<bool>& cancelled, std::string& error)
@@ -132,11 +141,11 @@ bool exportEventVideo(DvsFileReader& source, uint64_t start, uint64_t end, const
         return fail("the recording has no loaded events");
     if (start > last || end < first)
         return fail(rangeOutsideMessage(start, end, first, last));
+    const uint64_t frameCount = exportedFrameCount(start, end, first, last, options.frameStep);
     if (start < first)
         start += (first - start) / options.frameStep * options.frameStep;
     end = std::min(end, last);
 
-    const uint64_t frameCount = (end - start) / options.frameStep + 1;
     // Event frames are flat colour and sharp dots: the slower presets buy little for them, and
     // this one keeps a 1280 x 720 export well above real time on two cores.
     Mp4FrameWriter::Options encoding;
