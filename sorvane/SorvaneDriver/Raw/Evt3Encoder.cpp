@@ -1,5 +1,8 @@
 #include "SorvaneDriver/Raw/Evt3Encoder.h"
 
+#include <bit>
+#include <cstring>
+
 
 namespace sorvane {
 
@@ -152,36 +155,75 @@ void Evt3Encoder::assumeState(const DecoderState& state)
     rowSent = true;
 }
 
+namespace {
+
+// Whether any of the four words at p is a vector word (type 3, 4 or 5): each word's type plus
+// 0x7ffd reaches bit 15 from type 3 on, plus 0x7ffa from type 6 on, with no carry between words.
+inline uint64_t vectorWordsIn4(const uint8_t* p)
+{
+    uint64_t words;
+    std::memcpy(&words, p, sizeof words);
+    const uint64_t types = (words >> 12) & 0x000f000f000f000full;
+    return (types + 0x7ffd7ffd7ffd7ffdull) & ~(types + 0x7ffa7ffa7ffa7ffaull) & 0x8000800080008000ull;
+}
+
+} // namespace
+
 bool Evt3GroupCheck::whole(std::span<const uint8_t> bytes)
 {
     const size_t words = bytes.size() / 2;
-    for (size_t i = 0; i < words; ++i) {
-        const uint32_t word = uint32_t(bytes[2 * i]) | uint32_t(bytes[2 * i + 1]) << 8;
-        switch (word >> 12) {
-        case kVectBaseX >> 12:
-            if (seen != 0)
-                return false;
-            base = word & 0x7ff;
-            break;
-        case kVect12 >> 12:
-            if (seen == 0 && (base % kGroupPixels != 0 || base + kGroupPixels > width))
-                return false;
-            if (++seen > 2)
-                return false;
-            break;
-        case kVect8 >> 12:
-            if (seen != 2)
-                return false;
-            seen = 0;
-            base += kGroupPixels;
-            break;
-        default:
-            if (seen != 0)
-                return false;
-            break;
+    const auto wordAt = [&](size_t i) { return uint32_t(bytes[2 * i]) | uint32_t(bytes[2 * i + 1]) << 8; };
+    size_t i = 0;
+    while (i < words) {
+        // Outside a group, the words up to the next vector word are passed over four at a time.
+        if (seen == 0 && i + 4 <= words) {
+            const uint64_t vectors = vectorWordsIn4(bytes.data() + 2 * i);
+            if (vectors == 0) {
+                i += 4;
+                continue;
+            }
+            i += size_t(std::countr_zero(vectors)) / 16;
+            // A whole group at once, as sensors and writers emit them.
+            uint64_t group;
+            if (i + 4 <= words) {
+                std::memcpy(&group, bytes.data() + 2 * i, sizeof group);
+                const uint32_t groupBase = uint32_t(group) & 0x7ff;
+                if ((group & 0xf000f000f000f000ull) == 0x5000400040003000ull && groupBase % kGroupPixels == 0
+                    && groupBase + kGroupPixels <= width) {
+                    base = groupBase + kGroupPixels;
+                    i += 4;
+                    continue;
+                }
+            }
         }
+        if (!take(wordAt(i)))
+            return false;
+        ++i;
     }
     return true;
+}
+
+bool Evt3GroupCheck::take(uint32_t word)
+{
+    switch (word >> 12) {
+    case kVectBaseX >> 12:
+        if (seen != 0)
+            return false;
+        base = word & 0x7ff;
+        return true;
+    case kVect12 >> 12:
+        if (seen == 0 && (base % kGroupPixels != 0 || base + kGroupPixels > width))
+            return false;
+        return ++seen <= 2;
+    case kVect8 >> 12:
+        if (seen != 2)
+            return false;
+        seen = 0;
+        base += kGroupPixels;
+        return true;
+    default:
+        return seen == 0;
+    }
 }
 
 } // namespace sorvane

@@ -57,6 +57,8 @@ public:
     bool finished() const { return seen == 0; }
 
 private:
+    bool take(uint32_t word);
+
     uint32_t width;
     uint32_t base;
     int seen = 0; // words of the current group so far
