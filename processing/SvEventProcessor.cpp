@@ -91,8 +91,7 @@ SvEventProcessor::SvEventProcessor(QObject* parent)
     // Set before the threads start, so a destructor that runs at once cannot be overtaken.
     renderRunning = true;
     renderThread = std::thread(&SvEventProcessor::renderLoop, this);
-    playbackRunning = true;
-    playbackThread = std::thread(&SvEventProcessor::playbackLoop, this);
+    transport.start();
 }
 
 SvEventProcessor::~SvEventProcessor()
@@ -111,13 +110,7 @@ SvEventProcessor::~SvEventProcessor()
         reader->cancel();
     if (loaderThread.joinable())
         loaderThread.join();
-    {
-        std::lock_guard lock(playbackMutex);
-        playing = false;
-        playbackRunning = false;
-    }
-    playbackWake.notify_all();
-    playbackThread.join();
+    transport.stop();
     if (exportVideoThread.joinable())
         exportVideoThread.join();
     if (cutThread.joinable())
@@ -244,30 +237,10 @@ bool SvEventProcessor::readerUsable() const
     return reader && !loading && readerLoaded && fileJobsRunning == 0;
 }
 
-bool SvEventProcessor::stopPlayback()
-{
-    bool wasPlaying = false;
-    {
-        std::lock_guard lock(playbackMutex);
-        wasPlaying = playing.exchange(false);
-    }
-    playbackWake.notify_all();
-    return wasPlaying;
-}
-
 void SvEventProcessor::pauseForCommand()
 {
-    if (stopPlayback())
+    if (transport.pause())
         emit signalPlayStatus(false);
-}
-
-void SvEventProcessor::requestFrame(uint64_t start, uint64_t length, uint64_t shownAs, bool announce)
-{
-    {
-        std::lock_guard lock(playbackMutex);
-        pendingFrame = FrameRequest{start, length, shownAs, readerGeneration, announce};
-    }
-    playbackWake.notify_all();
 }
 
 void SvEventProcessor::reportProgress(double fraction)
@@ -289,12 +262,7 @@ void SvEventProcessor::loadFile(QString file_path)
     emit signalPlayStatus(false);
     // Stopped here as well, not only through the play button: the reader is replaced next. A
     // frame the playback thread is reading still comes from the old one, and is dropped.
-    {
-        std::lock_guard lock(playbackMutex);
-        playing = false;
-        pendingFrame.reset();
-        ++readerGeneration;
-    }
+    transport.close();
     // Not running: loading is clear.
     if (loaderThread.joinable())
         loaderThread.join();
@@ -345,9 +313,7 @@ void SvEventProcessor::loadFile(QString file_path)
         reportDamage();
         const std::vector<uint64_t> profile = reader->getEventRateProfile(DvsFileReader::kRateProfileBins);
         emit signalEventRateProfile(QList<quint64>(profile.begin(), profile.end()), first, last);
-        lowerTimestamp = first;
-        upperTimestamp = last;
-        currentTimestamp = first;
+        transport.open(first, last);
         readerLoaded = true;
         // Cleared before signalPlayStatus(true): the play button answers it with
         // slotPlaybackCtrl(true), which must find the load finished.
@@ -376,220 +342,106 @@ std::shared_ptr<DvsFileReader> SvEventProcessor::currentReader()
 void SvEventProcessor::slotPlaybackCtrl(bool play)
 {
     if (!play) {
-        stopPlayback();
+        transport.pause();
         return;
     }
-    if (!readerUsable()) {
-        // Nothing to play: the button must not stay pressed.
+    // Nothing to play: the button must not stay pressed.
+    if (!readerUsable() || !transport.play())
         emit signalPlayStatus(false);
-        return;
-    }
-    {
-        std::lock_guard lock(playbackMutex);
-        playing = true;
-    }
-    playbackWake.notify_all();
 }
 
-// The playback thread lives as long as the processor: it plays while playing is set and reads
-// the frames the steps and jumps ask for, so that no read of the file happens on the GUI thread.
-void SvEventProcessor::playbackLoop()
-{
-    std::unique_lock lock(playbackMutex);
-    while (playbackRunning) {
-        if (pendingFrame) {
-            const FrameRequest request = *pendingFrame;
-            pendingFrame.reset();
-            lock.unlock();
-            showRequested(request);
-            lock.lock();
-            continue;
-        }
-        if (!playing) {
-            playbackWake.wait(lock, [this] { return !playbackRunning || playing || pendingFrame; });
-            continue;
-        }
-        const uint64_t generation = readerGeneration;
-        lock.unlock();
-        const auto iterationStart = std::chrono::steady_clock::now();
-        playOneFrame(iterationStart, generation);
-        lock.lock();
-        // Fixed pace measured from the start of the iteration; a stop or a step ends the wait.
-        playbackWake.wait_until(lock, iterationStart + std::chrono::microseconds(playbackPeriodUs),
-                                [this] { return !playbackRunning || !playing || pendingFrame; });
-    }
-}
-
-void SvEventProcessor::playOneFrame(std::chrono::steady_clock::time_point iterationStart, uint64_t generation)
+bool SvEventProcessor::buildImage(uint64_t t, uint64_t accumulation)
 {
     const std::shared_ptr<DvsFileReader> source = currentReader();
     if (!source)
-        return;
-    std::unique_lock readLock(readMutex);
-    const uint64_t current = currentTimestamp;
-    const uint64_t upper = upperTimestamp;
-    const uint64_t step = frameStep;
+        return false;
+    // (t - accumulation, t]: the window ends with the position, which it includes.
+    const uint64_t start = t >= accumulation ? t - accumulation + 1 : 0;
     std::shared_ptr<EventBuffer> events;
-    uint64_t next = upper;
-    if (current + step < upper) {
-        events = source->getEventsByTime(current, accTime);
-        next = current + step;
-    } else if (current <= upper) {
-        // The last frame reaches up to and including the range end.
-        events = source->getEventsByTime(current, upper - current + 1);
+    {
+        std::lock_guard readLock(readMutex);
+        events = source->getEventsByTime(start, t - start + 1);
     }
-    // (A position beyond a range end moved below it reads nothing and ends the range.)
-    const bool ended = !events || next >= upper;
-    if (ended)
-        source->seekTime(lowerTimestamp);
-    readLock.unlock();
-    // Counted before the frame is due and without the lock, so that showing it costs no time
-    // and a pause or a jump from the GUI thread never waits for the counting.
-    const bool show = events && !events->empty();
-    if (show)
+    // Counted before the frame is due, so that showing it costs no time. A window past the last
+    // event reads nothing and shows as empty.
+    if (events)
         accumulateEvents(events->data(), events->data() + events->size());
-
-    std::unique_lock lock(playbackMutex);
-    // Frames go out on a fixed beat inside the period, so the varying time of a read does not
-    // shake the frame rate.
-    playbackWake.wait_until(lock, iterationStart + std::chrono::microseconds(playbackPresentUs),
-                            [this] { return !playbackRunning || !playing || pendingFrame; });
-    if (generation != readerGeneration || !playing) {
-        // Paused, or another recording, meanwhile: the frame is not shown (a resume reads it
-        // again), and its counts must not reach the next one.
-        lock.unlock();
-        discardCounts();
-        return;
-    }
-    currentTimestamp = ended ? uint64_t(lowerTimestamp) : next;
-    const bool finished = ended && !loopEnabled;
-    if (finished)
-        playing = false;
-    lock.unlock();
-    if (show) {
-        emit signalRealTimeTimeStamp(next);
-        commitFrame();
-    }
-    if (finished)
-        emit signalPlayStatus(false);
+    return true;
 }
 
-void SvEventProcessor::discardCounts()
+void SvEventProcessor::showImage(uint64_t t)
+{
+    emit signalRealTimeTimeStamp(t);
+    commitFrame();
+}
+
+void SvEventProcessor::dropImage()
 {
     std::lock_guard planeLock(planeMutex);
     std::fill(backCounts->begin(), backCounts->end(), uint16_t(0));
 }
 
-void SvEventProcessor::showRequested(const FrameRequest& request)
+void SvEventProcessor::playbackFinished()
 {
-    const std::shared_ptr<DvsFileReader> source = currentReader();
-    if (!source)
-        return;
-    std::shared_ptr<EventBuffer> events;
-    {
-        std::lock_guard readLock(readMutex);
-        events = source->getEventsByTime(request.start, request.length);
-    }
-    {
-        std::lock_guard lock(playbackMutex);
-        // A newer request, or another recording, makes this frame stale.
-        if (request.generation != readerGeneration || pendingFrame || !events)
-            return;
-    }
-    accumulateEvents(events->data(), events->data() + events->size());
-    if (request.announce)
-        emit signalRealTimeTimeStamp(request.shownAs);
-    commitFrame();
+    emit signalPlayStatus(false);
 }
 
 void SvEventProcessor::nextFrame()
 {
-    if (!readerUsable()) {
-        qDebug() << "not raw file.";
+    if (!readerUsable())
         return;
-    }
     pauseForCommand();
-    const uint64_t current = currentTimestamp;
-    const uint64_t window = accTime;
-    if (current + window < upperTimestamp) {
-        const uint64_t next = current + frameStep;
-        currentTimestamp = next;
-        requestFrame(current, window, next);
-    }
+    transport.stepForward();
 }
 
 void SvEventProcessor::preFrame()
 {
-    if (!readerUsable()) {
-        qDebug() << "not raw file.";
+    if (!readerUsable())
         return;
-    }
     pauseForCommand();
-    const uint64_t current = currentTimestamp;
-    const uint64_t step = frameStep;
-    const uint64_t lower = lowerTimestamp;
-    const uint64_t previous = (current < step || current - step < lower) ? lower : current - step;
-    currentTimestamp = previous;
-    requestFrame(previous, accTime, previous);
+    transport.stepBack();
 }
 
 void SvEventProcessor::setPlayPos(uint64_t timestamp_us)
 {
-    if (!readerUsable()) {
-        qDebug() << "not raw file.";
-        return;
-    }
-    if (timestamp_us < lowerTimestamp || timestamp_us > upperTimestamp)
+    if (!readerUsable())
         return;
     pauseForCommand();
-    const uint64_t window = accTime;
-    currentTimestamp = timestamp_us + window;
-    requestFrame(timestamp_us, window, timestamp_us + window);
+    transport.jumpTo(timestamp_us);
 }
 
 void SvEventProcessor::slotPlaybackReset()
 {
-    if (!readerUsable()) {
-        qDebug() << "not raw file.";
+    if (!readerUsable())
         return;
-    }
-    stopPlayback();
-    const uint64_t lower = lowerTimestamp;
-    qDebug() << "set ts: " << lower;
-    currentTimestamp = lower;
-    requestFrame(lower, accTime, lower, false);
-    emit signalRealTimeTimeStamp(lower);
+    transport.pause();
+    transport.reset();
     emit signalPlayStatus(false);
 }
 
 void SvEventProcessor::slotPlayLoop(bool enabled)
 {
-    loopEnabled = enabled;
+    transport.setLoop(enabled);
 }
 
 void SvEventProcessor::slotSetLowerTimeStamp(uint64_t timestamp_us)
 {
-    lowerTimestamp = timestamp_us;
+    transport.setLowerBound(timestamp_us);
 }
 
 void SvEventProcessor::slotSetUpperTimeStamp(uint64_t timestamp_us)
 {
-    upperTimestamp = timestamp_us;
+    transport.setUpperBound(timestamp_us);
 }
 
 void SvEventProcessor::setFps(int framesPerSecond)
 {
-    // The display settings send 0 for their smallest rates; 1 000 000 / 0 has no meaning.
-    if (framesPerSecond > 0) {
-        fps = uint64_t(framesPerSecond);
-        frameStep = std::max<uint64_t>(1, 1'000'000 / uint64_t(framesPerSecond));
-    }
-    qDebug() << "set fps: " << framesPerSecond << " time interval: " << frameStep.load();
+    transport.setFps(framesPerSecond);
 }
 
 void SvEventProcessor::setAccTime(uint64_t time_us)
 {
-    accTime = time_us;
+    transport.setAccumulation(time_us);
 }
 
 bool SvEventProcessor::targetIsOpenRecording(const QString& path) const
@@ -647,9 +499,9 @@ void SvEventProcessor::slotExportVideo(QString qs_out_full_path, QString qs_out_
     // The video looks like the playback: the user's palette, window and step, at the fixed
     // playback pace of 30 frames per second.
     sorvane::VideoExportOptions options;
-    options.accTime = accTime;
-    options.frameStep = frameStep;
-    options.fps = int(1'000'000 / playbackPeriodUs);
+    options.accTime = transport.accumulation();
+    options.frameStep = transport.frameStep();
+    options.fps = int(std::chrono::seconds(1) / PlaybackTransport::kPeriod);
     options.positiveColor = toRgb(config->positiveColor);
     options.negativeColor = toRgb(config->negativeColor);
     options.backgroundColor = toRgb(config->backgroundColor);

@@ -9,6 +9,7 @@
 // Threads: slots run on the GUI thread; accumulateEvents() may run on a capture thread; all
 // signals except those of GUI-thread slots are emitted from worker threads (connect queued).
 #include "app/SvMessageType.h"
+#include "processing/PlaybackTransport.h"
 #include "sdk/SvEventRecords.h"
 
 #include <QColor>
@@ -20,7 +21,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <chrono>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -34,16 +34,13 @@ class DvsFileReader;
 struct VideoExportOptions;
 }
 
-class SvEventProcessor : public QObject {
+class SvEventProcessor : public QObject, private PlaybackOwner {
     Q_OBJECT
 public:
     static constexpr int frameWidth = 1280;
     static constexpr int frameHeight = 720;
     static constexpr uint16_t countCap = 10;
     static constexpr size_t planeSize = size_t(frameWidth) * frameHeight * 2;
-    // Wall-clock period of one played frame, and when within it the frame is shown.
-    static constexpr uint64_t playbackPeriodUs = 33333;
-    static constexpr uint64_t playbackPresentUs = playbackPeriodUs / 2;
 
     using CountPlane = std::vector<uint16_t>;
 
@@ -119,29 +116,14 @@ private:
     // Picks an image no receiver still holds, so painting never copies a shared image.
     void prepareFrameImage();
 
-    // A frame a step or a jump asks for: the events of [start, start + length), shown as the
-    // position shownAs (emitted when announce is set).
-    struct FrameRequest {
-        uint64_t start;
-        uint64_t length;
-        uint64_t shownAs;
-        uint64_t generation;
-        bool announce;
-    };
-
     // True when a recording is open, loaded and free for playback commands.
     bool readerUsable() const;
-    // Clears playing; true when it was set. Never waits for the playback thread.
-    bool stopPlayback();
     // Pauses a running playback for a step or a jump, and tells the play button.
     void pauseForCommand();
-    // Hands a frame to the playback thread; a request not yet taken is replaced.
-    void requestFrame(uint64_t start, uint64_t length, uint64_t shownAs, bool announce = true);
-    void playbackLoop();
-    void playOneFrame(std::chrono::steady_clock::time_point iterationStart, uint64_t generation);
-    void showRequested(const FrameRequest& request);
-    // Drops what was counted into the back plane and not yet committed.
-    void discardCounts();
+    bool buildImage(uint64_t t, uint64_t accumulation) override;
+    void showImage(uint64_t t) override;
+    void dropImage() override;
+    void playbackFinished() override;
     void setReader(std::shared_ptr<sorvane::DvsFileReader> next);
     std::shared_ptr<sorvane::DvsFileReader> currentReader();
     void reportProgress(double fraction);
@@ -184,14 +166,6 @@ private:
     std::mutex readerMutex;
     QString openFilePath;
     std::atomic<bool> readerLoaded{false};
-    std::atomic<uint64_t> currentTimestamp{0};
-    std::atomic<uint64_t> lowerTimestamp{0};
-    std::atomic<uint64_t> upperTimestamp{0};
-    std::atomic<uint64_t> accTime{33333};
-    std::atomic<uint64_t> fps{33};
-    std::atomic<uint64_t> frameStep{30303};
-    std::atomic<bool> loopEnabled{false};
-    std::atomic<bool> playing{false};
     std::atomic<bool> loading{false};
     // Cuts and exports started and not yet finished; playback commands wait for none of them
     // but are refused while any runs, since the reader serves one caller at a time.
@@ -201,21 +175,13 @@ private:
     std::atomic<bool> closing{false};
     // The user cancelled the work under way.
     std::atomic<bool> workCancelled{false};
-    // Guards the playback thread's orders: playing, pendingFrame, readerGeneration and
-    // playbackRunning; also the pacing waits.
-    std::mutex playbackMutex;
-    // Wakes the playback thread for a play, a stop, a requested frame or the end.
-    std::condition_variable playbackWake;
-    std::optional<FrameRequest> pendingFrame;
-    // Counts recordings opened, so a frame read from the previous one is dropped.
-    uint64_t readerGeneration = 0;
-    bool playbackRunning = false;
     // Serialises the reader's use by the playback thread and by cuts and exports.
     std::mutex readMutex;
     // Serialises cuts and exports on the one reader.
     std::mutex fileJobMutex;
-    std::thread playbackThread;
     std::thread loaderThread;
     std::thread exportVideoThread;
     std::thread cutThread;
+    // Last, so that its thread stops before anything it reads goes.
+    PlaybackTransport transport{*this};
 };

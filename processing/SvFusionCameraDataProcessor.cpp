@@ -50,26 +50,21 @@ SvFusionCameraDataProcessor::SvFusionCameraDataProcessor(QObject* parent)
     fusionProcessor->addFusionDataCallback(
         [this](ApsFrame& frame, Event2D* begin, Event2D* end) { onFusionData(frame, begin, end); });
 
-    // Set before the thread starts, so a destructor that runs at once cannot be overtaken.
-    playbackRunning = true;
-    playbackThread = std::thread(&SvFusionCameraDataProcessor::playbackLoop, this);
+    transport.start();
 }
 
 SvFusionCameraDataProcessor::~SvFusionCameraDataProcessor()
 {
     {
         // A load still scanning the event file is cancelled through its reader, never left
-        // running over freed memory.
+        // running over freed memory, and ends without a word.
         std::lock_guard lock(commandMutex);
         if (loadingReader)
             loadingReader->cancel();
-        playing = false;
-        playbackRunning = false;
-        pendingOpen.reset();
-        pendingFrame.reset();
+        ++generation;
     }
-    commandWake.notify_all();
-    playbackThread.join();
+    transport.stop();
+    recording.reset();
     fusionProcessor->removeFusionDataCallback();
 }
 
@@ -223,20 +218,20 @@ bool SvFusionCameraDataProcessor::slotReadFusionFile(QString str)
         qDebug() << "fusion file loading, " << str << " refused.";
         return false;
     }
-    const bool wasPlaying = stopPlayback();
+    const bool wasPlaying = transport.pause();
+    uint64_t openGeneration = 0;
     {
         std::lock_guard lock(commandMutex);
         if (loadingReader)
             loadingReader->cancel();
-        pendingFrame.reset();
-        ++generation;
+        openGeneration = ++generation;
         loaded = false;
         // Set before the playback thread takes the order: the guards must see the load at once.
         loading = !str.isEmpty();
         loadCancelled = false;
-        pendingOpen = str;
     }
-    commandWake.notify_all();
+    transport.close();
+    transport.runOnThread([this, str, openGeneration] { openRecording(str, openGeneration); });
     if (wasPlaying)
         emit signalPlayStatus(false);
     if (str.isEmpty())
@@ -259,8 +254,9 @@ bool SvFusionCameraDataProcessor::endLoading(uint64_t openGeneration)
 {
     std::lock_guard lock(commandMutex);
     loadingReader.reset();
-    // A load overtaken by a close or another recording leaves the state to its successor.
-    const bool current = openGeneration == generation && playbackRunning;
+    // A load overtaken by a close, another recording or the destructor leaves the state to its
+    // successor.
+    const bool current = openGeneration == generation;
     if (current)
         loading = false;
     return current;
@@ -336,15 +332,13 @@ void SvFusionCameraDataProcessor::openRecording(const QString& path, uint64_t op
     {
         std::unique_lock lock(commandMutex);
         loadingReader.reset();
-        if (openGeneration != generation || !playbackRunning) {
+        if (openGeneration != generation) {
             lock.unlock();
             emit signalLoadingStatus(false);
             return;
         }
         recording = std::move(next);
-        lowerTimestamp = lower;
-        upperTimestamp = lastTimestamp;
-        currentTimestamp = lower;
+        transport.open(lower, lastTimestamp);
         loaded = true;
         // Cleared before signalPlayStatus(true): the play button answers it with
         // slotPlaybackCtrl(true), which must find the load finished.
@@ -366,48 +360,21 @@ bool SvFusionCameraDataProcessor::recordingUsable() const
     return loaded && !loading;
 }
 
-bool SvFusionCameraDataProcessor::stopPlayback()
-{
-    bool wasPlaying = false;
-    {
-        std::lock_guard lock(commandMutex);
-        wasPlaying = playing.exchange(false);
-    }
-    commandWake.notify_all();
-    return wasPlaying;
-}
-
 void SvFusionCameraDataProcessor::pauseForCommand()
 {
-    if (stopPlayback())
+    if (transport.pause())
         emit signalPlayStatus(false);
-}
-
-void SvFusionCameraDataProcessor::requestFrame(uint64_t t)
-{
-    {
-        std::lock_guard lock(commandMutex);
-        pendingFrame = t;
-    }
-    commandWake.notify_all();
 }
 
 void SvFusionCameraDataProcessor::slotPlaybackCtrl(bool play)
 {
     if (!play) {
-        stopPlayback();
+        transport.pause();
         return;
     }
-    if (!recordingUsable()) {
-        // Nothing to play: the button must not stay pressed.
+    // Nothing to play: the button must not stay pressed.
+    if (!recordingUsable() || !transport.play())
         emit signalPlayStatus(false);
-        return;
-    }
-    {
-        std::lock_guard lock(commandMutex);
-        playing = true;
-    }
-    commandWake.notify_all();
 }
 
 void SvFusionCameraDataProcessor::nextFrame()
@@ -415,13 +382,7 @@ void SvFusionCameraDataProcessor::nextFrame()
     if (!recordingUsable())
         return;
     pauseForCommand();
-    const uint64_t current = currentTimestamp;
-    if (current + accTime < upperTimestamp) {
-        const uint64_t next = current + frameStep;
-        currentTimestamp = next;
-        qDebug() << "time base update: " << next << " interval: " << frameStep;
-        requestFrame(next);
-    }
+    transport.stepForward();
 }
 
 void SvFusionCameraDataProcessor::preFrame()
@@ -429,12 +390,7 @@ void SvFusionCameraDataProcessor::preFrame()
     if (!recordingUsable())
         return;
     pauseForCommand();
-    const uint64_t current = currentTimestamp;
-    const uint64_t step = frameStep;
-    const uint64_t lower = lowerTimestamp;
-    const uint64_t previous = (current < step || current - step < lower) ? lower : current - step;
-    currentTimestamp = previous;
-    requestFrame(previous);
+    transport.stepBack();
 }
 
 void SvFusionCameraDataProcessor::setPlayPos(uint64_t timestamp_us)
@@ -442,8 +398,7 @@ void SvFusionCameraDataProcessor::setPlayPos(uint64_t timestamp_us)
     if (!recordingUsable())
         return;
     pauseForCommand();
-    currentTimestamp = timestamp_us;
-    requestFrame(timestamp_us);
+    transport.jumpTo(timestamp_us);
 }
 
 void SvFusionCameraDataProcessor::slotPlaybackReset()
@@ -451,124 +406,59 @@ void SvFusionCameraDataProcessor::slotPlaybackReset()
     if (!recordingUsable())
         return;
     pauseForCommand();
-    const uint64_t lower = lowerTimestamp;
-    currentTimestamp = lower;
-    requestFrame(lower);
+    transport.reset();
 }
 
 void SvFusionCameraDataProcessor::slotSetReplayFlag(bool enabled)
 {
-    replayEnabled = enabled;
+    transport.setLoop(enabled);
 }
 
 void SvFusionCameraDataProcessor::slotSetLowerTimeStamp(uint64_t timestamp_us)
 {
-    lowerTimestamp = timestamp_us;
+    transport.setLowerBound(timestamp_us);
 }
 
 void SvFusionCameraDataProcessor::slotSetUpperTimeStamp(uint64_t timestamp_us)
 {
-    upperTimestamp = timestamp_us;
+    transport.setUpperBound(timestamp_us);
 }
 
 void SvFusionCameraDataProcessor::setFps(int fps)
 {
-    // The slow rate's lowest step reads as 0 fps: the frame step stays as it was.
-    if (fps <= 0)
-        return;
-    frameStep = uint64_t(1000000 / fps);
-    qDebug() << "set fps: " << fps << " time interval: " << frameStep;
+    transport.setFps(fps);
 }
 
 void SvFusionCameraDataProcessor::setAccTime(uint64_t time_us)
 {
-    accTime = time_us;
+    transport.setAccumulation(time_us);
 }
 
-// The playback thread lives as long as the processor: it opens recordings, plays while playing
-// is set and builds the images steps and jumps ask for.
-void SvFusionCameraDataProcessor::playbackLoop()
+bool SvFusionCameraDataProcessor::buildImage(uint64_t t, uint64_t accumulation)
 {
-    std::unique_lock lock(commandMutex);
-    while (playbackRunning) {
-        if (pendingOpen) {
-            const QString path = *pendingOpen;
-            pendingOpen.reset();
-            const uint64_t openGeneration = generation;
-            lock.unlock();
-            openRecording(path, openGeneration);
-            lock.lock();
-            continue;
-        }
-        if (pendingFrame) {
-            const uint64_t t = *pendingFrame;
-            pendingFrame.reset();
-            const uint64_t frameGeneration = generation;
-            lock.unlock();
-            showFrameAt(t, frameGeneration);
-            lock.lock();
-            continue;
-        }
-        if (!playing) {
-            commandWake.wait(lock, [this] { return !playbackRunning || playing || pendingFrame || pendingOpen; });
-            continue;
-        }
-        const uint64_t playGeneration = generation;
-        lock.unlock();
-        const auto iterationStart = std::chrono::steady_clock::now();
-        playOneFrame(iterationStart, playGeneration);
-        lock.lock();
-        // Fixed pace measured from the start of the iteration; a stop, a step or an open ends the wait.
-        commandWake.wait_until(lock, iterationStart + std::chrono::microseconds(playbackPeriodUs),
-                               [this] { return !playbackRunning || !playing || pendingFrame || pendingOpen; });
-    }
-    lock.unlock();
-    recording.reset();
+    builtImage = buildFusionFrame(t, accumulation);
+    return builtImage.has_value();
 }
 
-void SvFusionCameraDataProcessor::playOneFrame(std::chrono::steady_clock::time_point iterationStart,
-                                               uint64_t playGeneration)
+void SvFusionCameraDataProcessor::showImage(uint64_t t)
 {
-    const uint64_t t = currentTimestamp + frameStep;
-    const std::optional<QImage> image = buildFusionFrame(t);
-    const bool ended = t >= upperTimestamp;
-
-    std::unique_lock lock(commandMutex);
-    // Images go out on a fixed beat inside the period, so the varying time of a read does not
-    // shake the frame rate.
-    commandWake.wait_until(lock, iterationStart + std::chrono::microseconds(playbackPresentUs),
-                           [this] { return !playbackRunning || !playing || pendingFrame || pendingOpen; });
-    if (playGeneration != generation || !playing)
-        return; // paused, or another recording, meanwhile: a resume builds the image again
-    currentTimestamp = ended ? uint64_t(lowerTimestamp) : t;
-    const bool finished = ended && !replayEnabled;
-    if (finished)
-        playing = false;
-    lock.unlock();
-    if (image) {
-        emit signalFusionImage(*image);
-        emit signalTimeStamp(t);
-    }
-    if (finished) {
-        emit signalPalyFileFinished();
-        emit signalTimeStamp(lowerTimestamp);
-    }
-}
-
-void SvFusionCameraDataProcessor::showFrameAt(uint64_t t, uint64_t frameGeneration)
-{
-    const std::optional<QImage> image = buildFusionFrame(t);
-    {
-        std::lock_guard lock(commandMutex);
-        // A newer request, or another recording, makes this image stale.
-        if (!image || frameGeneration != generation || pendingFrame)
-            return;
-    }
-    emit signalFusionImage(*image);
+    emit signalFusionImage(*builtImage);
     emit signalTimeStamp(t);
+    builtImage.reset();
 }
 
-std::optional<QImage> SvFusionCameraDataProcessor::buildFusionFrame(uint64_t t)
+void SvFusionCameraDataProcessor::dropImage()
+{
+    builtImage.reset();
+}
+
+void SvFusionCameraDataProcessor::playbackFinished()
+{
+    emit signalPalyFileFinished();
+    emit signalTimeStamp(transport.lowerBound());
+}
+
+std::optional<QImage> SvFusionCameraDataProcessor::buildFusionFrame(uint64_t t, uint64_t accumulation)
 {
     if (!recording)
         return std::nullopt;
@@ -588,11 +478,10 @@ std::optional<QImage> SvFusionCameraDataProcessor::buildFusionFrame(uint64_t t)
         r.currentFrameIndex = index;
     }
     QImage image = toImage(r.currentApsFrame);
-    // The window that ends at t, never starting before the recording's clock does.
-    const uint64_t window = accTime;
-    const uint64_t start = t > window ? t - window : 0;
-    if (t > start) {
-        const std::shared_ptr<sorvane::EventBuffer> events = r.dvsReader->getEventsByTime(start, t - start);
+    // (t - accumulation, t]: the window ends with the position, which it includes.
+    const uint64_t start = t >= accumulation ? t - accumulation + 1 : 0;
+    if (accumulation > 0) {
+        const std::shared_ptr<sorvane::EventBuffer> events = r.dvsReader->getEventsByTime(start, t - start + 1);
         if (events && !events->empty()) {
             const EventColors colors = config->eventColors();
             drawEvents(image, events->data(), events->data() + events->size(), true, colors.positive, colors.negative);

@@ -10,6 +10,7 @@
 // queued).
 #include "SorvaneHal/CameraTypes.h"
 #include "app/SvMessageType.h"
+#include "processing/PlaybackTransport.h"
 #include "sdk/Calibrator.h"
 #include "sdk/DvsApsFusionProccessor.h"
 
@@ -18,13 +19,10 @@
 #include <QString>
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <vector>
 
 class ConfigStore;
@@ -35,15 +33,12 @@ class DvsFileReader;
 class FusionCamera;
 }
 
-class SvFusionCameraDataProcessor : public QObject {
+class SvFusionCameraDataProcessor : public QObject, private PlaybackOwner {
     Q_OBJECT
 public:
     static constexpr int dvsWidth = 1280;
     static constexpr int dvsHeight = 720;
     static constexpr uint16_t maxCount = 10;
-    // Wall-clock period of one played frame, and when within it the frame is shown.
-    static constexpr uint64_t playbackPeriodUs = 33333;
-    static constexpr uint64_t playbackPresentUs = playbackPeriodUs / 2;
 
     explicit SvFusionCameraDataProcessor(QObject* parent = nullptr);
     ~SvFusionCameraDataProcessor() override;
@@ -125,19 +120,17 @@ private:
     bool loadCalibration(sorvane::CalibratorParameters& parameters, const QString& source);
 
     bool recordingUsable() const;
-    // Clears playing; true when it was set. Never waits for the playback thread.
-    bool stopPlayback();
     void pauseForCommand();
-    // Asks the playback thread for the image at t; a request not yet taken is replaced.
-    void requestFrame(uint64_t t);
-    void playbackLoop();
     void openRecording(const QString& path, uint64_t generation);
     // Ends a load: true when it is still the one asked for last (then loading is cleared).
     bool endLoading(uint64_t openGeneration);
-    void playOneFrame(std::chrono::steady_clock::time_point iterationStart, uint64_t generation);
-    void showFrameAt(uint64_t t, uint64_t generation);
-    // The image at t: the APS frame shown at t with the events of [t - accTime, t) drawn over it.
-    std::optional<QImage> buildFusionFrame(uint64_t t);
+    bool buildImage(uint64_t t, uint64_t accumulation) override;
+    void showImage(uint64_t t) override;
+    void dropImage() override;
+    void playbackFinished() override;
+    // The image at t: the APS frame shown at t with the events of (t - accumulation, t] drawn
+    // over it.
+    std::optional<QImage> buildFusionFrame(uint64_t t, uint64_t accumulation);
 
     // --- live ---
     std::unique_ptr<sorvane::DvsApsFusionProccessor> fusionProcessor;
@@ -155,27 +148,18 @@ private:
     ConfigStore* config = nullptr;
 
     // --- recording ---
+    // The open recording and the image built last; only the playback thread touches them.
     std::unique_ptr<FusionRecording> recording;
-    std::atomic<uint64_t> lowerTimestamp{0};
-    std::atomic<uint64_t> upperTimestamp{0};
-    std::atomic<uint64_t> currentTimestamp{0};
-    std::atomic<uint64_t> frameStep{33333};
-    std::atomic<uint64_t> accTime{33333};
-    std::atomic<bool> replayEnabled{false};
+    std::optional<QImage> builtImage;
     std::atomic<bool> loading{false};
     std::atomic<bool> loaded{false};
     std::atomic<bool> loadCancelled{false};
-    // Guards the playback thread's orders: pendingOpen, pendingFrame, playing, generation,
-    // playbackRunning and loadingReader; also the pacing waits.
+    // Guards generation and loadingReader.
     std::mutex commandMutex;
-    std::condition_variable commandWake;
-    std::optional<QString> pendingOpen;
-    std::optional<uint64_t> pendingFrame;
-    std::atomic<bool> playing{false};
-    // Counts recordings opened and closed, so an image of the previous one is dropped.
+    // Counts recordings opened and closed, so that a load overtaken by another ends quietly.
     uint64_t generation = 0;
-    bool playbackRunning = false;
     // The event reader being loaded, so that a cancel or the destructor can stop its scan.
     std::shared_ptr<sorvane::DvsFileReader> loadingReader;
-    std::thread playbackThread;
+    // Last, so that its thread stops before anything it reads goes.
+    PlaybackTransport transport{*this};
 };

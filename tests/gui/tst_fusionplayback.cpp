@@ -280,7 +280,7 @@ private slots:
         QVERIFY(session.images.isEmpty());
     }
 
-    // Each jump shows the frame whose time has come and the events of [t - accTime, t), the
+    // Each jump shows the frame whose time has come and the events of (t - accTime, t], the
     // recorded ones mirrored.
     void imageAtATime_data()
     {
@@ -288,15 +288,13 @@ private slots:
         QTest::addColumn<int>("frame");
         QTest::addColumn<QStringList>("events");
         QTest::newRow("range start") << apsOffset << 0 << QStringList();
-        QTest::newRow("event window ends at t") << uint64_t(2'050'000) << 0 << QStringList();
-        QTest::newRow("mirrored; x = 0 falls off") << uint64_t(2'050'001) << 0 << QStringList{"1,10+"};
+        QTest::newRow("event just after t") << uint64_t(2'049'999) << 0 << QStringList();
+        QTest::newRow("event at t; mirrored, x = 0 falls off") << uint64_t(2'050'000) << 0 << QStringList{"1,10+"};
         QTest::newRow("window has passed") << uint64_t(2'083'334) << 0 << QStringList();
         QTest::newRow("second frame") << uint64_t(2'100'000) << 1 << QStringList();
         QTest::newRow("negative event") << uint64_t(2'560'000) << 5 << QStringList{"600,300-"};
         QTest::newRow("last frame") << uint64_t(2'990'000) << 9 << QStringList();
         QTest::newRow("back to the first frame") << uint64_t(2'060'000) << 0 << QStringList{"1,10+"};
-        // Before the recording's clock has run one accumulation time: the window starts at 0.
-        QTest::newRow("early time") << uint64_t(10) << 0 << QStringList{"10,5+"};
     }
     void imageAtATime()
     {
@@ -314,21 +312,20 @@ private slots:
         QCOMPARE(eventPixels(image), events);
     }
 
+    // Steps end exactly at the range end and go back from there; a reset shows the range start.
     void stepsStopAtTheRangeEnd()
     {
         Session session;
         QVERIFY(session.loadPaused(base + ".raw"));
-        session.processor.setFps(0); // the slow rate's lowest step keeps the frame step
-        session.processor.setAccTime(33333);
-        // current + accTime == upper: next does nothing, so previous goes one step back from here.
-        const uint64_t nearEnd = lastEvent - 33333;
+        session.processor.setFps(30);
+        const uint64_t nearEnd = lastEvent - 10000;
         QVERIFY(!session.imageAt(nearEnd).isNull());
         session.processor.nextFrame();
-        session.processor.preFrame();
-        QTRY_COMPARE(session.imageTimes.size(), 2);
-        QTRY_COMPARE(session.imageTimes.last(), nearEnd - 33333);
+        QTRY_COMPARE(session.imageTimes.last(), lastEvent);
         session.processor.nextFrame();
-        QTRY_COMPARE(session.imageTimes.last(), nearEnd);
+        session.processor.preFrame();
+        QTRY_COMPARE(session.imageTimes.last(), lastEvent - 33333);
+        QCOMPARE(session.imageTimes.size(), 3);
         session.processor.slotPlaybackReset();
         QTRY_COMPARE(session.imageTimes.last(), apsOffset);
     }
