@@ -8,20 +8,25 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <climits>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <optional>
 
 namespace sorvane {
 
 namespace {
 
-// ".NAME.svtmp-XXXXXX": hidden, and a name no tool of ours gives a finished file.
+// ".NAME.svtmp-" and 16 hex digits: hidden, and a name no tool of ours gives a finished file.
 constexpr const char* kMarker = ".svtmp-";
-constexpr size_t kRandomLength = 6;
-// A temporary this young may belong to a run that has created it and not yet locked it.
+constexpr size_t kCheckLength = 16;
+// A temporary this young may belong to a run that is still setting it up.
 constexpr time_t kStaleAfterSeconds = 10;
 
 std::string folderOf(const std::string& path)
@@ -38,11 +43,58 @@ std::string nameOf(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool isTemporaryName(const std::string& name)
+uint64_t mix(uint64_t x)
+{
+    x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    x = (x ^ (x >> 27)) * 0x94d049bb133111ebULL;
+    return x ^ (x >> 31);
+}
+
+// What the name of a temporary of ours says about the file it names: a copy, a user's file of a
+// similar name or a new file in place of a removed one has another device or inode, so another
+// check value.
+uint64_t checkValue(const struct stat& file)
+{
+    constexpr uint64_t key = 0x5356746d70436b31ULL;
+    return mix(mix(key ^ uint64_t(file.st_dev)) ^ uint64_t(file.st_ino));
+}
+
+std::string checkText(uint64_t value)
+{
+    char text[kCheckLength + 1];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+// The check value a name of our form carries, if it has that form.
+std::optional<uint64_t> checkInName(const std::string& name)
 {
     const size_t marker = name.rfind(kMarker);
-    return name.size() > 1 && name[0] == '.' && marker != std::string::npos
-        && name.size() == marker + std::strlen(kMarker) + kRandomLength;
+    if (name.size() < 2 || name[0] != '.' || marker == std::string::npos
+        || name.size() != marker + std::strlen(kMarker) + kCheckLength)
+        return std::nullopt;
+    const char* first = name.data() + marker + std::strlen(kMarker);
+    const char* last = name.data() + name.size();
+    if (!std::all_of(first, last, [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }))
+        return std::nullopt;
+    uint64_t value = 0;
+    std::from_chars(first, last, value, 16);
+    return value;
+}
+
+// Moves the new file at from to a name that carries its check value; false (the file keeps its
+// first name) when the folder refuses both ways.
+bool renameChecked(const std::string& from, const std::string& to)
+{
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // A file system without renameat2's flags: link refuses an existing name as well.
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return false;
+    ::unlink(from.c_str());
+    return true;
 }
 
 } // namespace
@@ -89,8 +141,9 @@ bool SafeOutput::begin(const std::string& target, int inputFd, std::string& erro
     }
 
     const std::string folder = folderOf(destination);
-    removeStale(folder);
-    std::string pattern = folder + "/." + nameOf(destination) + kMarker + std::string(kRandomLength, 'X');
+    removeStale(folder, inputFd);
+    const std::string prefix = folder + "/." + nameOf(destination) + kMarker;
+    std::string pattern = prefix + "XXXXXX";
     const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0) {
         error = "cannot write into " + folder + ": " + std::strerror(errno);
@@ -100,6 +153,14 @@ bool SafeOutput::begin(const std::string& target, int inputFd, std::string& erro
     ::fchmod(fd, 0644);
     temporary = pattern;
     lockFd = fd;
+    // Named for removeStale only once locked; a temporary that cannot be renamed is written
+    // all the same, and only not recognised as ours should this run be killed.
+    struct stat created {};
+    if (::fstat(fd, &created) == 0) {
+        const std::string checked = prefix + checkText(checkValue(created));
+        if (renameChecked(pattern, checked))
+            temporary = checked;
+    }
     return true;
 }
 
@@ -130,8 +191,10 @@ void SafeOutput::discard()
     lockFd = -1;
 }
 
-int SafeOutput::removeStale(const std::string& folder)
+int SafeOutput::removeStale(const std::string& folder, int inputFd)
 {
+    struct stat input {};
+    const bool hasInput = inputFd >= 0 && ::fstat(inputFd, &input) == 0;
     DIR* dir = ::opendir(folder.c_str());
     if (!dir)
         return 0;
@@ -139,19 +202,24 @@ int SafeOutput::removeStale(const std::string& folder)
     const time_t now = std::time(nullptr);
     while (const dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
-        if (!isTemporaryName(name))
+        const std::optional<uint64_t> check = checkInName(name);
+        if (!check)
             continue;
         const std::string path = folder + "/" + name;
         const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0)
             continue;
         struct stat status {};
-        if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && now - status.st_mtime >= kStaleAfterSeconds
-            && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            if (::unlink(path.c_str()) == 0) {
-                ++removed;
-                SV_LOG_INFO("removed %s, left behind by an interrupted run", path.c_str());
-            }
+        struct stat named {};
+        // The lock shows that no run holds it; the name is looked at again under the lock, so
+        // that only the file checked is removed.
+        if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && checkValue(status) == *check
+            && !(hasInput && status.st_dev == input.st_dev && status.st_ino == input.st_ino)
+            && now - status.st_mtime >= kStaleAfterSeconds && ::flock(fd, LOCK_EX | LOCK_NB) == 0
+            && ::lstat(path.c_str(), &named) == 0 && named.st_dev == status.st_dev && named.st_ino == status.st_ino
+            && ::unlink(path.c_str()) == 0) {
+            ++removed;
+            SV_LOG_WARNING("removed %s, left behind by an interrupted run", path.c_str());
         }
         ::close(fd);
     }

@@ -4,8 +4,10 @@
 // only when complete. The target must not be the input, by any path or link, and must be a
 // regular file or not exist; a symbolic link is written through to the file it names.
 //
-// The temporary is held locked while it is written, so that a later run can tell one left behind
-// by a killed process from one still being written, and remove it (removeStale).
+// The temporary is held locked while it is written, and its name carries a check value made from
+// the file's own device and inode, so that a later run can tell a temporary left behind by a
+// killed process from one still being written and from any other file of a similar name (a
+// user's, or a copy of a leftover), and remove only the first (removeStale).
 #include <string>
 
 namespace sorvane {
@@ -31,9 +33,10 @@ public:
     // Removes the temporary.
     void discard();
 
-    // Removes the temporaries of this naming in folder that no running process holds. Returns how
-    // many were removed.
-    static int removeStale(const std::string& folder);
+    // Removes the temporaries in folder that a run of ours left behind: named and checked as ours,
+    // regular, older than a few seconds, held by no running process, and not the file open on
+    // inputFd (-1: none). Each removal is logged as a warning. Returns how many were removed.
+    static int removeStale(const std::string& folder, int inputFd = -1);
 
 private:
     std::string temporary;

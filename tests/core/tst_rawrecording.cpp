@@ -11,12 +11,8 @@
 #include <QTest>
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
-
-#include <ctime>
 
 #include <chrono>
 #include <thread>
@@ -530,44 +526,6 @@ private slots:
         QVERIFY(truncated);
         QVERIFY2(reader->lastError().find("became shorter") != std::string::npos, reader->lastError().c_str());
         QCOMPARE(dir.entryList(QDir::Files | QDir::Hidden), QStringList{"shrinking.raw"});
-    }
-
-    // Temporaries that a killed run left in the target folder go at the next cut; one that a
-    // running cut holds, and files that only look alike, stay.
-    void cutRemovesTemporariesLeftBehind()
-    {
-        QTemporaryDir scratch;
-        const QDir dir(scratch.path());
-        const std::string source = dir.filePath("source.raw").toStdString();
-        QVERIFY(writeRecording(source, makeStream(1, 500, 1000, 400, false)));
-        const auto make = [&](const QString& name, bool old) {
-            const QString path = dir.filePath(name);
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write("partial");
-            f.close();
-            if (old) {
-                const struct timeval times[2] = {{std::time(nullptr) - 3600, 0}, {std::time(nullptr) - 3600, 0}};
-                QVERIFY(::utimes(path.toLocal8Bit().constData(), times) == 0);
-            }
-        };
-        make(".killed.raw.svtmp-a1B2c3", true);
-        make(".video.mp4.svtmp-Zz9yX8", true);
-        make(".held.raw.svtmp-q7W8e9", true);
-        make(".fresh.raw.svtmp-r1T2y3", false);
-        make("mine.raw.svtmp-a1B2c3", true);
-        make("clip.mp4.part", true);
-        const int held = ::open(dir.filePath(".held.raw.svtmp-q7W8e9").toLocal8Bit().constData(), O_RDONLY);
-        QVERIFY(held >= 0 && ::flock(held, LOCK_EX) == 0);
-
-        auto reader = load(source);
-        QVERIFY(reader);
-        QVERIFY(reader->exportEventData(0, UINT64_MAX, dir.filePath("cut.raw").toStdString()));
-        ::close(held);
-        QStringList left = dir.entryList(QDir::Files | QDir::Hidden);
-        left.sort();
-        QCOMPARE(left, (QStringList{".fresh.raw.svtmp-r1T2y3", ".held.raw.svtmp-q7W8e9", "clip.mp4.part", "cut.raw",
-                                    "mine.raw.svtmp-a1B2c3", "source.raw"}));
     }
 
     // A target that is a link to a recording: the new file replaces the one it names, the link stays.

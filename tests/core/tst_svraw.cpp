@@ -8,11 +8,13 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 using namespace sorvane;
@@ -29,6 +31,37 @@ QByteArray eventLines(const std::vector<Event2D>& events, uint64_t start, uint64
             lines += QByteArray::number(e.x) + ',' + QByteArray::number(e.y) + ',' + QByteArray::number(e.polarity) + ','
                      + QByteArray::number(quint64(e.timestamp)) + '\n';
     return lines;
+}
+
+// What a run of generate killed while it writes leaves behind: a temporary of ours, a readable
+// recording of some blocks. Empty when none appears.
+QString leftoverOfAKilledRun(const QDir& dir)
+{
+    QProcess run;
+    run.setStandardOutputFile(QProcess::nullDevice());
+    run.setStandardErrorFile(QProcess::nullDevice());
+    run.start(SVRAW_PATH, {"generate", dir.filePath("killed.raw"), "--duration-s", "3600"});
+    const QString prefix = ".killed.raw.svtmp-";
+    QString leftover;
+    const bool found = QTest::qWaitFor([&] {
+        for (const QFileInfo& file : dir.entryInfoList({prefix + "*"}, QDir::Files | QDir::Hidden))
+            if (file.fileName().size() == prefix.size() + 16 && file.size() > (1 << 20))
+                leftover = file.filePath();
+        return !leftover.isEmpty();
+    }, 60000);
+    run.kill();
+    run.waitForFinished();
+    return found ? leftover : QString();
+}
+
+// Last written seconds ago (a negative age: in the future, so young however long the test takes).
+bool setAge(const QString& path, int seconds)
+{
+    timespec when {};
+    ::clock_gettime(CLOCK_REALTIME, &when);
+    when.tv_sec -= seconds;
+    const timespec times[2] = {when, when};
+    return ::utimensat(AT_FDCWD, path.toLocal8Bit().constData(), times, 0) == 0;
 }
 
 } // namespace
@@ -322,7 +355,64 @@ private slots:
         QCOMPARE(f.readAll(), before);
         QVERIFY(QFileInfo(dir.filePath("v.mp4")).size() > 0);
     }
+
+    // What a killed run left behind goes at the next run that writes into its folder, with a
+    // warning naming it. Files merely named alike stay, as do a leftover still young, one a run
+    // holds, and the very file being read.
+    void removesOnlyTemporariesItLeft_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("a leftover") << "leftover" << true;
+        QTest::newRow("a young leftover") << "young" << false;
+        QTest::newRow("a leftover a run holds") << "held" << false;
+        QTest::newRow("a leftover being cut") << "input" << false;
+        QTest::newRow("a copy of a leftover") << "copy" << false;
+        QTest::newRow("a user's file named like an old temporary") << "user .a.raw.svtmp-a1B2c3" << false;
+        QTest::newRow("a user's file named like a temporary") << "user .a.raw.svtmp-0123456789abcdef" << false;
+    }
+
+    void removesOnlyTemporariesItLeft()
+    {
+        QFETCH(QString, file);
+        QFETCH(bool, removed);
+        QTemporaryDir scratch;
+        const QDir dir(scratch.path());
+        QString path;
+        if (file.startsWith("user ")) {
+            path = dir.filePath(file.mid(5));
+            QVERIFY(writeRecording(path.toStdString(), stream));
+        } else {
+            path = leftoverOfAKilledRun(dir);
+            QVERIFY(!path.isEmpty());
+        }
+        if (file == "copy") {
+            // The same bytes under a name of the same form, moved off the original's.
+            const QString copy = dir.filePath(".copy.raw" + path.mid(path.indexOf(".svtmp-")));
+            QVERIFY(QFile::rename(path, dir.filePath("original.raw")));
+            QVERIFY(QFile::copy(dir.filePath("original.raw"), copy));
+            path = copy;
+        }
+        QVERIFY(setAge(path, file == "young" ? -600 : 3600));
+        QFile held(path);
+        if (file == "held")
+            QVERIFY(held.open(QIODevice::ReadOnly) && ::flock(held.handle(), LOCK_EX) == 0);
+        const QByteArray before = [&] { QFile f(path); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+
+        const QString out = dir.filePath("out.raw");
+        const Run run = file == "input" ? svraw({"cut", "--no-cache", path, out, "--start", "0", "--end", "99999999999"}, dir.path())
+                                        : svraw({"generate", out, "--duration-s", "0.1"}, dir.path());
+        QCOMPARE(run.status, 0);
+        QVERIFY(QFileInfo(out).size() > 0);
+        QCOMPARE(run.err.contains("removed " + path.toLocal8Bit()), removed);
+        QFile f(path);
+        QCOMPARE(!f.exists(), removed);
+        if (!removed) {
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), before);
+        }
+    }
 };
 
-QTEST_APPLESS_MAIN(TestSvraw)
+QTEST_GUILESS_MAIN(TestSvraw)
 #include "tst_svraw.moc"

@@ -30,9 +30,10 @@ void printUsage(const std::vector<svraw::Command>& commands, FILE* to)
 
 int main(int argc, char** argv)
 {
-    // The library's information lines are for the viewer's log; here only its errors matter.
+    // The library's information lines are for the viewer's log; here only its errors matter, and
+    // its warnings, which say what it did to the user's files (a leftover temporary removed).
     sorvane::Logger::Instance().setSink([](int level, const char*, int, const std::string& message) {
-        if (level >= sorvane::Logger::Error)
+        if (level >= sorvane::Logger::Warning)
             std::fprintf(stderr, "svraw: %s\n", message.c_str());
     });
 
