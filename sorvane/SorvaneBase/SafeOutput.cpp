@@ -18,6 +18,7 @@
 #include <cstring>
 #include <ctime>
 #include <optional>
+#include <vector>
 
 namespace sorvane {
 
@@ -97,6 +98,45 @@ bool renameChecked(const std::string& from, const std::string& to)
     return true;
 }
 
+bool sameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool sameFolder(const std::string& a, const std::string& b)
+{
+    struct stat first {};
+    struct stat second {};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && sameFile(first, second);
+}
+
+// The input's set (FOLDER/NAME, for NAME.raw, NAME.mp4 and NAME.json, the input reached by its
+// path as given and by the path it resolves to) when one of paths names a member of it, in a
+// folder of any spelling, or the existing target is one; empty otherwise. A member that does not
+// exist yet counts as well: a video written beside a recording would pass for its frames.
+std::string setMemberAmong(const std::string& input, const std::vector<std::string>& paths, const struct stat* target)
+{
+    std::vector<std::string> inputs{input};
+    char resolved[PATH_MAX];
+    if (::realpath(input.c_str(), resolved) != nullptr && input != resolved)
+        inputs.emplace_back(resolved);
+    for (const std::string& path : inputs) {
+        const std::string folder = folderOf(path);
+        const std::string name = nameOf(path);
+        const std::string base = name.substr(0, std::min(name.rfind('.'), name.size()));
+        for (const char* extension : {".raw", ".mp4", ".json"}) {
+            const std::string member = base + extension;
+            struct stat existing {};
+            if (target && ::stat((folder + "/" + member).c_str(), &existing) == 0 && sameFile(existing, *target))
+                return folder + "/" + base;
+            for (const std::string& candidate : paths)
+                if (nameOf(candidate) == member && sameFolder(folderOf(candidate), folder))
+                    return folder + "/" + base;
+        }
+    }
+    return {};
+}
+
 } // namespace
 
 SafeOutput::~SafeOutput()
@@ -104,7 +144,8 @@ SafeOutput::~SafeOutput()
     discard();
 }
 
-bool SafeOutput::begin(const std::string& target, int inputFd, std::string& error)
+bool SafeOutput::begin(const std::string& target, ExistingFile existing, const OutputSource& source,
+                       std::string& error)
 {
     discard();
     if (target.empty() || target.back() == '/') {
@@ -113,7 +154,8 @@ bool SafeOutput::begin(const std::string& target, int inputFd, std::string& erro
     }
     destination = target;
     struct stat link {};
-    if (::lstat(target.c_str(), &link) == 0) {
+    const bool exists = ::lstat(target.c_str(), &link) == 0;
+    if (exists) {
         if (S_ISLNK(link.st_mode)) {
             // Written through: the link stays and names the new file.
             char resolved[PATH_MAX];
@@ -130,8 +172,7 @@ bool SafeOutput::begin(const std::string& target, int inputFd, std::string& erro
             return false;
         }
         struct stat input {};
-        if (inputFd >= 0 && ::fstat(inputFd, &input) == 0 && input.st_dev == link.st_dev
-            && input.st_ino == link.st_ino) {
+        if (source.fd >= 0 && ::fstat(source.fd, &input) == 0 && sameFile(input, link)) {
             error = target + " is the input itself";
             return false;
         }
@@ -139,9 +180,21 @@ bool SafeOutput::begin(const std::string& target, int inputFd, std::string& erro
         error = "cannot use " + target + ": " + std::strerror(errno);
         return false;
     }
+    // Not even when asked: the set would lose a member or gain one made from its own events.
+    if (!source.path.empty()) {
+        const std::string set = setMemberAmong(source.path, {target, destination}, exists ? &link : nullptr);
+        if (!set.empty()) {
+            error = target + " belongs to the input's own set " + set + " (.raw, .mp4, .json) and is never written";
+            return false;
+        }
+    }
+    if (exists && existing != ExistingFile::Replace) {
+        error = target + std::string(kExistsAlready);
+        return false;
+    }
 
     const std::string folder = folderOf(destination);
-    removeStale(folder, inputFd);
+    removeStale(folder, source.fd);
     const std::string prefix = folder + "/." + nameOf(destination) + kMarker;
     std::string pattern = prefix + "XXXXXX";
     const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);

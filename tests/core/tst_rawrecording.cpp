@@ -395,7 +395,8 @@ private slots:
         QVERIFY(reader);
         const uint64_t start = startIndex < 0 ? 0 : stream.events[size_t(startIndex)].timestamp;
         const uint64_t end = endIndex < 0 ? UINT64_MAX : stream.events[size_t(endIndex)].timestamp;
-        QVERIFY(reader->exportEventData(start, end, target));
+        // Every row cuts into the same file.
+        QVERIFY(reader->exportEventData(start, end, target, ExistingFile::Replace));
 
         auto cut = load(target);
         QVERIFY(cut);
@@ -540,7 +541,7 @@ private slots:
         QVERIFY(QFile::link(dir.filePath("old.raw"), dir.filePath("link.raw")));
         auto reader = load(source);
         QVERIFY(reader);
-        QVERIFY(reader->exportEventData(0, UINT64_MAX, dir.filePath("link.raw").toStdString()));
+        QVERIFY(reader->exportEventData(0, UINT64_MAX, dir.filePath("link.raw").toStdString(), ExistingFile::Replace));
         QVERIFY(QFileInfo(dir.filePath("link.raw")).isSymLink());
         auto cut = load(dir.filePath("old.raw").toStdString());
         QVERIFY(cut);
@@ -556,16 +557,20 @@ private slots:
         auto reader = load(source);
         QVERIFY(reader);
         reader->setProgressCallback([&](double) { reader->cancel(); });
-        QVERIFY(!reader->exportEventData(0, UINT64_MAX, target));
-        QFile f(QString::fromStdString(target));
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), QByteArray("keep me"));
+        QVERIFY(!reader->exportEventData(0, UINT64_MAX, target, ExistingFile::Replace));
+        const auto kept = [&] { QFile f(QString::fromStdString(target)); return f.open(QIODevice::ReadOnly) && f.readAll() == "keep me"; };
+        QVERIFY(kept());
         // Cancelled stays cancelled until reset.
         QVERIFY(!reader->loadFile());
         reader->resetCancel();
         reader->setProgressCallback({});
         QVERIFY(reader->loadFile());
-        QVERIFY(reader->exportEventData(0, UINT64_MAX, target));
+        // Replaced only when asked to.
+        QVERIFY(!reader->exportEventData(0, UINT64_MAX, target));
+        QVERIFY2(reader->lastError().ends_with("cancel-target.raw exists already"), reader->lastError().c_str());
+        QVERIFY(kept());
+        QVERIFY(reader->exportEventData(0, UINT64_MAX, target, ExistingFile::Replace));
+        QVERIFY(!kept());
     }
 
     void loadReportsProgressAndCancels()

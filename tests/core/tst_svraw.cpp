@@ -284,7 +284,7 @@ private slots:
         sparse.events = makeEvents(5, 120'000, 0, 2000);
         const QString input = dir.filePath("long.raw");
         QVERIFY(writeRecording(input.toStdString(), sparse));
-        const QString output = dir.filePath("long.mp4");
+        const QString output = dir.filePath("video.mp4");
         const QByteArray err = dir.filePath("err.txt").toLocal8Bit();
 
         posix_spawn_file_actions_t actions;
@@ -411,6 +411,74 @@ private slots:
             QVERIFY(f.open(QIODevice::ReadOnly));
             QCOMPARE(f.readAll(), before);
         }
+    }
+
+    // An existing output is replaced only with --force, and a member of the input's own set
+    // (NAME.raw, NAME.mp4, NAME.json beside it) never, by whatever name or link it is reached.
+    void replacesOnlyWhenForced_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("target"); // in a folder holding the set s2 (.raw and .mp4)
+        QTest::addColumn<bool>("force");
+        QTest::addColumn<QString>("message"); // empty: replaced
+        for (const char* command : {"cut", "export", "generate"}) {
+            const QByteArray name(command);
+            QTest::newRow(name + ": an existing file") << QString(command) << "other" << false << "other exists already";
+            QTest::newRow(name + ": an existing file, forced") << QString(command) << "other" << true << "";
+        }
+        const char* const member = "belongs to the input's own set";
+        for (const char* command : {"cut", "export"}) {
+            const QByteArray name(command);
+            QTest::newRow(name + ": its set's video") << QString(command) << "s2.mp4" << true << member;
+            QTest::newRow(name + ": its set's video by another path") << QString(command) << "sub/../s2.mp4" << true << member;
+            QTest::newRow(name + ": its set's video through a link") << QString(command) << "link.mp4" << true << member;
+            QTest::newRow(name + ": its set's video by a hard link") << QString(command) << "hard.mp4" << true << member;
+            QTest::newRow(name + ": its set's calibration, not there yet") << QString(command) << "s2.json" << true << member;
+            QTest::newRow(name + ": its set's calibration by another path") << QString(command) << "sub/../s2.json" << true
+                                                                            << member;
+        }
+    }
+
+    void replacesOnlyWhenForced()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, target);
+        QFETCH(bool, force);
+        QFETCH(QString, message);
+        QTemporaryDir scratch;
+        const QDir dir(scratch.path());
+        QVERIFY(dir.mkdir("sub"));
+        const QString input = dir.filePath("s2.raw");
+        QVERIFY(QFile::copy(recording, input));
+        for (const char* old : {"s2.mp4", "other"}) {
+            QFile f(dir.filePath(old));
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write("old") == 3);
+        }
+        QVERIFY(QFile::link(dir.filePath("s2.mp4"), dir.filePath("link.mp4")));
+        QVERIFY(::link(dir.filePath("s2.mp4").toLocal8Bit().constData(), dir.filePath("hard.mp4").toLocal8Bit().constData()) == 0);
+        const QStringList before = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
+
+        const QString out = dir.filePath(target);
+        QStringList arguments{command};
+        if (command == "generate")
+            arguments << out << "--duration-s" << "0.1";
+        else
+            arguments << input << out << "--start" << "0" << "--end" << QString::number(stream.events[500].timestamp);
+        if (force)
+            arguments << "--force";
+        const Run run = svraw(arguments, folder.path());
+        const QByteArray written = [&] { QFile f(out); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+        if (message.isEmpty()) {
+            QCOMPARE(run.status, 0);
+            QVERIFY(written.size() > 100);
+        } else {
+            QCOMPARE(run.status, 1);
+            QVERIFY2(run.err.contains(message.toUtf8()), run.err.constData());
+            QCOMPARE(run.err.contains("--force replaces it"), !force);
+            QCOMPARE(written, QByteArray(QFileInfo::exists(out) ? "old" : ""));
+            QCOMPARE(QFile(dir.filePath("s2.mp4")).size(), 3);
+        }
+        QCOMPARE(dir.entryList(QDir::Files | QDir::Hidden | QDir::System), before);
     }
 };
 

@@ -105,7 +105,7 @@ private slots:
     void generateIsDeterministic()
     {
         QFETCH(QString, scene);
-        const QStringList common = {"--scene", scene, "--duration-s", "0.5", "--rate-ev-s", "1e6"};
+        const QStringList common = {"--scene", scene, "--duration-s", "0.5", "--rate-ev-s", "1e6", "--force"};
         QCOMPARE(svraw(QStringList{"generate", path("a.raw"), "--seed", "3"} + common, folder.path()).status, 0);
         QCOMPARE(svraw(QStringList{"generate", path("b.raw"), "--seed", "3"} + common, folder.path()).status, 0);
         QCOMPARE(svraw(QStringList{"generate", path("c.raw"), "--seed", "4"} + common, folder.path()).status, 0);

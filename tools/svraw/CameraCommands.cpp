@@ -230,8 +230,10 @@ int generate(Options& options)
     // Like a cut: written beside the target and moved onto it when complete.
     SafeOutput output;
     std::string problem;
-    if (!output.begin(out, -1, problem))
-        return fail(problem);
+    if (!output.begin(out, existingFile(options), {}, problem)) {
+        fail(problem);
+        return writeFailed(problem, {});
+    }
     if (!writer.attach(output.temporaryFd(), output.temporaryPath(), header))
         return fail("cannot write " + out);
     const uint64_t end = uint64_t(std::llround(duration * 1e6));
@@ -276,9 +278,11 @@ std::vector<Command> cameraCommands()
          "record S seconds from a camera (a fusion camera writes OUT.raw, OUT.mp4 and OUT.json); tools: biases, "
          "trigger_in, anti_flicker, trail_filter, rate_control, roi, aps",
          record, 2, {"seconds", "set"}, {}},
-        {"generate", "OUT.raw [--scene edges|bar|flicker|noise|mixed] [--duration-s S] [--rate-ev-s R] [--seed N]",
-         "write a synthetic recording; the same arguments always give the same events", generate, 1,
-         {"scene", "duration-s", "rate-ev-s", "seed"}, {}},
+        {"generate",
+         "OUT.raw [--scene edges|bar|flicker|noise|mixed] [--duration-s S] [--rate-ev-s R] [--seed N] [--force]",
+         "write a synthetic recording; the same arguments always give the same events (--force: replace an "
+         "existing OUT.raw)",
+         generate, 1, {"scene", "duration-s", "rate-ev-s", "seed"}, {"force"}},
     };
 }
 

@@ -114,4 +114,18 @@ int fail(const std::string& message)
     return 1;
 }
 
+sorvane::ExistingFile existingFile(Options& options)
+{
+    return options.flag("force") ? sorvane::ExistingFile::Replace : sorvane::ExistingFile::Refuse;
+}
+
+int writeFailed(const std::string& error, const std::string& fallback)
+{
+    if (error.empty())
+        return fail(fallback);
+    if (error.ends_with(sorvane::SafeOutput::kExistsAlready))
+        return fail("--force replaces it");
+    return 1;
+}
+
 } // namespace svraw

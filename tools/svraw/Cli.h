@@ -1,5 +1,7 @@
 #pragma once
 // Command-line plumbing of svraw: the subcommand table, option parsing and progress output.
+#include "SorvaneBase/SafeOutput.h"
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -69,5 +71,11 @@ private:
 
 // "svraw: " + message on stderr; returns the exit status for failures.
 int fail(const std::string& message);
+
+// What a writing command does with an existing output: replace it only with --force.
+sorvane::ExistingFile existingFile(Options& options);
+// The exit status of a write that failed with error (already on stderr when not empty; else
+// fallback is said), with a hint when only --force was missing.
+int writeFailed(const std::string& error, const std::string& fallback);
 
 } // namespace svraw

@@ -230,9 +230,8 @@ int cut(Options& options)
     Progress progress("cutting");
     reader->setProgressCallback(progress.callback());
     const CancelOnSignal cancelOnSignal(*reader);
-    // The reader has said why on stderr.
-    if (!reader->exportEventData(*start, *end, out))
-        return reader->lastError().empty() ? fail("cannot cut " + path + " into " + out) : 1;
+    if (!reader->exportEventData(*start, *end, out, existingFile(options)))
+        return writeFailed(reader->lastError(), "cannot cut " + path + " into " + out);
     return 0;
 }
 
@@ -299,8 +298,8 @@ int exportVideo(Options& options)
     Progress progress("exporting");
     reader->setProgressCallback(progress.callback());
     const CancelOnSignal cancelOnSignal(*reader);
-    if (!reader->exportVideo(start.value_or(first), end.value_or(last), out))
-        return reader->lastError().empty() ? fail("cannot export " + path + " into " + out) : 1;
+    if (!reader->exportVideo(start.value_or(first), end.value_or(last), out, existingFile(options)))
+        return writeFailed(reader->lastError(), "cannot export " + path + " into " + out);
     return 0;
 }
 
@@ -314,13 +313,14 @@ std::vector<Command> fileCommands()
         {"dump", "FILE [--start T] [--end T] [--triggers] [--no-cache] [--rebuild-index]",
          "print the events of [start, end] as x,y,p,t lines (or trigger edges as id,polarity,t)", dump, 1,
          {"start", "end"}, {"triggers", "no-cache", "rebuild-index"}},
-        {"cut", "FILE OUT --start T --end T [--no-cache] [--rebuild-index]",
-         "write the events and trigger edges of [start, end] into OUT", cut, 2, {"start", "end"},
-         {"no-cache", "rebuild-index"}},
+        {"cut", "FILE OUT --start T --end T [--force] [--no-cache] [--rebuild-index]",
+         "write the events and trigger edges of [start, end] into OUT (--force: replace an existing OUT)", cut, 2,
+         {"start", "end"}, {"force", "no-cache", "rebuild-index"}},
         {"export",
-         "FILE OUT.mp4 [--start T] [--end T] [--acc-us N] [--fps N] [--palette NAME] [--no-cache] [--rebuild-index]",
-         "paint [start, end] into a video", exportVideo, 2, {"start", "end", "acc-us", "fps", "palette"},
-         {"no-cache", "rebuild-index"}},
+         "FILE OUT.mp4 [--start T] [--end T] [--acc-us N] [--fps N] [--palette NAME] [--force] [--no-cache] "
+         "[--rebuild-index]",
+         "paint [start, end] into a video (--force: replace an existing OUT.mp4)", exportVideo, 2,
+         {"start", "end", "acc-us", "fps", "palette"}, {"force", "no-cache", "rebuild-index"}},
     };
 }
 
