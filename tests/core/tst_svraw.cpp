@@ -17,6 +17,9 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
+
 using namespace sorvane;
 using namespace svrawtest;
 using namespace rawtest;
@@ -479,6 +482,32 @@ private slots:
             QCOMPARE(QFile(dir.filePath("s2.mp4")).size(), 3);
         }
         QCOMPARE(dir.entryList(QDir::Files | QDir::Hidden | QDir::System), before);
+    }
+
+    // Output that cannot be written is an error with its cause, however little of it there is.
+    void unwritableOutputFails_data()
+    {
+        QTest::addColumn<QStringList>("arguments"); // "@in" is the recording
+        QTest::newRow("info") << QStringList{"info", "@in"};
+        QTest::newRow("dump") << QStringList{"dump", "@in"};
+        QTest::newRow("dump of a few events") << QStringList{"dump", "@in", "--end", "2001000"};
+        QTest::newRow("dump --triggers") << QStringList{"dump", "@in", "--triggers"};
+        QTest::newRow("cameras") << QStringList{"cameras"};
+        QTest::newRow("help") << QStringList{"--help"};
+    }
+
+    void unwritableOutputFails()
+    {
+        QFETCH(QStringList, arguments);
+        arguments.replaceInStrings("@in", recording);
+        QProcess run;
+        run.setStandardOutputFile("/dev/full");
+        run.start(SVRAW_PATH, arguments);
+        QVERIFY(run.waitForFinished(120000));
+        QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run.exitCode(), 1);
+        const QByteArray err = run.readAllStandardError();
+        QVERIFY2(err.contains(QByteArray("cannot write the output: ") + std::strerror(ENOSPC)), err.constData());
     }
 };
 

@@ -138,7 +138,7 @@ int cameras(Options&)
 {
     DvsCameraManager manager;
     for (const CameraDescription& desc : manager.getCameraDescs())
-        std::printf("%s %s\n", desc.serial.c_str(), desc.product.c_str());
+        print("%s %s\n", desc.serial.c_str(), desc.product.c_str());
     return 0;
 }
 
@@ -187,8 +187,8 @@ int record(Options& options)
         camera->close();
         if (!ok)
             return fail("the recording " + base + " is incomplete");
-        std::printf("%s.raw %ld bytes, %s.mp4 %ld bytes, %s.json\n", base.c_str(), fileSize(base + ".raw"),
-                    base.c_str(), fileSize(base + ".mp4"), base.c_str());
+        print("%s.raw %ld bytes, %s.mp4 %ld bytes, %s.json\n", base.c_str(), fileSize(base + ".raw"), base.c_str(),
+              fileSize(base + ".mp4"), base.c_str());
         return 0;
     }
 
@@ -205,7 +205,7 @@ int record(Options& options)
     camera->stop();
     if (!ok)
         return fail("the recording " + out + " is incomplete");
-    std::printf("%s %ld bytes\n", out.c_str(), fileSize(out));
+    print("%s %ld bytes\n", out.c_str(), fileSize(out));
     return 0;
 }
 
@@ -263,8 +263,8 @@ int generate(Options& options)
         return fail("writing " + out + " failed");
     if (!output.commit(problem))
         return fail(problem);
-    std::printf("%s: %llu events, %.3f s, scene %s, seed %llu\n", out.c_str(), static_cast<unsigned long long>(events),
-                double(pipeline.position()) / 1e6, sceneKindName(kind), static_cast<unsigned long long>(seed));
+    print("%s: %llu events, %.3f s, scene %s, seed %llu\n", out.c_str(), static_cast<unsigned long long>(events),
+          double(pipeline.position()) / 1e6, sceneKindName(kind), static_cast<unsigned long long>(seed));
     return 0;
 }
 

@@ -2,10 +2,25 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
+#include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 namespace svraw {
+
+namespace {
+
+int outputError = 0; // errno of the first failed write to standard output
+
+void noteOutputError(int error)
+{
+    if (outputError == 0)
+        outputError = error != 0 ? error : EIO;
+}
+
+} // namespace
 
 Options::Options(int argc, char** argv, const Command& command_) : command(command_)
 {
@@ -112,6 +127,38 @@ int fail(const std::string& message)
 {
     std::fprintf(stderr, "svraw: %s\n", message.c_str());
     return 1;
+}
+
+bool print(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    errno = 0;
+    const bool ok = std::vfprintf(stdout, format, args) >= 0;
+    va_end(args);
+    if (!ok)
+        noteOutputError(errno);
+    return ok;
+}
+
+bool writeOutput(const char* data, size_t size)
+{
+    errno = 0;
+    if (size == 0 || std::fwrite(data, 1, size, stdout) == size)
+        return true;
+    noteOutputError(errno);
+    return false;
+}
+
+int finishOutput(int status)
+{
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        noteOutputError(errno);
+    if (outputError == 0)
+        return status;
+    fail(std::string("cannot write the output: ") + std::strerror(outputError));
+    return status == 0 ? 1 : status;
 }
 
 sorvane::ExistingFile existingFile(Options& options)

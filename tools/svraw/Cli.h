@@ -72,6 +72,13 @@ private:
 // "svraw: " + message on stderr; returns the exit status for failures.
 int fail(const std::string& message);
 
+// Standard output. Every write is checked; the first failure is kept for finishOutput.
+bool print(const char* format, ...) __attribute__((format(printf, 1, 2)));
+bool writeOutput(const char* data, size_t size);
+// Flushes standard output and returns status, or 1 after saying why the output, or some of it,
+// could not be written: a full disk must not pass for a complete dump.
+int finishOutput(int status);
+
 // What a writing command does with an existing output: replace it only with --force.
 sorvane::ExistingFile existingFile(Options& options);
 // The exit status of a write that failed with error (already on stderr when not empty; else

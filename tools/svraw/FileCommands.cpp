@@ -115,7 +115,7 @@ public:
     }
     bool flush()
     {
-        ok = std::fwrite(buffer.data(), 1, used, stdout) == used && ok;
+        ok = ok && writeOutput(buffer.data(), used);
         used = 0;
         return ok;
     }
@@ -160,15 +160,15 @@ int info(Options& options)
     sorvane::DvsFileInfo file;
     reader->getFileInfo(file);
     const uint64_t duration = file.eventCount > 0 ? file.lastTimestamp - file.firstTimestamp : 0;
-    std::printf("{\"encoding\": %s, \"width\": %d, \"height\": %d, \"events\": %llu, \"triggers\": %llu, "
-                "\"first_timestamp_us\": %llu, \"last_timestamp_us\": %llu, \"duration_us\": %llu, "
-                "\"size_bytes\": %llu, \"serial\": %s, \"events_outside_sensor\": %llu, \"time_repairs\": %llu%s}\n",
-                jsonString(file.encoding).c_str(), file.width, file.height,
-                static_cast<unsigned long long>(file.eventCount), static_cast<unsigned long long>(file.triggerCount),
-                static_cast<unsigned long long>(file.firstTimestamp), static_cast<unsigned long long>(file.lastTimestamp),
-                static_cast<unsigned long long>(duration), static_cast<unsigned long long>(file.fileSize),
-                jsonString(file.serial).c_str(), static_cast<unsigned long long>(file.eventsOutside),
-                static_cast<unsigned long long>(file.timeRepairs), apsFramesInfo(path, file).c_str());
+    print("{\"encoding\": %s, \"width\": %d, \"height\": %d, \"events\": %llu, \"triggers\": %llu, "
+          "\"first_timestamp_us\": %llu, \"last_timestamp_us\": %llu, \"duration_us\": %llu, "
+          "\"size_bytes\": %llu, \"serial\": %s, \"events_outside_sensor\": %llu, \"time_repairs\": %llu%s}\n",
+          jsonString(file.encoding).c_str(), file.width, file.height,
+          static_cast<unsigned long long>(file.eventCount), static_cast<unsigned long long>(file.triggerCount),
+          static_cast<unsigned long long>(file.firstTimestamp), static_cast<unsigned long long>(file.lastTimestamp),
+          static_cast<unsigned long long>(duration), static_cast<unsigned long long>(file.fileSize),
+          jsonString(file.serial).c_str(), static_cast<unsigned long long>(file.eventsOutside),
+          static_cast<unsigned long long>(file.timeRepairs), apsFramesInfo(path, file).c_str());
     return 0;
 }
 
@@ -198,7 +198,8 @@ int dump(Options& options)
             out.number(trigger.timestamp);
             out.character('\n');
         }
-        return out.flush() ? 0 : fail("cannot write the output");
+        // A failed write is said once, by finishOutput.
+        return out.flush() ? 0 : 1;
     }
     // Block by block in file order: every event the recording holds, in bounded memory.
     bool written = true;
@@ -208,7 +209,7 @@ int dump(Options& options)
         return written;
     });
     if (!out.flush() || !written)
-        return fail("cannot write the output");
+        return 1;
     return read ? 0 : fail("cannot read " + path);
 }
 

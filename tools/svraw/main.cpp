@@ -44,7 +44,7 @@ int main(int argc, char** argv)
     }
     if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "help") == 0) {
         printUsage(commands, stdout);
-        return 0;
+        return svraw::finishOutput(0);
     }
     for (const svraw::Command& command : commands) {
         if (command.name != std::string(argv[1]))
@@ -52,7 +52,7 @@ int main(int argc, char** argv)
         svraw::Options options(argc - 2, argv + 2, command);
         if (!options.valid())
             return 2;
-        return command.run(options);
+        return svraw::finishOutput(command.run(options));
     }
     std::fprintf(stderr, "svraw: unknown command '%s'\n\n", argv[1]);
     printUsage(commands, stderr);
