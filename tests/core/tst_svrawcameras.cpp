@@ -281,6 +281,38 @@ private slots:
         QVERIFY(!QFile::exists(out));
         QCOMPARE(svraw({"record", "NO-SUCH-CAMERA", out, "--seconds", "1"}, folder.path()).status, 1);
     }
+
+    // A folder is no name for a recording: a fusion camera would write the hidden, nameless set
+    // .raw, .mp4 and .json into it. Every camera refuses it, and nothing is written.
+    void recordRefusesAFolder_data()
+    {
+        QTest::addColumn<QString>("product");
+        QTest::addColumn<QString>("out"); // in a folder holding the folder "adir"
+        QTest::addColumn<QString>("message");
+        for (const char* product : {"Orion4", "Tandem"}) {
+            const QByteArray name(product);
+            QTest::newRow(name + ": a folder") << QString(product) << "adir/" << "is a folder";
+            QTest::newRow(name + ": a folder without its slash") << QString(product) << "adir" << "is a folder";
+            QTest::newRow(name + ": a path ending in a slash") << QString(product) << "newdir/" << "is a folder";
+        }
+        QTest::newRow("Tandem: a set without a name") << "Tandem" << "adir/.raw" << "needs a name";
+    }
+
+    void recordRefusesAFolder()
+    {
+        QFETCH(QString, product);
+        QFETCH(QString, out);
+        QFETCH(QString, message);
+        QTemporaryDir scratch;
+        const QDir dir(scratch.path());
+        QVERIFY(dir.mkdir("adir"));
+        const QString serial = QString::fromStdString(SimulatedCameraProvider::serialOf(product.toStdString()));
+        const Run run = svraw({"record", serial, dir.filePath(out), "--seconds", "0.2"}, folder.path());
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.err.contains(message.toUtf8()), run.err.constData());
+        QCOMPARE(dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"adir"});
+        QCOMPARE(QDir(dir.filePath("adir")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{});
+    }
 };
 
 QTEST_APPLESS_MAIN(TestSvrawCameras)

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <thread>
@@ -156,6 +157,13 @@ int record(Options& options)
         return 2;
     const double seconds = *given;
     const std::vector<std::string> settings = options.texts("set");
+    // A folder is no name: a fusion camera would write the hidden, nameless set .raw, .mp4 and
+    // .json into it.
+    std::error_code ignored;
+    if ((!out.empty() && out.back() == '/') || std::filesystem::is_directory(out, ignored)) {
+        const std::string folder = out.back() == '/' ? out : out + "/";
+        return fail(out + " is a folder; name the recording in it, as in " + folder + "NAME.raw");
+    }
 
     DvsCameraManager manager;
     std::string product;
@@ -176,6 +184,8 @@ int record(Options& options)
         const size_t slash = base.find_last_of('/');
         const std::string folder = slash == std::string::npos ? "." : base.substr(0, slash);
         const std::string name = slash == std::string::npos ? base : base.substr(slash + 1);
+        if (name.empty())
+            return fail("the set " + out + " needs a name before .raw");
         if (camera->start(STREAM_ALL) != 0 || !camera->startRecording(folder, name, STREAM_ALL)) {
             camera->stop(STREAM_ALL);
             return fail("cannot record " + out + " from " + serial);
