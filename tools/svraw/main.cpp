@@ -3,6 +3,7 @@
 
 #include "SorvaneBase/Logger.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -49,6 +50,12 @@ int main(int argc, char** argv)
     for (const svraw::Command& command : commands) {
         if (command.name != std::string(argv[1]))
             continue;
+        // Asked for anywhere after the command, whatever else is there.
+        const auto help = [](const char* argument) { return std::strcmp(argument, "--help") == 0; };
+        if (std::any_of(argv + 2, argv + argc, help)) {
+            svraw::print("usage: svraw %s %s\n    %s\n", command.name, command.usage, command.summary);
+            return svraw::finishOutput(0);
+        }
         svraw::Options options(argc - 2, argv + 2, command);
         if (!options.valid())
             return 2;
