@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTest>
 
 #include <fcntl.h>
@@ -313,7 +314,34 @@ private slots:
         QCOMPARE(dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"adir"});
         QCOMPARE(QDir(dir.filePath("adir")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{});
     }
+
+    // Interrupted from the terminal or by the system, generate removes its temporary and leaves no
+    // recording.
+    void interruptedGenerateLeavesNothing_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGTERM") << SIGTERM;
+    }
+
+    void interruptedGenerateLeavesNothing()
+    {
+        QFETCH(int, signal);
+        QTemporaryDir scratch;
+        const QDir dir(scratch.path());
+        QProcess run;
+        run.setStandardOutputFile(QProcess::nullDevice());
+        run.setStandardErrorFile(QProcess::nullDevice());
+        // An hour of events: far longer than the wait below.
+        run.start(SVRAW_PATH, {"generate", dir.filePath("long.raw"), "--duration-s", "3600"});
+        QTRY_VERIFY_WITH_TIMEOUT(!dir.entryList({".long.raw.svtmp-*"}, QDir::Files | QDir::Hidden).isEmpty(), 60000);
+        QCOMPARE(::kill(pid_t(run.processId()), signal), 0);
+        QVERIFY(run.waitForFinished(60000));
+        QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run.exitCode(), 1);
+        QCOMPARE(dir.entryList(QDir::Files | QDir::Hidden), QStringList{});
+    }
 };
 
-QTEST_APPLESS_MAIN(TestSvrawCameras)
+QTEST_GUILESS_MAIN(TestSvrawCameras)
 #include "tst_svrawcameras.moc"

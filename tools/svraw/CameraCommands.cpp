@@ -6,6 +6,7 @@
 #include <SorvaneDriver/Raw/RawEventWriter.h>
 #include <SorvaneDriver/Simulated/SimulatedSensor.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -237,7 +238,13 @@ int generate(Options& options)
     RawEventWriter writer;
     RawHeaderInfo header;
     header.serial = "SYNTH-" + std::string(sceneKindName(kind)) + "-" + std::to_string(seed);
-    // Like a cut: written beside the target and moved onto it when complete.
+    // Like a cut: written beside the target and moved onto it when complete, and on SIGINT or
+    // SIGTERM removed.
+    struct Stop {
+        std::atomic<bool> asked{false};
+        void cancel() { asked.store(true); }
+    } stop;
+    const CancelOnSignal cancelOnSignal(stop);
     SafeOutput output;
     std::string problem;
     if (!output.begin(out, existingFile(options), {}, problem)) {
@@ -251,7 +258,7 @@ int generate(Options& options)
     StreamChunk chunk;
     bool ok = true;
     Progress progress("generating");
-    while (ok && pipeline.position() + SyntheticScene::TickUs <= end) {
+    while (ok && !stop.asked.load() && pipeline.position() + SyntheticScene::TickUs <= end) {
         chunk.clear();
         chunk.begin = pipeline.position();
         pipeline.produce(std::min(end, chunk.begin + 10000), chunk);
@@ -269,6 +276,8 @@ int generate(Options& options)
         progress(double(pipeline.position()) / double(end));
     }
     ok = writer.close() && ok;
+    if (stop.asked.load())
+        return fail("generating " + out + " was cancelled");
     if (!ok)
         return fail("writing " + out + " failed");
     if (!output.commit(problem))

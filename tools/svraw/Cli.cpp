@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cstdarg>
@@ -13,6 +14,10 @@ namespace svraw {
 namespace {
 
 int outputError = 0; // errno of the first failed write to standard output
+
+// What the signal handler calls; set while a CancelOnSignal lives.
+std::atomic<void (*)(void*)> cancelWork{nullptr};
+std::atomic<void*> cancelledWork{nullptr};
 
 void noteOutputError(int error)
 {
@@ -121,6 +126,28 @@ void Progress::operator()(double fraction)
     else
         std::fprintf(stderr, "%s %d%%\n", label.c_str(), percent);
     std::fflush(stderr);
+}
+
+CancelOnSignal::CancelOnSignal(void (*cancel)(void*), void* work)
+{
+    cancelledWork.store(work);
+    cancelWork.store(cancel);
+    struct sigaction action {};
+    action.sa_handler = [](int) {
+        if (void (*cancel)(void*) = cancelWork.load())
+            cancel(cancelledWork.load());
+    };
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &previousInterrupt);
+    sigaction(SIGTERM, &action, &previousTerminate);
+}
+
+CancelOnSignal::~CancelOnSignal()
+{
+    sigaction(SIGINT, &previousInterrupt, nullptr);
+    sigaction(SIGTERM, &previousTerminate, nullptr);
+    cancelWork.store(nullptr);
+    cancelledWork.store(nullptr);
 }
 
 int fail(const std::string& message)

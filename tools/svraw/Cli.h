@@ -2,6 +2,8 @@
 // Command-line plumbing of svraw: the subcommand table, option parsing and progress output.
 #include "SorvaneBase/SafeOutput.h"
 
+#include <signal.h>
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -67,6 +69,25 @@ private:
     std::string label;
     bool terminal;
     int shown = -1;
+};
+
+// While it lives, SIGINT and SIGTERM call work.cancel() instead of killing the process, so the
+// cut, export or generation under way stops, its temporary file is removed and nothing
+// half-written is left. cancel() must be safe in a signal handler (an atomic store).
+class CancelOnSignal {
+public:
+    template <typename Work>
+    explicit CancelOnSignal(Work& work) : CancelOnSignal([](void* w) { static_cast<Work*>(w)->cancel(); }, &work)
+    {
+    }
+    ~CancelOnSignal();
+    CancelOnSignal(const CancelOnSignal&) = delete;
+    CancelOnSignal& operator=(const CancelOnSignal&) = delete;
+
+private:
+    CancelOnSignal(void (*cancel)(void*), void* work);
+    struct sigaction previousInterrupt {};
+    struct sigaction previousTerminate {};
 };
 
 // "svraw: " + message on stderr; returns the exit status for failures.

@@ -6,9 +6,7 @@
 #include "SorvaneDriver/Video/ApsFileReader.h"
 
 #include <algorithm>
-#include <atomic>
 #include <charconv>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -37,37 +35,6 @@ std::unique_ptr<sorvane::DvsFileReader> openRecording(const std::string& path, O
         return nullptr;
     return reader;
 }
-
-// While it lives, SIGINT and SIGTERM cancel the reader's cut or export instead of killing the
-// process, so its temporary file is removed and nothing half-written is left.
-class CancelOnSignal {
-public:
-    explicit CancelOnSignal(sorvane::DvsFileReader& reader)
-    {
-        target.store(&reader);
-        struct sigaction action {};
-        action.sa_handler = [](int) {
-            if (sorvane::DvsFileReader* reader = target.load())
-                reader->cancel();
-        };
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &previousInterrupt);
-        sigaction(SIGTERM, &action, &previousTerminate);
-    }
-    ~CancelOnSignal()
-    {
-        sigaction(SIGINT, &previousInterrupt, nullptr);
-        sigaction(SIGTERM, &previousTerminate, nullptr);
-        target.store(nullptr);
-    }
-    CancelOnSignal(const CancelOnSignal&) = delete;
-    CancelOnSignal& operator=(const CancelOnSignal&) = delete;
-
-private:
-    static inline std::atomic<sorvane::DvsFileReader*> target{nullptr};
-    struct sigaction previousInterrupt {};
-    struct sigaction previousTerminate {};
-};
 
 std::string jsonString(const std::string& text)
 {
