@@ -1,9 +1,12 @@
 #include "Utility/SvRangeFileDialog.h"
 
+#include "widgets/SVMessageBox.h"
 #include "widgets/SvWindowAgent.h"
 
 #include <QAbstractButton>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QStyle>
 
@@ -75,6 +78,15 @@ QString SvRangeFileDialog::getFileDir() const
 
 void SvRangeFileDialog::on_pb_save_clicked()
 {
+    replaceAgreed = false;
+    // Anything but a file there (a folder, say) is left to the writer to refuse.
+    if (QFileInfo(getFilePath()).isFile()) {
+        SVMessageBox box(tr("%1 exists already. Replace it?").arg(QDir::toNativeSeparators(getFilePath())), tr("Tips"),
+                         tr("Replace"), tr("Cancel"), this);
+        if (box.exec() != QDialog::Accepted)
+            return;
+        replaceAgreed = true;
+    }
     accept();
 }
 

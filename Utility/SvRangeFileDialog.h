@@ -1,7 +1,8 @@
 #pragma once
 // What the cut and the export dialogs share: a frameless modal dialog that collects a time range
 // of the open recording (decimal microseconds) and the folder and name of the file to write. It
-// writes nothing itself; the caller reads the fields after an accepted exec().
+// writes nothing itself; the caller reads the fields after an accepted exec(). Saving onto an
+// existing file asks first whether to replace it; declined, the dialog stays open for another name.
 //
 // The fields are not validated: text that is not a number reads as 0 and an empty name gives a
 // path ending in "/"; the engine that writes the file judges them.
@@ -30,6 +31,8 @@ public:
     // Folder + "/" + file name.
     QString getFilePath() const;
     QString getFileDir() const;
+    // Whether the user agreed to replace the file at getFilePath(): only then may it be replaced.
+    bool replacesExisting() const { return replaceAgreed; }
 
     // A time field's value: unsigned decimal microseconds, 0 for anything else.
     static uint64_t parseTime(const QString& text);
@@ -70,4 +73,5 @@ private:
 
     Fields fields;
     SvWindowAgent* windowAgent = nullptr;
+    bool replaceAgreed = false;
 };

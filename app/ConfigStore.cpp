@@ -195,7 +195,7 @@ void installQtLogSink()
 {
     sorvane::Logger::Instance().setSink([](int level, const char* file, int line, const std::string& message) {
         const QString text = QString("%1:%2 %3").arg(file).arg(line).arg(QString::fromStdString(message));
-        if (level >= sorvane::Logger::Error)
+        if (level >= sorvane::Logger::Warning)
             qWarning().noquote() << text;
         else
             qInfo().noquote() << text;

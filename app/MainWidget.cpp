@@ -416,7 +416,8 @@ void MainWidget::slotCutRecording()
 {
     SvCutRawFile dialog(this);
     if (askForRange(dialog, config->outputRawFilePath, ".raw", tr("Cut refused: the target is the open recording "))) {
-        emit signalCutRawFile(dialog.getFilePath(), dialog.getFileDir(), dialog.getStartTime(), dialog.getEndTime());
+        emit signalCutRawFile(dialog.getFilePath(), dialog.getFileDir(), dialog.getStartTime(), dialog.getEndTime(),
+                              dialog.replacesExisting());
     }
 }
 
@@ -424,7 +425,8 @@ void MainWidget::slotSaveAs()
 {
     SvExportVideoUI dialog(this);
     if (askForRange(dialog, config->videoSavePath, ".mp4", tr("Export refused: the target is the open recording "))) {
-        emit signalExportVideo(dialog.getFilePath(), dialog.getFileDir(), dialog.getStartTime(), dialog.getEndTime());
+        emit signalExportVideo(dialog.getFilePath(), dialog.getFileDir(), dialog.getStartTime(), dialog.getEndTime(),
+                               dialog.replacesExisting());
     }
 }
 

@@ -81,8 +81,9 @@ signals:
     void toShowCameraSerial(QString serial);
     void signalOpenRawFile(QString path);
     void signalOpenFusionFile(QString path);
-    void signalCutRawFile(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts);
-    void signalExportVideo(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts);
+    // replace: the user agreed to replace the file at out_path.
+    void signalCutRawFile(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts, bool replace);
+    void signalExportVideo(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts, bool replace);
     void signalShowLeftBottomTips(QString tips, SvMessageType type, QString file_path);
     void signalSetViewerShowType(sorvane::STREAM_TYPE type);
 

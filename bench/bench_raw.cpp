@@ -400,7 +400,8 @@ void BM_Cut(benchmark::State& state)
     const std::string out = "/tmp/sv_bench_cut.raw";
     uint64_t input = 0;
     for (auto _ : state) {
-        if (!reader->exportEventData(start, start + span, out)) {
+        // The bench's own scratch file, left by an earlier run that was stopped.
+        if (!reader->exportEventData(start, start + span, out, ExistingFile::Replace)) {
             state.SkipWithError("cut failed");
             break;
         }

@@ -36,9 +36,9 @@ public:
         auto to = std::lower_bound(from, events.end(), end + 1, before);
         return from == to || sink(std::span<const Event2D>(&*from, size_t(to - from)));
     }
-    bool exportEventData(uint64_t, uint64_t, const std::string&) override { return false; }
+    bool exportEventData(uint64_t, uint64_t, const std::string&, ExistingFile) override { return false; }
     std::string lastError() const override { return {}; }
-    bool exportVideo(uint64_t, uint64_t, const std::string&) override { return false; }
+    bool exportVideo(uint64_t, uint64_t, const std::string&, ExistingFile) override { return false; }
     bool getFileInfo(DvsFileInfo& info) override
     {
         info.width = 1280;

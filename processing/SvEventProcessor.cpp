@@ -73,6 +73,11 @@ inline void putPixel(uchar* line, int x, Rgb colour)
     p[2] = colour.b;
 }
 
+sorvane::ExistingFile existingFile(bool replace)
+{
+    return replace ? sorvane::ExistingFile::Replace : sorvane::ExistingFile::Refuse;
+}
+
 } // namespace
 
 SvEventProcessor::SvEventProcessor(QObject* parent)
@@ -475,13 +480,14 @@ bool SvEventProcessor::prepareFileJob(const QString& target, const QString& refu
     return true;
 }
 
-void SvEventProcessor::slotCutRawFile(QString qs_out_full_path, QString qs_out_dir, uint64_t start_ts, uint64_t end_ts)
+void SvEventProcessor::slotCutRawFile(QString qs_out_full_path, QString qs_out_dir, uint64_t start_ts, uint64_t end_ts,
+                                      bool replace)
 {
     // Writing the cut over the file being read would destroy both.
     if (!prepareFileJob(qs_out_full_path, tr("Cut recording refused: the target is the open recording.")))
         return;
     ++fileJobsRunning;
-    auto job = std::make_unique<FileJob>(FileJob{start_ts, end_ts, qs_out_full_path, qs_out_dir, this});
+    auto job = std::make_unique<FileJob>(FileJob{start_ts, end_ts, qs_out_full_path, qs_out_dir, this, existingFile(replace)});
     // The new thread waits for the previous cut, so the GUI thread never does.
     cutThread = std::thread([previous = std::move(cutThread), job = std::move(job)]() mutable {
         if (previous.joinable())
@@ -490,7 +496,8 @@ void SvEventProcessor::slotCutRawFile(QString qs_out_full_path, QString qs_out_d
     });
 }
 
-void SvEventProcessor::slotExportVideo(QString qs_out_full_path, QString qs_out_dir, uint64_t start_ts, uint64_t end_ts)
+void SvEventProcessor::slotExportVideo(QString qs_out_full_path, QString qs_out_dir, uint64_t start_ts, uint64_t end_ts,
+                                       bool replace)
 {
     // The encoder replaces the target when it finishes: never over the file being read.
     if (!prepareFileJob(qs_out_full_path, tr("Export video refused: the target is the open recording.")))
@@ -507,7 +514,7 @@ void SvEventProcessor::slotExportVideo(QString qs_out_full_path, QString qs_out_
     options.backgroundColor = toRgb(config->backgroundColor);
 
     ++fileJobsRunning;
-    auto job = std::make_unique<FileJob>(FileJob{start_ts, end_ts, qs_out_full_path, qs_out_dir, this});
+    auto job = std::make_unique<FileJob>(FileJob{start_ts, end_ts, qs_out_full_path, qs_out_dir, this, existingFile(replace)});
     exportVideoThread = std::thread([previous = std::move(exportVideoThread), job = std::move(job), options]() mutable {
         if (previous.joinable())
             previous.join();
@@ -544,7 +551,8 @@ void SvEventProcessor::runCut(std::unique_ptr<FileJob> job)
 {
     runFileJob(std::move(job), "cut", tr("Export raw file success!"), tr("Cut recording failed."), tr("Cut cancelled."),
                [](sorvane::DvsFileReader& reader, const FileJob& cut) {
-                   return reader.exportEventData(cut.startTimestamp, cut.endTimestamp, toLocalPath(cut.outFullPath));
+                   return reader.exportEventData(cut.startTimestamp, cut.endTimestamp, toLocalPath(cut.outFullPath),
+                                                 cut.existing);
                });
 }
 
@@ -554,7 +562,8 @@ void SvEventProcessor::runExport(std::unique_ptr<FileJob> job, sorvane::VideoExp
                tr("Export cancelled."),
                [options](sorvane::DvsFileReader& reader, const FileJob& video) {
                    reader.setVideoExportOptions(options);
-                   return reader.exportVideo(video.startTimestamp, video.endTimestamp, toLocalPath(video.outFullPath));
+                   return reader.exportVideo(video.startTimestamp, video.endTimestamp, toLocalPath(video.outFullPath),
+                                             video.existing);
                });
 }
 

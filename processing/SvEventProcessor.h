@@ -32,6 +32,7 @@ class ConfigStore;
 namespace sorvane {
 class DvsFileReader;
 struct VideoExportOptions;
+enum class ExistingFile;
 }
 
 class SvEventProcessor : public QObject, private PlaybackOwner {
@@ -82,8 +83,11 @@ public slots:
     // A value of 0 or below keeps the previous frame step.
     void setFps(int framesPerSecond);
     void setAccTime(uint64_t time_us);
-    void slotCutRawFile(QString qs_out_full_path, QString qs_out_dir, uint64_t start_ts, uint64_t end_ts);
-    void slotExportVideo(QString qs_out_full_path, QString qs_out_dir, uint64_t start_ts, uint64_t end_ts);
+    // replace: the user agreed to replace an existing file at the target; else one is refused.
+    void slotCutRawFile(QString qs_out_full_path, QString qs_out_dir, uint64_t start_ts, uint64_t end_ts,
+                        bool replace = false);
+    void slotExportVideo(QString qs_out_full_path, QString qs_out_dir, uint64_t start_ts, uint64_t end_ts,
+                         bool replace = false);
     // Stops the load, cut or export under way; it ends without output, with a tip.
     void slotCancelWork();
 
@@ -110,6 +114,7 @@ private:
         QString outFullPath;
         QString outDir;
         SvEventProcessor* processor;
+        sorvane::ExistingFile existing;
     };
 
     void renderLoop();

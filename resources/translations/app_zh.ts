@@ -278,6 +278,25 @@ Qt %2（编译时为 %3），%4，%5</translation>
     </message>
 </context>
 <context>
+    <name>SvRangeFileDialog</name>
+    <message>
+        <source>%1 exists already. Replace it?</source>
+        <translation>%1 已存在。要替换它吗？</translation>
+    </message>
+    <message>
+        <source>Tips</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>Replace</source>
+        <translation>替换</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+</context>
+<context>
     <name>SvFilePathReminderForm</name>
     <message>
         <source>Success</source>

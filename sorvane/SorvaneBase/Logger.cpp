@@ -39,8 +39,8 @@ void Logger::log_(int level, const char* file, int line, const char* format, ...
         sink(level, baseName, line, message);
         return;
     }
-    std::fprintf(stderr, "[%s] %s:%d %s\n", level >= Error ? "error" : "info", baseName, line,
-                 message.c_str());
+    const char* name = level >= Error ? "error" : level >= Warning ? "warning" : "info";
+    std::fprintf(stderr, "[%s] %s:%d %s\n", name, baseName, line, message.c_str());
 }
 
 } // namespace sorvane

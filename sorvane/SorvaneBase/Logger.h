@@ -1,7 +1,8 @@
 #pragma once
-// The SDK's logger. Lines carry a level (2 information, 4 error) and the source location. The
-// SDK itself depends on no UI library, so lines go to a replaceable sink: standard error by
-// default, the Qt message log once the application installs its sink (see installQtLogSink).
+// The SDK's logger. Lines carry a level (2 information, 3 warning, 4 error) and the source
+// location. The SDK itself depends on no UI library, so lines go to a replaceable sink: standard
+// error by default, the Qt message log once the application installs its sink (see
+// installQtLogSink).
 #include <functional>
 #include <mutex>
 #include <string>
@@ -10,7 +11,7 @@ namespace sorvane {
 
 class Logger {
 public:
-    enum Level { Info = 2, Error = 4 };
+    enum Level { Info = 2, Warning = 3, Error = 4 };
     using Sink = std::function<void(int level, const char* file, int line, const std::string& message)>;
 
     static Logger& Instance();
@@ -32,4 +33,5 @@ private:
 } // namespace sorvane
 
 #define SV_LOG_INFO(...) ::sorvane::Logger::Instance().log_(::sorvane::Logger::Info, __FILE__, __LINE__, __VA_ARGS__)
+#define SV_LOG_WARNING(...) ::sorvane::Logger::Instance().log_(::sorvane::Logger::Warning, __FILE__, __LINE__, __VA_ARGS__)
 #define SV_LOG_ERROR(...) ::sorvane::Logger::Instance().log_(::sorvane::Logger::Error, __FILE__, __LINE__, __VA_ARGS__)

@@ -3,6 +3,7 @@
 //
 // Threading: one reader serves one caller at a time, except cancel(), which may be called from
 // any thread while a long operation (loadFile, exportEventData, exportVideo) runs.
+#include "SorvaneBase/SafeOutput.h"
 #include "sdk/SvEventRecords.h"
 
 #include <cstdint>
@@ -96,9 +97,14 @@ public:
     // memory does not grow with the range. False when cancelled, unreadable or stopped by sink.
     virtual bool readEvents(uint64_t start, uint64_t end, const EventBlockSink& sink) = 0;
     // Writes the events and trigger edges of [start, end] into a new EVT 3.0 recording at path.
-    virtual bool exportEventData(uint64_t start, uint64_t end, const std::string& path) = 0;
-    // Writes the range [start, end] as an .mp4 video, painted as setVideoExportOptions says.
-    virtual bool exportVideo(uint64_t start, uint64_t end, const std::string& path) = 0;
+    // A file at path is replaced only when existing says the user asked for it; the recording's
+    // own set is never written (see SafeOutput).
+    virtual bool exportEventData(uint64_t start, uint64_t end, const std::string& path,
+                                 ExistingFile existing = ExistingFile::Refuse) = 0;
+    // Writes the range [start, end] as an .mp4 video, painted as setVideoExportOptions says; an
+    // existing file as exportEventData.
+    virtual bool exportVideo(uint64_t start, uint64_t end, const std::string& path,
+                             ExistingFile existing = ExistingFile::Refuse) = 0;
     virtual bool getFileInfo(DvsFileInfo& info) = 0;
     // Why the last cut or export failed, for the user; empty after a success.
     virtual std::string lastError() const = 0;

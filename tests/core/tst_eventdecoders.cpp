@@ -593,7 +593,7 @@ private slots:
             seen += window->size();
         }
         const QString cut = QDir(folder.path()).filePath("damaged-cut.raw");
-        QVERIFY(reader->exportEventData(first, last, cut.toStdString()));
+        QVERIFY(reader->exportEventData(first, last, cut.toStdString(), ExistingFile::Replace));
         auto cutReader = DvsFileReader::createFileReader(cut.toStdString());
         QVERIFY(cutReader && cutReader->loadFile());
         DvsFileInfo cutInfo;

@@ -522,26 +522,32 @@ private slots:
         QVERIFY(filesIn(folder.path()).isEmpty());
     }
 
-    // A finished video replaces an older one of the same name; a fragmented (live) one is
-    // refused instead and leaves the older one alone.
+    // A finished video replaces an older one of the same name only when asked to; a fragmented
+    // (live) one never does. A refused video leaves the older one alone.
     void existingTarget_data()
     {
         QTest::addColumn<bool>("fragmented");
-        QTest::newRow("temporary, then renamed") << false;
-        QTest::newRow("fragmented") << true;
+        QTest::addColumn<bool>("replace");
+        QTest::newRow("temporary, then renamed") << false << false;
+        QTest::newRow("temporary, then renamed, asked to replace") << false << true;
+        QTest::newRow("fragmented, asked to replace") << true << true;
     }
 
     void existingTarget()
     {
         QFETCH(bool, fragmented);
-        const std::string path = pathOf(fragmented ? "kept.mp4" : "replaced.mp4");
+        QFETCH(bool, replace);
+        const std::string path = pathOf(qPrintable(QTest::currentDataTag() + QString(".mp4")));
+        QFile::remove(QString::fromStdString(path));
         Mp4FrameWriter::Options options;
         options.fragmented = fragmented;
+        options.existing = replace ? ExistingFile::Replace : ExistingFile::Refuse;
+        const bool replaced = replace && !fragmented;
         for (int frames : {8, 3}) {
             Mp4FrameWriter writer;
             ErrorLog log;
             const bool opened = writer.open(path, 64, 64, 30, options);
-            if (frames == 3 && fragmented) {
+            if (frames == 3 && !replaced) {
                 QVERIFY(!opened);
                 QVERIFY(!log.errors.empty());
                 break;
@@ -555,7 +561,7 @@ private slots:
         QVERIFY(reader);
         std::vector<uint64_t> timestamps;
         QVERIFY(reader->getFrameTimestamps(timestamps));
-        QCOMPARE(timestamps.size(), size_t(fragmented ? 8 : 3));
+        QCOMPARE(timestamps.size(), size_t(replaced ? 3 : 8));
     }
 
     // What a fragmented video has on disk while it is being written, which is what a killed

@@ -12,12 +12,8 @@
 #include <QTest>
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
-
-#include <ctime>
 
 #include <chrono>
 #include <thread>
@@ -400,7 +396,8 @@ private slots:
         QVERIFY(reader);
         const uint64_t start = startIndex < 0 ? 0 : stream.events[size_t(startIndex)].timestamp;
         const uint64_t end = endIndex < 0 ? UINT64_MAX : stream.events[size_t(endIndex)].timestamp;
-        QVERIFY(reader->exportEventData(start, end, target));
+        // Every row cuts into the same file.
+        QVERIFY(reader->exportEventData(start, end, target, ExistingFile::Replace));
 
         auto cut = load(target);
         QVERIFY(cut);
@@ -570,44 +567,6 @@ private slots:
         QCOMPARE(dir.entryList(QDir::Files | QDir::Hidden), QStringList{"shrinking.raw"});
     }
 
-    // Temporaries that a killed run left in the target folder go at the next cut; one that a
-    // running cut holds, and files that only look alike, stay.
-    void cutRemovesTemporariesLeftBehind()
-    {
-        QTemporaryDir scratch;
-        const QDir dir(scratch.path());
-        const std::string source = dir.filePath("source.raw").toStdString();
-        QVERIFY(writeRecording(source, makeStream(1, 500, 1000, 400, false)));
-        const auto make = [&](const QString& name, bool old) {
-            const QString path = dir.filePath(name);
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write("partial");
-            f.close();
-            if (old) {
-                const struct timeval times[2] = {{std::time(nullptr) - 3600, 0}, {std::time(nullptr) - 3600, 0}};
-                QVERIFY(::utimes(path.toLocal8Bit().constData(), times) == 0);
-            }
-        };
-        make(".killed.raw.svtmp-a1B2c3", true);
-        make(".video.mp4.svtmp-Zz9yX8", true);
-        make(".held.raw.svtmp-q7W8e9", true);
-        make(".fresh.raw.svtmp-r1T2y3", false);
-        make("mine.raw.svtmp-a1B2c3", true);
-        make("clip.mp4.part", true);
-        const int held = ::open(dir.filePath(".held.raw.svtmp-q7W8e9").toLocal8Bit().constData(), O_RDONLY);
-        QVERIFY(held >= 0 && ::flock(held, LOCK_EX) == 0);
-
-        auto reader = load(source);
-        QVERIFY(reader);
-        QVERIFY(reader->exportEventData(0, UINT64_MAX, dir.filePath("cut.raw").toStdString()));
-        ::close(held);
-        QStringList left = dir.entryList(QDir::Files | QDir::Hidden);
-        left.sort();
-        QCOMPARE(left, (QStringList{".fresh.raw.svtmp-r1T2y3", ".held.raw.svtmp-q7W8e9", "clip.mp4.part", "cut.raw",
-                                    "mine.raw.svtmp-a1B2c3", "source.raw"}));
-    }
-
     // A target that is a link to a recording: the new file replaces the one it names, the link stays.
     void cutWritesThroughALink()
     {
@@ -620,7 +579,7 @@ private slots:
         QVERIFY(QFile::link(dir.filePath("old.raw"), dir.filePath("link.raw")));
         auto reader = load(source);
         QVERIFY(reader);
-        QVERIFY(reader->exportEventData(0, UINT64_MAX, dir.filePath("link.raw").toStdString()));
+        QVERIFY(reader->exportEventData(0, UINT64_MAX, dir.filePath("link.raw").toStdString(), ExistingFile::Replace));
         QVERIFY(QFileInfo(dir.filePath("link.raw")).isSymLink());
         auto cut = load(dir.filePath("old.raw").toStdString());
         QVERIFY(cut);
@@ -636,16 +595,20 @@ private slots:
         auto reader = load(source);
         QVERIFY(reader);
         reader->setProgressCallback([&](double) { reader->cancel(); });
-        QVERIFY(!reader->exportEventData(0, UINT64_MAX, target));
-        QFile f(QString::fromStdString(target));
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), QByteArray("keep me"));
+        QVERIFY(!reader->exportEventData(0, UINT64_MAX, target, ExistingFile::Replace));
+        const auto kept = [&] { QFile f(QString::fromStdString(target)); return f.open(QIODevice::ReadOnly) && f.readAll() == "keep me"; };
+        QVERIFY(kept());
         // Cancelled stays cancelled until reset.
         QVERIFY(!reader->loadFile());
         reader->resetCancel();
         reader->setProgressCallback({});
         QVERIFY(reader->loadFile());
-        QVERIFY(reader->exportEventData(0, UINT64_MAX, target));
+        // Replaced only when asked to.
+        QVERIFY(!reader->exportEventData(0, UINT64_MAX, target));
+        QVERIFY2(reader->lastError().ends_with("cancel-target.raw exists already"), reader->lastError().c_str());
+        QVERIFY(kept());
+        QVERIFY(reader->exportEventData(0, UINT64_MAX, target, ExistingFile::Replace));
+        QVERIFY(!kept());
     }
 
     void loadReportsProgressAndCancels()

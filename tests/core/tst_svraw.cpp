@@ -8,12 +8,17 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
 
 using namespace sorvane;
 using namespace svrawtest;
@@ -29,6 +34,37 @@ QByteArray eventLines(const std::vector<Event2D>& events, uint64_t start, uint64
             lines += QByteArray::number(e.x) + ',' + QByteArray::number(e.y) + ',' + QByteArray::number(e.polarity) + ','
                      + QByteArray::number(quint64(e.timestamp)) + '\n';
     return lines;
+}
+
+// What a run of generate killed while it writes leaves behind: a temporary of ours, a readable
+// recording of some blocks. Empty when none appears.
+QString leftoverOfAKilledRun(const QDir& dir)
+{
+    QProcess run;
+    run.setStandardOutputFile(QProcess::nullDevice());
+    run.setStandardErrorFile(QProcess::nullDevice());
+    run.start(SVRAW_PATH, {"generate", dir.filePath("killed.raw"), "--duration-s", "3600"});
+    const QString prefix = ".killed.raw.svtmp-";
+    QString leftover;
+    const bool found = QTest::qWaitFor([&] {
+        for (const QFileInfo& file : dir.entryInfoList({prefix + "*"}, QDir::Files | QDir::Hidden))
+            if (file.fileName().size() == prefix.size() + 16 && file.size() > (1 << 20))
+                leftover = file.filePath();
+        return !leftover.isEmpty();
+    }, 60000);
+    run.kill();
+    run.waitForFinished();
+    return found ? leftover : QString();
+}
+
+// Last written seconds ago (a negative age: in the future, so young however long the test takes).
+bool setAge(const QString& path, int seconds)
+{
+    timespec when {};
+    ::clock_gettime(CLOCK_REALTIME, &when);
+    when.tv_sec -= seconds;
+    const timespec times[2] = {when, when};
+    return ::utimensat(AT_FDCWD, path.toLocal8Bit().constData(), times, 0) == 0;
 }
 
 } // namespace
@@ -251,7 +287,7 @@ private slots:
         sparse.events = makeEvents(5, 120'000, 0, 2000);
         const QString input = dir.filePath("long.raw");
         QVERIFY(writeRecording(input.toStdString(), sparse));
-        const QString output = dir.filePath("long.mp4");
+        const QString output = dir.filePath("video.mp4");
         const QByteArray err = dir.filePath("err.txt").toLocal8Bit();
 
         posix_spawn_file_actions_t actions;
@@ -322,7 +358,184 @@ private slots:
         QCOMPARE(f.readAll(), before);
         QVERIFY(QFileInfo(dir.filePath("v.mp4")).size() > 0);
     }
+
+    // What a killed run left behind goes at the next run that writes into its folder, with a
+    // warning naming it. Files merely named alike stay, as do a leftover still young, one a run
+    // holds, and the very file being read.
+    void removesOnlyTemporariesItLeft_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("a leftover") << "leftover" << true;
+        QTest::newRow("a young leftover") << "young" << false;
+        QTest::newRow("a leftover a run holds") << "held" << false;
+        QTest::newRow("a leftover being cut") << "input" << false;
+        QTest::newRow("a copy of a leftover") << "copy" << false;
+        QTest::newRow("a user's file named like an old temporary") << "user .a.raw.svtmp-a1B2c3" << false;
+        QTest::newRow("a user's file named like a temporary") << "user .a.raw.svtmp-0123456789abcdef" << false;
+    }
+
+    void removesOnlyTemporariesItLeft()
+    {
+        QFETCH(QString, file);
+        QFETCH(bool, removed);
+        QTemporaryDir scratch;
+        const QDir dir(scratch.path());
+        QString path;
+        if (file.startsWith("user ")) {
+            path = dir.filePath(file.mid(5));
+            QVERIFY(writeRecording(path.toStdString(), stream));
+        } else {
+            path = leftoverOfAKilledRun(dir);
+            QVERIFY(!path.isEmpty());
+        }
+        if (file == "copy") {
+            // The same bytes under a name of the same form, moved off the original's.
+            const QString copy = dir.filePath(".copy.raw" + path.mid(path.indexOf(".svtmp-")));
+            QVERIFY(QFile::rename(path, dir.filePath("original.raw")));
+            QVERIFY(QFile::copy(dir.filePath("original.raw"), copy));
+            path = copy;
+        }
+        QVERIFY(setAge(path, file == "young" ? -600 : 3600));
+        QFile held(path);
+        if (file == "held")
+            QVERIFY(held.open(QIODevice::ReadOnly) && ::flock(held.handle(), LOCK_EX) == 0);
+        const QByteArray before = [&] { QFile f(path); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+
+        const QString out = dir.filePath("out.raw");
+        const Run run = file == "input" ? svraw({"cut", "--no-cache", path, out, "--start", "0", "--end", "99999999999"}, dir.path())
+                                        : svraw({"generate", out, "--duration-s", "0.1"}, dir.path());
+        QCOMPARE(run.status, 0);
+        QVERIFY(QFileInfo(out).size() > 0);
+        QCOMPARE(run.err.contains("removed " + path.toLocal8Bit()), removed);
+        QFile f(path);
+        QCOMPARE(!f.exists(), removed);
+        if (!removed) {
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), before);
+        }
+    }
+
+    // An existing output is replaced only with --force, and a member of the input's own set
+    // (NAME.raw, NAME.mp4, NAME.json beside it) never, by whatever name or link it is reached.
+    void replacesOnlyWhenForced_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("target"); // in a folder holding the set s2 (.raw and .mp4)
+        QTest::addColumn<bool>("force");
+        QTest::addColumn<QString>("message"); // empty: replaced
+        for (const char* command : {"cut", "export", "generate"}) {
+            const QByteArray name(command);
+            QTest::newRow(name + ": an existing file") << QString(command) << "other" << false << "other exists already";
+            QTest::newRow(name + ": an existing file, forced") << QString(command) << "other" << true << "";
+        }
+        const char* const member = "belongs to the input's own set";
+        for (const char* command : {"cut", "export"}) {
+            const QByteArray name(command);
+            QTest::newRow(name + ": its set's video") << QString(command) << "s2.mp4" << true << member;
+            QTest::newRow(name + ": its set's video by another path") << QString(command) << "sub/../s2.mp4" << true << member;
+            QTest::newRow(name + ": its set's video through a link") << QString(command) << "link.mp4" << true << member;
+            QTest::newRow(name + ": its set's video by a hard link") << QString(command) << "hard.mp4" << true << member;
+            QTest::newRow(name + ": its set's calibration, not there yet") << QString(command) << "s2.json" << true << member;
+            QTest::newRow(name + ": its set's calibration by another path") << QString(command) << "sub/../s2.json" << true
+                                                                            << member;
+        }
+    }
+
+    void replacesOnlyWhenForced()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, target);
+        QFETCH(bool, force);
+        QFETCH(QString, message);
+        QTemporaryDir scratch;
+        const QDir dir(scratch.path());
+        QVERIFY(dir.mkdir("sub"));
+        const QString input = dir.filePath("s2.raw");
+        QVERIFY(QFile::copy(recording, input));
+        for (const char* old : {"s2.mp4", "other"}) {
+            QFile f(dir.filePath(old));
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write("old") == 3);
+        }
+        QVERIFY(QFile::link(dir.filePath("s2.mp4"), dir.filePath("link.mp4")));
+        QVERIFY(::link(dir.filePath("s2.mp4").toLocal8Bit().constData(), dir.filePath("hard.mp4").toLocal8Bit().constData()) == 0);
+        const QStringList before = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
+
+        const QString out = dir.filePath(target);
+        QStringList arguments{command};
+        if (command == "generate")
+            arguments << out << "--duration-s" << "0.1";
+        else
+            arguments << input << out << "--start" << "0" << "--end" << QString::number(stream.events[500].timestamp);
+        if (force)
+            arguments << "--force";
+        const Run run = svraw(arguments, folder.path());
+        const QByteArray written = [&] { QFile f(out); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+        if (message.isEmpty()) {
+            QCOMPARE(run.status, 0);
+            QVERIFY(written.size() > 100);
+        } else {
+            QCOMPARE(run.status, 1);
+            QVERIFY2(run.err.contains(message.toUtf8()), run.err.constData());
+            QCOMPARE(run.err.contains("--force replaces it"), !force);
+            QCOMPARE(written, QByteArray(QFileInfo::exists(out) ? "old" : ""));
+            QCOMPARE(QFile(dir.filePath("s2.mp4")).size(), 3);
+        }
+        QCOMPARE(dir.entryList(QDir::Files | QDir::Hidden | QDir::System), before);
+    }
+
+    // Output that cannot be written is an error with its cause, however little of it there is.
+    void unwritableOutputFails_data()
+    {
+        QTest::addColumn<QStringList>("arguments"); // "@in" is the recording
+        QTest::newRow("info") << QStringList{"info", "@in"};
+        QTest::newRow("dump") << QStringList{"dump", "@in"};
+        QTest::newRow("dump of a few events") << QStringList{"dump", "@in", "--end", "2001000"};
+        QTest::newRow("dump --triggers") << QStringList{"dump", "@in", "--triggers"};
+        QTest::newRow("cameras") << QStringList{"cameras"};
+        QTest::newRow("help") << QStringList{"--help"};
+    }
+
+    void unwritableOutputFails()
+    {
+        QFETCH(QStringList, arguments);
+        arguments.replaceInStrings("@in", recording);
+        QProcess run;
+        run.setStandardOutputFile("/dev/full");
+        run.start(SVRAW_PATH, arguments);
+        QVERIFY(run.waitForFinished(120000));
+        QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run.exitCode(), 1);
+        const QByteArray err = run.readAllStandardError();
+        QVERIFY2(err.contains(QByteArray("cannot write the output: ") + std::strerror(ENOSPC)), err.constData());
+    }
+
+    // COMMAND --help tells that command's use, whatever else is on the line.
+    void commandHelp_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("summary");
+        QTest::newRow("info") << QStringList{"info", "--help"} << "print what a recording holds";
+        QTest::newRow("dump, after an option wanting a value") << QStringList{"dump", "--start", "--help"}
+                                                               << "print the events of [start, end]";
+        QTest::newRow("cut, with its arguments") << QStringList{"cut", "in.raw", "--help", "--start"} << "write the events";
+        QTest::newRow("export") << QStringList{"export", "--help"} << "paint [start, end] into a video";
+        QTest::newRow("cameras") << QStringList{"cameras", "--help"} << "list the attached cameras";
+        QTest::newRow("record") << QStringList{"record", "--help"} << "record S seconds from a camera";
+        QTest::newRow("generate") << QStringList{"generate", "--help"} << "write a synthetic recording";
+    }
+
+    void commandHelp()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, summary);
+        const Run run = svraw(arguments, folder.path());
+        QCOMPARE(run.status, 0);
+        QVERIFY2(run.out.startsWith("usage: svraw " + arguments.front().toUtf8() + " "), run.out.constData());
+        QVERIFY2(run.out.contains(summary.toUtf8()), run.out.constData());
+        QCOMPARE(run.err, QByteArray());
+    }
 };
 
-QTEST_APPLESS_MAIN(TestSvraw)
+QTEST_GUILESS_MAIN(TestSvraw)
 #include "tst_svraw.moc"

@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTest>
 
 #include <fcntl.h>
@@ -105,7 +106,7 @@ private slots:
     void generateIsDeterministic()
     {
         QFETCH(QString, scene);
-        const QStringList common = {"--scene", scene, "--duration-s", "0.5", "--rate-ev-s", "1e6"};
+        const QStringList common = {"--scene", scene, "--duration-s", "0.5", "--rate-ev-s", "1e6", "--force"};
         QCOMPARE(svraw(QStringList{"generate", path("a.raw"), "--seed", "3"} + common, folder.path()).status, 0);
         QCOMPARE(svraw(QStringList{"generate", path("b.raw"), "--seed", "3"} + common, folder.path()).status, 0);
         QCOMPARE(svraw(QStringList{"generate", path("c.raw"), "--seed", "4"} + common, folder.path()).status, 0);
@@ -281,7 +282,66 @@ private slots:
         QVERIFY(!QFile::exists(out));
         QCOMPARE(svraw({"record", "NO-SUCH-CAMERA", out, "--seconds", "1"}, folder.path()).status, 1);
     }
+
+    // A folder is no name for a recording: a fusion camera would write the hidden, nameless set
+    // .raw, .mp4 and .json into it. Every camera refuses it, and nothing is written.
+    void recordRefusesAFolder_data()
+    {
+        QTest::addColumn<QString>("product");
+        QTest::addColumn<QString>("out"); // in a folder holding the folder "adir"
+        QTest::addColumn<QString>("message");
+        for (const char* product : {"Orion4", "Tandem"}) {
+            const QByteArray name(product);
+            QTest::newRow(name + ": a folder") << QString(product) << "adir/" << "is a folder";
+            QTest::newRow(name + ": a folder without its slash") << QString(product) << "adir" << "is a folder";
+            QTest::newRow(name + ": a path ending in a slash") << QString(product) << "newdir/" << "is a folder";
+        }
+        QTest::newRow("Tandem: a set without a name") << "Tandem" << "adir/.raw" << "needs a name";
+    }
+
+    void recordRefusesAFolder()
+    {
+        QFETCH(QString, product);
+        QFETCH(QString, out);
+        QFETCH(QString, message);
+        QTemporaryDir scratch;
+        const QDir dir(scratch.path());
+        QVERIFY(dir.mkdir("adir"));
+        const QString serial = QString::fromStdString(SimulatedCameraProvider::serialOf(product.toStdString()));
+        const Run run = svraw({"record", serial, dir.filePath(out), "--seconds", "0.2"}, folder.path());
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.err.contains(message.toUtf8()), run.err.constData());
+        QCOMPARE(dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"adir"});
+        QCOMPARE(QDir(dir.filePath("adir")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{});
+    }
+
+    // Interrupted from the terminal or by the system, generate removes its temporary and leaves no
+    // recording.
+    void interruptedGenerateLeavesNothing_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGTERM") << SIGTERM;
+    }
+
+    void interruptedGenerateLeavesNothing()
+    {
+        QFETCH(int, signal);
+        QTemporaryDir scratch;
+        const QDir dir(scratch.path());
+        QProcess run;
+        run.setStandardOutputFile(QProcess::nullDevice());
+        run.setStandardErrorFile(QProcess::nullDevice());
+        // An hour of events: far longer than the wait below.
+        run.start(SVRAW_PATH, {"generate", dir.filePath("long.raw"), "--duration-s", "3600"});
+        QTRY_VERIFY_WITH_TIMEOUT(!dir.entryList({".long.raw.svtmp-*"}, QDir::Files | QDir::Hidden).isEmpty(), 60000);
+        QCOMPARE(::kill(pid_t(run.processId()), signal), 0);
+        QVERIFY(run.waitForFinished(60000));
+        QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run.exitCode(), 1);
+        QCOMPARE(dir.entryList(QDir::Files | QDir::Hidden), QStringList{});
+    }
 };
 
-QTEST_APPLESS_MAIN(TestSvrawCameras)
+QTEST_GUILESS_MAIN(TestSvrawCameras)
 #include "tst_svrawcameras.moc"

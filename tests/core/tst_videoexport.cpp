@@ -68,8 +68,8 @@ public:
         const size_t to = end == UINT64_MAX ? events.size() : firstAtOrAfter(end + 1);
         return from >= to || sink(std::span<const Event2D>(events.data() + from, to - from));
     }
-    bool exportEventData(uint64_t, uint64_t, const std::string&) override { return false; }
-    bool exportVideo(uint64_t start, uint64_t end, const std::string& path) override
+    bool exportEventData(uint64_t, uint64_t, const std::string&, ExistingFile) override { return false; }
+    bool exportVideo(uint64_t start, uint64_t end, const std::string& path, ExistingFile = ExistingFile::Refuse) override
     {
         return exportEventVideo(*this, start, end, path, options, progress, cancelled, error);
     }

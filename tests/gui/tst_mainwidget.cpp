@@ -153,6 +153,17 @@ bool answerDialog(const std::function<void()>& action, const std::function<void(
     return answered;
 }
 
+// Clicks the dialog's save button and answers the question whether to replace the file there;
+// false when none was asked.
+bool saveAnsweringReplace(QDialog* dialog, bool agree)
+{
+    return answerDialog<SVMessageBox>(
+        [dialog] { QTest::mouseClick(dialog->findChild<QPushButton*>("pb_save"), Qt::LeftButton); },
+        [agree](SVMessageBox* box) {
+            QTest::mouseClick(box->findChild<QPushButton*>(agree ? "pb_open" : "pb_close"), Qt::LeftButton);
+        });
+}
+
 void setField(QDialog* dialog, const char* name, const QString& text)
 {
     auto* edit = dialog->findChild<QLineEdit*>(name);
@@ -179,6 +190,8 @@ private slots:
     void rangeFromSideHandles();
     void cutWritesExactlyTheRange();
     void cutOntoOpenRecordingIsRefused();
+    void cutReplacesAFileOnlyWhenAgreed_data();
+    void cutReplacesAFileOnlyWhenAgreed();
     void failedCutShowsErrorTip();
     void exportWritesDecodableVideo();
     void cancelledExportLeavesNothing();
@@ -500,16 +513,64 @@ void TestMainWidget::cutOntoOpenRecordingIsRefused()
     QSignalSpy cuts(window.get(), &MainWidget::signalCutRawFile);
     const bool answered = answerDialog<SvCutRawFile>([this] { window->slotCutRecording(); },
         [&](SvCutRawFile* dialog) {
-            // Reached through another spelling of the same folder.
+            // Reached through another spelling of the same folder; agreeing to replace it changes
+            // nothing.
             setField(dialog, "le_save_file_path", dir.path() + "/./");
             setField(dialog, "le_file_name", "recording.raw");
-            QTest::mouseClick(dialog->findChild<QPushButton*>("pb_save"), Qt::LeftButton);
+            QVERIFY(saveAnsweringReplace(dialog, true));
         });
     QVERIFY(answered);
     QTRY_VERIFY(tipContaining("open recording", Error));
     QCOMPARE(cuts.count(), 0);
     QCOMPARE(fileHash(recordingPath), before);
     QCOMPARE(readAllEvents(recordingPath).size(), events.size());
+}
+
+void TestMainWidget::cutReplacesAFileOnlyWhenAgreed_data()
+{
+    QTest::addColumn<bool>("agree");
+    QTest::newRow("agreed") << true;
+    QTest::newRow("declined") << false;
+}
+
+// Saving onto an existing file asks first; agreed, the cut replaces it; declined, the dialog stays
+// for another name and nothing is written.
+void TestMainWidget::cutReplacesAFileOnlyWhenAgreed()
+{
+    QFETCH(bool, agree);
+    closeAllTips();
+    if (window->currentSourceMode() != MainWidget::RawFile) {
+        openRecording(recordingPath);
+        QTRY_COMPARE_WITH_TIMEOUT(slider->minimum(), firstTimestamp, 20000);
+    }
+    waitUntilIdle();
+    const QString target = dir.filePath(QString("existing-%1.raw").arg(QTest::currentDataTag()));
+    QFile old(target);
+    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+    old.close();
+    QSignalSpy cuts(window.get(), &MainWidget::signalCutRawFile);
+    bool asked = false;
+    bool stayed = false;
+    QVERIFY(answerDialog<SvCutRawFile>([this] { window->slotCutRecording(); }, [&](SvCutRawFile* dialog) {
+        setField(dialog, "le_file_name", QFileInfo(target).fileName());
+        asked = saveAnsweringReplace(dialog, agree);
+        stayed = dialog->isVisible();
+        if (stayed)
+            QTest::mouseClick(dialog->findChild<QPushButton*>("pb_cancel"), Qt::LeftButton);
+    }));
+    QVERIFY(asked);
+    QCOMPARE(stayed, !agree);
+    QCOMPARE(cuts.count(), agree ? 1 : 0);
+    if (agree) {
+        QTRY_VERIFY_WITH_TIMEOUT(tipContaining("Export raw file success!", Success), 20000);
+        waitUntilIdle();
+        QVERIFY(!readAllEvents(target).empty());
+    } else {
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), QByteArray("old"));
+    }
+    QVERIFY(QDir(dir.path()).entryList({"*svtmp*"}, QDir::Files | QDir::Hidden).isEmpty());
+    QVERIFY(old.remove());
 }
 
 void TestMainWidget::failedCutShowsErrorTip()

@@ -1,12 +1,17 @@
 #include "Utility/SvCutRawFile.h"
 #include "Utility/SvExportVideoUI.h"
+#include "widgets/SVMessageBox.h"
 #include "widgets/SvWindowAgent.h"
 
+#include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -66,6 +71,25 @@ T* child(QDialog* dialog, const char* name)
     if (!widget)
         qFatal("form has no %s", name);
     return widget;
+}
+
+// Clicks save; a question whether to replace a file is answered with agree. Returns the question,
+// empty when none was asked.
+QString saveAnswering(QDialog* dialog, bool agree)
+{
+    QString asked;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<SVMessageBox*>(QApplication::activeModalWidget())) {
+            poll.stop();
+            asked = child<QLabel>(box, "lb_show_message")->text();
+            QTest::mouseClick(child<QPushButton>(box, agree ? "pb_open" : "pb_close"), Qt::LeftButton);
+        }
+    });
+    poll.start();
+    QTest::mouseClick(child<QPushButton>(dialog, "pb_save"), Qt::LeftButton);
+    return asked;
 }
 
 // Typed where QTest can type it (Latin-1), set otherwise.
@@ -340,6 +364,55 @@ private slots:
         QCOMPARE(edit->text(), after);
         QCOMPARE(other->text(), QString("777"));
         QVERIFY(dialog->isVisible());
+    }
+
+    // Saving onto a file asks first: agreed, the dialog accepts and says so; declined, it stays
+    // open for another name. Anything else there is no file to ask about.
+    void savingOntoAFileAsksFirst_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("agree");
+        QTest::addColumn<bool>("asked");
+        addKinds("nothing there", [](QTestData& row) { row << "new.raw" << true << false; });
+        addKinds("a file, agreed", [](QTestData& row) { row << "old.raw" << true << true; });
+        addKinds("a file, declined", [](QTestData& row) { row << "old.raw" << false << true; });
+        addKinds("a link to a file, agreed", [](QTestData& row) { row << "link.raw" << true << true; });
+        addKinds("a folder", [](QTestData& row) { row << "folder" << true << false; });
+    }
+    void savingOntoAFileAsksFirst()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, name);
+        QFETCH(bool, agree);
+        QFETCH(bool, asked);
+        QTemporaryDir scratch;
+        const QDir dir(scratch.path());
+        QFile old(dir.filePath("old.raw"));
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.close();
+        QVERIFY(QFile::link(old.fileName(), dir.filePath("link.raw")));
+        QVERIFY(dir.mkdir("folder"));
+        auto dialog = makeDialog(kind, &script);
+        dialog->setFilePath(dir.path());
+        dialog->setFileName(name);
+        dialog->show();
+        QSignalSpy accepted(dialog.get(), &QDialog::accepted);
+
+        const QString question = saveAnswering(dialog.get(), agree);
+        QCOMPARE(!question.isEmpty(), asked);
+        if (asked)
+            QVERIFY2(question.contains(QDir::toNativeSeparators(dir.filePath(name))), qPrintable(question));
+        QCOMPARE(accepted.count(), agree ? 1 : 0);
+        QCOMPARE(dialog->isVisible(), !agree);
+        QCOMPARE(dialog->replacesExisting(), asked && agree);
+        if (!agree) {
+            // Another name saves at once, replacing nothing.
+            dialog->setFileName("other.raw");
+            QCOMPARE(saveAnswering(dialog.get(), true), QString());
+            QCOMPARE(accepted.count(), 1);
+            QVERIFY(!dialog->replacesExisting());
+        }
     }
 
     void framelessWithItsTitleArea_data()

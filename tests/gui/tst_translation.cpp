@@ -165,6 +165,13 @@ void TestTranslation::initTestCase()
              return new SVMessageBox(MainWidget::tr("The language change will take effect after restart."),
                                      MainWidget::tr("Tips"), MainWidget::tr("Restart"), MainWidget::tr("Later"));
          }},
+        {"replace box",
+         [] {
+             const QString path = QString::fromUtf8("/\xe5\xbd\x95\xe5\x83\x8f/cut.raw");
+             return new SVMessageBox(SvRangeFileDialog::tr("%1 exists already. Replace it?").arg(path),
+                                     SvRangeFileDialog::tr("Tips"), SvRangeFileDialog::tr("Replace"),
+                                     SvRangeFileDialog::tr("Cancel"));
+         }},
         {"splash", [] { return new InitDialog; }},
         {"waiting",
          [] {

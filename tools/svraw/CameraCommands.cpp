@@ -6,10 +6,12 @@
 #include <SorvaneDriver/Raw/RawEventWriter.h>
 #include <SorvaneDriver/Simulated/SimulatedSensor.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <thread>
@@ -138,7 +140,7 @@ int cameras(Options&)
 {
     DvsCameraManager manager;
     for (const CameraDescription& desc : manager.getCameraDescs())
-        std::printf("%s %s\n", desc.serial.c_str(), desc.product.c_str());
+        print("%s %s\n", desc.serial.c_str(), desc.product.c_str());
     return 0;
 }
 
@@ -156,6 +158,13 @@ int record(Options& options)
         return 2;
     const double seconds = *given;
     const std::vector<std::string> settings = options.texts("set");
+    // A folder is no name: a fusion camera would write the hidden, nameless set .raw, .mp4 and
+    // .json into it.
+    std::error_code ignored;
+    if ((!out.empty() && out.back() == '/') || std::filesystem::is_directory(out, ignored)) {
+        const std::string folder = out.back() == '/' ? out : out + "/";
+        return fail(out + " is a folder; name the recording in it, as in " + folder + "NAME.raw");
+    }
 
     DvsCameraManager manager;
     std::string product;
@@ -176,6 +185,8 @@ int record(Options& options)
         const size_t slash = base.find_last_of('/');
         const std::string folder = slash == std::string::npos ? "." : base.substr(0, slash);
         const std::string name = slash == std::string::npos ? base : base.substr(slash + 1);
+        if (name.empty())
+            return fail("the set " + out + " needs a name before .raw");
         if (camera->start(STREAM_ALL) != 0 || !camera->startRecording(folder, name, STREAM_ALL)) {
             camera->stop(STREAM_ALL);
             return fail("cannot record " + out + " from " + serial);
@@ -187,8 +198,8 @@ int record(Options& options)
         camera->close();
         if (!ok)
             return fail("the recording " + base + " is incomplete");
-        std::printf("%s.raw %ld bytes, %s.mp4 %ld bytes, %s.json\n", base.c_str(), fileSize(base + ".raw"),
-                    base.c_str(), fileSize(base + ".mp4"), base.c_str());
+        print("%s.raw %ld bytes, %s.mp4 %ld bytes, %s.json\n", base.c_str(), fileSize(base + ".raw"), base.c_str(),
+              fileSize(base + ".mp4"), base.c_str());
         return 0;
     }
 
@@ -205,7 +216,7 @@ int record(Options& options)
     camera->stop();
     if (!ok)
         return fail("the recording " + out + " is incomplete");
-    std::printf("%s %ld bytes\n", out.c_str(), fileSize(out));
+    print("%s %ld bytes\n", out.c_str(), fileSize(out));
     return 0;
 }
 
@@ -227,11 +238,19 @@ int generate(Options& options)
     RawEventWriter writer;
     RawHeaderInfo header;
     header.serial = "SYNTH-" + std::string(sceneKindName(kind)) + "-" + std::to_string(seed);
-    // Like a cut: written beside the target and moved onto it when complete.
+    // Like a cut: written beside the target and moved onto it when complete, and on SIGINT or
+    // SIGTERM removed.
+    struct Stop {
+        std::atomic<bool> asked{false};
+        void cancel() { asked.store(true); }
+    } stop;
+    const CancelOnSignal cancelOnSignal(stop);
     SafeOutput output;
     std::string problem;
-    if (!output.begin(out, -1, problem))
-        return fail(problem);
+    if (!output.begin(out, existingFile(options), {}, problem)) {
+        fail(problem);
+        return writeFailed(problem, {});
+    }
     if (!writer.attach(output.temporaryFd(), output.temporaryPath(), header))
         return fail("cannot write " + out);
     const uint64_t end = uint64_t(std::llround(duration * 1e6));
@@ -239,7 +258,7 @@ int generate(Options& options)
     StreamChunk chunk;
     bool ok = true;
     Progress progress("generating");
-    while (ok && pipeline.position() + SyntheticScene::TickUs <= end) {
+    while (ok && !stop.asked.load() && pipeline.position() + SyntheticScene::TickUs <= end) {
         chunk.clear();
         chunk.begin = pipeline.position();
         pipeline.produce(std::min(end, chunk.begin + 10000), chunk);
@@ -257,12 +276,14 @@ int generate(Options& options)
         progress(double(pipeline.position()) / double(end));
     }
     ok = writer.close() && ok;
+    if (stop.asked.load())
+        return fail("generating " + out + " was cancelled");
     if (!ok)
         return fail("writing " + out + " failed");
     if (!output.commit(problem))
         return fail(problem);
-    std::printf("%s: %llu events, %.3f s, scene %s, seed %llu\n", out.c_str(), static_cast<unsigned long long>(events),
-                double(pipeline.position()) / 1e6, sceneKindName(kind), static_cast<unsigned long long>(seed));
+    print("%s: %llu events, %.3f s, scene %s, seed %llu\n", out.c_str(), static_cast<unsigned long long>(events),
+          double(pipeline.position()) / 1e6, sceneKindName(kind), static_cast<unsigned long long>(seed));
     return 0;
 }
 
@@ -276,9 +297,11 @@ std::vector<Command> cameraCommands()
          "record S seconds from a camera (a fusion camera writes OUT.raw, OUT.mp4 and OUT.json); tools: biases, "
          "trigger_in, anti_flicker, trail_filter, rate_control, roi, aps",
          record, 2, {"seconds", "set"}, {}},
-        {"generate", "OUT.raw [--scene edges|bar|flicker|noise|mixed] [--duration-s S] [--rate-ev-s R] [--seed N]",
-         "write a synthetic recording; the same arguments always give the same events", generate, 1,
-         {"scene", "duration-s", "rate-ev-s", "seed"}, {}},
+        {"generate",
+         "OUT.raw [--scene edges|bar|flicker|noise|mixed] [--duration-s S] [--rate-ev-s R] [--seed N] [--force]",
+         "write a synthetic recording; the same arguments always give the same events (--force: replace an "
+         "existing OUT.raw)",
+         generate, 1, {"scene", "duration-s", "rate-ev-s", "seed"}, {"force"}},
     };
 }
 

@@ -2,10 +2,30 @@
 
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <charconv>
+#include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 namespace svraw {
+
+namespace {
+
+int outputError = 0; // errno of the first failed write to standard output
+
+// What the signal handler calls; set while a CancelOnSignal lives.
+std::atomic<void (*)(void*)> cancelWork{nullptr};
+std::atomic<void*> cancelledWork{nullptr};
+
+void noteOutputError(int error)
+{
+    if (outputError == 0)
+        outputError = error != 0 ? error : EIO;
+}
+
+} // namespace
 
 Options::Options(int argc, char** argv, const Command& command_) : command(command_)
 {
@@ -108,9 +128,77 @@ void Progress::operator()(double fraction)
     std::fflush(stderr);
 }
 
+CancelOnSignal::CancelOnSignal(void (*cancel)(void*), void* work)
+{
+    cancelledWork.store(work);
+    cancelWork.store(cancel);
+    struct sigaction action {};
+    action.sa_handler = [](int) {
+        if (void (*cancel)(void*) = cancelWork.load())
+            cancel(cancelledWork.load());
+    };
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &previousInterrupt);
+    sigaction(SIGTERM, &action, &previousTerminate);
+}
+
+CancelOnSignal::~CancelOnSignal()
+{
+    sigaction(SIGINT, &previousInterrupt, nullptr);
+    sigaction(SIGTERM, &previousTerminate, nullptr);
+    cancelWork.store(nullptr);
+    cancelledWork.store(nullptr);
+}
+
 int fail(const std::string& message)
 {
     std::fprintf(stderr, "svraw: %s\n", message.c_str());
+    return 1;
+}
+
+bool print(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    errno = 0;
+    const bool ok = std::vfprintf(stdout, format, args) >= 0;
+    va_end(args);
+    if (!ok)
+        noteOutputError(errno);
+    return ok;
+}
+
+bool writeOutput(const char* data, size_t size)
+{
+    errno = 0;
+    if (size == 0 || std::fwrite(data, 1, size, stdout) == size)
+        return true;
+    noteOutputError(errno);
+    return false;
+}
+
+int finishOutput(int status)
+{
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        noteOutputError(errno);
+    if (outputError == 0)
+        return status;
+    fail(std::string("cannot write the output: ") + std::strerror(outputError));
+    return status == 0 ? 1 : status;
+}
+
+sorvane::ExistingFile existingFile(Options& options)
+{
+    return options.flag("force") ? sorvane::ExistingFile::Replace : sorvane::ExistingFile::Refuse;
+}
+
+int writeFailed(const std::string& error, const std::string& fallback)
+{
+    if (error.empty())
+        return fail(fallback);
+    if (error.ends_with(sorvane::SafeOutput::kExistsAlready))
+        return fail("--force replaces it");
     return 1;
 }
 

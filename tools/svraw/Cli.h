@@ -1,5 +1,9 @@
 #pragma once
 // Command-line plumbing of svraw: the subcommand table, option parsing and progress output.
+#include "SorvaneBase/SafeOutput.h"
+
+#include <signal.h>
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -67,7 +71,39 @@ private:
     int shown = -1;
 };
 
+// While it lives, SIGINT and SIGTERM call work.cancel() instead of killing the process, so the
+// cut, export or generation under way stops, its temporary file is removed and nothing
+// half-written is left. cancel() must be safe in a signal handler (an atomic store).
+class CancelOnSignal {
+public:
+    template <typename Work>
+    explicit CancelOnSignal(Work& work) : CancelOnSignal([](void* w) { static_cast<Work*>(w)->cancel(); }, &work)
+    {
+    }
+    ~CancelOnSignal();
+    CancelOnSignal(const CancelOnSignal&) = delete;
+    CancelOnSignal& operator=(const CancelOnSignal&) = delete;
+
+private:
+    CancelOnSignal(void (*cancel)(void*), void* work);
+    struct sigaction previousInterrupt {};
+    struct sigaction previousTerminate {};
+};
+
 // "svraw: " + message on stderr; returns the exit status for failures.
 int fail(const std::string& message);
+
+// Standard output. Every write is checked; the first failure is kept for finishOutput.
+bool print(const char* format, ...) __attribute__((format(printf, 1, 2)));
+bool writeOutput(const char* data, size_t size);
+// Flushes standard output and returns status, or 1 after saying why the output, or some of it,
+// could not be written: a full disk must not pass for a complete dump.
+int finishOutput(int status);
+
+// What a writing command does with an existing output: replace it only with --force.
+sorvane::ExistingFile existingFile(Options& options);
+// The exit status of a write that failed with error (already on stderr when not empty; else
+// fallback is said), with a hint when only --force was missing.
+int writeFailed(const std::string& error, const std::string& fallback);
 
 } // namespace svraw

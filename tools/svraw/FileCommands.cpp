@@ -7,9 +7,7 @@
 #include "SorvaneDriver/Video/VideoExport.h"
 
 #include <algorithm>
-#include <atomic>
 #include <charconv>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -38,37 +36,6 @@ std::unique_ptr<sorvane::DvsFileReader> openRecording(const std::string& path, O
         return nullptr;
     return reader;
 }
-
-// While it lives, SIGINT and SIGTERM cancel the reader's cut or export instead of killing the
-// process, so its temporary file is removed and nothing half-written is left.
-class CancelOnSignal {
-public:
-    explicit CancelOnSignal(sorvane::DvsFileReader& reader)
-    {
-        target.store(&reader);
-        struct sigaction action {};
-        action.sa_handler = [](int) {
-            if (sorvane::DvsFileReader* reader = target.load())
-                reader->cancel();
-        };
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &previousInterrupt);
-        sigaction(SIGTERM, &action, &previousTerminate);
-    }
-    ~CancelOnSignal()
-    {
-        sigaction(SIGINT, &previousInterrupt, nullptr);
-        sigaction(SIGTERM, &previousTerminate, nullptr);
-        target.store(nullptr);
-    }
-    CancelOnSignal(const CancelOnSignal&) = delete;
-    CancelOnSignal& operator=(const CancelOnSignal&) = delete;
-
-private:
-    static inline std::atomic<sorvane::DvsFileReader*> target{nullptr};
-    struct sigaction previousInterrupt {};
-    struct sigaction previousTerminate {};
-};
 
 std::string jsonString(const std::string& text)
 {
@@ -116,7 +83,7 @@ public:
     }
     bool flush()
     {
-        ok = std::fwrite(buffer.data(), 1, used, stdout) == used && ok;
+        ok = ok && writeOutput(buffer.data(), used);
         used = 0;
         return ok;
     }
@@ -161,15 +128,15 @@ int info(Options& options)
     sorvane::DvsFileInfo file;
     reader->getFileInfo(file);
     const uint64_t duration = file.eventCount > 0 ? file.lastTimestamp - file.firstTimestamp : 0;
-    std::printf("{\"encoding\": %s, \"width\": %d, \"height\": %d, \"events\": %llu, \"triggers\": %llu, "
-                "\"first_timestamp_us\": %llu, \"last_timestamp_us\": %llu, \"duration_us\": %llu, "
-                "\"size_bytes\": %llu, \"serial\": %s, \"events_outside_sensor\": %llu, \"time_repairs\": %llu%s}\n",
-                jsonString(file.encoding).c_str(), file.width, file.height,
-                static_cast<unsigned long long>(file.eventCount), static_cast<unsigned long long>(file.triggerCount),
-                static_cast<unsigned long long>(file.firstTimestamp), static_cast<unsigned long long>(file.lastTimestamp),
-                static_cast<unsigned long long>(duration), static_cast<unsigned long long>(file.fileSize),
-                jsonString(file.serial).c_str(), static_cast<unsigned long long>(file.eventsOutside),
-                static_cast<unsigned long long>(file.timeRepairs), apsFramesInfo(path, file).c_str());
+    print("{\"encoding\": %s, \"width\": %d, \"height\": %d, \"events\": %llu, \"triggers\": %llu, "
+          "\"first_timestamp_us\": %llu, \"last_timestamp_us\": %llu, \"duration_us\": %llu, "
+          "\"size_bytes\": %llu, \"serial\": %s, \"events_outside_sensor\": %llu, \"time_repairs\": %llu%s}\n",
+          jsonString(file.encoding).c_str(), file.width, file.height,
+          static_cast<unsigned long long>(file.eventCount), static_cast<unsigned long long>(file.triggerCount),
+          static_cast<unsigned long long>(file.firstTimestamp), static_cast<unsigned long long>(file.lastTimestamp),
+          static_cast<unsigned long long>(duration), static_cast<unsigned long long>(file.fileSize),
+          jsonString(file.serial).c_str(), static_cast<unsigned long long>(file.eventsOutside),
+          static_cast<unsigned long long>(file.timeRepairs), apsFramesInfo(path, file).c_str());
     return 0;
 }
 
@@ -209,7 +176,7 @@ int dump(Options& options)
         return written;
     });
     if (!out.flush() || !written)
-        return fail("cannot write the output");
+        return 1;
     return read ? 0 : fail("cannot read " + path);
 }
 
@@ -231,9 +198,8 @@ int cut(Options& options)
     Progress progress("cutting");
     reader->setProgressCallback(progress.callback());
     const CancelOnSignal cancelOnSignal(*reader);
-    // The reader has said why on stderr.
-    if (!reader->exportEventData(*start, *end, out))
-        return reader->lastError().empty() ? fail("cannot cut " + path + " into " + out) : 1;
+    if (!reader->exportEventData(*start, *end, out, existingFile(options)))
+        return writeFailed(reader->lastError(), "cannot cut " + path + " into " + out);
     return 0;
 }
 
@@ -305,8 +271,8 @@ int exportVideo(Options& options)
     Progress progress("exporting");
     reader->setProgressCallback(progress.callback());
     const CancelOnSignal cancelOnSignal(*reader);
-    if (!reader->exportVideo(from, to, out))
-        return reader->lastError().empty() ? fail("cannot export " + path + " into " + out) : 1;
+    if (!reader->exportVideo(from, to, out, existingFile(options)))
+        return writeFailed(reader->lastError(), "cannot export " + path + " into " + out);
     return 0;
 }
 
@@ -320,13 +286,14 @@ std::vector<Command> fileCommands()
         {"dump", "FILE [--start T] [--end T] [--triggers] [--no-cache] [--rebuild-index]",
          "print the events of [start, end] as x,y,p,t lines (or trigger edges as id,polarity,t)", dump, 1,
          {"start", "end"}, {"triggers", "no-cache", "rebuild-index"}},
-        {"cut", "FILE OUT --start T --end T [--no-cache] [--rebuild-index]",
-         "write the events and trigger edges of [start, end] into OUT", cut, 2, {"start", "end"},
-         {"no-cache", "rebuild-index"}},
+        {"cut", "FILE OUT --start T --end T [--force] [--no-cache] [--rebuild-index]",
+         "write the events and trigger edges of [start, end] into OUT (--force: replace an existing OUT)", cut, 2,
+         {"start", "end"}, {"force", "no-cache", "rebuild-index"}},
         {"export",
-         "FILE OUT.mp4 [--start T] [--end T] [--acc-us N] [--fps N] [--palette NAME] [--no-cache] [--rebuild-index]",
-         "paint [start, end] into a video", exportVideo, 2, {"start", "end", "acc-us", "fps", "palette"},
-         {"no-cache", "rebuild-index"}},
+         "FILE OUT.mp4 [--start T] [--end T] [--acc-us N] [--fps N] [--palette NAME] [--force] [--no-cache] "
+         "[--rebuild-index]",
+         "paint [start, end] into a video (--force: replace an existing OUT.mp4)", exportVideo, 2,
+         {"start", "end", "acc-us", "fps", "palette"}, {"force", "no-cache", "rebuild-index"}},
     };
 }
 

@@ -3,6 +3,7 @@
 
 #include "SorvaneBase/Logger.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -30,9 +31,10 @@ void printUsage(const std::vector<svraw::Command>& commands, FILE* to)
 
 int main(int argc, char** argv)
 {
-    // The library's information lines are for the viewer's log; here only its errors matter.
+    // The library's information lines are for the viewer's log; here only its errors matter, and
+    // its warnings, which say what it did to the user's files (a leftover temporary removed).
     sorvane::Logger::Instance().setSink([](int level, const char*, int, const std::string& message) {
-        if (level >= sorvane::Logger::Error)
+        if (level >= sorvane::Logger::Warning)
             std::fprintf(stderr, "svraw: %s\n", message.c_str());
     });
 
@@ -43,15 +45,21 @@ int main(int argc, char** argv)
     }
     if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "help") == 0) {
         printUsage(commands, stdout);
-        return 0;
+        return svraw::finishOutput(0);
     }
     for (const svraw::Command& command : commands) {
         if (command.name != std::string(argv[1]))
             continue;
+        // Asked for anywhere after the command, whatever else is there.
+        const auto help = [](const char* argument) { return std::strcmp(argument, "--help") == 0; };
+        if (std::any_of(argv + 2, argv + argc, help)) {
+            svraw::print("usage: svraw %s %s\n    %s\n", command.name, command.usage, command.summary);
+            return svraw::finishOutput(0);
+        }
         svraw::Options options(argc - 2, argv + 2, command);
         if (!options.valid())
             return 2;
-        return command.run(options);
+        return svraw::finishOutput(command.run(options));
     }
     std::fprintf(stderr, "svraw: unknown command '%s'\n\n", argv[1]);
     printUsage(commands, stderr);

@@ -516,7 +516,7 @@ bool RawFileReader::fail(std::string message)
     return false;
 }
 
-bool RawFileReader::exportEventData(uint64_t start, uint64_t end, const std::string& outPath)
+bool RawFileReader::exportEventData(uint64_t start, uint64_t end, const std::string& outPath, ExistingFile existing)
 {
     lastProgressPercent = -1;
     error.clear();
@@ -533,7 +533,7 @@ bool RawFileReader::exportEventData(uint64_t start, uint64_t end, const std::str
 
     SafeOutput output;
     std::string problem;
-    if (!output.begin(outPath, fd, problem))
+    if (!output.begin(outPath, existing, {path, fd}, problem))
         return fail("cannot cut " + path + ": " + problem);
 
     RawHeaderInfo info;
@@ -570,7 +570,7 @@ bool RawFileReader::exportEventData(uint64_t start, uint64_t end, const std::str
     return true;
 }
 
-bool RawFileReader::exportVideo(uint64_t start, uint64_t end, const std::string& outPath)
+bool RawFileReader::exportVideo(uint64_t start, uint64_t end, const std::string& outPath, ExistingFile existing)
 {
     lastProgressPercent = -1;
     error.clear();
@@ -580,7 +580,7 @@ bool RawFileReader::exportVideo(uint64_t start, uint64_t end, const std::string&
         return fail("cannot export " + path + ": it cannot be read");
     SafeOutput output;
     std::string problem;
-    if (!output.begin(outPath, fd, problem))
+    if (!output.begin(outPath, existing, {path, fd}, problem))
         return fail("cannot export " + path + ": " + problem);
     readFailed = false;
     if (!exportEventVideo(*this, start, end, output.temporaryPath(), videoOptions, progress, cancelled, problem))

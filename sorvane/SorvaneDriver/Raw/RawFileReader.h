@@ -30,8 +30,8 @@ public:
     bool seekTime(uint64_t t) override;
     std::shared_ptr<EventBuffer> getNTimeEvents(uint64_t duration) override;
     std::shared_ptr<EventBuffer> getEventsByTime(uint64_t start, uint64_t duration) override;
-    bool exportEventData(uint64_t start, uint64_t end, const std::string& path) override;
-    bool exportVideo(uint64_t start, uint64_t end, const std::string& path) override;
+    bool exportEventData(uint64_t start, uint64_t end, const std::string& path, ExistingFile existing) override;
+    bool exportVideo(uint64_t start, uint64_t end, const std::string& path, ExistingFile existing) override;
     bool readEvents(uint64_t start, uint64_t end, const EventBlockSink& sink) override;
     bool getFileInfo(DvsFileInfo& info) override;
     std::string lastError() const override { return error; }

@@ -222,7 +222,7 @@ bool Mp4FrameWriter::open(const std::string& path, int width, int height, int fp
     state->targetPath = path;
     if (!options.fragmented) {
         std::string problem;
-        if (!state->output.begin(path, -1, problem)) {
+        if (!state->output.begin(path, options.existing, {}, problem)) {
             SV_LOG_ERROR("cannot write the video: %s", problem.c_str());
             return false;
         }

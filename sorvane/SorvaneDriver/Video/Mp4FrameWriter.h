@@ -5,11 +5,12 @@
 //
 // By default the video goes to a temporary file beside the target (see SafeOutput) and is renamed
 // onto it on a successful close(), so a failed, cancelled or abandoned video never appears under
-// the target name, and nothing but a regular file there is replaced. A live
-// recording asks for Options::fragmented instead (see there).
+// the target name, and nothing but a regular file there is replaced, and that only when
+// Options::existing says so. A live recording asks for Options::fragmented instead (see there).
 //
 // Threading: one thread uses a writer; no internal locking.
 #include "SorvaneBase/ApsFrame.h"
+#include "SorvaneBase/SafeOutput.h"
 
 #include <cstdint>
 #include <memory>
@@ -37,6 +38,9 @@ public:
         // its last second. The keyframe interval is capped at a second, and the encoder holds
         // no frames back (larger files for the same quality).
         bool fragmented = false;
+        // A file at the target: replaced only when the user asked for it. Fragmented videos
+        // never replace one.
+        ExistingFile existing = ExistingFile::Refuse;
     };
 
     Mp4FrameWriter();

@@ -150,6 +150,8 @@ bool exportEventVideo(DvsFileReader& source, uint64_t start, uint64_t end, const
     // this one keeps a 1280 x 720 export well above real time on two cores.
     Mp4FrameWriter::Options encoding;
     encoding.preset = "superfast";
+    // The caller has made path safe to write (its own temporary, as a rule).
+    encoding.existing = ExistingFile::Replace;
     Mp4FrameWriter writer;
     if (!writer.open(path, width, height, options.fps, encoding)) {
         error = "cannot write the video " + path;
