@@ -2,6 +2,9 @@
 
 #include "ui_SvExportVideoUI.h"
 
+#include "SorvaneDriver/Video/VideoExport.h"
+#include "widgets/SVMessageBox.h"
+
 SvExportVideoUI::SvExportVideoUI(QWidget* parent)
     : SvRangeFileDialog(parent)
     , ui(new Ui::SvExportVideoUI)
@@ -24,4 +27,22 @@ QString SvExportVideoUI::proposedFileName(const QDateTime& at)
 QString SvExportVideoUI::directoryCaption() const
 {
     return tr("Select Directory");
+}
+
+void SvExportVideoUI::setFrameStep(uint64_t step_us, uint64_t first_us, uint64_t last_us)
+{
+    frameStep = step_us;
+    firstEvent = first_us;
+    lastEvent = last_us;
+}
+
+bool SvExportVideoUI::confirmSave()
+{
+    // A wide range of a sparse recording can be hours of video.
+    const uint64_t frames = sorvane::exportedFrameCount(getStartTime(), getEndTime(), firstEvent, lastEvent, frameStep);
+    if (frames <= sorvane::kLargeExportFrames)
+        return true;
+    SVMessageBox box(tr("The export writes %1 frames and takes a long time. Export them all?").arg(frames), tr("Tips"),
+                     tr("Export"), tr("Cancel"), this);
+    return box.exec() == QDialog::Accepted;
 }

@@ -18,9 +18,17 @@ public:
     // The name proposed for a file made at `at`: local time "yyyyMMdd_HHmmss" + ".mp4".
     static QString proposedFileName(const QDateTime& at);
 
+    // How the export paints: one frame per step_us of the recording whose events span
+    // [first_us, last_us]. Saving a range of very many frames asks first.
+    void setFrameStep(uint64_t step_us, uint64_t first_us, uint64_t last_us);
+
 protected:
     QString directoryCaption() const override;
+    bool confirmSave() override;
 
 private:
     Ui::SvExportVideoUI* ui;
+    uint64_t frameStep = 0;
+    uint64_t firstEvent = 0;
+    uint64_t lastEvent = 0;
 };

@@ -79,6 +79,8 @@ QString SvRangeFileDialog::getFileDir() const
 void SvRangeFileDialog::on_pb_save_clicked()
 {
     replaceAgreed = false;
+    if (!confirmSave())
+        return;
     // Anything but a file there (a folder, say) is left to the writer to refuse.
     if (QFileInfo(getFilePath()).isFile()) {
         SVMessageBox box(tr("%1 exists already. Replace it?").arg(QDir::toNativeSeparators(getFilePath())), tr("Tips"),

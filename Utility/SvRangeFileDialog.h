@@ -66,6 +66,8 @@ protected:
     virtual QString chooseDirectory(const QString& start);
     // Caption of the folder chooser, translated in the concrete dialog's context.
     virtual QString directoryCaption() const = 0;
+    // Asked first when save is clicked; false keeps the dialog open.
+    virtual bool confirmSave() { return true; }
 
 private:
     void stepTime(QLineEdit* field, bool later);

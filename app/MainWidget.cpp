@@ -424,6 +424,7 @@ void MainWidget::slotCutRecording()
 void MainWidget::slotSaveAs()
 {
     SvExportVideoUI dialog(this);
+    dialog.setFrameStep(eventProcessor->frameStep(), rangeSlider->minimum(), rangeSlider->maximum());
     if (askForRange(dialog, config->videoSavePath, ".mp4", tr("Export refused: the target is the open recording "))) {
         emit signalExportVideo(dialog.getFilePath(), dialog.getFileDir(), dialog.getStartTime(), dialog.getEndTime(),
                                dialog.replacesExisting());

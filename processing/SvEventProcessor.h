@@ -66,6 +66,8 @@ public:
     // polarity 0 outnumbers it.
     // A load, cut or export is running on the reader.
     bool isBusy() const { return loading || fileJobsRunning > 0; }
+    // Recording time between two played (and exported) frames.
+    uint64_t frameStep() const { return transport.frameStep(); }
 
     static void paintFrame(const CountPlane& counts, QImage& image, QColor positive, QColor negative,
                            QColor background);

@@ -245,6 +245,22 @@ Qt %2（编译时为 %3），%4，%5</translation>
         <translation>选择目录</translation>
     </message>
     <message>
+        <source>The export writes %1 frames and takes a long time. Export them all?</source>
+        <translation>导出将写入 %1 帧，耗时较长。全部导出吗？</translation>
+    </message>
+    <message>
+        <source>Tips</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>Export</source>
+        <translation>导出</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
         <source>File Name</source>
         <translation>文件名</translation>
     </message>

@@ -415,6 +415,39 @@ private slots:
         }
     }
 
+    // An export of more frames than a long video holds asks first; declined, the dialog stays.
+    void exportOfVeryManyFramesAsksFirst_data()
+    {
+        QTest::addColumn<quint64>("end");
+        QTest::addColumn<bool>("agree");
+        QTest::addColumn<bool>("asked");
+        // A step of 10 us from 0: 100 000 frames up to 999 990 us, one more at 1 000 000 us.
+        QTest::newRow("at the limit") << quint64(999'990) << true << false;
+        QTest::newRow("one frame more, agreed") << quint64(1'000'000) << true << true;
+        QTest::newRow("one frame more, declined") << quint64(1'000'000) << false << true;
+        QTest::newRow("a range past the events") << quint64(50'000'000) << true << true;
+    }
+    void exportOfVeryManyFramesAsksFirst()
+    {
+        QFETCH(quint64, end);
+        QFETCH(bool, agree);
+        QFETCH(bool, asked);
+        QTemporaryDir scratch;
+        SvExportVideoUI dialog;
+        dialog.setFrameStep(10, 0, 2'000'000);
+        dialog.setFilePath(scratch.path());
+        dialog.setFileName("long.mp4");
+        dialog.setStartTime(0);
+        dialog.setEndTime(end);
+        dialog.show();
+        QSignalSpy accepted(&dialog, &QDialog::accepted);
+        const QString question = saveAnswering(&dialog, agree);
+        QCOMPARE(!question.isEmpty(), asked);
+        if (asked)
+            QVERIFY2(question.contains(QString::number(std::min<quint64>(end, 2'000'000) / 10 + 1)), qPrintable(question));
+        QCOMPARE(accepted.count(), agree ? 1 : 0);
+    }
+
     void framelessWithItsTitleArea_data()
     {
         QTest::addColumn<QString>("kind");
