@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Measures what the suites catch: applies the small faults of scripts/mutants.txt one at a time
+# to a scratch copy of the tree, rebuilds only the suites named for each, runs them, and prints
+# "killed K of N" with the faults no suite noticed. A developer's tool, not part of CI; the first
+# run builds the scratch copy once (later runs rebuild what changed).
+#
+#   scripts/mutation-check.sh              # every fault of the list
+#   scripts/mutation-check.sh decoders     # only the faults whose line holds this word
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+scratch="${MUTATION_DIR:-$root/build/mutation}"
+filter="${1:-}"
+source="$scratch/src"
+build="$scratch/build"
+
+mkdir -p "$source"
+# --checksum keeps the times of unchanged files, so only what changed since the last run rebuilds.
+git -C "$root" ls-files -z | rsync -a --checksum --from0 --files-from=- "$root/" "$source/"
+if [ ! -f "$build/build.ninja" ]; then
+    cmake -S "$source" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSV_BUILD_BENCH=OFF >/dev/null
+fi
+echo "building the scratch copy in $build"
+ninja -C "$build" >/dev/null
+
+killed=0
+total=0
+survivors=()
+while IFS='`' read -r name file before after suites; do
+    case "$name" in ''|'#'*) continue ;; esac
+    if [ -n "$filter" ] && [[ "$name $file $suites" != *"$filter"* ]]; then
+        continue
+    fi
+    name="$(echo "$name" | xargs)"
+    file="$(echo "$file" | xargs)"
+    suites="$(echo "$suites" | xargs)"
+    total=$((total + 1))
+    # The first occurrence of before, exactly as written, becomes after.
+    if ! python3 - "$source/$file" "$before" "$after" <<'PY'
+import sys
+path, before, after = sys.argv[1], sys.argv[2].strip(), sys.argv[3].strip()
+text = open(path).read()
+if before not in text:
+    sys.exit(1)
+open(path, "w").write(text.replace(before, after, 1))
+PY
+    then
+        echo "  stale    $name: '$before' is not in $file"
+        survivors+=("$name (stale: the line has changed)")
+        continue
+    fi
+    result=survived
+    pattern="^($(echo "$suites" | tr ' ' '|'))\$"
+    # A fault that does not compile is caught by the compiler, which counts as caught.
+    if ! ninja -C "$build" $suites >/dev/null 2>&1; then
+        result=killed
+    elif ! (cd "$build" && QT_QPA_PLATFORM=offscreen ctest -R "$pattern" --timeout 180 >/dev/null 2>&1); then
+        result=killed
+    fi
+    cp "$root/$file" "$source/$file"
+    if [ "$result" = killed ]; then
+        killed=$((killed + 1))
+        echo "  killed   $name"
+    else
+        echo "  SURVIVED $name"
+        survivors+=("$name")
+    fi
+done < "$root/scripts/mutants.txt"
+ninja -C "$build" >/dev/null 2>&1 || true
+
+echo "killed $killed of $total"
+for survivor in "${survivors[@]}"; do
+    echo "  survivor: $survivor"
+done
