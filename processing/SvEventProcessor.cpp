@@ -81,7 +81,7 @@ sorvane::ExistingFile existingFile(bool replace)
 } // namespace
 
 SvEventProcessor::SvEventProcessor(QObject* parent)
-    : QObject(parent)
+    : RecordingPlayer(parent)
     , frameImage(frameWidth, frameHeight, QImage::Format_RGB888)
     , backCounts(std::make_unique<CountPlane>(planeSize, 0))
     , frontCounts(std::make_unique<CountPlane>(planeSize, 0))
@@ -237,15 +237,9 @@ void SvEventProcessor::paintFrame(const CountPlane& counts, QImage& image, QColo
 
 // --- playback ---
 
-bool SvEventProcessor::readerUsable() const
+bool SvEventProcessor::playbackUsable() const
 {
     return reader && !loading && readerLoaded && fileJobsRunning == 0;
-}
-
-void SvEventProcessor::pauseForCommand()
-{
-    if (transport.pause())
-        emit signalPlayStatus(false);
 }
 
 void SvEventProcessor::reportProgress(double fraction)
@@ -344,17 +338,6 @@ std::shared_ptr<DvsFileReader> SvEventProcessor::currentReader()
     return reader;
 }
 
-void SvEventProcessor::slotPlaybackCtrl(bool play)
-{
-    if (!play) {
-        transport.pause();
-        return;
-    }
-    // Nothing to play: the button must not stay pressed.
-    if (!readerUsable() || !transport.play())
-        emit signalPlayStatus(false);
-}
-
 bool SvEventProcessor::buildImage(uint64_t t, uint64_t accumulation)
 {
     const std::shared_ptr<DvsFileReader> source = currentReader();
@@ -391,62 +374,9 @@ void SvEventProcessor::playbackFinished()
     emit signalPlayStatus(false);
 }
 
-void SvEventProcessor::nextFrame()
-{
-    if (!readerUsable())
-        return;
-    pauseForCommand();
-    transport.stepForward();
-}
-
-void SvEventProcessor::preFrame()
-{
-    if (!readerUsable())
-        return;
-    pauseForCommand();
-    transport.stepBack();
-}
-
-void SvEventProcessor::setPlayPos(uint64_t timestamp_us)
-{
-    if (!readerUsable())
-        return;
-    pauseForCommand();
-    transport.jumpTo(timestamp_us);
-}
-
-void SvEventProcessor::slotPlaybackReset()
-{
-    if (!readerUsable())
-        return;
-    transport.pause();
-    transport.reset();
-    emit signalPlayStatus(false);
-}
-
 void SvEventProcessor::slotPlayLoop(bool enabled)
 {
     transport.setLoop(enabled);
-}
-
-void SvEventProcessor::slotSetLowerTimeStamp(uint64_t timestamp_us)
-{
-    transport.setLowerBound(timestamp_us);
-}
-
-void SvEventProcessor::slotSetUpperTimeStamp(uint64_t timestamp_us)
-{
-    transport.setUpperBound(timestamp_us);
-}
-
-void SvEventProcessor::setFps(int framesPerSecond)
-{
-    transport.setFps(framesPerSecond);
-}
-
-void SvEventProcessor::setAccTime(uint64_t time_us)
-{
-    transport.setAccumulation(time_us);
 }
 
 bool SvEventProcessor::targetIsOpenRecording(const QString& path) const

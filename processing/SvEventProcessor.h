@@ -9,7 +9,7 @@
 // Threads: slots run on the GUI thread; accumulateEvents() may run on a capture thread; all
 // signals except those of GUI-thread slots are emitted from worker threads (connect queued).
 #include "app/SvMessageType.h"
-#include "processing/PlaybackTransport.h"
+#include "processing/RecordingPlayer.h"
 #include "sdk/SvEventRecords.h"
 
 #include <QColor>
@@ -35,7 +35,7 @@ struct VideoExportOptions;
 enum class ExistingFile;
 }
 
-class SvEventProcessor : public QObject, private PlaybackOwner {
+class SvEventProcessor : public RecordingPlayer {
     Q_OBJECT
 public:
     static constexpr int frameWidth = 1280;
@@ -66,25 +66,13 @@ public:
     // polarity 0 outnumbers it.
     // A load, cut or export is running on the reader.
     bool isBusy() const { return loading || fileJobsRunning > 0; }
-    // Recording time between two played (and exported) frames.
-    uint64_t frameStep() const { return transport.frameStep(); }
 
     static void paintFrame(const CountPlane& counts, QImage& image, QColor positive, QColor negative,
                            QColor background);
 
 public slots:
     void loadFile(QString file_path);
-    void slotPlaybackCtrl(bool play);
-    void slotPlaybackReset();
-    void preFrame();
-    void nextFrame();
-    void setPlayPos(uint64_t timestamp_us);
     void slotPlayLoop(bool enabled);
-    void slotSetLowerTimeStamp(uint64_t timestamp_us);
-    void slotSetUpperTimeStamp(uint64_t timestamp_us);
-    // A value of 0 or below keeps the previous frame step.
-    void setFps(int framesPerSecond);
-    void setAccTime(uint64_t time_us);
     // replace: the user agreed to replace an existing file at the target; else one is refused.
     void slotCutRawFile(QString qs_out_full_path, QString qs_out_dir, uint64_t start_ts, uint64_t end_ts,
                         bool replace = false);
@@ -98,7 +86,6 @@ signals:
     void signalRealTimeTimeStamp(uint64_t timestamp_us);
     void signalStartTimeStamp(uint64_t timestamp_us);
     void signalEndTimeStamp(uint64_t timestamp_us);
-    void signalPlayStatus(bool playing);
     void signalLoadingStatus(bool loading);
     // Percent done of the load, cut or export under way, from the reader's progress reports.
     void signalProgress(int percent);
@@ -123,10 +110,7 @@ private:
     // Picks an image no receiver still holds, so painting never copies a shared image.
     void prepareFrameImage();
 
-    // True when a recording is open, loaded and free for playback commands.
-    bool readerUsable() const;
-    // Pauses a running playback for a step or a jump, and tells the play button.
-    void pauseForCommand();
+    bool playbackUsable() const override;
     bool buildImage(uint64_t t, uint64_t accumulation) override;
     void showImage(uint64_t t) override;
     void dropImage() override;
@@ -189,6 +173,4 @@ private:
     std::thread loaderThread;
     std::thread exportVideoThread;
     std::thread cutThread;
-    // Last, so that its thread stops before anything it reads goes.
-    PlaybackTransport transport{*this};
 };

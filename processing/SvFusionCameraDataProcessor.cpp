@@ -38,7 +38,7 @@ QImage toImage(const ApsFrame& frame)
 } // namespace
 
 SvFusionCameraDataProcessor::SvFusionCameraDataProcessor(QObject* parent)
-    : QObject(parent)
+    : RecordingPlayer(parent)
     , fusionProcessor(std::make_unique<sorvane::DvsApsFusionProccessor>())
     , dvsCounts(size_t(dvsWidth) * dvsHeight * 2, 0)
 {
@@ -355,83 +355,14 @@ void SvFusionCameraDataProcessor::openRecording(const QString& path, uint64_t op
     emit signalPlayStatus(true);
 }
 
-bool SvFusionCameraDataProcessor::recordingUsable() const
+bool SvFusionCameraDataProcessor::playbackUsable() const
 {
     return loaded && !loading;
-}
-
-void SvFusionCameraDataProcessor::pauseForCommand()
-{
-    if (transport.pause())
-        emit signalPlayStatus(false);
-}
-
-void SvFusionCameraDataProcessor::slotPlaybackCtrl(bool play)
-{
-    if (!play) {
-        transport.pause();
-        return;
-    }
-    // Nothing to play: the button must not stay pressed.
-    if (!recordingUsable() || !transport.play())
-        emit signalPlayStatus(false);
-}
-
-void SvFusionCameraDataProcessor::nextFrame()
-{
-    if (!recordingUsable())
-        return;
-    pauseForCommand();
-    transport.stepForward();
-}
-
-void SvFusionCameraDataProcessor::preFrame()
-{
-    if (!recordingUsable())
-        return;
-    pauseForCommand();
-    transport.stepBack();
-}
-
-void SvFusionCameraDataProcessor::setPlayPos(uint64_t timestamp_us)
-{
-    if (!recordingUsable())
-        return;
-    pauseForCommand();
-    transport.jumpTo(timestamp_us);
-}
-
-void SvFusionCameraDataProcessor::slotPlaybackReset()
-{
-    if (!recordingUsable())
-        return;
-    pauseForCommand();
-    transport.reset();
 }
 
 void SvFusionCameraDataProcessor::slotSetReplayFlag(bool enabled)
 {
     transport.setLoop(enabled);
-}
-
-void SvFusionCameraDataProcessor::slotSetLowerTimeStamp(uint64_t timestamp_us)
-{
-    transport.setLowerBound(timestamp_us);
-}
-
-void SvFusionCameraDataProcessor::slotSetUpperTimeStamp(uint64_t timestamp_us)
-{
-    transport.setUpperBound(timestamp_us);
-}
-
-void SvFusionCameraDataProcessor::setFps(int fps)
-{
-    transport.setFps(fps);
-}
-
-void SvFusionCameraDataProcessor::setAccTime(uint64_t time_us)
-{
-    transport.setAccumulation(time_us);
 }
 
 bool SvFusionCameraDataProcessor::buildImage(uint64_t t, uint64_t accumulation)

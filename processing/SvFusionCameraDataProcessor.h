@@ -10,7 +10,7 @@
 // queued).
 #include "SorvaneHal/CameraTypes.h"
 #include "app/SvMessageType.h"
-#include "processing/PlaybackTransport.h"
+#include "processing/RecordingPlayer.h"
 #include "sdk/Calibrator.h"
 #include "sdk/DvsApsFusionProccessor.h"
 
@@ -33,7 +33,7 @@ class DvsFileReader;
 class FusionCamera;
 }
 
-class SvFusionCameraDataProcessor : public QObject, private PlaybackOwner {
+class SvFusionCameraDataProcessor : public RecordingPlayer {
     Q_OBJECT
 public:
     static constexpr int dvsWidth = 1280;
@@ -77,17 +77,7 @@ public slots:
     // Opens the set that path belongs to (base.raw, base.mp4 and base.json, base being the
     // path up to its last "."); an empty path closes it. True when opening began.
     bool slotReadFusionFile(QString str);
-    void slotSetLowerTimeStamp(uint64_t timestamp_us);
-    void slotSetUpperTimeStamp(uint64_t timestamp_us);
     void slotSetReplayFlag(bool enabled);
-    void slotPlaybackCtrl(bool play);
-    void slotPlaybackReset();
-    void preFrame();
-    void nextFrame();
-    void setPlayPos(uint64_t timestamp_us);
-    // A value of 0 or below keeps the previous frame step.
-    void setFps(int fps);
-    void setAccTime(uint64_t time_us);
     // Stops the load under way; it ends with a tip and nothing open.
     void slotCancelWork();
 
@@ -99,7 +89,6 @@ signals:
     // Events per time bin of the loaded recording, the bins splitting [first, last] evenly.
     void signalEventRateProfile(QList<quint64> counts, uint64_t first, uint64_t last);
     void signalPalyFileFinished();
-    void signalPlayStatus(bool playing);
     void signalLoadingStatus(bool loading);
     void signalShowLeftBottomTips(QString tips, SvMessageType type = Success, QString file_path = QString());
 
@@ -119,8 +108,7 @@ private:
     // False, with a Warning tip, for a calibration of another event sensor than the image's.
     bool loadCalibration(sorvane::CalibratorParameters& parameters, const QString& source);
 
-    bool recordingUsable() const;
-    void pauseForCommand();
+    bool playbackUsable() const override;
     void openRecording(const QString& path, uint64_t generation);
     // Ends a load: true when it is still the one asked for last (then loading is cleared).
     bool endLoading(uint64_t openGeneration);
@@ -160,6 +148,4 @@ private:
     uint64_t generation = 0;
     // The event reader being loaded, so that a cancel or the destructor can stop its scan.
     std::shared_ptr<sorvane::DvsFileReader> loadingReader;
-    // Last, so that its thread stops before anything it reads goes.
-    PlaybackTransport transport{*this};
 };
