@@ -199,32 +199,27 @@ void PlaybackTransport::setAccumulation(uint64_t microseconds)
 
 uint64_t PlaybackTransport::position() const
 {
-    std::lock_guard lock(mutex);
-    return at;
+    return locked(at);
 }
 
 uint64_t PlaybackTransport::lowerBound() const
 {
-    std::lock_guard lock(mutex);
-    return lower;
+    return locked(lower);
 }
 
 uint64_t PlaybackTransport::upperBound() const
 {
-    std::lock_guard lock(mutex);
-    return upper;
+    return locked(upper);
 }
 
 uint64_t PlaybackTransport::frameStep() const
 {
-    std::lock_guard lock(mutex);
-    return step;
+    return locked(step);
 }
 
 uint64_t PlaybackTransport::accumulation() const
 {
-    std::lock_guard lock(mutex);
-    return window;
+    return locked(window);
 }
 
 bool PlaybackTransport::runPending()

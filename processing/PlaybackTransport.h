@@ -100,6 +100,13 @@ private:
     void playFrame(std::unique_lock<std::mutex>& lock, std::chrono::steady_clock::time_point presentAt);
     void request(uint64_t t);
     bool interrupted() const;
+    // A member's value, read under the lock.
+    template <typename T>
+    T locked(const T& member) const
+    {
+        std::lock_guard lock(mutex);
+        return member;
+    }
 
     PlaybackOwner& owner;
     // Guards every member below and the pacing waits.
