@@ -281,14 +281,6 @@ Qt %2（编译时为 %3），%4，%5</translation>
         <translation>结束时间</translation>
     </message>
     <message>
-        <source>Cancel</source>
-        <translation>取消</translation>
-    </message>
-    <message>
-        <source>Export</source>
-        <translation>导出</translation>
-    </message>
-    <message>
         <source>SvExportVideoUI</source>
         <translation>导出视频</translation>
     </message>

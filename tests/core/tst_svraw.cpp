@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -40,10 +39,7 @@ QByteArray eventLines(const std::vector<Event2D>& events, uint64_t start, uint64
 // recording of some blocks. Empty when none appears.
 QString leftoverOfAKilledRun(const QDir& dir)
 {
-    QProcess run;
-    run.setStandardOutputFile(QProcess::nullDevice());
-    run.setStandardErrorFile(QProcess::nullDevice());
-    run.start(SVRAW_PATH, {"generate", dir.filePath("killed.raw"), "--duration-s", "3600"});
+    const pid_t run = startSvraw({"generate", dir.filePath("killed.raw"), "--duration-s", "3600"});
     const QString prefix = ".killed.raw.svtmp-";
     QString leftover;
     const bool found = QTest::qWaitFor([&] {
@@ -52,8 +48,7 @@ QString leftoverOfAKilledRun(const QDir& dir)
                 leftover = file.filePath();
         return !leftover.isEmpty();
     }, 60000);
-    run.kill();
-    run.waitForFinished();
+    stopSvraw(run, SIGKILL);
     return found ? leftover : QString();
 }
 
@@ -500,13 +495,9 @@ private slots:
     {
         QFETCH(QStringList, arguments);
         arguments.replaceInStrings("@in", recording);
-        QProcess run;
-        run.setStandardOutputFile("/dev/full");
-        run.start(SVRAW_PATH, arguments);
-        QVERIFY(run.waitForFinished(120000));
-        QCOMPARE(run.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(run.exitCode(), 1);
-        const QByteArray err = run.readAllStandardError();
+        const Run run = svraw(arguments, folder.path(), "/dev/full");
+        QCOMPARE(run.status, 1);
+        const QByteArray& err = run.err;
         QVERIFY2(err.contains(QByteArray("cannot write the output: ") + std::strerror(ENOSPC)), err.constData());
     }
 

@@ -13,7 +13,7 @@
 #include <QTemporaryDir>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <fcntl.h>
@@ -50,27 +50,6 @@ rawtest::Stream groupedEventsOf(const QString& path)
     if (!parseRawHeader(std::span(data, size_t(bytes.size())), true, header, error))
         return {};
     return rawtest::decodeGroupedEvt3(data + header.dataOffset, size_t(bytes.size()) - header.dataOffset);
-}
-
-// Starts svraw with its output thrown away; the caller ends it.
-pid_t startSvraw(const QStringList& arguments)
-{
-    std::vector<QByteArray> texts{QByteArray(SVRAW_PATH)};
-    for (const QString& argument : arguments)
-        texts.push_back(argument.toLocal8Bit());
-    std::vector<char*> argv;
-    for (QByteArray& text : texts)
-        argv.push_back(text.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t child = -1;
-    if (posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-        child = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return child;
 }
 
 } // namespace
@@ -329,16 +308,17 @@ private slots:
         QFETCH(int, signal);
         QTemporaryDir scratch;
         const QDir dir(scratch.path());
-        QProcess run;
-        run.setStandardOutputFile(QProcess::nullDevice());
-        run.setStandardErrorFile(QProcess::nullDevice());
         // An hour of events: far longer than the wait below.
-        run.start(SVRAW_PATH, {"generate", dir.filePath("long.raw"), "--duration-s", "3600"});
+        const pid_t run = startSvraw({"generate", dir.filePath("long.raw"), "--duration-s", "3600"});
+        QVERIFY(run > 0);
+        int status = -2;
+        const auto killOnFailure = qScopeGuard([&] {
+            if (status == -2)
+                stopSvraw(run, SIGKILL);
+        });
         QTRY_VERIFY_WITH_TIMEOUT(!dir.entryList({".long.raw.svtmp-*"}, QDir::Files | QDir::Hidden).isEmpty(), 60000);
-        QCOMPARE(::kill(pid_t(run.processId()), signal), 0);
-        QVERIFY(run.waitForFinished(60000));
-        QCOMPARE(run.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(run.exitCode(), 1);
+        status = stopSvraw(run, signal);
+        QCOMPARE(status, 1);
         QCOMPARE(dir.entryList(QDir::Files | QDir::Hidden), QStringList{});
     }
 };
