@@ -319,7 +319,6 @@ void TestMainWidget::openPlaysToEndOfRange()
     ProcessorRelay relay(*processor);
     QSignalSpy loading(&relay, &ProcessorRelay::loading);
     QSignalSpy images(&relay, &ProcessorRelay::image);
-    QSignalSpy played(&relay, &ProcessorRelay::play);
     QSignalSpy progress(&relay, &ProcessorRelay::progress);
     openRecording(recordingPath);
     QCOMPARE(window->currentSourceMode(), MainWidget::RawFile);
@@ -328,8 +327,6 @@ void TestMainWidget::openPlaysToEndOfRange()
 
     // The load runs behind the waiting window and then starts playback through the Play button.
     QTRY_VERIFY_WITH_TIMEOUT(loading.count() >= 2, 20000);
-    QCOMPARE(loading.first().at(0).toBool(), true);
-    QCOMPARE(loading.last().at(0).toBool(), false);
     QTRY_COMPARE(slider->minimum(), firstTimestamp);
     QCOMPARE(slider->maximum(), firstTimestamp + recordingLength);
     waitUntilIdle();
@@ -344,8 +341,6 @@ void TestMainWidget::openPlaysToEndOfRange()
 
     // Without loop the end of the range releases Play and returns to the range start.
     QTRY_VERIFY_WITH_TIMEOUT(!button("pb_play")->isChecked(), 20000);
-    QVERIFY(played.count() >= 2);
-    QCOMPARE(played.last().at(0).toBool(), false);
 }
 
 void TestMainWidget::rateStripShowsTheRecording()
