@@ -89,20 +89,6 @@ std::vector<Event2D> readAll(DvsFileReader& reader)
     return events ? *events : std::vector<Event2D>{};
 }
 
-bool writeEncoded(const std::string& path, const QString& encoding, const Stream& stream)
-{
-    if (encoding == "EVT3.0")
-        return writeRecording(path, stream);
-    if (encoding == "EVT2.0")
-        return writeFile(path, "% evt 2.0\n% format EVT2;height=720;width=1280\n% end\n", encodeEvt2(stream));
-    if (encoding == "EVT2.1")
-        return writeFile(path, "% evt 2.1\n% format EVT21;height=720;width=1280\n% end\n", encodeEvt21(stream, false));
-    if (encoding == "EVT2.1 legacy line")
-        return writeFile(path, "% evt 2.1\n% endianness legacy\n% end\n", encodeEvt21(stream, true));
-    return writeFile(path, "% evt 2.1\n% format EVT21;height=720;width=1280;endianness=legacy\n% end\n",
-                     encodeEvt21(stream, true));
-}
-
 } // namespace
 
 class TestRawRecording : public QObject {
@@ -141,7 +127,7 @@ private slots:
 
         const Stream stream = makeStream(7, size_t(count), startTime, uint32_t(maxStep), true, encoding == "EVT3.0" ? 4 : 5);
         const std::string path = file("roundtrip.raw");
-        QVERIFY(writeEncoded(path, encoding, stream));
+        QVERIFY(writeEncoded(path, encoding.toStdString(), stream));
 
         auto reader = load(path);
         QVERIFY(reader);
@@ -261,7 +247,7 @@ private slots:
         // Many index checkpoints, and a wrap of EVT 3.0 time in the middle.
         const Stream stream = makeStream(11, 300'000, 16'000'000, 12, false);
         const std::string path = file("windows.raw");
-        QVERIFY(writeEncoded(path, encoding, stream));
+        QVERIFY(writeEncoded(path, encoding.toStdString(), stream));
         auto reader = load(path);
         QVERIFY(reader);
         const uint64_t first = stream.events.front().timestamp;
@@ -391,7 +377,7 @@ private slots:
         const Stream stream = makeStream(5, 20000, 10'000'000, 3000, true);
         const std::string source = file("cut-source.raw");
         const std::string target = file("cut.raw");
-        QVERIFY(writeEncoded(source, encoding, stream));
+        QVERIFY(writeEncoded(source, encoding.toStdString(), stream));
         auto reader = load(source);
         QVERIFY(reader);
         const uint64_t start = startIndex < 0 ? 0 : stream.events[size_t(startIndex)].timestamp;
@@ -435,7 +421,7 @@ private slots:
         const std::string source = file("everywhere-source.raw");
         const std::string target = file("everywhere-cut.raw");
         QFile::remove(QString::fromStdString(target));
-        QVERIFY(writeEncoded(source, encoding, stream));
+        QVERIFY(writeEncoded(source, encoding.toStdString(), stream));
         if (brokenGroups) {
             // After every 50th TIME_LOW: a lone VECT_12 off the 32-pixel grid, a lone VECT_8, or a
             // group without its VECT_8.
@@ -553,7 +539,7 @@ private slots:
         QTemporaryDir scratch;
         const QDir dir(scratch.path());
         const std::string source = dir.filePath("shrinking.raw").toStdString();
-        QVERIFY(writeEncoded(source, encoding, makeStream(4, 1'500'000, 0, 3, false)));
+        QVERIFY(writeEncoded(source, encoding.toStdString(), makeStream(4, 1'500'000, 0, 3, false)));
         auto reader = load(source);
         QVERIFY(reader);
         bool truncated = false;
