@@ -227,4 +227,20 @@ inline Stream decodeGroupedEvt3(const uint8_t* data, size_t size, uint64_t* time
     return stream;
 }
 
+// stream in one of the encodings a sensor writes: "EVT3.0" (our writer), "EVT2.0", "EVT2.1",
+// "EVT2.1 legacy" (the endianness on the format line) or "EVT2.1 legacy line" (on a line of its own).
+inline bool writeEncoded(const std::string& path, const std::string& encoding, const Stream& stream)
+{
+    if (encoding == "EVT3.0")
+        return writeRecording(path, stream);
+    if (encoding == "EVT2.0")
+        return writeFile(path, "% evt 2.0\n% format EVT2;height=720;width=1280\n% end\n", encodeEvt2(stream));
+    if (encoding == "EVT2.1")
+        return writeFile(path, "% evt 2.1\n% format EVT21;height=720;width=1280\n% end\n", encodeEvt21(stream, false));
+    if (encoding == "EVT2.1 legacy line")
+        return writeFile(path, "% evt 2.1\n% endianness legacy\n% end\n", encodeEvt21(stream, true));
+    return writeFile(path, "% evt 2.1\n% format EVT21;height=720;width=1280;endianness=legacy\n% end\n",
+                     encodeEvt21(stream, true));
+}
+
 } // namespace rawtest

@@ -16,26 +16,12 @@ using namespace rawtest;
 
 namespace {
 
-std::vector<uint8_t> bytesOf16(std::initializer_list<uint16_t> words)
+// Words in little-endian byte order, as the files hold them.
+template <typename Word>
+std::vector<uint8_t> bytesOf(std::initializer_list<Word> words)
 {
     std::vector<uint8_t> bytes;
-    for (uint16_t w : words)
-        append(bytes, w);
-    return bytes;
-}
-
-std::vector<uint8_t> bytesOf32(std::initializer_list<uint32_t> words)
-{
-    std::vector<uint8_t> bytes;
-    for (uint32_t w : words)
-        append(bytes, w);
-    return bytes;
-}
-
-std::vector<uint8_t> bytesOf64(std::initializer_list<uint64_t> words)
-{
-    std::vector<uint8_t> bytes;
-    for (uint64_t w : words)
+    for (Word w : words)
         append(bytes, w);
     return bytes;
 }
@@ -230,44 +216,44 @@ private slots:
 
         QTest::newRow("EVT3 ADDR_X after row and time")
             << EventEncoding::Evt3 << false
-            << bytesOf16({0x0005, 0x8001, 0x6002, 0x2807, 0x2008})
+            << bytesOf<uint16_t>({0x0005, 0x8001, 0x6002, 0x2807, 0x2008})
             << "(7,5,1,4098) (8,5,0,4098)" << "";
         QTest::newRow("EVT3 vectors")
             << EventEncoding::Evt3 << false
-            << bytesOf16({0x8000, 0x0010, 0x6064, 0x3864, 0x4805, 0x5081, 0x2001})
+            << bytesOf<uint16_t>({0x8000, 0x0010, 0x6064, 0x3864, 0x4805, 0x5081, 0x2001})
             << "(100,16,1,100) (102,16,1,100) (111,16,1,100) (112,16,1,100) (119,16,1,100) (1,16,0,100)" << "";
         QTest::newRow("EVT3 padding, others, continuations and trigger")
             << EventEncoding::Evt3 << false
-            << bytesOf16({0x8002, 0x9999, 0xE014, 0xF123, 0xF456, 0x7001, 0xA301, 0xA300, 0x0003, 0x2004})
+            << bytesOf<uint16_t>({0x8002, 0x9999, 0xE014, 0xF123, 0xF456, 0x7001, 0xA301, 0xA300, 0x0003, 0x2004})
             << "(4,3,0,8192)" << "3:1@8192 3:0@8192";
         QTest::newRow("EVT2 events, time high, trigger")
             << EventEncoding::Evt2 << false
-            << bytesOf32({0x80000002, (0x1u << 28) | (5u << 22) | (640u << 11) | 479u,
+            << bytesOf<uint32_t>({0x80000002, (0x1u << 28) | (5u << 22) | (640u << 11) | 479u,
                           (0u << 28) | (63u << 22) | (1u << 11) | 2u, 0xA0000000u | (7u << 22) | (9u << 8) | 1u,
                           0xD0000000u, 0xF0000000u})
             << "(640,479,1,133) (1,2,0,191)" << "9:1@135";
         QTest::newRow("EVT2.1 mask word")
             << EventEncoding::Evt21 << false
-            << bytesOf64({uint64_t(0x8) << 60 | uint64_t(3) << 32,
+            << bytesOf<uint64_t>({uint64_t(0x8) << 60 | uint64_t(3) << 32,
                           uint64_t(1) << 60 | uint64_t(10) << 54 | uint64_t(50) << 43 | uint64_t(7) << 32 | 0x80000005ull,
                           uint64_t(0xA) << 60 | uint64_t(2) << 54 | uint64_t(17) << 40 | uint64_t(1) << 32})
             << "(50,7,1,202) (52,7,1,202) (81,7,1,202)" << "17:1@194";
         QTest::newRow("EVT2.1 legacy halves")
             << EventEncoding::Evt21 << true
-            << bytesOf64({uint64_t(0x8) << 28, (uint64_t(0x0) << 28 | uint64_t(1) << 22 | uint64_t(4) << 11 | 6) | (uint64_t(0x1) << 32)})
+            << bytesOf<uint64_t>({uint64_t(0x8) << 28, (uint64_t(0x0) << 28 | uint64_t(1) << 22 | uint64_t(4) << 11 | 6) | (uint64_t(0x1) << 32)})
             << "(4,6,0,1)" << "";
         QTest::newRow("EVT3 events before the first time high have no time")
             << EventEncoding::Evt3 << false
-            << bytesOf16({0x0004, 0x2001, 0x3000, 0x4fff, 0xA301, 0x8003, 0x2002, 0x0005, 0x2003})
+            << bytesOf<uint16_t>({0x0004, 0x2001, 0x3000, 0x4fff, 0xA301, 0x8003, 0x2002, 0x0005, 0x2003})
             << "(2,4,0,12288) (3,5,0,12288)" << "";
         QTest::newRow("EVT2 events before the first time high have no time")
             << EventEncoding::Evt2 << false
-            << bytesOf32({(0x1u << 28) | (5u << 22) | (7u << 11) | 8u, 0xA0000000u | (9u << 8) | 1u, 0x80000010,
+            << bytesOf<uint32_t>({(0x1u << 28) | (5u << 22) | (7u << 11) | 8u, 0xA0000000u | (9u << 8) | 1u, 0x80000010,
                           (0x0u << 28) | (2u << 22) | (3u << 11) | 4u})
             << "(3,4,0,1026)" << "";
         QTest::newRow("EVT2 time high jumping hours ahead is damage")
             << EventEncoding::Evt2 << false
-            << bytesOf32({0x80000010, (0x1u << 28) | (1u << 22) | (1u << 11) | 1u, 0x80000001,
+            << bytesOf<uint32_t>({0x80000010, (0x1u << 28) | (1u << 22) | (1u << 11) | 1u, 0x80000001,
                           (0x1u << 28) | (2u << 22) | (2u << 11) | 2u, 0x80ffffff, (0x1u << 28) | (3u << 22) | (3u << 11) | 3u,
                           0x80000011, (0x1u << 28) | (4u << 22) | (4u << 11) | 4u})
             << "(1,1,1,1025) (2,2,1,1026) (3,3,1,1027) (4,4,1,1092)" << "";
@@ -405,7 +391,7 @@ private slots:
     {
         // stopTime lands between TIME_HIGH and TIME_LOW: the overshoot of the high part alone must
         // not end the window early.
-        const std::vector<uint8_t> bytes = bytesOf16({0x8001, 0x6ffe, 0x2001, 0x8002, 0x6001, 0x2002, 0x6003, 0x2003});
+        const std::vector<uint8_t> bytes = bytesOf<uint16_t>({0x8001, 0x6ffe, 0x2001, 0x8002, 0x6001, 0x2002, 0x6003, 0x2003});
         DecoderState state;
         std::vector<Event2D> buffer(64);
         EventSink sink{buffer.data(), buffer.size(), 0, nullptr};
@@ -524,7 +510,7 @@ private slots:
     void vectorsRunningOffTheRow()
     {
         // A broken rhythm: vectors without a base, and a base near the edge that runs past it.
-        const std::vector<uint8_t> bytes = bytesOf16({0x8000, 0x0001, 0x4fff, 0x327a, 0x4fff, 0x4fff, 0x5fff, 0x0300, 0x2010, 0x0002, 0x2010});
+        const std::vector<uint8_t> bytes = bytesOf<uint16_t>({0x8000, 0x0001, 0x4fff, 0x327a, 0x4fff, 0x4fff, 0x5fff, 0x0300, 0x2010, 0x0002, 0x2010});
         const Decoded decoded = decodeAll(EventEncoding::Evt3, bytes, SensorGeometry{640, 480});
         QStringList xs;
         for (const Event2D& e : decoded.events) {

@@ -1,14 +1,9 @@
 // The simulated cameras as the viewer sees them: enumeration, streaming paced to wall time,
 // statistics, trigger inputs, connection loss, the fusion camera's streams.
 #include "SorvaneDriver/DvsCameraManager.h"
-#include "SorvaneDriver/Video/ApsFileReader.h"
 #include "SorvaneDriver/Simulated/SimulatedCameras.h"
 
-#include <nlohmann/json.hpp>
-
 #include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QScopeGuard>
 #include <QTest>
 
@@ -363,85 +358,6 @@ private slots:
         QVERIFY2(base > 40 && base < 200, qPrintable(QString::number(base)));
         QVERIFY2(shorter < base * 0.6, qPrintable(QString("%1 -> %2").arg(base).arg(shorter)));
         QVERIFY2(brighter > shorter * 1.8, qPrintable(QString("%1 -> %2").arg(shorter).arg(brighter)));
-    }
-
-    // base.json holds the calibration, base.mp4 the frames from the raw header's apsTimeOffset
-    // on, base.raw the events.
-    void fusionRecordingSet()
-    {
-        QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        DvsCameraManager manager;
-        auto camera = manager.openFusionCamera(SimulatedCameraProvider::serialOf("Tandem"));
-        QVERIFY(camera);
-        std::mutex mutex;
-        std::vector<uint64_t> frameTimes;
-        camera->addApsFrameCallback([&](ApsFrame& frame) {
-            std::lock_guard lock(mutex);
-            frameTimes.push_back(frame.getTimestamp());
-        });
-        QCOMPARE(camera->start(STREAM_ALL), 0);
-        const auto stopCamera = qScopeGuard([&] {
-            camera->stopRecording(STREAM_ALL);
-            camera->stop(STREAM_ALL);
-        });
-        QTRY_VERIFY([&] { std::lock_guard lock(mutex); return frameTimes.size() >= 3; }());
-        const std::string folder = dir.path().toStdString();
-        const uint64_t startedAt = dynamic_cast<SimulatedFusionCamera&>(*camera).cameraTime();
-        QVERIFY(camera->startRecording(folder, "set", STREAM_ALL));
-        QVERIFY(!camera->startRecording(folder, "again", STREAM_ALL));
-        // Frames are rendered behind the stream (far behind in a sanitizer build): wait for
-        // frames well into the recording.
-        QTRY_VERIFY_WITH_TIMEOUT([&] {
-            std::lock_guard lock(mutex);
-            return !frameTimes.empty() && frameTimes.back() > startedAt + 700000;
-        }(), 60000);
-        QVERIFY(camera->stopRecording(STREAM_ALL));
-        camera->stop(STREAM_ALL);
-
-        QFile json(dir.filePath("set.json"));
-        QVERIFY(json.open(QIODevice::ReadOnly));
-        const auto root = nlohmann::json::parse(json.readAll().toStdString());
-        QCOMPARE(root["0"]["camera_serial"].get<std::string>(), SimulatedCameraProvider::serialOf("Tandem"));
-        QCOMPARE(root["0"]["frame_size"]["cols"].get<int>(), 1280);
-        QCOMPARE(root["1"]["frame_size"]["rows"].get<int>(), 1080);
-        QCOMPARE(root["0"]["affine_matrix"]["1"]["data"].size(), size_t(6));
-        QCOMPARE(root["0"]["affine_matrix"]["1"]["data"][0].get<double>(), 1.4);
-        QCOMPARE(root["1"]["affine_matrix"]["0"]["data"][2].get<double>(), -64 / 1.4);
-        QCOMPARE(root["0"]["camera_matrix"]["rows"].get<int>(), 3);
-        QCOMPARE(root["0"]["dist_coeffs"]["data"].size(), size_t(5));
-
-        QFile raw(dir.filePath("set.raw"));
-        QVERIFY(raw.open(QIODevice::ReadOnly));
-        uint64_t offset = 0;
-        bool found = false;
-        while (!raw.atEnd()) {
-            const QByteArray line = raw.readLine();
-            if (!line.startsWith("% "))
-                break;
-            if (line.startsWith("% apsTimeOffset ")) {
-                offset = line.mid(16).trimmed().toULongLong(&found);
-            }
-        }
-        QVERIFY(found);
-        QVERIFY(raw.size() > 10000);
-
-        auto video = ApsFileReader::createFileReader(dir.filePath("set.mp4").toStdString());
-        QVERIFY(video && video->isOpen());
-        QCOMPARE(video->getWidth(), 1920);
-        QCOMPARE(video->getHeight(), 1080);
-        std::vector<uint64_t> stamps;
-        QVERIFY(video->getFrameTimestamps(stamps));
-        QVERIFY(stamps.size() >= 2);
-        QCOMPARE(stamps.front(), uint64_t(0));
-        std::lock_guard lock(mutex);
-        // The first recorded frame is a delivered frame that starts at the offset, and the video
-        // keeps the frames' spacing (an encoder that falls behind leaves whole frames out).
-        QVERIFY(std::find(frameTimes.begin(), frameTimes.end(), offset) != frameTimes.end());
-        for (size_t i = 1; i < stamps.size(); ++i) {
-            const uint64_t step = stamps[i] - stamps[i - 1];
-            QVERIFY2(step >= 33000 && (step + 700) % 33333 <= 1400, qPrintable(QString::number(step)));
-        }
     }
 
     // With the frame sync off the sensor pair idles: no syncs and no frames, so nothing is left

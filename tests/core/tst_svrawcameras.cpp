@@ -131,28 +131,6 @@ private slots:
         QVERIFY(grouped.triggers == triggers);
     }
 
-    void generateRefusesBadArguments_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("unknown scene") << QStringList{"--scene", "waves"};
-        QTest::newRow("zero duration") << QStringList{"--duration-s", "0"};
-        QTest::newRow("negative rate") << QStringList{"--rate-ev-s", "-5"};
-        QTest::newRow("rate not a number") << QStringList{"--rate-ev-s", "fast"};
-        QTest::newRow("seed not whole") << QStringList{"--seed", "1.5"};
-        QTest::newRow("unknown option") << QStringList{"--colour", "red"};
-    }
-
-    void generateRefusesBadArguments()
-    {
-        QFETCH(QStringList, arguments);
-        const QString out = path("refused.raw");
-        QFile::remove(out);
-        const Run run = svraw(QStringList{"generate", out} + arguments, folder.path());
-        QVERIFY(run.status != 0);
-        QVERIFY(!run.err.isEmpty());
-        QVERIFY(!QFile::exists(out));
-    }
-
     // A headless recording with the camera set up on the command line: the ROI bounds every event.
     void recordWithSettings()
     {
@@ -233,33 +211,52 @@ private slots:
         QCOMPARE(json.value("aps_time_offset_us").toInteger(), qint64(info.apsTimeOffset));
     }
 
-    void recordRefusesBadSettings_data()
+    // Bad arguments are refused with a reason, and nothing is written.
+    void refusesBadArguments_data()
     {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("camera"); // for record: the first camera unless named
         QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<int>("status");
-        QTest::newRow("value out of range") << QStringList{"--set", "biases.bias_diff_on=500"} << 1;
-        QTest::newRow("unknown tool") << QStringList{"--set", "lens.focus=3"} << 1;
-        QTest::newRow("unknown parameter") << QStringList{"--set", "biases.gain=3"} << 1;
-        QTest::newRow("not a setting") << QStringList{"--set", "biases"} << 1;
-        QTest::newRow("no seconds") << QStringList{} << 2;
-        QTest::newRow("no aps on an event camera") << QStringList{"--set", "aps.exposure_time=1000"} << 1;
+        QTest::addColumn<int>("status"); // 0: any failure
+        QTest::newRow("generate: unknown scene") << "generate" << "" << QStringList{"--scene", "waves"} << 0;
+        QTest::newRow("generate: zero duration") << "generate" << "" << QStringList{"--duration-s", "0"} << 0;
+        QTest::newRow("generate: negative rate") << "generate" << "" << QStringList{"--rate-ev-s", "-5"} << 0;
+        QTest::newRow("generate: rate not a number") << "generate" << "" << QStringList{"--rate-ev-s", "fast"} << 0;
+        QTest::newRow("generate: seed not whole") << "generate" << "" << QStringList{"--seed", "1.5"} << 0;
+        QTest::newRow("generate: unknown option") << "generate" << "" << QStringList{"--colour", "red"} << 0;
+        QTest::newRow("record: value out of range") << "record" << "" << QStringList{"--set", "biases.bias_diff_on=500"} << 1;
+        QTest::newRow("record: unknown tool") << "record" << "" << QStringList{"--set", "lens.focus=3"} << 1;
+        QTest::newRow("record: unknown parameter") << "record" << "" << QStringList{"--set", "biases.gain=3"} << 1;
+        QTest::newRow("record: not a setting") << "record" << "" << QStringList{"--set", "biases"} << 1;
+        QTest::newRow("record: no seconds") << "record" << "" << QStringList{} << 2;
+        QTest::newRow("record: no aps on an event camera") << "record" << "" << QStringList{"--set", "aps.exposure_time=1000"} << 1;
+        QTest::newRow("record: unknown camera") << "record" << "NO-SUCH-CAMERA" << QStringList{} << 1;
     }
 
-    void recordRefusesBadSettings()
+    void refusesBadArguments()
     {
+        QFETCH(QString, command);
+        QFETCH(QString, camera);
         QFETCH(QStringList, arguments);
         QFETCH(int, status);
         const QString out = path("refused.raw");
         QFile::remove(out);
-        const QString serial = QString::fromStdString(SimulatedCameraProvider::models().front().serial);
-        QStringList all{"record", serial, out};
-        if (status != 2)
-            all << "--seconds" << "0.2";
+        QStringList all{command};
+        if (command == "record") {
+            all << (camera.isEmpty() ? QString::fromStdString(SimulatedCameraProvider::models().front().serial) : camera);
+            all << out;
+            if (status != 2)
+                all << "--seconds" << "0.2";
+        } else {
+            all << out;
+        }
         const Run run = svraw(all + arguments, folder.path());
-        QCOMPARE(run.status, status);
+        if (status == 0)
+            QVERIFY(run.status != 0);
+        else
+            QCOMPARE(run.status, status);
         QVERIFY(!run.err.isEmpty());
         QVERIFY(!QFile::exists(out));
-        QCOMPARE(svraw({"record", "NO-SUCH-CAMERA", out, "--seconds", "1"}, folder.path()).status, 1);
     }
 
     // A folder is no name for a recording: a fusion camera would write the hidden, nameless set

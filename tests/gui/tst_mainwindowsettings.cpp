@@ -161,19 +161,24 @@ private slots:
         window.reset();
     }
 
-    void foldButtonsSwapThePages()
+    // One page at a time; folding the open one narrows the panel to the side bar.
+    void foldButtonsSwapAndFoldThePages()
     {
         auto* camera = page<SidebarCameraSettingUI>();
         auto* dvs = page<SidebarDvsSettingUI>();
+        QWidget* panel = window->findChild<QWidget*>("frame_setting");
         QVERIFY(camera->isVisible() && !dvs->isVisible());
         QVERIFY(button("pb_fold_setting")->isChecked());
         QTest::mouseClick(button("pb_fold_dvs_setting"), Qt::LeftButton);
         QVERIFY(dvs->isVisible() && !camera->isVisible());
-        QVERIFY(!button("pb_fold_setting")->isChecked());
+        QVERIFY(button("pb_fold_dvs_setting")->isChecked() && !button("pb_fold_setting")->isChecked());
+        QCOMPARE(panel->maximumWidth(), 500);
         QTest::mouseClick(button("pb_fold_dvs_setting"), Qt::LeftButton);
-        QVERIFY(!dvs->isVisible());
+        QVERIFY(!dvs->isVisible() && !button("pb_fold_dvs_setting")->isChecked());
+        QCOMPARE(panel->maximumWidth(), window->findChild<QWidget*>("widget_side_bar")->width());
         QTest::mouseClick(button("pb_fold_setting"), Qt::LeftButton);
-        QVERIFY(camera->isVisible());
+        QVERIFY(camera->isVisible() && button("pb_fold_setting")->isChecked());
+        QCOMPARE(panel->maximumWidth(), 500);
     }
 
     void cameraToolsFillTheDvsPage()

@@ -114,20 +114,6 @@ private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void init() { script = {}; }
 
-    void proposedNameFollowsTheOpeningMoment_data()
-    {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("cut") << "cut" << "20260305_140709.raw";
-        QTest::newRow("export") << "export" << "20260305_140709.mp4";
-    }
-    void proposedNameFollowsTheOpeningMoment()
-    {
-        QFETCH(QString, kind);
-        QFETCH(QString, expected);
-        QCOMPARE(proposedName(kind, QDateTime(QDate(2026, 3, 5), QTime(14, 7, 9))), expected);
-    }
-
     void acceptingWithoutEditsReturnsThePreset_data()
     {
         QTest::addColumn<QString>("kind");
@@ -150,12 +136,11 @@ private slots:
         QFETCH(uint64_t, end);
         QFETCH(bool, viaExec);
         const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + "/SorvaneData";
-        const QDateTime opened = QDateTime::currentDateTime();
         auto dialog = makeDialog(kind, &script);
         dialog->setStartTime(start);
         dialog->setEndTime(end);
         dialog->setFilePath(folder);
-        dialog->setFileName(proposedName(kind, opened));
+        dialog->setFileName(proposedName(kind, QDateTime(QDate(2026, 3, 5), QTime(14, 7, 9))));
 
         QSignalSpy accepted(dialog.get(), &QDialog::accepted);
         auto* save = child<QPushButton>(dialog.get(), "pb_save");
@@ -171,8 +156,7 @@ private slots:
         QCOMPARE(dialog->getStartTime(), start);
         QCOMPARE(dialog->getEndTime(), end);
         QCOMPARE(dialog->getFileDir(), folder);
-        const QString ext = kind == "cut" ? ".raw" : ".mp4";
-        QCOMPARE(dialog->getFilePath(), folder + "/" + opened.toString("yyyyMMdd_HHmmss") + ext);
+        QCOMPARE(dialog->getFilePath(), folder + "/20260305_140709" + (kind == "cut" ? ".raw" : ".mp4"));
     }
 
     void timeFieldsReadAsUnsignedDecimals_data()
@@ -250,53 +234,40 @@ private slots:
         QCOMPARE(dialog->getFileDir(), folder);
     }
 
-    void cancelAndCloseReject_data()
+    // The buttons and keys that end the dialog; Enter saves wherever the focus is in the fields.
+    void buttonsAndKeysEndTheDialog_data()
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("accepts");
         for (const char* how : {"pb_cancel", "pb_win_close", "Escape"})
-            addKinds(how, [how](QTestData& row) { row << QString(how); });
+            addKinds(how, [how](QTestData& row) { row << QString(how) << false; });
+        for (const char* focus : {"le_file_name", "le_end_time"})
+            addKinds(focus, [focus](QTestData& row) { row << QString(focus) << true; });
     }
-    void cancelAndCloseReject()
+    void buttonsAndKeysEndTheDialog()
     {
         QFETCH(QString, kind);
         QFETCH(QString, how);
+        QFETCH(bool, accepts);
         auto dialog = makeDialog(kind, &script);
         dialog->show();
         QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
         QSignalSpy accepted(dialog.get(), &QDialog::accepted);
         QSignalSpy rejected(dialog.get(), &QDialog::rejected);
-        if (how == "Escape")
+        if (how == "Escape") {
             QTest::keyClick(dialog.get(), Qt::Key_Escape);
-        else
+        } else if (how.startsWith("le_")) {
+            QLineEdit* field = child<QLineEdit>(dialog.get(), qPrintable(how));
+            field->setFocus();
+            QTest::keyClick(field, Qt::Key_Return);
+        } else {
             QTest::mouseClick(child<QPushButton>(dialog.get(), qPrintable(how)), Qt::LeftButton);
-        QCOMPARE(rejected.count(), 1);
-        QCOMPARE(accepted.count(), 0);
-        QCOMPARE(dialog->result(), int(QDialog::Rejected));
+        }
+        QCOMPARE(accepted.count(), accepts ? 1 : 0);
+        QCOMPARE(rejected.count(), accepts ? 0 : 1);
+        QCOMPARE(dialog->result(), int(accepts ? QDialog::Accepted : QDialog::Rejected));
         QVERIFY(!dialog->isVisible());
-    }
-
-    // Enter saves, wherever the focus is in the fields.
-    void enterSaves_data()
-    {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("focus");
-        for (const char* focus : {"le_file_name", "le_end_time"})
-            addKinds(focus, [focus](QTestData& row) { row << QString(focus); });
-    }
-    void enterSaves()
-    {
-        QFETCH(QString, kind);
-        QFETCH(QString, focus);
-        auto dialog = makeDialog(kind, &script);
-        dialog->show();
-        QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-        QSignalSpy accepted(dialog.get(), &QDialog::accepted);
-        QLineEdit* field = child<QLineEdit>(dialog.get(), qPrintable(focus));
-        field->setFocus();
-        QTest::keyClick(field, Qt::Key_Return);
-        QCOMPARE(accepted.count(), 1);
-        QCOMPARE(dialog->result(), int(QDialog::Accepted));
     }
 
     void folderChooser_data()
@@ -457,7 +428,6 @@ private slots:
     {
         QFETCH(QString, kind);
         auto dialog = makeDialog(kind, &script);
-        QVERIFY(dialog->windowFlags() & Qt::FramelessWindowHint);
         auto* agent = dialog->findChild<SvWindowAgent*>();
         QVERIFY(agent);
         QCOMPARE(agent->window(), dialog.get());
@@ -465,7 +435,6 @@ private slots:
         QVERIFY(agent->titleBar()->isAncestorOf(child<QLabel>(dialog.get(), "lb_title")));
         QVERIFY(!agent->titleBar()->isAncestorOf(child<QPushButton>(dialog.get(), "pb_win_close")));
         QVERIFY(child<QWidget>(dialog.get(), "widget_title_bar")->isAncestorOf(agent->titleBar()));
-        QCOMPARE(dialog->windowTitle(), kind == "cut" ? QString("SvCutRawFile") : QString("SvExportVideoUI"));
     }
 };
 
