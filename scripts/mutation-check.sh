@@ -14,8 +14,14 @@ source="$scratch/src"
 build="$scratch/build"
 
 mkdir -p "$source"
-# --checksum keeps the times of unchanged files, so only what changed since the last run rebuilds.
-git -C "$root" ls-files -z | rsync -a --checksum --from0 --files-from=- "$root/" "$source/"
+# Only files that differ are copied: the others keep their times, so only what changed since the
+# last run rebuilds.
+git -C "$root" ls-files -z | while IFS= read -r -d '' file; do
+    if ! cmp -s "$root/$file" "$source/$file"; then
+        mkdir -p "$(dirname "$source/$file")"
+        cp "$root/$file" "$source/$file"
+    fi
+done
 if [ ! -f "$build/build.ninja" ]; then
     cmake -S "$source" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSV_BUILD_BENCH=OFF >/dev/null
 fi
