@@ -601,6 +601,26 @@ private slots:
         QVERIFY(label("label_time")->text().contains("/"));
     }
 
+    // Opened again while the view shows events alone, the fusion camera shows fusion images
+    // under the Fusion icon, not counted events.
+    void reopenedFusionCameraShowsFusion()
+    {
+        ImageLog shown(window->findChild<SvFusionCameraDataProcessor*>());
+        const QString serial = QString::fromStdString(SimulatedCameraProvider::serialOf("Tandem"));
+        openCamera(serial);
+        QVERIFY(button("pb_viewer_type")->styleSheet().contains("btn_playbar_Fusion"));
+        QTest::mouseClick(button("pb_viewer_type"), Qt::LeftButton);
+        QVERIFY(button("pb_viewer_type")->styleSheet().contains("btn_playbar_DVS"));
+        openCamera(serial);
+        QVERIFY(button("pb_viewer_type")->styleSheet().contains("btn_playbar_Fusion"));
+        QTRY_VERIFY(button("pb_play")->isChecked());
+        // Images of the first opening are delivered first; the second one after that is new.
+        QCoreApplication::processEvents();
+        const int before = shown.count;
+        QTRY_VERIFY_WITH_TIMEOUT(shown.count >= before + 2, 10000);
+        QVERIFY2(shown.backgroundShare() < 0.5, qPrintable(QString::number(shown.backgroundShare())));
+    }
+
     // A new recording never takes the name of files already there: a file of another recording
     // named for the same second (any member of a fusion set) moves it on to the next free name.
     void recordingNames_data()
