@@ -68,7 +68,8 @@ public:
 
     // Paints the events over image (BGR888, 1280 x 720): positive colour for polarity 1, else
     // negative; later events overwrite earlier ones. Recorded events come from the sensor's own
-    // readout and are mirrored to match the frames (column 1280 - x, so x = 0 falls off).
+    // readout and are mirrored to match the frames (column 1279 - x, where the live view shows
+    // them).
     static void drawEvents(QImage& image, const sorvane::Event2D* begin, const sorvane::Event2D* end, bool mirrored,
                            QColor positive, QColor negative);
 
