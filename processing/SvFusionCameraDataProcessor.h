@@ -59,9 +59,10 @@ public:
     void clearFusionState();
     // Counts [begin, end) for the event view (viewer type 0 only), saturating at maxCount.
     void accumulateDvsEvents(const sorvane::Event2D* begin, const sorvane::Event2D* end);
-    // Frames and batches dropped because the other stream stalled.
+    // Frames and batches dropped without a match, events dropped while sync signals stayed away.
     uint64_t droppedFrames() const { return fusionProcessor->droppedFrames(); }
     uint64_t droppedBatches() const { return fusionProcessor->droppedBatches(); }
+    uint64_t droppedEvents() const { return fusionProcessor->droppedEvents(); }
 
     // A recording is being opened.
     bool isBusy() const { return loading; }

@@ -2,6 +2,8 @@
 
 #include "SorvaneBase/Logger.h"
 
+#include <algorithm>
+
 namespace sorvane {
 
 DvsApsFusionProccessor::DvsApsFusionProccessor()
@@ -25,8 +27,27 @@ DvsApsFusionProccessor::~DvsApsFusionProccessor()
 
 void DvsApsFusionProccessor::addDvsData(const Event2D* begin, const Event2D* end)
 {
-    if (begin && end > begin)
-        currentEvents->insert(currentEvents->end(), begin, end);
+    if (!begin || end <= begin)
+        return;
+    constexpr size_t capacity = size_t(batchCapacity);
+    std::vector<Event2D>& batch = *currentEvents;
+    size_t count = size_t(end - begin);
+    size_t dropped = 0;
+    if (count > capacity) {
+        dropped = count - capacity;
+        begin = end - capacity;
+        count = capacity;
+    }
+    if (batch.size() + count > capacity) {
+        // Sync signals stay away. Room is made in steps of a quarter, so a long stall moves the
+        // kept events now and then rather than with every delivery.
+        const size_t room = std::min(batch.size(), std::max(batch.size() + count - capacity, capacity / 4));
+        batch.erase(batch.begin(), batch.begin() + std::ptrdiff_t(room));
+        dropped += room;
+    }
+    if (dropped > 0 && eventsDropped.fetch_add(dropped) == 0)
+        SV_LOG_ERROR("events arrive without sync signals; the oldest events of the open batch are dropped");
+    batch.insert(batch.end(), begin, end);
 }
 
 void DvsApsFusionProccessor::addApsData(const ApsFrame& frame)
@@ -74,7 +95,9 @@ void DvsApsFusionProccessor::clear()
     std::lock_guard lock(mutex);
     apsQueue.clear();
     dvsQueue.clear();
-    currentEvents->clear();
+    // A fresh reservation: the pages a long stall filled go back now, not at the next stall.
+    *currentEvents = std::vector<Event2D>();
+    currentEvents->reserve(size_t(batchCapacity));
 }
 
 void DvsApsFusionProccessor::fusionData()

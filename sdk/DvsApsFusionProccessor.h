@@ -37,8 +37,9 @@ public:
     DvsApsFusionProccessor(const DvsApsFusionProccessor&) = delete;
     DvsApsFusionProccessor& operator=(const DvsApsFusionProccessor&) = delete;
 
-    // Appends to the batch being filled. Called on the thread of addSyncSignal, never
-    // concurrently with it or with clear().
+    // Appends to the batch being filled, which holds at most batchCapacity events: while sync
+    // signals stay away, the oldest events make room and are counted. Called on the thread of
+    // addSyncSignal, never concurrently with it or with clear().
     void addDvsData(const Event2D* begin, const Event2D* end);
     // Queues a copy of frame (its own pixels) and pairs what can be paired.
     void addApsData(const ApsFrame& frame);
@@ -48,12 +49,15 @@ public:
     // One receiver; set before data arrives.
     void addFusionDataCallback(FusionCallback callback);
     void removeFusionDataCallback();
-    // Forgets every queued frame and batch and the events gathered so far.
+    // Forgets every queued frame and batch and the events gathered so far (their memory goes
+    // back).
     void clear();
 
-    // Batches and frames dropped because the other stream had stalled, since construction.
+    // Since construction: batches and frames dropped because the other stream had stalled, and
+    // events dropped from a batch that reached batchCapacity.
     uint64_t droppedBatches() const { return batchesDropped.load(); }
     uint64_t droppedFrames() const { return framesDropped.load(); }
+    uint64_t droppedEvents() const { return eventsDropped.load(); }
 
 private:
     // The pairing step; the caller holds mutex.
@@ -68,6 +72,7 @@ private:
     std::mutex mutex;
     std::atomic<uint64_t> batchesDropped{0};
     std::atomic<uint64_t> framesDropped{0};
+    std::atomic<uint64_t> eventsDropped{0};
 };
 
 } // namespace sorvane

@@ -212,6 +212,36 @@ private slots:
         QVERIFY(!logged.isEmpty());
     }
 
+    // Events without sync signals fill the open batch only up to a pooled vector's room; the
+    // oldest make way and are counted, the newest are kept in order.
+    void openBatchIsBounded()
+    {
+        constexpr uint64_t fed = 4'000'000;
+        DvsApsFusionProccessor processor;
+        std::vector<Event2D> delivery(100'000);
+        for (uint64_t t = 0; t < fed;) {
+            for (Event2D& e : delivery)
+                e = Event2D(1, 1, 1, t++);
+            processor.addDvsData(delivery.data(), delivery.data() + delivery.size());
+        }
+        uint64_t kept = 0;
+        uint64_t first = 0;
+        uint64_t last = 0;
+        processor.addFusionDataCallback([&](ApsFrame&, Event2D* begin, Event2D* end) {
+            kept = uint64_t(end - begin);
+            first = begin->timestamp;
+            last = (end - 1)->timestamp;
+        });
+        processor.addApsData(ApsFrame(4, 2, 0, 0));
+        processor.addSyncSignal(EventTriggerIn(0, 1, fed));
+        QVERIFY(kept > 0);
+        QVERIFY(kept <= uint64_t(DvsApsFusionProccessor::batchCapacity));
+        QCOMPARE(kept + processor.droppedEvents(), fed);
+        QCOMPARE(last, fed - 1);
+        QCOMPARE(first, fed - kept);
+        QVERIFY(!logged.isEmpty());
+    }
+
     void parseCalibration_data()
     {
         QTest::addColumn<QString>("text");
