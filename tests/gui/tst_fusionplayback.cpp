@@ -451,10 +451,12 @@ private slots:
         session.processor.setFusionCamera(camera);
         session.processor.slotSetViewerType(STREAM_TYPE(viewerType));
 
-        ApsFrame frame(SimulatedFusionCamera::ApsWidth, SimulatedFusionCamera::ApsHeight, 0, 777);
+        // The frame exposed from the sync edge at 700 to the next one at 800.
+        ApsFrame frame(SimulatedFusionCamera::ApsWidth, SimulatedFusionCamera::ApsHeight, 0, 700);
         std::fill(frame.data(), frame.data() + frame.getDataSize(), uint8_t(120));
         // Live events are not mirrored.
-        const std::vector<Event2D> batch{{5, 6, 1, 700}, {5, 6, 1, 710}, {1279, 10, 0, 720}};
+        const std::vector<Event2D> batch{{5, 6, 1, 710}, {5, 6, 1, 720}, {1279, 10, 0, 730}};
+        session.processor.addSyncSignal(EventTriggerIn(0, 1, 700));
         session.processor.addApsFrame(frame);
         session.processor.addDvsEvents(batch.data(), batch.data() + batch.size());
         session.processor.addSyncSignal(EventTriggerIn(0, 0, 750)); // falling edge: no sync
@@ -465,7 +467,7 @@ private slots:
             return;
         }
         QTRY_COMPARE(session.images.size(), 1);
-        QCOMPARE(session.lastTime, uint64_t(777));
+        QCOMPARE(session.lastTime, uint64_t(700));
         const QImage image = session.images.first();
         QCOMPARE(image.size(), QSize(1280, 720));
         const QRgb centre = image.pixel(640, 360);
