@@ -333,11 +333,13 @@ private slots:
     void viewerTypeCycles()
     {
         qRegisterMetaType<sorvane::STREAM_TYPE>();
+        // From DVS, whatever the window showed before: then APS, fusion and DVS again.
+        for (int i = 0; i < 3 && !button("pb_viewer_type")->styleSheet().contains("btn_playbar_DVS"); ++i)
+            QTest::mouseClick(button("pb_viewer_type"), Qt::LeftButton);
         QSignalSpy types(window.get(), &MainWidget::signalSetViewerShowType);
         for (int i = 0; i < 3; ++i)
             QTest::mouseClick(button("pb_viewer_type"), Qt::LeftButton);
         QCOMPARE(types.count(), 3);
-        // A DVS camera starts at 0: DVS, then APS, fusion and DVS again.
         QCOMPARE(types.at(0).at(0).value<sorvane::STREAM_TYPE>(), STREAM_APS);
         QCOMPARE(types.at(1).at(0).value<sorvane::STREAM_TYPE>(), STREAM_ALL);
         QCOMPARE(types.at(2).at(0).value<sorvane::STREAM_TYPE>(), STREAM_DVS);
