@@ -133,6 +133,14 @@ void MainWidget::openCamera(const sorvane::CameraDescription& desc)
     else
         sourceMode = NoSource;
 
+    // The icon and the fusion processor learn the type together, before the camera streams:
+    // the processor would otherwise keep the type it had for the camera before.
+    if (sourceMode == LiveDvsCamera || sourceMode == LiveFusionCamera) {
+        viewerType = sourceMode == LiveDvsCamera ? 0 : 2;
+        applyViewerTypeIcons(viewerType);
+        emit signalSetViewerShowType(sorvane::STREAM_TYPE(viewerType));
+    }
+
     rateStrip->clear();
     liveEvents = 0;
     liveRateTimer->start();
@@ -144,14 +152,6 @@ void MainWidget::openCamera(const sorvane::CameraDescription& desc)
     waiting.exec();
     worker.wait();
     showCameraToolsInSettings();
-
-    if (sourceMode == LiveDvsCamera) {
-        viewerType = 0;
-        applyViewerTypeIcons(viewerType);
-    } else if (sourceMode == LiveFusionCamera) {
-        viewerType = 2;
-        applyViewerTypeIcons(viewerType);
-    }
 }
 
 void MainWidget::openCameraProcedure(const sorvane::CameraDescription& desc)

@@ -192,8 +192,9 @@ void SvFusionCameraDataProcessor::drawEvents(QImage& image, const Event2D* begin
     uchar* const bits = image.bits();
     const qsizetype stride = image.bytesPerLine();
     for (const Event2D* e = begin; e != end; ++e) {
-        // 16-bit arithmetic: x = 0 lands on 1280 and is dropped, as recordings expect.
-        const uint16_t column = mirrored ? uint16_t(dvsWidth - e->x) : e->x;
+        // The recording holds the sensor's readout, width - 1 - x of the live column; turning it
+        // back once gives the live column. An x beyond the grid wraps past it and is dropped.
+        const uint16_t column = mirrored ? uint16_t(dvsWidth - 1 - e->x) : e->x;
         if (column >= dvsWidth || e->y >= dvsHeight)
             continue;
         const QRgb colour = colours[e->polarity == 1 ? 1 : 0];

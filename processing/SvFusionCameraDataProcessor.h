@@ -59,16 +59,18 @@ public:
     void clearFusionState();
     // Counts [begin, end) for the event view (viewer type 0 only), saturating at maxCount.
     void accumulateDvsEvents(const sorvane::Event2D* begin, const sorvane::Event2D* end);
-    // Frames and batches dropped because the other stream stalled.
+    // Frames and batches dropped without a match, events dropped while sync signals stayed away.
     uint64_t droppedFrames() const { return fusionProcessor->droppedFrames(); }
     uint64_t droppedBatches() const { return fusionProcessor->droppedBatches(); }
+    uint64_t droppedEvents() const { return fusionProcessor->droppedEvents(); }
 
     // A recording is being opened.
     bool isBusy() const { return loading; }
 
     // Paints the events over image (BGR888, 1280 x 720): positive colour for polarity 1, else
     // negative; later events overwrite earlier ones. Recorded events come from the sensor's own
-    // readout and are mirrored to match the frames (column 1280 - x, so x = 0 falls off).
+    // readout and are mirrored to match the frames (column 1279 - x, where the live view shows
+    // them).
     static void drawEvents(QImage& image, const sorvane::Event2D* begin, const sorvane::Event2D* end, bool mirrored,
                            QColor positive, QColor negative);
 

@@ -92,6 +92,7 @@ int SettingDisplayItem::slowRateFps(const QString& text)
 
 void SettingDisplayItem::slotAccumulationTimeTextChanged(const QString& arg1)
 {
+    timeReported = false;
     const bool valid = isValidAccumulationTime(parseAccumulationTime(normaliseAccumulationTime(arg1)));
     markChooser(ui->widget_combobox_accumulation_time, valid);
     if (!valid)
@@ -115,11 +116,16 @@ void SettingDisplayItem::slotAccumulationTimeTextEditFinished()
         edit->setCursorPosition(cursor);
     }
     chooser->setStyleProperty("border", acceptedBorder);
+    // Enter on a typed text finishes it twice, through the list and through the edit.
+    if (timeReported)
+        return;
+    timeReported = true;
     emit signalCumulativeTimeChanged(time_us);
 }
 
 void SettingDisplayItem::slotFrameRateTextChanged(const QString& arg1)
 {
+    fpsReported = false;
     markChooser(ui->widget_combobox_frame_rate, slowRateFps(arg1) >= 0);
 }
 
@@ -129,6 +135,9 @@ void SettingDisplayItem::slotFrameRateEditTextFinished()
     const int fps = slowRateFps(chooser->comboBox()->lineEdit()->text());
     if (fps < 0)
         return;
-    emit signalFpsChanged(uint32_t(fps));
     chooser->setStyleProperty("border", acceptedBorder);
+    if (fpsReported)
+        return;
+    fpsReported = true;
+    emit signalFpsChanged(uint32_t(fps));
 }

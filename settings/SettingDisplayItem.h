@@ -1,6 +1,7 @@
 #pragma once
 // The display settings: accumulation time (how long events are summed into one image) and slow
-// rate (playback speed factor on a base of 30 frames per second). Texts that do not read are
+// rate (playback speed factor on a base of 30 frames per second). A typed text counts when it is
+// finished (Enter or the focus leaving), a pick from the list at once. Texts that do not read are
 // marked red and not reported; the last reported value stays in force.
 #include <QWidget>
 
@@ -38,4 +39,7 @@ public slots:
 
 private:
     Ui::SettingDisplayItem* ui;
+    // The text shown has been reported; any change of the text clears it.
+    bool timeReported = false;
+    bool fpsReported = false;
 };

@@ -249,7 +249,10 @@ void SidebarDvsSettingUI::setAntiFlickerToolUI(ToolPtr tool)
                 return;
             auto* row = makeEnumRow(name, enumInfo);
             connect(row, &SettingBaseWithComboBox::signalItemValueChanged, this, &Page::onAntiFlickerSliderEnumValueChanged);
-            box->insertItemWidget(row, 1);
+            // Right after the switch when it came first; at the top when it is still to come.
+            const QList<QWidget*> rows = box->rows();
+            const bool switchFirst = !rows.isEmpty() && qobject_cast<SettingBaseWithSwitchButton*>(rows.first());
+            box->insertItemWidget(row, switchFirst ? 1 : 0);
             break;
         }
         }

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QPushButton>
 #include <QTemporaryFile>
 
 namespace {
@@ -42,6 +43,11 @@ SvGeneralSetting::SvGeneralSetting(QWidget* parent)
     windowAgent->setup(this);
     windowAgent->setTitleBar(ui->widget_title_bar);
     windowAgent->setSystemButton(SvWindowAgent::Close, ui->pb_win_close);
+    // Enter in any field saves, as in the cut and export dialogs; without this the first
+    // button in the form, the title bar's close, would take it. Escape still cancels.
+    for (QPushButton* button : findChildren<QPushButton*>())
+        button->setAutoDefault(false);
+    ui->pb_save->setDefault(true);
     ui->cb_trigger_in_edge->setEditEnabled(false);
     ui->widget_combobox_color_theme->setEditEnabled(false);
     config = ConfigStore::instance();

@@ -31,6 +31,11 @@ SvComboBox::SvComboBox(QWidget* parent)
         setTextColor(idleText);
     });
     ui->cb_combox_in_widget->setEditable(true);
+    // A pick from the list (or a choice made in code) is finished at once; typing is finished
+    // by the edit itself, on Enter or when the focus leaves. The current text changes with
+    // every keystroke, so it must not count.
+    connect(ui->cb_combox_in_widget, &QComboBox::currentIndexChanged, this,
+            [this] { emit signalLineEditEditingFinished(); });
 }
 
 SvComboBox::~SvComboBox()
@@ -81,10 +86,4 @@ void SvComboBox::setStyleProperty(const QString& property, const QString& declar
 {
     ui->cb_combox_in_widget->setStyleSheet(SvStyleSheet::replaceDeclaration(
         ui->cb_combox_in_widget->styleSheet(), property, declaration));
-}
-
-void SvComboBox::on_cb_combox_in_widget_currentTextChanged(const QString& arg1)
-{
-    Q_UNUSED(arg1);
-    emit signalLineEditEditingFinished();
 }

@@ -28,9 +28,6 @@ signals:
     void signalLineEditTextChanged(QString arg1);
     void signalLineEditEditingFinished();
 
-private slots:
-    void on_cb_combox_in_widget_currentTextChanged(const QString& arg1);
-
 private:
     Ui::SvComboBox* ui;
     QMetaObject::Connection textChangedConnection;

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace sorvane {
@@ -22,11 +23,14 @@ template <typename T>
 class SvObjectPool : public SvObjectPoolBase {
 public:
     using Factory = std::function<std::unique_ptr<T>()>;
+    // Readies a returned object for its next use; runs on the thread that drops it.
+    using Recycle = std::function<void(T&)>;
 
-    SvObjectPool(size_t count, Factory factory)
+    SvObjectPool(size_t count, Factory factory, Recycle recycle = {})
         : state(std::make_shared<State>())
     {
         state->factory = std::move(factory);
+        state->recycle = std::move(recycle);
         state->free.reserve(count);
         for (size_t i = 0; i < count; ++i)
             state->free.push_back(state->factory());
@@ -50,6 +54,8 @@ public:
         std::weak_ptr<State> home = state;
         return std::shared_ptr<T>(object.release(), [home](T* returned) {
             if (auto alive = home.lock()) {
+                if (alive->recycle)
+                    alive->recycle(*returned);
                 std::lock_guard lock(alive->mutex);
                 alive->free.emplace_back(returned);
                 return;
@@ -78,6 +84,7 @@ private:
         std::vector<std::unique_ptr<T>> free;
         size_t created = 0;
         Factory factory;
+        Recycle recycle;
     };
     std::shared_ptr<State> state;
 };
@@ -85,11 +92,21 @@ private:
 class SvObjectPoolFactory {
 public:
     // count objects, each constructed as T(arg). For T = std::vector<Event2D> the argument is the
-    // capacity reserved, so appending up to that many events never allocates.
+    // capacity reserved, so appending up to that many events never allocates; a vector that grew
+    // beyond it gives its memory back on return and comes back with that capacity again.
     template <typename T>
     static std::unique_ptr<SvObjectPool<T>> createUniqueSvObjectPoolWithArgs(size_t count, int arg)
     {
-        return std::make_unique<SvObjectPool<T>>(count, [arg] { return makeWithArg<T>(arg); });
+        typename SvObjectPool<T>::Recycle recycle;
+        if constexpr (requires(T& t) { t.reserve(size_t(arg)); t.capacity(); t.clear(); }) {
+            recycle = [room = size_t(arg > 0 ? arg : 0)](T& returned) {
+                if (returned.capacity() > room)
+                    returned = std::move(*makeWithArg<T>(int(room)));
+                else
+                    returned.clear();
+            };
+        }
+        return std::make_unique<SvObjectPool<T>>(count, [arg] { return makeWithArg<T>(arg); }, std::move(recycle));
     }
 
 private:

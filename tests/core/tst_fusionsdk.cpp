@@ -22,9 +22,9 @@ using namespace sorvane;
 
 namespace {
 
-// Runs a script through a processor and returns the pairs as "frame:ts,ts" joined by spaces.
-// Script words: eN an event at time N, F a frame (numbered from 0), S a sync signal, s a
-// polarity-0 signal, C clear.
+// Runs a script through a processor and returns the pairs as "frame time:event times" joined by
+// spaces. Script words: eN an event at time N, F@N a frame stamped N, S@N a sync signal at N,
+// s@N a polarity-0 signal at N, C clear.
 QString runPairing(const QString& script, DvsApsFusionProccessor& processor)
 {
     QStringList pairs;
@@ -32,17 +32,17 @@ QString runPairing(const QString& script, DvsApsFusionProccessor& processor)
         QStringList times;
         for (Event2D* e = begin; e != end; ++e)
             times << QString::number(e->timestamp);
-        pairs << QString("%1:%2").arg(frame.getHeader()).arg(times.join(','));
+        pairs << QString("%1:%2").arg(frame.getTimestamp()).arg(times.join(','));
     });
-    uint64_t frames = 0;
     for (const QString& word : script.split(' ', Qt::SkipEmptyParts)) {
+        const uint64_t time = word.mid(word.indexOf('@') + 1).toULongLong();
         if (word.startsWith('e')) {
             const Event2D event(1, 2, 1, word.mid(1).toULongLong());
             processor.addDvsData(&event, &event + 1);
-        } else if (word == "F") {
-            processor.addApsData(ApsFrame(4, 2, frames++, 0));
-        } else if (word == "S" || word == "s") {
-            processor.addSyncSignal(EventTriggerIn(0, word == "S" ? 1 : 0, 0));
+        } else if (word.startsWith("F@")) {
+            processor.addApsData(ApsFrame(4, 2, 0, time));
+        } else if (word.startsWith("S@") || word.startsWith("s@")) {
+            processor.addSyncSignal(EventTriggerIn(0, word.startsWith('S') ? 1 : 0, time));
         } else if (word == "C") {
             processor.clear();
         }
@@ -106,43 +106,79 @@ private slots:
     }
     void cleanup() { Logger::Instance().setSink({}); }
 
-    void pairsByOrderOfArrival_data()
+    // Frames every 100 us, each stamped with the sync edge that opens its batch; the next edge
+    // closes it.
+    void pairsByTime_data()
     {
         QTest::addColumn<QString>("script");
         QTest::addColumn<QString>("pairs");
-        QTest::newRow("a polarity-0 signal changes nothing") << "F e1 s e2" << "";
-        QTest::newRow("frames first, then their signals") << "F F e1 S e2 e3 S" << "0:1 1:2,3";
-        QTest::newRow("signals first, then a frame") << "e1 S e2 S F" << "0:1";
-        QTest::newRow("the newer batch waits for the next frame") << "e1 S e2 S F F" << "0:1 1:2";
-        QTest::newRow("no events between signals") << "S F" << "0:";
-        QTest::newRow("clear between a frame and its signal") << "F e1 C e2 F S" << "1:2";
-        QTest::newRow("events before the first signal") << "e1 e2 e3 F e4 S" << "0:1,2,3,4";
+        QTest::addColumn<uint64_t>("droppedBatches");
+        QTest::addColumn<uint64_t>("droppedFrames");
+        const auto row = [](const char* name, const QString& script, const char* pairs, uint64_t batches = 0,
+                            uint64_t frames = 0) { QTest::newRow(name) << script << pairs << batches << frames; };
+        row("in step", "F@0 e10 S@100 F@100 e150 S@200 F@200 e250 S@300 F@300 e350 S@400",
+            "0:10 100:150 200:250 300:350");
+        row("a polarity-0 signal changes nothing", "F@0 e10 s@50 e20 S@100 F@100 e150 S@200", "0:10,20 100:150");
+        // The edge closing frame 200 is lost: that frame goes, the next one gets its own events.
+        row("a lost sync", "F@0 e10 S@100 F@100 e150 S@200 F@200 e250 F@300 e350 S@400 F@400 e450 S@500",
+            "0:10 100:150 300:350 400:450", 0, 1);
+        row("a lost frame", "F@0 e10 S@100 F@100 e150 S@200 e250 S@300 F@300 e350 S@400 F@400 e450 S@500",
+            "0:10 100:150 300:350 400:450", 1, 0);
+        row("a duplicated sync", "F@0 e10 S@100 S@100 F@100 e150 S@200 F@200 e250 S@300", "0:10 100:150 200:250");
+        row("frames after their signals", "e10 S@100 e150 S@200 e250 S@300 F@0 F@100 F@200", "0:10 100:150 200:250");
+        row("frames before their signals", "F@0 F@100 F@200 e10 S@100 e150 S@200 e250 S@300", "0:10 100:150 200:250");
+        row("two frames swapped", "e10 S@100 e150 S@200 F@100 F@0 e250 S@300 F@200", "100:150 0:10 200:250");
+        row("clear between a frame and its signal", "F@0 e10 C e120 S@200 F@200 e250 S@300", "200:250");
+        // The first batch has no opening edge: it holds the period before its closing edge.
+        row("events long before the first signal", "e700 e950 F@900 e980 S@1000 F@1000 e1050 S@1100",
+            "900:950,980 1000:1050");
+        // The first frame after the pause shows its own period, not the events of the pause.
+        row("the signals pause, events go on",
+            "F@0 e10 S@100 F@100 e150 S@200 e300 e500 e700 S@800 F@700 e850 S@900 F@800 e950 S@1000",
+            "0:10 100:150 700:700 800:850");
+
+        // Twenty periods with one stream stalled: the queue keeps the newest eight, and those
+        // left behind by the first match after the stall go too.
+        QString syncs;
+        QString frames;
+        for (int i = 0; i < 20; ++i) {
+            syncs += QString(" e%1 S@%2").arg(i * 100 + 10).arg((i + 1) * 100);
+            frames += QString(" F@%1").arg(i * 100);
+        }
+        row("frames stop, signals go on", syncs + " F@1900", "1900:1910", 18, 0);
+        row("signals stop, frames go on", frames + " e1850 S@1900 e1950 S@2000", "1800:1850 1900:1950", 0, 18);
     }
-    void pairsByOrderOfArrival()
+    void pairsByTime()
     {
         QFETCH(QString, script);
         QFETCH(QString, pairs);
+        QFETCH(uint64_t, droppedBatches);
+        QFETCH(uint64_t, droppedFrames);
         DvsApsFusionProccessor processor;
         QCOMPARE(runPairing(script, processor), pairs);
+        QCOMPARE(processor.droppedBatches(), droppedBatches);
+        QCOMPARE(processor.droppedFrames(), droppedFrames);
+        QCOMPARE(logged.isEmpty(), droppedBatches + droppedFrames == 0);
     }
 
     void pairsAreFormedWithoutCallback()
     {
         DvsApsFusionProccessor processor;
-        for (int i = 0; i < 50; ++i) {
-            processor.addApsData(ApsFrame(4, 2, 0, 0));
-            processor.addSyncSignal(EventTriggerIn(0, 1, 0));
+        for (uint64_t i = 0; i < 50; ++i) {
+            processor.addApsData(ApsFrame(4, 2, 0, i * 100));
+            processor.addSyncSignal(EventTriggerIn(0, 1, (i + 1) * 100));
         }
         // Nothing queued: the next frame pairs with the batch completed after it.
-        QCOMPARE(runPairing("F e7 S", processor), QString("0:7"));
+        QCOMPARE(runPairing("F@5000 e5010 S@5100", processor), QString("5000:5010"));
         QCOMPARE(processor.droppedBatches() + processor.droppedFrames(), uint64_t(0));
     }
 
-    // Frames on one thread, events and sync signals on another, as a camera delivers them: the
-    // k-th frame still gets the k-th batch.
+    // Frames on one thread, events and sync signals on another, as a camera delivers them: every
+    // frame gets the events of its own period.
     void pairsAcrossCameraThreads()
     {
         constexpr int frames = 300;
+        constexpr uint64_t period = 1000;
         DvsApsFusionProccessor processor;
         std::atomic<int> framesSent{0};
         std::atomic<int> signalsSent{0};
@@ -150,7 +186,8 @@ private slots:
         int mismatched = 0;
         processor.addFusionDataCallback([&](ApsFrame& frame, Event2D* begin, Event2D* end) {
             const auto k = int(frame.getHeader());
-            if (end - begin != k % 7 || std::any_of(begin, end, [k](const Event2D& e) { return e.timestamp != uint64_t(k); }))
+            const uint64_t t = uint64_t(k) * period + 1;
+            if (end - begin != k % 7 || std::any_of(begin, end, [t](const Event2D& e) { return e.timestamp != t; }))
                 ++mismatched;
             ++paired;
         });
@@ -159,7 +196,7 @@ private slots:
                 // Neither stream runs ahead of the other by the whole queue.
                 while (signalsSent.load() < k - 4)
                     std::this_thread::yield();
-                processor.addApsData(ApsFrame(8, 4, uint64_t(k), 0));
+                processor.addApsData(ApsFrame(8, 4, uint64_t(k), uint64_t(k) * period));
                 framesSent.store(k + 1);
             }
         });
@@ -167,9 +204,9 @@ private slots:
             for (int k = 0; k < frames; ++k) {
                 while (framesSent.load() < k - 4)
                     std::this_thread::yield();
-                const std::vector<Event2D> batch(size_t(k % 7), Event2D(1, 1, 1, uint64_t(k)));
+                const std::vector<Event2D> batch(size_t(k % 7), Event2D(1, 1, 1, uint64_t(k) * period + 1));
                 processor.addDvsData(batch.data(), batch.data() + batch.size());
-                processor.addSyncSignal(EventTriggerIn(0, 1, uint64_t(k)));
+                processor.addSyncSignal(EventTriggerIn(0, 1, uint64_t(k + 1) * period));
                 signalsSent.store(k + 1);
             }
         });
@@ -180,35 +217,34 @@ private slots:
         QCOMPARE(processor.droppedBatches() + processor.droppedFrames(), uint64_t(0));
     }
 
-    void stalledStreamIsBounded_data()
+    // Events without sync signals fill the open batch only up to a pooled vector's room; the
+    // oldest make way and are counted, the newest are kept in order.
+    void openBatchIsBounded()
     {
-        QTest::addColumn<QString>("stall");
-        QTest::addColumn<QString>("resume");
-        QTest::addColumn<QString>("pairs");
-        QTest::addColumn<uint64_t>("droppedBatches");
-        QTest::addColumn<uint64_t>("droppedFrames");
-        QString syncs;
-        QString frames;
-        for (int i = 0; i < 20; ++i) {
-            syncs += QString(" e%1 S").arg(i);
-            frames += " F";
-        }
-        // The newest eight of twenty batches are kept; the first frame after the stall takes
-        // the oldest of them.
-        QTest::newRow("frames stop, signals go on") << syncs << "F" << "0:12" << uint64_t(12) << uint64_t(0);
-        QTest::newRow("signals stop, frames go on") << frames << "e5 S" << "12:5" << uint64_t(0) << uint64_t(12);
-    }
-    void stalledStreamIsBounded()
-    {
-        QFETCH(QString, stall);
-        QFETCH(QString, resume);
-        QFETCH(QString, pairs);
-        QFETCH(uint64_t, droppedBatches);
-        QFETCH(uint64_t, droppedFrames);
+        constexpr uint64_t fed = 4'000'000;
         DvsApsFusionProccessor processor;
-        QCOMPARE(runPairing(stall + " " + resume, processor), pairs);
-        QCOMPARE(processor.droppedBatches(), droppedBatches);
-        QCOMPARE(processor.droppedFrames(), droppedFrames);
+        std::vector<Event2D> delivery(100'000);
+        for (uint64_t t = 0; t < fed;) {
+            for (Event2D& e : delivery)
+                e = Event2D(1, 1, 1, t++);
+            processor.addDvsData(delivery.data(), delivery.data() + delivery.size());
+        }
+        uint64_t kept = 0;
+        uint64_t first = 0;
+        uint64_t last = 0;
+        processor.addFusionDataCallback([&](ApsFrame&, Event2D* begin, Event2D* end) {
+            kept = uint64_t(end - begin);
+            first = begin->timestamp;
+            last = (end - 1)->timestamp;
+        });
+        processor.addApsData(ApsFrame(4, 2, 0, 0));
+        processor.addSyncSignal(EventTriggerIn(0, 1, fed));
+        processor.addSyncSignal(EventTriggerIn(0, 1, 2 * fed));
+        QVERIFY(kept > 0);
+        QVERIFY(kept <= uint64_t(DvsApsFusionProccessor::batchCapacity));
+        QCOMPARE(kept + processor.droppedEvents(), fed);
+        QCOMPARE(last, fed - 1);
+        QCOMPARE(first, fed - kept);
         QVERIFY(!logged.isEmpty());
     }
 

@@ -47,6 +47,11 @@ private slots:
             QCOMPARE(pool->available(), size_t(1));
         }
         QCOMPARE(pool->available(), size_t(2));
+        // One that outgrew its room gives the memory back and returns empty with that room.
+        pool->acquire()->resize(5000);
+        auto again = pool->acquire();
+        QVERIFY(again->empty());
+        QVERIFY(again->capacity() >= 1000 && again->capacity() < 5000);
     }
 
     void exhaustedPoolAllocatesAndOutlivedPoolFrees()

@@ -5,8 +5,10 @@
 #include "processing/SvFusionCameraDataProcessor.h"
 
 #include <SorvaneDriver/DvsCameraManager.h>
+#include <SorvaneDriver/DvsFileReader.h>
 #include <SorvaneDriver/Raw/RawEventWriter.h>
 #include <SorvaneDriver/Simulated/SimulatedCameras.h>
+#include <SorvaneDriver/Simulated/StreamRecorder.h>
 #include <SorvaneDriver/Video/Mp4FrameWriter.h>
 
 #include <QDir>
@@ -34,7 +36,7 @@ int greyOf(int frame)
 }
 
 // The set: APS frames of 640 x 360 at half the event grid's scale, events at known places.
-// Events are stored as the sensor reads out (mirrored), so x = 1279 shows at column 1.
+// Events are stored as the sensor reads out (mirrored), so x = 1279 shows at column 0.
 bool writeFusionSet(const QString& base, bool withCalibration = true)
 {
     for (const char* extension : {".raw", ".mp4", ".json"})
@@ -57,10 +59,10 @@ bool writeFusionSet(const QString& base, bool withCalibration = true)
     RawHeaderInfo header;
     header.extraKeys["apsTimeOffset"] = std::to_string(apsOffset);
     const std::vector<Event2D> all{
-        {1270, 5, 1, 5},             // before the frames start: column 10
-        {1279, 10, 1, 2'050'000},    // column 1
-        {0, 20, 1, 2'050'000},       // column 1280: not drawn
-        {680, 300, 0, 2'550'000},    // column 600, negative
+        {1270, 5, 1, 5},             // before the frames start: column 9
+        {1279, 10, 1, 2'050'000},    // column 0
+        {0, 20, 1, 2'050'000},       // column 1279
+        {680, 300, 0, 2'550'000},    // column 599, negative
         {640, 700, 1, lastEvent},
     };
     if (!events.open((base + ".raw").toStdString(), header) || !events.write(all.data(), all.data() + all.size())
@@ -289,12 +291,12 @@ private slots:
         QTest::addColumn<QStringList>("events");
         QTest::newRow("range start") << apsOffset << 0 << QStringList();
         QTest::newRow("event just after t") << uint64_t(2'049'999) << 0 << QStringList();
-        QTest::newRow("event at t; mirrored, x = 0 falls off") << uint64_t(2'050'000) << 0 << QStringList{"1,10+"};
+        QTest::newRow("event at t; mirrored, both edges") << uint64_t(2'050'000) << 0 << QStringList{"0,10+", "1279,20+"};
         QTest::newRow("window has passed") << uint64_t(2'083'334) << 0 << QStringList();
         QTest::newRow("second frame") << uint64_t(2'100'000) << 1 << QStringList();
-        QTest::newRow("negative event") << uint64_t(2'560'000) << 5 << QStringList{"600,300-"};
+        QTest::newRow("negative event") << uint64_t(2'560'000) << 5 << QStringList{"599,300-"};
         QTest::newRow("last frame") << uint64_t(2'990'000) << 9 << QStringList();
-        QTest::newRow("back to the first frame") << uint64_t(2'060'000) << 0 << QStringList{"1,10+"};
+        QTest::newRow("back to the first frame") << uint64_t(2'060'000) << 0 << QStringList{"0,10+", "1279,20+"};
     }
     void imageAtATime()
     {
@@ -310,6 +312,49 @@ private slots:
         QCOMPARE(image.size(), QSize(1280, 720));
         QCOMPARE(frameShown(image), frame);
         QCOMPARE(eventPixels(image), events);
+    }
+
+    // The fusion camera records the sensor's readout; played back, an event lands on the column
+    // the live view showed it in.
+    void recordedEventShowsWhereItShowedLive_data()
+    {
+        QTest::addColumn<int>("x");
+        QTest::newRow("left edge") << 0;
+        QTest::newRow("second column") << 1;
+        QTest::newRow("middle") << 640;
+        QTest::newRow("right edge") << 1279;
+    }
+    void recordedEventShowsWhereItShowedLive()
+    {
+        QFETCH(int, x);
+        const Event2D live(uint16_t(x), 7, 1, 1000);
+        const QString path = dir.filePath(QString("mirror%1.raw").arg(x));
+        {
+            StreamRecorder recorder("mirror-test");
+            RawHeaderInfo header;
+            header.width = 1280;
+            header.height = 720;
+            QVERIFY(recorder.start(path.toStdString(), header, true));
+            auto chunk = std::make_shared<StreamChunk>();
+            chunk->end = 2000;
+            chunk->events = {live};
+            recorder.push(chunk);
+            QVERIFY(recorder.stop());
+        }
+        auto reader = DvsFileReader::createFileReader(path.toStdString());
+        QVERIFY(reader && reader->loadFile());
+        const auto recorded = reader->getEventsByTime(0, 2000);
+        QVERIFY(recorded && recorded->size() == 1);
+        auto drawn = [](const Event2D* e, bool mirrored) {
+            QImage image(1280, 720, QImage::Format_BGR888);
+            image.fill(Qt::black);
+            const ConfigStore* config = ConfigStore::instance();
+            SvFusionCameraDataProcessor::drawEvents(image, e, e + 1, mirrored, config->positiveColor, config->negativeColor);
+            return eventPixels(image);
+        };
+        const QStringList column{QString("%1,7+").arg(x)};
+        QCOMPARE(drawn(&live, false), column);
+        QCOMPARE(drawn(recorded->data(), true), column);
     }
 
     // Steps end exactly at the range end and go back from there; a reset shows the range start.
@@ -406,10 +451,12 @@ private slots:
         session.processor.setFusionCamera(camera);
         session.processor.slotSetViewerType(STREAM_TYPE(viewerType));
 
-        ApsFrame frame(SimulatedFusionCamera::ApsWidth, SimulatedFusionCamera::ApsHeight, 0, 777);
+        // The frame exposed from the sync edge at 700 to the next one at 800.
+        ApsFrame frame(SimulatedFusionCamera::ApsWidth, SimulatedFusionCamera::ApsHeight, 0, 700);
         std::fill(frame.data(), frame.data() + frame.getDataSize(), uint8_t(120));
         // Live events are not mirrored.
-        const std::vector<Event2D> batch{{5, 6, 1, 700}, {5, 6, 1, 710}, {1279, 10, 0, 720}};
+        const std::vector<Event2D> batch{{5, 6, 1, 710}, {5, 6, 1, 720}, {1279, 10, 0, 730}};
+        session.processor.addSyncSignal(EventTriggerIn(0, 1, 700));
         session.processor.addApsFrame(frame);
         session.processor.addDvsEvents(batch.data(), batch.data() + batch.size());
         session.processor.addSyncSignal(EventTriggerIn(0, 0, 750)); // falling edge: no sync
@@ -420,7 +467,7 @@ private slots:
             return;
         }
         QTRY_COMPARE(session.images.size(), 1);
-        QCOMPARE(session.lastTime, uint64_t(777));
+        QCOMPARE(session.lastTime, uint64_t(700));
         const QImage image = session.images.first();
         QCOMPARE(image.size(), QSize(1280, 720));
         const QRgb centre = image.pixel(640, 360);

@@ -120,18 +120,46 @@ private slots:
         QCOMPARE(edit->text(), dialog.answer);
     }
 
-    void cancelWritesNothing()
+    // Enter in any field saves; Cancel, the title bar's close and Escape write nothing.
+    void closing_data()
     {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("saves");
+        QTest::newRow("Enter in the seconds") << "le_trigger_in_before_time" << "Enter" << true;
+        QTest::newRow("Enter in a folder") << "le_default_file_path" << "Enter" << true;
+        QTest::newRow("Cancel") << "le_trigger_in_before_time" << "pb_cancel" << false;
+        QTest::newRow("close") << "le_trigger_in_before_time" << "pb_win_close" << false;
+        QTest::newRow("Escape") << "le_default_file_path" << "Escape" << false;
+    }
+    void closing()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, how);
+        QFETCH(bool, saves);
         {
             TestableGeneralSetting dialog;
+            dialog.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+            QSignalSpy saved(&dialog, &SvGeneralSetting::signalTriggerInSaveFileParamChanged);
             part<QLineEdit>(dialog, "le_trigger_in_before_time")->setText("42");
             chooser(dialog, "widget_combobox_color_theme")->setCurrentText("Dark");
-            part<QPushButton>(dialog, "pb_cancel")->click();
+            auto* edit = part<QLineEdit>(dialog, qPrintable(field));
+            edit->setFocus();
+            if (how == "Enter")
+                QTest::keyClick(edit, Qt::Key_Return);
+            else if (how == "Escape")
+                QTest::keyClick(edit, Qt::Key_Escape);
+            else
+                part<QPushButton>(dialog, qPrintable(how))->click();
+            QVERIFY(!dialog.isVisible());
+            QCOMPARE(dialog.result(), int(saves ? QDialog::Accepted : QDialog::Rejected));
+            QCOMPARE(saved.count(), int(saves));
         }
-        QCOMPARE(config->beforeTriggerInSaveTime, 3u);
+        QCOMPARE(config->beforeTriggerInSaveTime, saves ? 42u : 3u);
         TestableGeneralSetting again;
-        QCOMPARE(part<QLineEdit>(again, "le_trigger_in_before_time")->text(), QString("3"));
-        QCOMPARE(chooser(again, "widget_combobox_color_theme")->currentText(), QString("Gray"));
+        QCOMPARE(part<QLineEdit>(again, "le_trigger_in_before_time")->text(), QString(saves ? "42" : "3"));
+        QCOMPARE(chooser(again, "widget_combobox_color_theme")->currentText(), QString(saves ? "Dark" : "Gray"));
     }
 
     void saveWritesEveryField()

@@ -333,11 +333,13 @@ private slots:
     void viewerTypeCycles()
     {
         qRegisterMetaType<sorvane::STREAM_TYPE>();
+        // From DVS, whatever the window showed before: then APS, fusion and DVS again.
+        for (int i = 0; i < 3 && !button("pb_viewer_type")->styleSheet().contains("btn_playbar_DVS"); ++i)
+            QTest::mouseClick(button("pb_viewer_type"), Qt::LeftButton);
         QSignalSpy types(window.get(), &MainWidget::signalSetViewerShowType);
         for (int i = 0; i < 3; ++i)
             QTest::mouseClick(button("pb_viewer_type"), Qt::LeftButton);
         QCOMPARE(types.count(), 3);
-        // A DVS camera starts at 0: DVS, then APS, fusion and DVS again.
         QCOMPARE(types.at(0).at(0).value<sorvane::STREAM_TYPE>(), STREAM_APS);
         QCOMPARE(types.at(1).at(0).value<sorvane::STREAM_TYPE>(), STREAM_ALL);
         QCOMPARE(types.at(2).at(0).value<sorvane::STREAM_TYPE>(), STREAM_DVS);
@@ -599,6 +601,26 @@ private slots:
         // Played to its end, the button is released.
         QTRY_VERIFY_WITH_TIMEOUT(!button("pb_play")->isChecked(), 20000);
         QVERIFY(label("label_time")->text().contains("/"));
+    }
+
+    // Opened again while the view shows events alone, the fusion camera shows fusion images
+    // under the Fusion icon, not counted events.
+    void reopenedFusionCameraShowsFusion()
+    {
+        ImageLog shown(window->findChild<SvFusionCameraDataProcessor*>());
+        const QString serial = QString::fromStdString(SimulatedCameraProvider::serialOf("Tandem"));
+        openCamera(serial);
+        QVERIFY(button("pb_viewer_type")->styleSheet().contains("btn_playbar_Fusion"));
+        QTest::mouseClick(button("pb_viewer_type"), Qt::LeftButton);
+        QVERIFY(button("pb_viewer_type")->styleSheet().contains("btn_playbar_DVS"));
+        openCamera(serial);
+        QVERIFY(button("pb_viewer_type")->styleSheet().contains("btn_playbar_Fusion"));
+        QTRY_VERIFY(button("pb_play")->isChecked());
+        // Images of the first opening are delivered first; the second one after that is new.
+        QCoreApplication::processEvents();
+        const int before = shown.count;
+        QTRY_VERIFY_WITH_TIMEOUT(shown.count >= before + 2, 10000);
+        QVERIFY2(shown.backgroundShare() < 0.5, qPrintable(QString::number(shown.backgroundShare())));
     }
 
     // A new recording never takes the name of files already there: a file of another recording

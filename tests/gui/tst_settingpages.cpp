@@ -60,6 +60,16 @@ std::shared_ptr<FakeTool> mixedTool()
     return tool;
 }
 
+// The list comes first in name order, the switch last.
+std::shared_ptr<FakeTool> listFirstTool()
+{
+    auto tool = std::make_shared<FakeTool>();
+    tool->addEnum("a_mode", "", {"One", "Two"});
+    tool->addInt("b_count", "", 0, 10, 3, "Hz");
+    tool->addBool("c_enable", "", false);
+    return tool;
+}
+
 QString labelOf(QWidget* row)
 {
     for (const char* name : {"lb_set_item_name", "lb_item_name"})
@@ -95,13 +105,16 @@ private slots:
         QTest::addColumn<int>("group");
         QTest::addColumn<QString>("title");
         QTest::addColumn<QStringList>("labels");
-        QTest::newRow("biases: numbers only") << 0 << "Biases" << QStringList{"A Count"};
-        QTest::newRow("trigger in: switches only") << 1 << "Trigger In" << QStringList{"Enable"};
+        QTest::addColumn<bool>("listFirst");
+        QTest::newRow("biases: numbers only") << 0 << "Biases" << QStringList{"A Count"} << false;
+        QTest::newRow("trigger in: switches only") << 1 << "Trigger In" << QStringList{"Enable"} << false;
         QTest::newRow("anti flicker: switch, list, numbers")
-            << 2 << "Anti Flicker" << QStringList{"Enable", "Mode", "A Count", "B Ratio"};
-        QTest::newRow("rate control") << 3 << "Event Rate Control" << QStringList{"A Count", "Enable"};
-        QTest::newRow("trail filter") << 4 << "Event Trail Filter" << QStringList{"A Count", "Enable", "Mode"};
-        QTest::newRow("roi") << 5 << "ROI" << QStringList{"A Count", "Enable"};
+            << 2 << "Anti Flicker" << QStringList{"Enable", "Mode", "A Count", "B Ratio"} << false;
+        QTest::newRow("anti flicker: the list before any other row")
+            << 2 << "Anti Flicker" << QStringList{"C Enable", "A Mode", "B Count"} << true;
+        QTest::newRow("rate control") << 3 << "Event Rate Control" << QStringList{"A Count", "Enable"} << false;
+        QTest::newRow("trail filter") << 4 << "Event Trail Filter" << QStringList{"A Count", "Enable", "Mode"} << false;
+        QTest::newRow("roi") << 5 << "ROI" << QStringList{"A Count", "Enable"} << false;
     }
 
     void groupsTakeTheirTypes()
@@ -109,8 +122,9 @@ private slots:
         QFETCH(int, group);
         QFETCH(QString, title);
         QFETCH(QStringList, labels);
+        QFETCH(bool, listFirst);
         SidebarDvsSettingUI page;
-        auto tool = mixedTool();
+        auto tool = listFirst ? listFirstTool() : mixedTool();
         auto build = [&page, group](SidebarDvsSettingUI::ToolPtr with) {
             switch (group) {
             case 0: page.setBiasesToolUI(with); break;

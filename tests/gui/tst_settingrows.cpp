@@ -23,6 +23,19 @@ QList<int> reportedValues(const QSignalSpy& spy)
     return values;
 }
 
+// Types text key by key into edit, then finishes it with Enter or by taking the focus away.
+void typeAndFinish(QLineEdit* edit, const QString& text, const QString& finish)
+{
+    edit->clear();
+    QTest::keyClicks(edit, text);
+    if (finish == "Enter") {
+        QTest::keyClick(edit, Qt::Key_Return);
+    } else {
+        QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+        QCoreApplication::sendEvent(edit, &out);
+    }
+}
+
 } // namespace
 
 class TestSettingRows : public QObject {
@@ -112,69 +125,70 @@ private slots:
         QCOMPARE(row.value(), 15);
     }
 
+    // Typed keys count once the text is finished, by Enter or by the focus leaving; nothing is
+    // reported while typing.
     void accumulationTime_data()
     {
         QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("finish");
         QTest::addColumn<qulonglong>("time_us"); // 0: refused
-        QTest::newRow("list entry") << "33.33ms" << qulonglong(33330);
-        QTest::newRow("no suffix") << "5" << qulonglong(5000);
-        QTest::newRow("micro") << "250us" << qulonglong(250);
-        QTest::newRow("one second") << "1000ms" << qulonglong(1000000);
-        QTest::newRow("too long") << "2000ms" << qulonglong(0);
-        QTest::newRow("just too long") << "1000001us" << qulonglong(0);
-        QTest::newRow("zero") << "0ms" << qulonglong(0);
-        QTest::newRow("negative") << "-5ms" << qulonglong(0);
-        QTest::newRow("seconds") << "1s" << qulonglong(0);
-        QTest::newRow("huge") << "1e30us" << qulonglong(0);
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("list entry") << "33.33ms" << "Enter" << qulonglong(33330) << "33.33ms";
+        QTest::newRow("no suffix") << "5" << "Enter" << qulonglong(5000) << "5ms";
+        QTest::newRow("micro") << "250us" << "Enter" << qulonglong(250) << "250us";
+        QTest::newRow("milli, focus leaves") << "2ms" << "focus" << qulonglong(2000) << "2ms";
+        QTest::newRow("one second") << "1000ms" << "Enter" << qulonglong(1000000) << "1000ms";
+        QTest::newRow("too long") << "2000" << "Enter" << qulonglong(0) << "2000";
+        QTest::newRow("just too long") << "1000001us" << "focus" << qulonglong(0) << "1000001us";
+        QTest::newRow("zero") << "0ms" << "Enter" << qulonglong(0) << "0ms";
+        QTest::newRow("negative") << "-5ms" << "Enter" << qulonglong(0) << "-5ms";
+        QTest::newRow("seconds") << "1s" << "Enter" << qulonglong(0) << "1s";
+        QTest::newRow("huge") << "1e30us" << "Enter" << qulonglong(0) << "1e30us";
     }
 
     void accumulationTime()
     {
         QFETCH(QString, typed);
+        QFETCH(QString, finish);
         QFETCH(qulonglong, time_us);
+        QFETCH(QString, shown);
         SettingDisplayItem item;
         QSignalSpy spy(&item, &SettingDisplayItem::signalCumulativeTimeChanged);
-        auto* chooser = item.findChild<SvComboBox*>("widget_combobox_accumulation_time");
-        // An edit of the list's text counts as finished at once; an empty text is refused.
-        chooser->comboBox()->lineEdit()->clear();
-        chooser->comboBox()->lineEdit()->setText(typed);
-        if (time_us == 0) {
-            QCOMPARE(spy.count(), 0);
-        } else {
-            QCOMPARE(spy.count(), 1);
+        QLineEdit* edit = item.findChild<SvComboBox*>("widget_combobox_accumulation_time")->comboBox()->lineEdit();
+        typeAndFinish(edit, typed, finish);
+        QCOMPARE(spy.count(), time_us == 0 ? 0 : 1);
+        if (time_us != 0)
             QCOMPARE(spy.first().at(0).toULongLong(), time_us);
-            QVERIFY(chooser->comboBox()->lineEdit()->text().endsWith("s"));
-        }
+        QCOMPARE(edit->text(), shown);
     }
 
     void slowRate_data()
     {
         QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("finish");
         QTest::addColumn<int>("fps"); // -1: refused
-        QTest::newRow("one") << "1" << 30;
-        QTest::newRow("two") << "2" << 60;
-        QTest::newRow("max") << "1000" << 30000;
-        QTest::newRow("smallest") << "0.03" << 0;
-        QTest::newRow("too small") << "0.02" << -1;
-        QTest::newRow("too large") << "1001" << -1;
-        QTest::newRow("text") << "fast" << -1;
+        QTest::newRow("one") << "1" << "Enter" << 30;
+        QTest::newRow("half") << "0.5" << "Enter" << 15;
+        QTest::newRow("two, focus leaves") << "2" << "focus" << 60;
+        QTest::newRow("max") << "1000" << "Enter" << 30000;
+        QTest::newRow("smallest") << "0.03" << "Enter" << 0;
+        QTest::newRow("too small") << "0.02" << "Enter" << -1;
+        QTest::newRow("too large") << "1001" << "Enter" << -1;
+        QTest::newRow("text") << "fast" << "focus" << -1;
     }
 
     void slowRate()
     {
         QFETCH(QString, typed);
+        QFETCH(QString, finish);
         QFETCH(int, fps);
         SettingDisplayItem item;
         QSignalSpy spy(&item, &SettingDisplayItem::signalFpsChanged);
         QLineEdit* edit = item.findChild<SvComboBox*>("widget_combobox_frame_rate")->comboBox()->lineEdit();
-        edit->clear();
-        edit->setText(typed);
-        if (fps < 0) {
-            QCOMPARE(spy.count(), 0);
-        } else {
-            QCOMPARE(spy.count(), 1);
+        typeAndFinish(edit, typed, finish);
+        QCOMPARE(spy.count(), fps < 0 ? 0 : 1);
+        if (fps >= 0)
             QCOMPARE(spy.first().at(0).toUInt(), uint(fps));
-        }
     }
 
     void choosingFromTheListReportsAtOnce()

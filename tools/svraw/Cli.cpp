@@ -117,14 +117,12 @@ Progress::~Progress()
 
 void Progress::operator()(double fraction)
 {
+    // A pipe or a log file gets none: lines of percentages only clutter what is kept.
     const int percent = int(fraction * 100 + 0.5);
-    if (percent == shown || (!terminal && percent / 10 == shown / 10 && shown >= 0))
+    if (!terminal || percent == shown)
         return;
     shown = percent;
-    if (terminal)
-        std::fprintf(stderr, "\r%s %3d%%", label.c_str(), percent);
-    else
-        std::fprintf(stderr, "%s %d%%\n", label.c_str(), percent);
+    std::fprintf(stderr, "\r%s %3d%%", label.c_str(), percent);
     std::fflush(stderr);
 }
 

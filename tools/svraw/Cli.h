@@ -56,8 +56,8 @@ private:
     bool numbersOk = true;
 };
 
-// Prints "label NN%" on stderr as a fraction advances: in place on a terminal, every tenth
-// otherwise.
+// Shows "label NN%" on stderr as a fraction advances, as one line rewritten in place, and only
+// when stderr is a terminal.
 class Progress {
 public:
     explicit Progress(std::string label);
