@@ -426,11 +426,15 @@ private slots:
         QTest::addColumn<bool>("connected");
         QTest::addColumn<int>("frameGrey");
         QTest::addColumn<QStringList>("events");
-        QTest::newRow("APS") << int(STREAM_APS) << true << 120 << QStringList();
-        QTest::newRow("fusion") << int(STREAM_ALL) << true << 120 << QStringList{"5,6+", "1279,10-"};
-        QTest::newRow("fusion, camera disconnected") << int(STREAM_ALL) << false << -1 << QStringList();
-        // Counted events on the background; two events of one pixel and polarity count once.
-        QTest::newRow("DVS") << int(STREAM_DVS) << true << -2 << QStringList{"5,6+", "1279,10-"};
+        QTest::addColumn<QStringList>("nextEvents"); // of the frame after
+        QTest::newRow("APS") << int(STREAM_APS) << true << 120 << QStringList() << QStringList();
+        QTest::newRow("fusion") << int(STREAM_ALL) << true << 120 << QStringList{"5,6+", "1279,10-"}
+                                << QStringList{"100,100+"};
+        QTest::newRow("fusion, camera disconnected") << int(STREAM_ALL) << false << -1 << QStringList() << QStringList();
+        // Counted events on the background; two events of one pixel and polarity count once, and
+        // each image counts only the events since the one before.
+        QTest::newRow("DVS") << int(STREAM_DVS) << true << -2 << QStringList{"5,6+", "1279,10-"}
+                             << QStringList{"100,100+"};
     }
     void liveImagesFollowTheViewerType()
     {
@@ -438,6 +442,7 @@ private slots:
         QFETCH(bool, connected);
         QFETCH(int, frameGrey);
         QFETCH(QStringList, events);
+        QFETCH(QStringList, nextEvents);
         const std::string serial = SimulatedCameraProvider::serialOf("Tandem");
         DvsCameraManager manager;
         Session session;
@@ -476,6 +481,14 @@ private slots:
         else
             QCOMPARE(centre | 0xFF000000, ConfigStore::instance()->backgroundColor.rgb());
         QCOMPARE(eventPixels(image), events);
+
+        frame.setTimestamp(800);
+        const Event2D next{100, 100, 1, 810};
+        session.processor.addApsFrame(frame);
+        session.processor.addDvsEvents(&next, &next + 1);
+        session.processor.addSyncSignal(EventTriggerIn(0, 1, 900));
+        QTRY_COMPARE(session.images.size(), 2);
+        QCOMPARE(eventPixels(session.images.last()), nextEvents);
     }
 };
 
