@@ -114,8 +114,9 @@ private slots:
         }
         QTest::newRow("EVT2.1 legacy on a line of its own") << QString("EVT2.1 legacy line") << quint64(12) << 3000 << 20;
         QTest::newRow("EVT3.0 gaps longer than a wrap") << QString("EVT3.0") << quint64(0) << 60 << 60'000'000;
-        QTest::newRow("EVT2.0 over the 34-bit wrap") << QString("EVT2.0") << evt2Wrap - 3'000'000 << 20000 << 400;
-        QTest::newRow("EVT2.1 over the 34-bit wrap") << QString("EVT2.1") << evt2Wrap - 3'000'000 << 20000 << 400;
+        // Half a second before the wrap: the events span well over a second.
+        QTest::newRow("EVT2.0 over the 34-bit wrap") << QString("EVT2.0") << evt2Wrap - 500'000 << 20000 << 400;
+        QTest::newRow("EVT2.1 over the 34-bit wrap") << QString("EVT2.1") << evt2Wrap - 500'000 << 20000 << 400;
     }
 
     void roundTrip()
