@@ -164,6 +164,8 @@ private slots:
         QTest::newRow("gen41 plugin") << QByteArray("% evt 3.0\n% plugin_name hal_plugin_gen41_evk3\n")
                                       << evt3 << 1280 << 720 << false << -1;
         QTest::newRow("nothing to go by") << QByteArray("% evt 2.1\n") << evt21 << 1280 << 720 << false << -1;
+        QTest::newRow("largest sensor") << QByteArray("% evt 3.0\n% geometry 2048x2048\n% end\n")
+                                        << evt3 << 2048 << 2048 << false << -1;
         QTest::newRow("impossible format size falls back to geometry")
             << QByteArray("% format EVT3;height=0;width=99999\n% geometry 640x480\n% end\n") << evt3 << 640 << 480 << false << -1;
         QTest::newRow("no end: data at the first other line")
