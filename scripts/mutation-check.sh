@@ -6,6 +6,9 @@
 #
 #   scripts/mutation-check.sh              # every fault of the list
 #   scripts/mutation-check.sh decoders     # only the faults whose line holds this word
+#
+# A line of scripts/mutants.txt: name ` file (FILE@N: the Nth occurrence) ` text ` replacement `
+# the suites (ctest names) that must notice.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 scratch="${MUTATION_DIR:-$root/build/mutation}"
@@ -36,18 +39,28 @@ while IFS='`' read -r name file before after suites; do
     if [ -n "$filter" ] && [[ "$name $file $suites" != *"$filter"* ]]; then
         continue
     fi
-    name="$(echo "$name" | xargs)"
-    file="$(echo "$file" | xargs)"
-    suites="$(echo "$suites" | xargs)"
+    trim() { sed -e 's/^[[:space:]]*//' -e 's/[[:space:]]*$//' <<<"$1"; }
+    name="$(trim "$name")"
+    file="$(trim "$file")"
+    suites="$(trim "$suites")"
     total=$((total + 1))
-    # The first occurrence of before, exactly as written, becomes after.
-    if ! python3 - "$source/$file" "$before" "$after" <<'PY'
+    # FILE@N: the Nth occurrence of the text (the first by default).
+    occurrence=1
+    if [[ "$file" == *@* ]]; then
+        occurrence="${file##*@}"
+        file="${file%@*}"
+    fi
+    # That occurrence of before, exactly as written, becomes after.
+    if ! python3 - "$source/$file" "$before" "$after" "$occurrence" <<'PY'
 import sys
-path, before, after = sys.argv[1], sys.argv[2].strip(), sys.argv[3].strip()
+path, before, after, n = sys.argv[1], sys.argv[2].strip(), sys.argv[3].strip(), int(sys.argv[4])
 text = open(path).read()
-if before not in text:
-    sys.exit(1)
-open(path, "w").write(text.replace(before, after, 1))
+at = -1
+for _ in range(n):
+    at = text.find(before, at + 1)
+    if at < 0:
+        sys.exit(1)
+open(path, "w").write(text[:at] + after + text[at + len(before):])
 PY
     then
         echo "  stale    $name: '$before' is not in $file"

@@ -420,6 +420,21 @@ private slots:
         QVERIFY(session.load(base + ".mp4"));
     }
 
+    // A calibration for another event sensor would map frames onto a grid that is not there: it
+    // is refused with a tip.
+    void calibrationOfAnotherSensorIsRefused()
+    {
+        Session session;
+        CalibratorParameters other;
+        other.dvsWidth = 640;
+        other.dvsHeight = 720;
+        other.apsWidth = 1920;
+        other.apsHeight = 1080;
+        session.processor.setCalibrationParameters(other);
+        QTRY_COMPARE(session.tips.size(), 1);
+        QVERIFY2(session.tips.first().contains("is not for a 1280 x 720 event sensor"), qPrintable(session.tips.first()));
+    }
+
     void liveImagesFollowTheViewerType_data()
     {
         QTest::addColumn<int>("viewerType");
