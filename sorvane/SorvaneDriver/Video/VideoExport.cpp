@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <limits>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace sorvane {
@@ -96,15 +98,24 @@ private:
     std::vector<uint32_t> touched;
 };
 
+// [start, end] held to the events [first, last]; a start before them moves by whole frame steps,
+// so that the frames keep their times. The range must meet the events.
+std::pair<uint64_t, uint64_t> heldToEvents(uint64_t start, uint64_t end, uint64_t first, uint64_t last,
+                                           uint64_t frameStep)
+{
+    if (start < first)
+        start += (first - start) / frameStep * frameStep;
+    return {start, std::min(end, last)};
+}
+
 } // namespace
 
 uint64_t exportedFrameCount(uint64_t start, uint64_t end, uint64_t first, uint64_t last, uint64_t frameStep)
 {
     if (frameStep == 0 || start > end || start > last || end < first)
         return 0;
-    if (start < first)
-        start += (first - start) / frameStep * frameStep;
-    return (std::min(end, last) - start) / frameStep + 1;
+    const auto [from, to] = heldToEvents(start, end, first, last, frameStep);
+    return (to - from) / frameStep + 1;
 }
 
 bool exportEventVideo(DvsFileReader& source, uint64_t start, uint64_t end, const std::string& path,
@@ -133,8 +144,7 @@ bool exportEventVideo(DvsFileReader& source, uint64_t start, uint64_t end, const
     }
 
     // Frames outside the recorded events would only be background: the range is held to them,
-    // which also keeps an open-ended range from turning into hours of empty video. A start
-    // before the first event moves by whole frame steps, so the frames keep their times.
+    // which also keeps an open-ended range from turning into hours of empty video.
     uint64_t first = 0;
     uint64_t last = 0;
     if (!source.getStartTimestamp(first) || !source.getEndTimestamp(last))
@@ -142,9 +152,7 @@ bool exportEventVideo(DvsFileReader& source, uint64_t start, uint64_t end, const
     if (start > last || end < first)
         return fail(rangeOutsideMessage(start, end, first, last));
     const uint64_t frameCount = exportedFrameCount(start, end, first, last, options.frameStep);
-    if (start < first)
-        start += (first - start) / options.frameStep * options.frameStep;
-    end = std::min(end, last);
+    std::tie(start, end) = heldToEvents(start, end, first, last, options.frameStep);
 
     // Event frames are flat colour and sharp dots: the slower presets buy little for them, and
     // this one keeps a 1280 x 720 export well above real time on two cores.
