@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QLibraryInfo>
 #include <QTranslator>
 
 #include <mutex>
@@ -180,8 +181,9 @@ void ConfigStore::save()
 
 void loadLanguage(const QString& language)
 {
-    // Lives for the whole process: an installed translator must outlive every tr() call.
+    // Both live for the whole process: an installed translator must outlive every tr() call.
     static QTranslator* translator = new QTranslator(QCoreApplication::instance());
+    static QTranslator* qtTranslator = new QTranslator(QCoreApplication::instance());
     const QString catalogue = language == "zh" ? ":/app_zh.qm" : ":/app_en.qm";
     if (!translator->load(catalogue)) {
         qDebug() << "Load language failed.";
@@ -189,6 +191,11 @@ void loadLanguage(const QString& language)
     }
     if (!QCoreApplication::installTranslator(translator))
         qDebug() << "install translator failed.";
+    // Qt's own texts (file dialogs, standard buttons) come from Qt's catalogue for the language.
+    if (language == "zh" && qtTranslator->load("qtbase_zh_CN", QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(qtTranslator);
+    else
+        QCoreApplication::removeTranslator(qtTranslator);
 }
 
 void installQtLogSink()

@@ -21,6 +21,7 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QCursor>
 #include <QDebug>
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -135,6 +136,7 @@ MainWidget::MainWidget(QWidget* parent)
     eventProcessor = new SvEventProcessor(this);
 
     showImageForm = ui->widget_show_image;
+    idleStatusText = ui->lb_status_bar->text();
     rangeSlider = new SvThreeHandleSlider(ui->frame_play_ctrl, Qt::Horizontal, 1);
     rangeSlider->setEnabled(false);
     rangeSlider->setCenterValue(0);
@@ -242,6 +244,11 @@ void MainWidget::createMenus()
     for (const auto& [button, menu] : titleMenus) {
         button->setMenu(menu);
         connect(menu, &QMenu::triggered, this, &MainWidget::openActionSlot);
+        // The pointer left over the menu: the button saw no leave event and would stay lit.
+        connect(menu, &QMenu::aboutToHide, button, [button] {
+            button->setAttribute(Qt::WA_UnderMouse, button->rect().contains(button->mapFromGlobal(QCursor::pos())));
+            button->update();
+        });
     }
 }
 
@@ -267,6 +274,7 @@ void MainWidget::createConnections()
     connect(rangeSlider, &SvThreeHandleSlider::lowerValueChanged, processor, &SvEventProcessor::slotSetLowerTimeStamp);
     connect(rangeSlider, &SvThreeHandleSlider::upperValueChanged, processor, &SvEventProcessor::slotSetUpperTimeStamp);
     connect(processor, &SvEventProcessor::signalEventRateProfile, rateStrip, &SvEventRateStrip::setProfile);
+    connect(processor, &SvEventProcessor::signalEventRateProfile, this, &MainWidget::showRecordingStatistics);
     connect(processor, &SvEventProcessor::signalStartTimeStamp, rangeSlider, &SvThreeHandleSlider::setMinimum);
     connect(processor, &SvEventProcessor::signalEndTimeStamp, rangeSlider, &SvThreeHandleSlider::setMaximum);
 
@@ -285,6 +293,7 @@ void MainWidget::createConnections()
             Qt::QueuedConnection);
 
     connectFusionProcessor();
+    showViewerTypeOfSource();
 
     connect(rangeSlider, &SvThreeHandleSlider::rangeChanged, rateStrip, &SvEventRateStrip::setRange);
     connect(rateStrip, &SvEventRateStrip::timeClicked, this, [this](uint64_t time) {
@@ -335,6 +344,8 @@ void MainWidget::connectFusionProcessor()
 
     // Emitted on the processor's threads: every receiver below runs on this one.
     connect(processor, &SvFusionCameraDataProcessor::signalEventRateProfile, rateStrip, &SvEventRateStrip::setProfile);
+    connect(processor, &SvFusionCameraDataProcessor::signalEventRateProfile, this,
+            &MainWidget::showRecordingStatistics);
     connect(processor, &SvFusionCameraDataProcessor::signalStartTimeStamp, rangeSlider,
             &SvThreeHandleSlider::setMinimum);
     connect(processor, &SvFusionCameraDataProcessor::signalEndTimeStamp, rangeSlider,
@@ -396,6 +407,8 @@ void MainWidget::openRecordingFile(const QString& path)
     clearCameraToolsForPlayback();
     liveRateTimer->stop();
     rateStrip->clear();
+    ui->lb_status_bar->setText(idleStatusText);
+    recordingBytes = info.size();
 
     config->inputRawFilePath = info.absolutePath();
     const QString rawPath = info.absoluteFilePath();
@@ -409,6 +422,7 @@ void MainWidget::openRecordingFile(const QString& path)
         emit signalOpenRawFile(rawPath);
         emit signalOpenFusionFile(QString());
     }
+    showViewerTypeOfSource();
     setPlaybackControlsEnabled(true);
 }
 
@@ -543,10 +557,13 @@ void MainWidget::askToRestartForLanguage()
     }
     config->language = config->language == "en" ? "zh" : "en";
     config->save();
-    QApplication::closeAllWindows();
+    // Started before this window closes: if the new program cannot start, the user keeps a window.
     if (!restartLauncher(QCoreApplication::applicationFilePath())) {
-        qDebug() << "restart failed.";
+        emit signalShowLeftBottomTips(tr("The viewer could not restart itself; the language changes at its next start."),
+                                      Error, QString());
+        return;
     }
+    QApplication::closeAllWindows();
 }
 
 void MainWidget::setShowTitleInfo(bool show)
@@ -577,6 +594,16 @@ void MainWidget::setPlaybackControlsEnabled(bool enabled)
     ui->pb_prv->setEnabled(enabled);
     ui->pb_stop->setEnabled(enabled);
     rangeSlider->setEnabled(enabled);
+}
+
+void MainWidget::showViewerTypeOfSource()
+{
+    // Only a source with frames has views to switch between; events alone show as DVS.
+    const bool hasFrames = sourceMode == LiveFusionCamera || sourceMode == FusionFile;
+    viewerType = hasFrames ? 2 : 0;
+    applyViewerTypeIcons(viewerType);
+    ui->pb_viewer_type->setEnabled(hasFrames);
+    emit signalSetViewerShowType(sorvane::STREAM_TYPE(viewerType));
 }
 
 void MainWidget::applyViewerTypeIcons(int type)

@@ -130,6 +130,8 @@ private:
     void createConnections();
     void connectFusionProcessor();
     void setPlaybackControlsEnabled(bool enabled);
+    // The viewer type a newly shown source starts with, told to the button and the processor.
+    void showViewerTypeOfSource();
     // Icon set of the viewer-type button: 0 DVS, 1 APS, 2 fusion.
     void applyViewerTypeIcons(int type);
     // One settings page shown (or the panel folded to the side bar when none is).
@@ -240,6 +242,8 @@ private:
     void releaseCameraForOtherSource();
     void stopCameraRecordings();
     void showStatistics(const sorvane::SvStatisticInfo& info);
+    // A recording's own figures, averaged over its span, from its event-rate profile.
+    void showRecordingStatistics(const QList<quint64>& counts, uint64_t first, uint64_t last);
     // On the camera's thread: hands an edge of the armed kind to the GUI thread.
     void onTriggerIn(const sorvane::EventTriggerIn& trigger, const QString& serial, const QString& edge);
     // On the GUI thread: the timed recording of an edge taken while trigger-in was armed as arming.
@@ -255,9 +259,11 @@ private:
     uint32_t triggerInCallbackId = 0xFFFFFFFF;
     // Read by the camera's thread with each edge; changes when trigger-in is disarmed.
     std::atomic<uint64_t> triggerArming{0};
-    QString bandwidthText;
-    QString eventRateText;
     SvFileRecorder* fileRecorder = nullptr;
+    // The status bar's text while no figures are known.
+    QString idleStatusText;
+    // The size of the recording's event file, for its bandwidth.
+    qint64 recordingBytes = 0;
     // ---- end of camera side ----
 
     // ---- settings pages (MainWidgetSettings.cpp) ----

@@ -19,6 +19,8 @@
 #include <QMenu>
 #include <QTimer>
 
+#include <numeric>
+
 namespace {
 
 QString bandwidthPart(const sorvane::SvStatisticInfo& info)
@@ -133,13 +135,9 @@ void MainWidget::openCamera(const sorvane::CameraDescription& desc)
     else
         sourceMode = NoSource;
 
-    // The icon and the fusion processor learn the type together, before the camera streams:
-    // the processor would otherwise keep the type it had for the camera before.
-    if (sourceMode == LiveDvsCamera || sourceMode == LiveFusionCamera) {
-        viewerType = sourceMode == LiveDvsCamera ? 0 : 2;
-        applyViewerTypeIcons(viewerType);
-        emit signalSetViewerShowType(sorvane::STREAM_TYPE(viewerType));
-    }
+    // Before the camera streams: the fusion processor would otherwise keep the type it had for
+    // the camera before.
+    showViewerTypeOfSource();
 
     rateStrip->clear();
     liveEvents = 0;
@@ -263,11 +261,23 @@ void MainWidget::showStatistics(const sorvane::SvStatisticInfo& info)
     QMetaObject::invokeMethod(
         this,
         [this, bandwidth, rate] {
-            bandwidthText = bandwidth;
-            eventRateText = rate;
-            ui->lb_status_bar->setText(bandwidthText + eventRateText);
+            // A report still queued when a recording replaced the camera is not the recording's.
+            if (sourceMode == LiveDvsCamera || sourceMode == LiveFusionCamera)
+                ui->lb_status_bar->setText(bandwidth + rate);
         },
         Qt::QueuedConnection);
+}
+
+void MainWidget::showRecordingStatistics(const QList<quint64>& counts, uint64_t first, uint64_t last)
+{
+    if ((sourceMode != RawFile && sourceMode != FusionFile) || last <= first) {
+        ui->lb_status_bar->setText(idleStatusText);
+        return;
+    }
+    const double seconds = double(last - first) / 1e6;
+    const double events = std::accumulate(counts.begin(), counts.end(), 0.0);
+    ui->lb_status_bar->setText(statisticsText(
+        sorvane::SvStatisticInfo(uint64_t(double(recordingBytes) / seconds), uint64_t(events / seconds))));
 }
 
 void MainWidget::getEventsToShow()

@@ -139,7 +139,7 @@ void writeSmallRecording(const QString& path)
     RawHeaderInfo header;
     QVERIFY(writer.open(path.toStdString(), header));
     std::vector<Event2D> events;
-    for (uint64_t t = 0; t < 2000000; t += 100)
+    for (uint64_t t = 0; t < 2000000; t += 2)
         events.emplace_back(uint16_t(t % 1280), uint16_t(t % 720), uint8_t(t % 2), t);
     QVERIFY(writer.write(events.data(), events.data() + events.size()));
     QVERIFY(writer.close());
@@ -330,20 +330,41 @@ private slots:
         QCOMPARE(images.count(), stopped);
     }
 
-    void viewerTypeCycles()
+    // The button shows what the source holds and switches only where there are frames: from
+    // fusion to DVS, APS and fusion again.
+    void viewerTypeFollowsTheSource_data()
     {
+        QTest::addColumn<QString>("camera");
+        QTest::addColumn<bool>("switchable");
+        QTest::newRow("event camera") << "Orion4" << false;
+        QTest::newRow("event recording") << "" << false;
+        QTest::newRow("fusion camera") << "Tandem" << true;
+    }
+
+    void viewerTypeFollowsTheSource()
+    {
+        QFETCH(QString, camera);
+        QFETCH(bool, switchable);
         qRegisterMetaType<sorvane::STREAM_TYPE>();
-        // From DVS, whatever the window showed before: then APS, fusion and DVS again.
-        for (int i = 0; i < 3 && !button("pb_viewer_type")->styleSheet().contains("btn_playbar_DVS"); ++i)
-            QTest::mouseClick(button("pb_viewer_type"), Qt::LeftButton);
+        if (camera.isEmpty()) {
+            window->nextRecording = dir.filePath("events.raw");
+            writeSmallRecording(window->nextRecording);
+            triggerAction("Open Recording");
+        } else {
+            openCamera(QString::fromStdString(SimulatedCameraProvider::serialOf(camera.toStdString())));
+        }
+        QVERIFY(button("pb_viewer_type")->styleSheet().contains(switchable ? "btn_playbar_Fusion" : "btn_playbar_DVS"));
+        QCOMPARE(button("pb_viewer_type")->isEnabled(), switchable);
+        if (!switchable)
+            return;
         QSignalSpy types(window.get(), &MainWidget::signalSetViewerShowType);
         for (int i = 0; i < 3; ++i)
             QTest::mouseClick(button("pb_viewer_type"), Qt::LeftButton);
         QCOMPARE(types.count(), 3);
-        QCOMPARE(types.at(0).at(0).value<sorvane::STREAM_TYPE>(), STREAM_APS);
-        QCOMPARE(types.at(1).at(0).value<sorvane::STREAM_TYPE>(), STREAM_ALL);
-        QCOMPARE(types.at(2).at(0).value<sorvane::STREAM_TYPE>(), STREAM_DVS);
-        QVERIFY(button("pb_viewer_type")->styleSheet().contains("btn_playbar_DVS"));
+        QCOMPARE(types.at(0).at(0).value<sorvane::STREAM_TYPE>(), STREAM_DVS);
+        QCOMPARE(types.at(1).at(0).value<sorvane::STREAM_TYPE>(), STREAM_APS);
+        QCOMPARE(types.at(2).at(0).value<sorvane::STREAM_TYPE>(), STREAM_ALL);
+        QVERIFY(button("pb_viewer_type")->styleSheet().contains("btn_playbar_Fusion"));
     }
 
     // Pulling the cable ends the polling loop; the Play button stays as it is. Plugged in again,
@@ -504,6 +525,8 @@ private slots:
         QCOMPARE(window->currentSourceMode(), MainWidget::RawFile);
         QVERIFY(!button("pb_record")->isChecked());
         QVERIFY(label("lb_recoding_time")->text().isEmpty());
+        // The status line shows the recording's own figures, not the camera's last.
+        QTRY_VERIFY_WITH_TIMEOUT(label("lb_status_bar")->text().endsWith(" Events: 0.5 MEv/s "), 20000);
         QTRY_VERIFY_WITH_TIMEOUT(button("pb_record")->isEnabled(), 20000);
         QStringList files = rawFiles(dir.path());
         files.removeAll(played);

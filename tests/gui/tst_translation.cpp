@@ -208,8 +208,9 @@ void TestTranslation::windowTexts_data()
     QTest::addColumn<QString>("openRecording");
     QTest::addColumn<QString>("timeCaption");
     QTest::addColumn<QString>("cutTitle");
-    QTest::newRow("zh") << "zh" << "文件" << "打开录制文件" << " | 时间：" << "剪切录制文件";
-    QTest::newRow("en") << "en" << "File" << "Open Recording" << " | Time: " << "Cut Recording";
+    QTest::addColumn<QString>("qtCancel");
+    QTest::newRow("zh") << "zh" << "文件" << "打开录制文件" << " | 时间：" << "剪切录制文件" << "取消";
+    QTest::newRow("en") << "en" << "File" << "Open Recording" << " | Time: " << "Cut Recording" << "Cancel";
 }
 
 void TestTranslation::windowTexts()
@@ -219,6 +220,7 @@ void TestTranslation::windowTexts()
     QFETCH(QString, openRecording);
     QFETCH(QString, timeCaption);
     QFETCH(QString, cutTitle);
+    QFETCH(QString, qtCancel);
     loadLanguage(language);
     MainWidget window;
     auto* file = window.findChild<QPushButton*>("pb_menu_file");
@@ -227,6 +229,8 @@ void TestTranslation::windowTexts()
     QCOMPARE(file->menu()->actions().first()->text(), openRecording);
     QCOMPARE(window.findChild<QLabel*>("label_show_play_text2")->text(), timeCaption);
     QCOMPARE(QCoreApplication::translate("SvCutRawFile", "Cut Recording"), cutTitle);
+    // Qt's own dialogs and standard buttons speak the same language.
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), qtCancel);
 }
 
 void TestTranslation::catalogueIsComplete_data()
