@@ -148,8 +148,7 @@ MainWidget::MainWidget(QWidget* parent)
     ui->layout_time_slider->addLayout(sliderAndRate);
     liveRateTimer = new QTimer(this);
     liveRateTimer->setInterval(SvEventRateStrip::liveSampleMs);
-    // The slider takes the play bar's spare width; the side bar keeps to the left of its pages.
-    ui->horizontalLayout_play_ctrl->setStretchFactor(ui->layout_time_slider, 1);
+    // The side bar keeps to the left of its pages.
     ui->horizontalLayout_frame_setting->setStretchFactor(ui->layout_sidebar_setting, 1);
     waitingWin = new WaitingWin(ui->widget_show_image);
     // It stands for the processor's load, cut or export, which can be cancelled.

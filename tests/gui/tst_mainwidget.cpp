@@ -350,6 +350,10 @@ void TestMainWidget::rateStripShowsTheRecording()
     auto* strip = window->findChild<SvEventRateStrip*>();
     QVERIFY(strip);
     QVERIFY(!strip->isLive());
+    // The slider and the strip span the play bar, not what its buttons leave.
+    const int bar = window->findChild<QWidget*>("frame_play_ctrl")->width();
+    QVERIFY2(slider->width() > bar * 9 / 10 && strip->width() == slider->width(),
+             qPrintable(QString("%1 and %2 of %3").arg(slider->width()).arg(strip->width()).arg(bar)));
     // Every event of the recording is drawn somewhere along the strip.
     const QList<double> columns = strip->columns();
     QCOMPARE(columns.size(), strip->width() - 2 * SvEventRateStrip::trackMargin);
