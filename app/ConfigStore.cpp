@@ -12,6 +12,8 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 
+#include <algorithm>
+
 #include <mutex>
 
 namespace {
@@ -129,8 +131,8 @@ void ConfigStore::load()
     if (s.contains(keyTriggerInRecEnable)) {
         triggerInRecEnable = s.value(keyTriggerInRecEnable).toBool();
         triggerInRecEdgeType = s.value(keyTriggerInRecEdgeType).toString();
-        beforeTriggerInSaveTime = s.value(keyBeforeTriggerInSaveTime).toUInt();
-        afterTriggerInSaveTime = s.value(keyAfterTriggerInSaveTime).toUInt();
+        beforeTriggerInSaveTime = std::min(s.value(keyBeforeTriggerInSaveTime).toUInt(), maxTriggerInSeconds);
+        afterTriggerInSaveTime = std::min(s.value(keyAfterTriggerInSaveTime).toUInt(), maxTriggerInSeconds);
     } else {
         triggerInRecEnable = false;
         triggerInRecEdgeType = "Rising Edge";
@@ -138,8 +140,18 @@ void ConfigStore::load()
         afterTriggerInSaveTime = 0;
     }
 
-    colorType = s.contains(keyColorType) ? s.value(keyColorType).toString() : QString("Gray");
+    colorType = s.value(keyColorType).toString();
+    if (!colorTypes().contains(colorType))
+        colorType = "Gray";
     applyColorType();
+}
+
+QStringList ConfigStore::colorTypes()
+{
+    QStringList names;
+    for (const Palette& palette : palettes)
+        names << palette.name;
+    return names;
 }
 
 void ConfigStore::applyColorType()

@@ -5,6 +5,7 @@
 // made on the GUI thread (the trigger edge when trigger-in is armed), or through eventColors().
 #include <QColor>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <memory>
@@ -28,6 +29,11 @@ public:
     ~ConfigStore();
     ConfigStore(const ConfigStore&) = delete;
     ConfigStore& operator=(const ConfigStore&) = delete;
+
+    // The colour schemes, in the order the settings offer them.
+    static QStringList colorTypes();
+    // The camera keeps the seconds before a trigger-in edge in 16 bits.
+    static constexpr uint32_t maxTriggerInSeconds = 65535;
 
     void save();
     void applyColorType();

@@ -12,6 +12,7 @@
 #include "ui_MainWidget.h"
 #include "widgets/SVMessageBox.h"
 #include "widgets/SvEventRateStrip.h"
+#include "widgets/OnScreen.h"
 #include "widgets/SvFilePathReminderForm.h"
 #include "widgets/SvStyleSheet.h"
 #include "widgets/SvThreeHandleSlider.h"
@@ -499,7 +500,7 @@ void MainWidget::slotSetWaitWinStatus(bool en)
 void MainWidget::slotShowLeftBottomTips(QString tips, SvMessageType type, QString file_path)
 {
     auto* toast = new SvFilePathReminderForm(tips, type, file_path, this);
-    toast->move(x(), y() + height() - toast->height());
+    toast->move(keptOnScreen(QPoint(x(), y() + height() - toast->height()), toast->size(), this));
     toast->show();
 }
 
@@ -840,9 +841,9 @@ void MainWidget::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     if (!event->spontaneous()) {
-        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-            const QRect available = screen->availableGeometry();
-            move(available.width() / 2 - width() / 2, available.height() / 2 - height() / 2);
+        if (const QScreen* shownOn = screen()) {
+            const QRect available = shownOn->availableGeometry();
+            move(available.center() - rect().center());
         }
         if (ui->pb_fold_setting->isChecked() || ui->pb_fold_dvs_setting->isChecked() || ui->pb_fold_aps_setting->isChecked()) {
             openSettingsPane();

@@ -215,7 +215,7 @@ void MainWidget::initDvsCameraSettings()
     fileRecorder->setCamera(dvsCamera);
     dvsCamera->setRecordCacheTime(0, ".");
     if (config->triggerInRecEnable) {
-        dvsCamera->setRecordCacheTime(uint16_t(config->beforeTriggerInSaveTime & 0xFFFF),
+        dvsCamera->setRecordCacheTime(uint16_t(std::min(config->beforeTriggerInSaveTime, ConfigStore::maxTriggerInSeconds)),
                                       config->configDir.toLocal8Bit().toStdString());
         // The serial and the edge are taken now: the handler runs on the camera's thread, and a
         // saved edge re-arms it through this function.

@@ -6,9 +6,13 @@
 #include "widgets/SvWindowAgent.h"
 
 #include <QDir>
+#include <QIntValidator>
+#include <QLineEdit>
 #include <QFileDialog>
 #include <QPushButton>
 #include <QTemporaryFile>
+
+#include <algorithm>
 
 namespace {
 
@@ -20,7 +24,7 @@ uint32_t secondsOf(const QLineEdit* edit)
 {
     bool ok = false;
     const uint32_t seconds = edit->text().toUInt(&ok, 10);
-    return ok ? seconds : 0;
+    return ok ? std::min(seconds, ConfigStore::maxTriggerInSeconds) : 0;
 }
 
 void stepSeconds(QLineEdit* edit, int step)
@@ -28,7 +32,7 @@ void stepSeconds(QLineEdit* edit, int step)
     const uint32_t seconds = secondsOf(edit);
     if (step < 0 && seconds == 0)
         return;
-    edit->setText(QString::number(step < 0 ? seconds - 1 : seconds + 1));
+    edit->setText(QString::number(std::min(int64_t(seconds) + step, int64_t(ConfigStore::maxTriggerInSeconds))));
 }
 
 } // namespace
@@ -48,6 +52,8 @@ SvGeneralSetting::SvGeneralSetting(QWidget* parent)
     for (QPushButton* button : findChildren<QPushButton*>())
         button->setAutoDefault(false);
     ui->pb_save->setDefault(true);
+    for (QLineEdit* seconds : {ui->le_trigger_in_before_time, ui->le_trigger_in_after_time})
+        seconds->setValidator(new QIntValidator(0, int(ConfigStore::maxTriggerInSeconds), seconds));
     ui->cb_trigger_in_edge->setEditEnabled(false);
     ui->widget_combobox_color_theme->setEditEnabled(false);
     config = ConfigStore::instance();
@@ -74,7 +80,7 @@ void SvGeneralSetting::loadFields()
     ui->le_trigger_in_after_time->setText(QString::number(config->afterTriggerInSaveTime));
 
     QComboBox* colours = ui->widget_combobox_color_theme->comboBox();
-    colours->addItems({"Gray", "Dark", "RedBlue", "RedGreen", "Light"});
+    colours->addItems(ConfigStore::colorTypes());
     colours->setCurrentText(config->colorType);
 
     ui->lw_general_setting_items->setCurrentRow(0);

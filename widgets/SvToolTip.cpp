@@ -1,5 +1,7 @@
 #include "widgets/SvToolTip.h"
 
+#include "widgets/OnScreen.h"
+
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -98,7 +100,7 @@ bool SvToolTip::eventFilter(QObject* watched, QEvent* event)
             } else {
                 return QDialog::eventFilter(watched, event);
             }
-            move(topLeft + QPoint(x_offset, y_offset));
+            move(keptOnScreen(topLeft + QPoint(x_offset, y_offset), size(), targetWidget));
             if (!showTimer.isActive()) {
                 showTimer.start(showDelayMs, this);
             }

@@ -93,6 +93,9 @@ private slots:
         QTest::newRow("plus on letters") << "abc" << "pb_add_trigger_in_before_time" << "1";
         QTest::newRow("minus on letters") << "abc" << "pb_sub_trigger_in_before_time" << "abc";
         QTest::newRow("plus") << "9" << "pb_add_trigger_in_before_time" << "10";
+        // The camera counts these seconds in 16 bits.
+        QTest::newRow("plus at the top") << "65535" << "pb_add_trigger_in_before_time" << "65535";
+        QTest::newRow("plus above the top") << "70000" << "pb_add_trigger_in_before_time" << "65535";
     }
 
     void secondsStep()

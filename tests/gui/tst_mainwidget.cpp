@@ -28,6 +28,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -202,6 +203,7 @@ private slots:
     void droppedRecordingsOpen_data();
     void droppedRecordingsOpen();
     void missingRecordingIsReported();
+    void tipsStayOnTheScreen();
     void windowButtons();
     void languageRestartsTheProgram_data();
     void languageRestartsTheProgram();
@@ -770,6 +772,20 @@ void TestMainWidget::missingRecordingIsReported()
     QTRY_VERIFY(tipContaining("no such file", Error));
     QCOMPARE(window->currentSourceMode(), before);
     QCOMPARE(rawOpened.count(), 0);
+}
+
+// A window reaching below the screen still shows its tips whole.
+void TestMainWidget::tipsStayOnTheScreen()
+{
+    closeAllTips();
+    const QPoint was = window->pos();
+    const QRect screen = window->screen()->availableGeometry();
+    window->move(screen.left(), screen.bottom() - 100);
+    window->slotShowLeftBottomTips("still on the screen", Warning);
+    window->move(was);
+    SvFilePathReminderForm* tip = tipContaining("still on the screen", Warning);
+    QVERIFY(tip);
+    QVERIFY2(screen.contains(tip->geometry()), qPrintable(QString::number(tip->y())));
 }
 
 void TestMainWidget::windowButtons()

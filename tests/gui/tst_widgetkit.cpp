@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 
@@ -322,17 +323,22 @@ void TestWidgetKit::tooltipPlacement_data()
 {
     QTest::addColumn<int>("position");
     QTest::addColumn<bool>("moves");
-    QTest::newRow("centred above") << 0 << true;
-    QTest::newRow("above, left") << 2 << true;
-    QTest::newRow("other positions stay") << 1 << false;
+    QTest::addColumn<QPoint>("pageAt");
+    QTest::newRow("centred above") << 0 << true << QPoint(200, 300);
+    QTest::newRow("above, left") << 2 << true << QPoint(200, 300);
+    QTest::newRow("other positions stay") << 1 << false << QPoint(200, 300);
+    // Near an edge the tip moves onto the screen rather than past it.
+    QTest::newRow("above, left at the left edge") << 2 << true << QPoint(-150, 300);
+    QTest::newRow("centred above at the top edge") << 0 << true << QPoint(200, -100);
 }
 
 void TestWidgetKit::tooltipPlacement()
 {
     QFETCH(int, position);
     QFETCH(bool, moves);
+    QFETCH(QPoint, pageAt);
     QWidget page;
-    page.setGeometry(200, 300, 400, 200);
+    page.setGeometry(QRect(pageAt, QSize(400, 200)));
     auto* target = new QPushButton("x", &page);
     target->setGeometry(150, 100, 32, 32);
     auto* tip = new SvToolTip("Reset the playback progress to the beginning", position, &page);
@@ -348,7 +354,11 @@ void TestWidgetKit::tooltipPlacement()
         QCOMPARE(tip->pos(), before);
         return;
     }
+    const QRect screen = page.screen()->availableGeometry();
+    QVERIFY2(screen.contains(tip->geometry()), qPrintable(QString("%1,%2").arg(tip->x()).arg(tip->y())));
     const QPoint targetTopLeft = target->mapToGlobal(QPoint(0, 0));
+    if (pageAt.x() < 0 || pageAt.y() < 0)
+        return;
     QCOMPARE(tip->y(), targetTopLeft.y() - tip->height());
     if (position == 0) {
         QCOMPARE(tip->x() + tip->width() / 2, targetTopLeft.x() + target->width() / 2);
