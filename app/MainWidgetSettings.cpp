@@ -28,8 +28,9 @@ void MainWidget::createSettingPages()
     connect(cameraSettingPage, &SidebarCameraSettingUI::signalCumulativeTimeChanged, this, &MainWidget::slotSetBatchEventsTime);
     connect(cameraSettingPage, &SidebarCameraSettingUI::signalCumulativeTimeChanged, this, &MainWidget::applyAccumulationTime);
     connect(cameraSettingPage, &SidebarCameraSettingUI::signalFpsChanged, this, &MainWidget::applyFrameRate);
-    connect(dvsSettingPage, &SidebarDvsSettingUI::signalShowLeftBottomTips, this,
-            qOverload<QString, SvMessageType, QString>(&MainWidget::slotShowLeftBottomTips));
+    for (SidebarSettingPage* page : {static_cast<SidebarSettingPage*>(dvsSettingPage), static_cast<SidebarSettingPage*>(apsSettingPage)})
+        connect(page, &SidebarSettingPage::signalShowLeftBottomTips, this,
+                qOverload<QString, SvMessageType, QString>(&MainWidget::slotShowLeftBottomTips));
 }
 
 // Every processor that turns events into images takes the display settings here.
@@ -61,8 +62,8 @@ void MainWidget::showCameraToolsInSettings()
     dvsSettingPage->setEventRateControlToolUI(toolOf(ToolType::EventRateControl));
     dvsSettingPage->setEventTrailFilterToolUI(toolOf(ToolType::EventTrailFilter));
     dvsSettingPage->setROIToolUI(toolOf(ToolType::Roi));
-    if (sourceMode == LiveFusionCamera)
-        apsSettingPage->setApsToolUI(toolOf(ToolType::Aps));
+    // An event camera has no frame sensor: the page must not keep the fusion camera's before it.
+    apsSettingPage->setApsToolUI(toolOf(ToolType::Aps));
     if (dvsCamera || fusionCamera)
         cameraSettingPage->setSlowRateEnabled(false);
 }

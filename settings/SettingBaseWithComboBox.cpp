@@ -10,6 +10,7 @@
 SettingBaseWithComboBox::SettingBaseWithComboBox(const std::string& name, QWidget* parent)
     : QWidget(parent)
     , ui(new Ui::SettingBaseWithComboBox)
+    , name(name)
 {
     ui->setupUi(this);
     ui->lb_set_item_name->setText(toDisplayName(name));
@@ -20,11 +21,6 @@ SettingBaseWithComboBox::SettingBaseWithComboBox(const std::string& name, QWidge
 SettingBaseWithComboBox::~SettingBaseWithComboBox()
 {
     delete ui;
-}
-
-std::string SettingBaseWithComboBox::parameterName() const
-{
-    return toParameterName(ui->lb_set_item_name->text());
 }
 
 void SettingBaseWithComboBox::addItem(const QString& text)
@@ -51,5 +47,5 @@ SvComboBox* SettingBaseWithComboBox::comboBox() const
 
 void SettingBaseWithComboBox::cbCurrentTextChanged(const QString& arg1)
 {
-    emit signalItemValueChanged(parameterName(), arg1.toStdString());
+    emit signalItemValueChanged(name, arg1.toStdString());
 }

@@ -16,8 +16,8 @@ public:
     explicit SettingBaseWithComboBox(const std::string& name, QWidget* parent = nullptr);
     ~SettingBaseWithComboBox() override;
 
-    // The name this row reports, read back from its label.
-    std::string parameterName() const;
+    // The name this row reports, as the camera spells it.
+    std::string parameterName() const { return name; }
 
     void addItem(const QString& text);
     // Shows the entry text without reporting it.
@@ -33,4 +33,5 @@ public slots:
 
 private:
     Ui::SettingBaseWithComboBox* ui;
+    const std::string name;
 };

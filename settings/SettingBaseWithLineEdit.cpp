@@ -6,22 +6,21 @@
 
 #include <QSignalBlocker>
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
 namespace {
 const QString editingBorder = QStringLiteral("#004B6A");
 const QString invalidBorder = QStringLiteral("#FF6058");
 const QString idleBorder = QStringLiteral("#ACACAC");
 
-bool parseInt(const QString& text, int& value)
-{
-    bool ok = false;
-    value = text.toInt(&ok, 10);
-    return ok;
-}
 } // namespace
 
 SettingBaseWithLineEdit::SettingBaseWithLineEdit(const std::string& name, QWidget* parent)
     : QWidget(parent)
     , ui(new Ui::SettingBaseWithLineEdit)
+    , name(name)
 {
     ui->setupUi(this);
     ui->lb_set_item_name->setText(toDisplayName(name));
@@ -32,11 +31,13 @@ SettingBaseWithLineEdit::SettingBaseWithLineEdit(const std::string& name, QWidge
     ui->horizontalSlider->setFocusProxy(ui->le_sv_line_edit);
     connect(ui->le_sv_line_edit, &SvLineEditBase::signalMouseHoverd, this, [this](bool focused) {
         ui->widget_with_slider->setVisible(focused);
-        // The edit recolours its own border on focus changes.
+        // The edit recolours its own border on focus changes; a refusal that stands stays red.
         currentBorder = focused ? editingBorder : idleBorder;
+        if (!focused && !valid)
+            markEdit(invalidBorder);
     });
     connect(ui->le_sv_line_edit, &QLineEdit::editingFinished, this, &SettingBaseWithLineEdit::onEditingFinished);
-    ui->le_sv_line_edit->setText(QString::number(ui->horizontalSlider->value()));
+    ui->le_sv_line_edit->setText(textOf(ui->horizontalSlider->value()));
 }
 
 SettingBaseWithLineEdit::~SettingBaseWithLineEdit()
@@ -44,32 +45,34 @@ SettingBaseWithLineEdit::~SettingBaseWithLineEdit()
     delete ui;
 }
 
-std::string SettingBaseWithLineEdit::parameterName() const
+void SettingBaseWithLineEdit::setDecimals(int digits)
 {
-    return toParameterName(ui->lb_set_item_name->text());
+    decimals = std::clamp(digits, 0, 6);
+    stepsPerUnit = std::pow(10.0, decimals);
 }
 
-void SettingBaseWithLineEdit::setItemRange(int min, int max)
+void SettingBaseWithLineEdit::setItemRange(double min, double max)
 {
-    minimum = min;
-    maximum = max;
-    ui->horizontalSlider->setRange(min, max);
+    minimum = stepsOf(min);
+    maximum = stepsOf(max);
+    ui->horizontalSlider->setRange(minimum, maximum);
 }
 
-void SettingBaseWithLineEdit::setItemValue(int value)
+void SettingBaseWithLineEdit::setItemValue(double value)
 {
-    if (value < minimum || value > maximum)
+    const int steps = stepsOf(value);
+    if (steps < minimum || steps > maximum)
         return;
-    ui->le_sv_line_edit->setText(QString::number(value));
-    ui->horizontalSlider->setValue(value);
+    ui->le_sv_line_edit->setText(textOf(steps));
+    ui->horizontalSlider->setValue(steps);
 }
 
-void SettingBaseWithLineEdit::showItemValue(int value)
+void SettingBaseWithLineEdit::showItemValue(double value)
 {
     const QSignalBlocker blockSlider(ui->horizontalSlider);
     const QSignalBlocker blockEdit(ui->le_sv_line_edit);
-    ui->horizontalSlider->setValue(value);
-    ui->le_sv_line_edit->setText(QString::number(ui->horizontalSlider->value()));
+    ui->horizontalSlider->setValue(stepsOf(value));
+    ui->le_sv_line_edit->setText(textOf(ui->horizontalSlider->value()));
 }
 
 void SettingBaseWithLineEdit::setItemUnit(const std::string& unit)
@@ -92,12 +95,13 @@ void SettingBaseWithLineEdit::setValueCallback(ValueCallback callback)
 
 void SettingBaseWithLineEdit::setValidState(bool ok)
 {
+    valid = ok;
     markEdit(ok ? idleBorder : invalidBorder);
 }
 
-int SettingBaseWithLineEdit::value() const
+double SettingBaseWithLineEdit::value() const
 {
-    return ui->horizontalSlider->value();
+    return ui->horizontalSlider->value() / stepsPerUnit;
 }
 
 QString SettingBaseWithLineEdit::borderColor() const
@@ -105,35 +109,37 @@ QString SettingBaseWithLineEdit::borderColor() const
     return currentBorder;
 }
 
-void SettingBaseWithLineEdit::on_horizontalSlider_valueChanged(int value)
+void SettingBaseWithLineEdit::on_horizontalSlider_valueChanged(int steps)
 {
-    ui->le_sv_line_edit->setText(QString::number(value));
-    const std::string name = parameterName();
-    emit signalItemValueChanged(name, value);
+    // Text being typed that already says this value stays as typed ("1." on the way to "1.5").
+    int typed = 0;
+    if (!ui->le_sv_line_edit->hasFocus() || !parseSteps(ui->le_sv_line_edit->text(), typed) || typed != steps)
+        ui->le_sv_line_edit->setText(textOf(steps));
+    emit signalItemValueChanged(name, value());
     if (valueCallback)
-        valueCallback(name, value);
+        valueCallback(name, value());
 }
 
 void SettingBaseWithLineEdit::on_le_sv_line_edit_textChanged(const QString& arg1)
 {
-    int value = 0;
-    if (!parseInt(arg1, value)) {
+    int steps = 0;
+    if (!parseSteps(arg1, steps)) {
         markEdit(invalidBorder);
         return;
     }
-    ui->horizontalSlider->setValue(value);
+    ui->horizontalSlider->setValue(steps);
     if (ui->le_sv_line_edit->hasFocus())
         markEdit(editingBorder);
 }
 
 void SettingBaseWithLineEdit::onEditingFinished()
 {
-    int value = 0;
-    if (!parseInt(ui->le_sv_line_edit->text(), value)) {
+    int steps = 0;
+    if (!parseSteps(ui->le_sv_line_edit->text(), steps)) {
         markEdit(invalidBorder);
         return;
     }
-    ui->horizontalSlider->setValue(value);
+    ui->horizontalSlider->setValue(steps);
 }
 
 void SettingBaseWithLineEdit::on_pb_add_item_value_clicked()
@@ -149,7 +155,7 @@ void SettingBaseWithLineEdit::on_pb_sub_item_value_clicked()
 void SettingBaseWithLineEdit::stepValue(int step)
 {
     int value = 0;
-    if (!parseInt(ui->le_sv_line_edit->text(), value))
+    if (!parseSteps(ui->le_sv_line_edit->text(), value))
         return;
     // Computed in 64 bits: a step past INT_MAX or INT_MIN must not wrap into the range.
     const int64_t next = int64_t(value) + step;
@@ -164,4 +170,29 @@ void SettingBaseWithLineEdit::markEdit(const QString& colour)
 {
     currentBorder = colour;
     ui->le_sv_line_edit->setBorderColor(colour);
+}
+
+bool SettingBaseWithLineEdit::parseSteps(const QString& text, int& steps) const
+{
+    bool ok = false;
+    if (decimals == 0) {
+        steps = text.toInt(&ok, 10);
+        return ok;
+    }
+    const double number = text.toDouble(&ok) * stepsPerUnit;
+    if (!ok || !std::isfinite(number) || std::abs(number) > double(std::numeric_limits<int>::max()))
+        return false;
+    steps = int(std::lround(number));
+    return true;
+}
+
+int SettingBaseWithLineEdit::stepsOf(double value) const
+{
+    const double steps = std::round(value * stepsPerUnit);
+    return int(std::clamp(steps, double(std::numeric_limits<int>::min()), double(std::numeric_limits<int>::max())));
+}
+
+QString SettingBaseWithLineEdit::textOf(int steps) const
+{
+    return decimals == 0 ? QString::number(steps) : QString::number(steps / stepsPerUnit, 'f', decimals);
 }

@@ -7,6 +7,7 @@
 SettingBaseWithSwitchButton::SettingBaseWithSwitchButton(const std::string& name, QWidget* parent)
     : QWidget(parent)
     , ui(new Ui::SettingBaseWithSwitchButton)
+    , name(name)
 {
     ui->setupUi(this);
     ui->lb_item_name->setText(toDisplayName(name));
@@ -15,11 +16,6 @@ SettingBaseWithSwitchButton::SettingBaseWithSwitchButton(const std::string& name
 SettingBaseWithSwitchButton::~SettingBaseWithSwitchButton()
 {
     delete ui;
-}
-
-std::string SettingBaseWithSwitchButton::parameterName() const
-{
-    return toParameterName(ui->lb_item_name->text());
 }
 
 void SettingBaseWithSwitchButton::setChecked(bool checked)
@@ -40,5 +36,5 @@ void SettingBaseWithSwitchButton::setItemToolTip(const QString& text)
 
 void SettingBaseWithSwitchButton::on_switchButton_clicked()
 {
-    emit signalItemValueChanged(parameterName(), ui->switchButton->isChecked());
+    emit signalItemValueChanged(name, ui->switchButton->isChecked());
 }

@@ -14,8 +14,8 @@ public:
     explicit SettingBaseWithSwitchButton(const std::string& name, QWidget* parent = nullptr);
     ~SettingBaseWithSwitchButton() override;
 
-    // The name this row reports, read back from its label.
-    std::string parameterName() const;
+    // The name this row reports, as the camera spells it.
+    std::string parameterName() const { return name; }
 
     void setChecked(bool checked);
     bool isChecked() const;
@@ -29,4 +29,5 @@ public slots:
 
 private:
     Ui::SettingBaseWithSwitchButton* ui;
+    const std::string name;
 };

@@ -15,8 +15,3 @@ QString toDisplayName(const std::string& name)
     text.replace(u'_', u' ');
     return text;
 }
-
-std::string toParameterName(const QString& text)
-{
-    return text.toLower().replace(u' ', u'_').toStdString();
-}

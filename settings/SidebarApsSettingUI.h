@@ -17,12 +17,6 @@ public:
     void setApsToolUI(std::shared_ptr<sorvane::CameraTool> tool);
     void resetApsToolUI();
 
-public slots:
-    void onApsBoolValueChanged(std::string name, bool value);
-    void onApsSliderValueChanged(std::string name, int value);
-    void onApsSliderFloatValueChanged(std::string name, int value);
-
 private:
-    std::shared_ptr<sorvane::CameraTool> apsTool;
     QPointer<SettingItemBox> apsBox;
 };

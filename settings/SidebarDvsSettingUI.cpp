@@ -18,6 +18,7 @@
 #include <QSaveFile>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <cmath>
 #include <optional>
 
 using sorvane::BasicParameterInfo;
@@ -45,19 +46,15 @@ void SidebarDvsSettingUI::resetToolUIs()
 void SidebarDvsSettingUI::setBiasesToolUI(ToolPtr tool)
 {
     removeGroup(biasesBox);
+    biasesTool = tool;
     if (!tool) {
         qDebug() << "Camera tool is null .";
         return;
     }
-    biasesTool = tool;
     biasesBox = buildToolGroup(tool, tr("Biases"), "camera biases is null .",
                                [&](SettingItemBox* box, const std::string& name, const BasicParameterInfo& info) {
-        IntParameterInfo intInfo;
-        if (info.type != sorvane::ParameterInt || !tool->getIntParameterInfo(info.name, intInfo))
-            return;
-        auto* row = makeIntRow(name, intInfo, 0);
-        connect(row, &SettingBaseWithLineEdit::signalItemValueChanged, this, &Page::onBiasSliderValueChanged);
-        box->addItemWidget(row);
+        if (info.type == sorvane::ParameterInt)
+            addRow(box, parameterRow(tool, name, info));
     });
     if (biasesBox) {
         biasesBox->addItemWidget(makeBiasPresetButtons());
@@ -175,10 +172,15 @@ void SidebarDvsSettingUI::applyBiasPreset(const QString& text)
                     row->showItemValue(value);
         }
     }
+    // A tip holds a few lines: the first problems by name, the others counted.
+    constexpr int namedProblems = 3;
+    QString named = problems.mid(0, namedProblems).join("; ");
+    if (problems.size() > namedProblems)
+        named += tr("; and %1 more").arg(problems.size() - namedProblems);
     if (problems.isEmpty())
         emit signalShowLeftBottomTips(tr("Biases loaded."), Success, QString());
     else
-        emit signalShowLeftBottomTips(tr("Biases loaded except: ") + problems.join("; "), Warning, QString());
+        emit signalShowLeftBottomTips(tr("Biases loaded except: ") + named, Warning, QString());
 }
 
 void SidebarDvsSettingUI::setTriggerInToolUI(ToolPtr tool)
@@ -188,15 +190,10 @@ void SidebarDvsSettingUI::setTriggerInToolUI(ToolPtr tool)
         qDebug() << "camera device is null .";
         return;
     }
-    triggerInTool = tool;
     triggerInBox = buildToolGroup(tool, tr("Trigger In"), "camera trigger is null .",
                                   [&](SettingItemBox* box, const std::string& name, const BasicParameterInfo& info) {
-        BoolParameterInfo boolInfo;
-        if (info.type != sorvane::ParameterBool || !tool->getBoolParameterInfo(info.name, boolInfo))
-            return;
-        auto* row = makeBoolRow(name, boolInfo, boolInfo.defaultValue);
-        connect(row, &SettingBaseWithSwitchButton::signalItemValueChanged, this, &Page::onTriggerInSliderValueChanged);
-        box->addItemWidget(row);
+        if (info.type == sorvane::ParameterBool)
+            addRow(box, parameterRow(tool, name, info));
     });
     if (triggerInBox)
         showGroup(triggerInBox);
@@ -209,52 +206,21 @@ void SidebarDvsSettingUI::setAntiFlickerToolUI(ToolPtr tool)
         qDebug() << "camera device is null .";
         return;
     }
-    antiFlickerTool = tool;
     antiFlickerBox = buildToolGroup(tool, tr("Anti Flicker"), "camera anti flicker has no parameters .",
                                     [&](SettingItemBox* box, const std::string& name, const BasicParameterInfo& info) {
-        switch (info.type) {
-        case sorvane::ParameterInt: {
-            IntParameterInfo intInfo;
-            if (!tool->getIntParameterInfo(info.name, intInfo))
-                return;
-            auto* row = makeIntRow(name, intInfo, intInfo.defaultValue);
-            connect(row, &SettingBaseWithLineEdit::signalItemValueChanged, this,
-                    qOverload<std::string, int>(&Page::onAntiFlickerSliderValueChanged));
-            box->addItemWidget(row);
-            break;
-        }
-        case sorvane::ParameterFloat: {
-            FloatParameterInfo floatInfo;
-            if (!tool->getFloatParameterInfo(info.name, floatInfo))
-                return;
-            auto* row = makeFloatRow(name, floatInfo);
-            connect(row, &SettingBaseWithLineEdit::signalItemValueChanged, this, &Page::onAntiFlickerSliderFloatValueChanged);
-            box->addItemWidget(row);
-            break;
-        }
-        case sorvane::ParameterBool: {
-            BoolParameterInfo boolInfo;
-            if (!tool->getBoolParameterInfo(info.name, boolInfo))
-                return;
-            auto* row = makeBoolRow(name, boolInfo, false);
-            connect(row, &SettingBaseWithSwitchButton::signalItemValueChanged, this,
-                    qOverload<std::string, bool>(&Page::onAntiFlickerSliderValueChanged));
+        QWidget* row = parameterRow(tool, name, info);
+        if (!row)
+            return;
+        if (info.type == sorvane::ParameterBool) {
             // The switch heads the group, the mode follows it, then the numbers.
             box->insertItemWidget(row, 0);
-            break;
-        }
-        case sorvane::ParameterEnum: {
-            EnumParameterInfo enumInfo;
-            if (!tool->getEnumParameterInfo(info.name, enumInfo))
-                return;
-            auto* row = makeEnumRow(name, enumInfo);
-            connect(row, &SettingBaseWithComboBox::signalItemValueChanged, this, &Page::onAntiFlickerSliderEnumValueChanged);
+        } else if (info.type == sorvane::ParameterEnum) {
             // Right after the switch when it came first; at the top when it is still to come.
             const QList<QWidget*> rows = box->rows();
             const bool switchFirst = !rows.isEmpty() && qobject_cast<SettingBaseWithSwitchButton*>(rows.first());
             box->insertItemWidget(row, switchFirst ? 1 : 0);
-            break;
-        }
+        } else {
+            box->addItemWidget(row);
         }
     });
     if (antiFlickerBox)
@@ -268,11 +234,9 @@ void SidebarDvsSettingUI::setEventRateControlToolUI(ToolPtr tool)
         qDebug() << "camera device is null .";
         return;
     }
-    eventRateControlTool = tool;
     eventRateControlBox = buildToolGroup(tool, tr("Event Rate Control"), "camera event rate control has no parameters .",
                                          [&](SettingItemBox* box, const std::string& name, const BasicParameterInfo& info) {
-        addFilterRow(box, tool, name, info, &Page::onEventRateControlSliderValueChanged,
-                     &Page::onEventRateControlSliderValueChanged, nullptr);
+        addRow(box, parameterRow(tool, name, info));
     });
     if (eventRateControlBox)
         showGroup(eventRateControlBox);
@@ -285,54 +249,29 @@ void SidebarDvsSettingUI::setEventTrailFilterToolUI(ToolPtr tool)
         qDebug() << "camera device is null .";
         return;
     }
-    eventTrailFilterTool = tool;
     eventTrailFilterBox = buildToolGroup(tool, tr("Event Trail Filter"), "camera event trail filter has no parameters .",
                                          [&](SettingItemBox* box, const std::string& name, const BasicParameterInfo& info) {
-        addFilterRow(box, tool, name, info, &Page::onEventTrailFilterSliderValueChanged,
-                     &Page::onEventTrailFilterSliderValueChanged, &Page::onEventTrailFilterSliderValueChanged);
+        addRow(box, parameterRow(tool, name, info));
     });
     if (eventTrailFilterBox)
         showGroup(eventTrailFilterBox);
 }
 
-void SidebarDvsSettingUI::addFilterRow(SettingItemBox* box, const ToolPtr& tool, const std::string& name,
-                                       const BasicParameterInfo& info, void (Page::*onInt)(std::string, int),
-                                       void (Page::*onBool)(std::string, bool),
-                                       void (Page::*onEnum)(std::string, std::string))
+void SidebarDvsSettingUI::addRow(SettingItemBox* box, QWidget* row)
 {
-    if (info.type == sorvane::ParameterInt) {
-        IntParameterInfo intInfo;
-        if (!tool->getIntParameterInfo(info.name, intInfo))
-            return;
-        auto* row = makeIntRow(name, intInfo, intInfo.defaultValue);
-        connect(row, &SettingBaseWithLineEdit::signalItemValueChanged, this, onInt);
+    if (row)
         box->addItemWidget(row);
-    } else if (info.type == sorvane::ParameterBool) {
-        BoolParameterInfo boolInfo;
-        if (!tool->getBoolParameterInfo(info.name, boolInfo))
-            return;
-        auto* row = makeBoolRow(name, boolInfo, false);
-        connect(row, &SettingBaseWithSwitchButton::signalItemValueChanged, this, onBool);
-        box->addItemWidget(row);
-    } else if (info.type == sorvane::ParameterEnum && onEnum) {
-        EnumParameterInfo enumInfo;
-        if (!tool->getEnumParameterInfo(info.name, enumInfo))
-            return;
-        auto* row = makeEnumRow(name, enumInfo);
-        connect(row, &SettingBaseWithComboBox::signalItemValueChanged, this, onEnum);
-        box->addItemWidget(row);
-    }
 }
 
 void SidebarDvsSettingUI::setROIToolUI(ToolPtr tool)
 {
     removeGroup(roiBox);
     roiRows.clear();
+    roiTool = tool;
     if (!tool) {
         qDebug() << "camera device is null .";
         return;
     }
-    roiTool = tool;
     roiBox = buildToolGroup(tool, tr("ROI"), "camera roi is null .",
                             [&](SettingItemBox* box, const std::string& name, const BasicParameterInfo& info) {
         if (info.type == sorvane::ParameterInt) {
@@ -342,19 +281,13 @@ void SidebarDvsSettingUI::setROIToolUI(ToolPtr tool)
             int value = 0;
             tool->getIntParameter(info.name, value);
             auto* row = makeIntRow(name, intInfo, value);
-            row->setValueCallback([this](const std::string& rowName, int rowValue) { return writeRoiValue(rowName, rowValue); });
+            row->setValueCallback([this](const std::string& rowName, double rowValue) {
+                return writeRoiValue(rowName, int(std::lround(rowValue)));
+            });
             box->addItemWidget(row);
             roiRows.append(row);
         } else if (info.type == sorvane::ParameterBool) {
-            BoolParameterInfo boolInfo;
-            if (!tool->getBoolParameterInfo(info.name, boolInfo))
-                return;
-            bool checked = false;
-            tool->getBoolParameter(info.name, checked);
-            auto* row = makeBoolRow(name, boolInfo, checked);
-            connect(row, &SettingBaseWithSwitchButton::signalItemValueChanged, this,
-                    qOverload<std::string, bool>(&Page::onROISliderValueChanged));
-            box->addItemWidget(row);
+            addRow(box, parameterRow(tool, name, info));
         }
     });
     if (roiBox)
@@ -368,76 +301,6 @@ bool SidebarDvsSettingUI::writeRoiValue(const std::string& name, int value)
         if (row)
             row->setValidState(accepted);
     return accepted;
-}
-
-void SidebarDvsSettingUI::onBiasSliderValueChanged(std::string name, int value)
-{
-    biasesTool->setIntParameter(name, value);
-}
-
-void SidebarDvsSettingUI::onTriggerInSliderValueChanged(std::string name, bool value)
-{
-    triggerInTool->setBoolParameter(name, value);
-}
-
-void SidebarDvsSettingUI::onAntiFlickerSliderValueChanged(std::string name, int value)
-{
-    antiFlickerTool->setIntParameter(name, value);
-}
-
-void SidebarDvsSettingUI::onAntiFlickerSliderValueChanged(std::string name, bool value)
-{
-    antiFlickerTool->setBoolParameter(name, value);
-}
-
-void SidebarDvsSettingUI::onAntiFlickerSliderFloatValueChanged(std::string name, int value)
-{
-    antiFlickerTool->setFloatParameter(name, float(value));
-}
-
-void SidebarDvsSettingUI::onAntiFlickerSliderEnumValueChanged(std::string name, std::string value)
-{
-    antiFlickerTool->setEnumParameter(name, value);
-}
-
-void SidebarDvsSettingUI::onEventRateControlSliderValueChanged(std::string name, int value)
-{
-    eventRateControlTool->setIntParameter(name, value);
-}
-
-void SidebarDvsSettingUI::onEventRateControlSliderValueChanged(std::string name, bool value)
-{
-    eventRateControlTool->setBoolParameter(name, value);
-}
-
-void SidebarDvsSettingUI::onEventTrailFilterSliderValueChanged(std::string name, int value)
-{
-    eventTrailFilterTool->setIntParameter(name, value);
-}
-
-void SidebarDvsSettingUI::onEventTrailFilterSliderValueChanged(std::string name, bool en)
-{
-    eventTrailFilterTool->setBoolParameter(name, en);
-}
-
-void SidebarDvsSettingUI::onEventTrailFilterSliderValueChanged(std::string name, std::string value)
-{
-    eventTrailFilterTool->setEnumParameter(name, value);
-}
-
-void SidebarDvsSettingUI::onROISliderValueChanged(std::string name, int value)
-{
-    roiTool->setIntParameter(name, value);
-}
-
-void SidebarDvsSettingUI::onROISliderValueChanged(std::string name, bool value)
-{
-    roiTool->setBoolParameter(name, value);
-}
-
-void SidebarDvsSettingUI::onROISliderValueChanged(std::string name, std::string value)
-{
-    roiTool->setEnumParameter(name, value);
 }
 
 void SidebarDvsSettingUI::slotCumulativeTimeChanged(uint64_t time_us)

@@ -1,6 +1,7 @@
 #include "settings/SidebarSettingPage.h"
 
 #include "settings/SettingItemBox.h"
+#include "settings/SettingRows.h"
 #include "ui_SidebarSettingPage.h"
 
 #include <QVBoxLayout>
@@ -50,4 +51,13 @@ void SidebarSettingPage::removeGroup(QPointer<SettingItemBox>& box)
     delete box;
     box = nullptr;
     groupsLayout->update();
+}
+
+QWidget* SidebarSettingPage::parameterRow(const std::shared_ptr<sorvane::CameraTool>& tool, const std::string& name,
+                                          const sorvane::BasicParameterInfo& info)
+{
+    return makeParameterRow(tool, name, info, [page = QPointer<SidebarSettingPage>(this)](const QString& message) {
+        if (page)
+            emit page->signalShowLeftBottomTips(message, Warning, QString());
+    });
 }

@@ -17,6 +17,8 @@ public:
 
     virtual bool getBoolParameter(const std::string& name, bool& value) const = 0;
     virtual bool getIntParameter(const std::string& name, int& value) const = 0;
+    virtual bool getFloatParameter(const std::string& name, float& value) const = 0;
+    virtual bool getEnumParameter(const std::string& name, std::string& value) const = 0;
 
     virtual bool setEnumParameter(const std::string& name, const std::string& value) = 0;
     virtual bool setBoolParameter(const std::string& name, bool value) = 0;

@@ -28,8 +28,8 @@ public:
 
     bool getBoolParameter(const std::string& name, bool& value) const override;
     bool getIntParameter(const std::string& name, int& value) const override;
-    bool getFloatParameter(const std::string& name, float& value) const;
-    bool getEnumParameter(const std::string& name, std::string& value) const;
+    bool getFloatParameter(const std::string& name, float& value) const override;
+    bool getEnumParameter(const std::string& name, std::string& value) const override;
 
     bool setEnumParameter(const std::string& name, const std::string& value) override;
     bool setBoolParameter(const std::string& name, bool value) override;

@@ -14,6 +14,7 @@
 #include "app/RecordingNames.h"
 #include "processing/SvEventProcessor.h"
 #include "processing/SvFusionCameraDataProcessor.h"
+#include "settings/SidebarApsSettingUI.h"
 #include "widgets/SvEventRateStrip.h"
 #include "widgets/SvFilePathReminderForm.h"
 #include "widgets/WaitingWin.h"
@@ -365,6 +366,17 @@ private slots:
         QCOMPARE(types.at(1).at(0).value<sorvane::STREAM_TYPE>(), STREAM_APS);
         QCOMPARE(types.at(2).at(0).value<sorvane::STREAM_TYPE>(), STREAM_ALL);
         QVERIFY(button("pb_viewer_type")->styleSheet().contains("btn_playbar_Fusion"));
+    }
+
+    // An event camera opened after a fusion camera has no frame sensor to edit.
+    void eventCameraAfterFusionCameraLeavesNoApsSettings()
+    {
+        auto* aps = window->findChild<SidebarApsSettingUI*>();
+        QVERIFY(aps);
+        openCamera(QString::fromStdString(SimulatedCameraProvider::serialOf("Tandem")));
+        QCOMPARE(aps->groups().size(), 1);
+        openCamera(QString::fromStdString(SimulatedCameraProvider::serialOf("Orion4")));
+        QVERIFY(aps->groups().isEmpty());
     }
 
     // Pulling the cable ends the polling loop; the Play button stays as it is. Plugged in again,

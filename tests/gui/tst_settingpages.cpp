@@ -12,6 +12,7 @@
 
 #include <QFile>
 #include <QLabel>
+#include <QMap>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QLineEdit>
@@ -112,8 +113,10 @@ private slots:
             << 2 << "Anti Flicker" << QStringList{"Enable", "Mode", "A Count", "B Ratio"} << false;
         QTest::newRow("anti flicker: the list before any other row")
             << 2 << "Anti Flicker" << QStringList{"C Enable", "A Mode", "B Count"} << true;
-        QTest::newRow("rate control") << 3 << "Event Rate Control" << QStringList{"A Count", "Enable"} << false;
-        QTest::newRow("trail filter") << 4 << "Event Trail Filter" << QStringList{"A Count", "Enable", "Mode"} << false;
+        QTest::newRow("rate control") << 3 << "Event Rate Control" << QStringList{"A Count", "B Ratio", "Enable", "Mode"}
+                                      << false;
+        QTest::newRow("trail filter") << 4 << "Event Trail Filter" << QStringList{"A Count", "B Ratio", "Enable", "Mode"}
+                                      << false;
         QTest::newRow("roi") << 5 << "ROI" << QStringList{"A Count", "Enable"} << false;
     }
 
@@ -154,14 +157,66 @@ private slots:
         page.setAntiFlickerToolUI(tool);
         SettingItemBox* box = page.groups().first();
         SettingBaseWithLineEdit* ratio = intRow(box, "B Ratio");
-        QCOMPARE(ratio->value(), 1); // 0.5..2.5, 1.7 -> 0..2, 1
-        ratio->findChild<QPushButton*>("pb_add_item_value")->click();
-        QCOMPARE(ParameterTool::floatValue(tool->values(), "b_ratio"), 2.0f);
+        QCOMPARE(ratio->value(), 1.7); // decimals are kept, not cut to whole numbers
+        ratio->findChild<QLineEdit*>("le_sv_line_edit")->setText("2.25");
+        QCOMPARE(ParameterTool::floatValue(tool->values(), "b_ratio"), 2.25f);
         box->rows().first()->findChild<QPushButton*>("switchButton")->click();
         QCOMPARE(ParameterTool::boolValue(tool->values(), "enable"), true);
         qobject_cast<SettingBaseWithComboBox*>(box->rows().at(1))->comboBox()->comboBox()->setCurrentIndex(1);
         QCOMPARE(ParameterTool::enumValue(tool->values(), "mode"), std::string("Two"));
         QCOMPARE(tool->writes, 3);
+    }
+
+    // A value the camera refuses does not look set: the row shows what the camera keeps, a
+    // number row turns red and stays so when it loses the focus, and a warning says why.
+    void refusedValueShowsWhatTheCameraKeeps_data()
+    {
+        QTest::addColumn<QString>("label");
+        QTest::newRow("whole number") << "A Count";
+        QTest::newRow("decimal") << "B Ratio";
+        QTest::newRow("switch") << "Enable";
+        QTest::newRow("list") << "Mode";
+    }
+
+    void refusedValueShowsWhatTheCameraKeeps()
+    {
+        QFETCH(QString, label);
+        SidebarApsSettingUI page;
+        QSignalSpy tips(&page, &SidebarSettingPage::signalShowLeftBottomTips);
+        auto tool = mixedTool();
+        tool->rule = [](const ParameterValues& v) {
+            return ParameterTool::intValue(v, "a_count") <= 5 && ParameterTool::floatValue(v, "b_ratio") <= 2.0f
+                && !ParameterTool::boolValue(v, "enable") && ParameterTool::enumValue(v, "mode") != "Two";
+        };
+        page.setApsToolUI(tool);
+        SettingItemBox* box = page.groups().first();
+        QWidget* row = nullptr;
+        for (QWidget* each : box->rows())
+            if (labelOf(each) == label)
+                row = each;
+        QVERIFY(row);
+        QString shown;
+        if (auto* number = qobject_cast<SettingBaseWithLineEdit*>(row)) {
+            auto* edit = number->findChild<QLineEdit*>("le_sv_line_edit");
+            edit->setText("7");
+            shown = edit->text();
+            QCOMPARE(number->borderColor(), QString("#FF6058"));
+            QFocusEvent out(QEvent::FocusOut);
+            QCoreApplication::sendEvent(edit, &out);
+            QCOMPARE(number->borderColor(), QString("#FF6058"));
+        } else if (auto* onOff = qobject_cast<SettingBaseWithSwitchButton*>(row)) {
+            onOff->findChild<QPushButton*>("switchButton")->click();
+            shown = onOff->isChecked() ? "on" : "off";
+        } else {
+            auto* list = qobject_cast<SettingBaseWithComboBox*>(row)->comboBox()->comboBox();
+            list->setCurrentIndex(1);
+            shown = list->currentText();
+        }
+        const QMap<QString, QString> kept{{"A Count", "3"}, {"B Ratio", "1.70"}, {"Enable", "off"}, {"Mode", "One"}};
+        QCOMPARE(shown, kept[label]);
+        QCOMPARE(tips.count(), 1);
+        QCOMPARE(tips.first().at(1).value<SvMessageType>(), Warning);
+        QVERIFY2(tips.first().at(0).toString().contains("refused " + label), qPrintable(tips.first().at(0).toString()));
     }
 
     void groupsKeepTheirBuildOrder()
@@ -270,6 +325,17 @@ private slots:
         page.loadBiasPreset(dir.filePath("missing.bias"));
         QTRY_COMPARE(tips.count(), before + 2);
         QCOMPARE(tips.last().at(1).value<SvMessageType>(), Warning);
+
+        // Thousands of bad lines: the first few are named, the rest counted.
+        QFile noisy(dir.filePath("noisy.bias"));
+        QVERIFY(noisy.open(QIODevice::WriteOnly));
+        for (int i = 0; i < 2000; ++i)
+            noisy.write("bias_unknown 1\n");
+        noisy.close();
+        page.loadBiasPreset(noisy.fileName());
+        QTRY_COMPARE(tips.count(), before + 3);
+        const QString counted = tips.last().at(0).toString();
+        QVERIFY2(counted.size() < 200 && counted.endsWith("and 1997 more"), qPrintable(counted.left(300)));
     }
 
     void apsGroup()
@@ -278,7 +344,7 @@ private slots:
         auto tool = mixedTool();
         page.setApsToolUI(tool);
         QCOMPARE(page.groups().size(), 1);
-        QCOMPARE(rowLabels(page.groups().first()), (QStringList{"A Count", "B Ratio", "Enable"}));
+        QCOMPARE(rowLabels(page.groups().first()), (QStringList{"A Count", "B Ratio", "Enable", "Mode"}));
         QCOMPARE(tool->writes, 0);
         page.resetApsToolUI();
         QVERIFY(page.groups().isEmpty());

@@ -1,6 +1,8 @@
 // The setting rows alone: names and labels, the integer row's single report per change, and the
 // display settings' texts.
+#include "settings/SettingBaseWithComboBox.h"
 #include "settings/SettingBaseWithLineEdit.h"
+#include "settings/SettingBaseWithSwitchButton.h"
 #include "settings/SettingDisplayItem.h"
 #include "settings/SettingNames.h"
 #include "widgets/SVComboBoxBase.h"
@@ -50,6 +52,9 @@ private slots:
         QTest::newRow("digit word") << "channel_0" << "Channel 0";
         QTest::newRow("letter after digit") << "a_1b" << "A 1B";
         QTest::newRow("empty") << "" << "";
+        // Names a camera spells otherwise are written back as it spells them.
+        QTest::newRow("capitals and a blank") << "Exposure Time" << "Exposure Time";
+        QTest::newRow("inner capital") << "autoGain_dB" << "AutoGain DB";
     }
 
     void names()
@@ -57,7 +62,9 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QString, label);
         QCOMPARE(toDisplayName(name.toStdString()), label);
-        QCOMPARE(QString::fromStdString(toParameterName(label)), name);
+        QCOMPARE(SettingBaseWithLineEdit(name.toStdString()).parameterName(), name.toStdString());
+        QCOMPARE(SettingBaseWithSwitchButton(name.toStdString()).parameterName(), name.toStdString());
+        QCOMPARE(SettingBaseWithComboBox(name.toStdString()).parameterName(), name.toStdString());
     }
 
     void typedDigitsReportEachSliderChange()
