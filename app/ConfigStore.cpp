@@ -1,5 +1,6 @@
 #include "app/ConfigStore.h"
 
+#include "SorvaneDriver/Render/EventImage.h"
 #include "app/SvMessageType.h"
 
 #include <SorvaneBase/Logger.h>
@@ -13,7 +14,6 @@
 #include <QTranslator>
 
 #include <algorithm>
-
 #include <mutex>
 
 namespace {
@@ -27,21 +27,6 @@ const char* const keyTriggerInRecEdgeType = "Setting/dvs_trigger_in_rec_edge_typ
 const char* const keyBeforeTriggerInSaveTime = "Setting/dvs_before_tirgger_in_save_time";
 const char* const keyAfterTriggerInSaveTime = "Setting/dvs_after_tirgger_in_save_time";
 const char* const keyColorType = "Setting/dvs_color_type";
-
-struct Palette {
-    const char* name;
-    QColor positive;
-    QColor negative;
-    QColor background;
-};
-
-const Palette palettes[] = {
-    {"Gray", QColor(191, 188, 180), QColor(64, 61, 51), QColor(112, 112, 112)},
-    {"RedBlue", QColor(255, 0, 0), QColor(0, 0, 255), QColor(112, 112, 112)},
-    {"Dark", QColor(216, 223, 236), QColor(64, 126, 201), QColor(30, 37, 52)},
-    {"RedGreen", QColor(255, 0, 0), QColor(0, 255, 0), QColor(112, 112, 112)},
-    {"Light", QColor(0, 0, 0), QColor(64, 126, 201), QColor(255, 255, 255)},
-};
 
 QString documentsFolder()
 {
@@ -149,23 +134,22 @@ void ConfigStore::load()
 QStringList ConfigStore::colorTypes()
 {
     QStringList names;
-    for (const Palette& palette : palettes)
+    for (const sorvane::Palette& palette : sorvane::palettes())
         names << palette.name;
     return names;
 }
 
 void ConfigStore::applyColorType()
 {
-    for (const Palette& palette : palettes) {
-        if (colorType == QLatin1String(palette.name)) {
-            positiveColor = palette.positive;
-            negativeColor = palette.negative;
-            backgroundColor = palette.background;
-            std::lock_guard lock(colorsMutex);
-            colorsSnapshot = {positiveColor, negativeColor, backgroundColor};
-            return;
-        }
-    }
+    const sorvane::Palette* palette = sorvane::paletteNamed(colorType.toStdString());
+    if (!palette)
+        return;
+    const auto toColor = [](sorvane::Rgb rgb) { return QColor(rgb.r, rgb.g, rgb.b); };
+    positiveColor = toColor(palette->positive);
+    negativeColor = toColor(palette->negative);
+    backgroundColor = toColor(palette->background);
+    std::lock_guard lock(colorsMutex);
+    colorsSnapshot = {positiveColor, negativeColor, backgroundColor};
 }
 
 EventColors ConfigStore::eventColors() const

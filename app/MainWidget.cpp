@@ -5,6 +5,7 @@
 #include "app/ConfigStore.h"
 #include "app/InitDialog.h"
 #include "app/RecordingNames.h"
+#include "app/SavedImages.h"
 #include "app/SvTimeFormat.h"
 #include "processing/ShowImageForm.h"
 #include "processing/SvEventProcessor.h"
@@ -21,12 +22,15 @@
 #include "widgets/SvWindowAgent.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDateTime>
 #include <QCursor>
 #include <QDebug>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QGraphicsDropShadowEffect>
 #include <QGraphicsView>
 #include <QKeyEvent>
@@ -39,6 +43,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <chrono>
 
@@ -132,6 +137,8 @@ MainWidget::MainWidget(QWidget* parent)
     textGeneralSetting = tr("General Setting");
     textSaveAs = tr("Save as...");
     textCutRecording = tr("Cut Recording");
+    textSaveImage = tr("Save Image");
+    textCopyImage = tr("Copy Image");
 
     fusionProcessor = new SvFusionCameraDataProcessor(this);
     eventProcessor = new SvEventProcessor(this);
@@ -221,6 +228,15 @@ void MainWidget::createMenus()
     fileMenu->addSeparator();
     connect(fileMenu->addAction(textSaveAs), &QAction::triggered, this, &MainWidget::slotSaveAs);
     connect(fileMenu->addAction(textCutRecording), &QAction::triggered, this, &MainWidget::slotCutRecording);
+    fileMenu->addSeparator();
+    // Also on the window itself: a menu's shortcuts work only while it is open.
+    QAction* saveImage = fileMenu->addAction(textSaveImage);
+    saveImage->setShortcut(QKeySequence::Save);
+    connect(saveImage, &QAction::triggered, this, &MainWidget::saveImageOnScreen);
+    QAction* copyImage = fileMenu->addAction(textCopyImage);
+    copyImage->setShortcut(QKeySequence::Copy);
+    connect(copyImage, &QAction::triggered, this, &MainWidget::copyImageOnScreen);
+    addActions({saveImage, copyImage});
     fileMenu->addSeparator();
     fileMenu->addAction(textQuit);
 
@@ -424,6 +440,28 @@ void MainWidget::openRecordingFile(const QString& path)
     }
     showViewerTypeOfSource();
     setPlaybackControlsEnabled(true);
+}
+
+void MainWidget::saveImageOnScreen()
+{
+    const QImage image = showImageForm->currentPixmap().toImage();
+    auto* watcher = new QFutureWatcher<SavedImage>(this);
+    connect(watcher, &QFutureWatcher<SavedImage>::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        const SavedImage saved = watcher->result();
+        if (saved.path.isEmpty())
+            emit signalShowLeftBottomTips(tr("Saving the image failed: ") + saved.error, Error, QString());
+        else
+            emit signalShowLeftBottomTips(tr("Image saved: ") + QDir::toNativeSeparators(saved.path), Success,
+                                          QFileInfo(saved.path).absolutePath());
+    });
+    watcher->setFuture(QtConcurrent::run(saveImageAsPng, image, config->videoSavePath, QDateTime::currentDateTime()));
+}
+
+void MainWidget::copyImageOnScreen()
+{
+    QGuiApplication::clipboard()->setImage(showImageForm->currentPixmap().toImage());
+    emit signalShowLeftBottomTips(tr("Image copied."), Success, QString());
 }
 
 void MainWidget::slotCutRecording()

@@ -91,6 +91,9 @@ public slots:
     void slotOpenRecording();
     void slotSaveAs();
     void slotCutRecording();
+    // The image on screen as a PNG in the video folder, or on the clipboard.
+    void saveImageOnScreen();
+    void copyImageOnScreen();
     void slotStartEndPointEditable(bool en);
     void showTimeStamp(uint64_t timestamp_us);
     void slotSetWaitWinStatus(bool en);
@@ -199,6 +202,8 @@ private:
     QString textGeneralSetting;
     QString textSaveAs;
     QString textCutRecording;
+    QString textSaveImage;
+    QString textCopyImage;
 
     // Camera recording and its elapsed-time clock.
     std::atomic<bool> recording{false};

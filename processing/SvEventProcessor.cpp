@@ -3,19 +3,15 @@
 #include "app/ConfigStore.h"
 
 #include <SorvaneDriver/DvsFileReader.h>
+#include <SorvaneDriver/Render/EventImage.h>
 
 #include <QCoreApplication>
 #include <QDebug>
 
 #include <algorithm>
-#include <array>
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 using sorvane::DvsFileReader;
 using sorvane::Event2D;
@@ -34,43 +30,10 @@ Rgb toRgb(const QColor& colour)
     return {uint8_t(qRed(rgb)), uint8_t(qGreen(rgb)), uint8_t(qBlue(rgb))};
 }
 
-// Bits 0-3: which of the four pixels at counts (8 entries) are painted positive; bits 4-7:
-// which are painted negative. Polarity 1 wins ties; a pixel without events is neither.
-inline int classifyFour(const uint16_t* counts)
-{
-#if defined(__SSE2__)
-    const __m128i pairs = _mm_loadu_si128(reinterpret_cast<const __m128i*>(counts));
-    const __m128i count0 = _mm_and_si128(pairs, _mm_set1_epi32(0xFFFF));
-    const __m128i count1 = _mm_srli_epi32(pairs, 16);
-    const __m128i negative = _mm_cmpgt_epi32(count0, count1);
-    const __m128i positive = _mm_andnot_si128(negative, _mm_cmpgt_epi32(count1, _mm_setzero_si128()));
-    return _mm_movemask_ps(_mm_castsi128_ps(positive)) | (_mm_movemask_ps(_mm_castsi128_ps(negative)) << 4);
-#else
-    int code = 0;
-    for (int i = 0; i < 4; ++i) {
-        const uint16_t count0 = counts[2 * i];
-        const uint16_t count1 = counts[2 * i + 1];
-        if (count1 > 0 && count1 >= count0)
-            code |= 1 << i;
-        else if (count0 > count1)
-            code |= 16 << i;
-    }
-    return code;
-#endif
-}
-
 // Paths go to the SDK in the local 8-bit encoding.
 std::string toLocalPath(const QString& path)
 {
     return std::string(path.toLocal8Bit().constData());
-}
-
-inline void putPixel(uchar* line, int x, Rgb colour)
-{
-    uchar* p = line + 3 * x;
-    p[0] = colour.r;
-    p[1] = colour.g;
-    p[2] = colour.b;
 }
 
 sorvane::ExistingFile existingFile(bool replace)
@@ -128,20 +91,8 @@ void SvEventProcessor::accumulateEvents(const Event2D* begin, const Event2D* end
     if (begin >= end)
         return;
     std::lock_guard lock(planeMutex);
-    uint16_t* counts = backCounts->data();
     // One pass, no per-event locking: the plane lock is taken once per batch.
-    for (const Event2D* e = begin; e != end; ++e) {
-        const unsigned x = e->x;
-        const unsigned polarity = e->polarity;
-        const unsigned index = (e->y * unsigned(frameWidth) + x) * 2u + polarity;
-        // x is checked on its own (x = 1280 would land in the next row), with a polarity above
-        // 1 folded into the same compare; with both valid, the index bound checks y.
-        if ((x | ((polarity >> 1) << 16)) < unsigned(frameWidth) && index < planeSize) {
-            uint16_t& count = counts[index];
-            if (count < countCap)
-                ++count;
-        }
-    }
+    sorvane::eventimage::count(backCounts->data(), begin, end);
     lastBatchTimestamp.store(begin->timestamp, std::memory_order_relaxed);
 }
 
@@ -204,35 +155,8 @@ void SvEventProcessor::paintFrame(const CountPlane& counts, QImage& image, QColo
 {
     if (image.size() != QSize(frameWidth, frameHeight) || image.format() != QImage::Format_RGB888)
         image = QImage(frameWidth, frameHeight, QImage::Format_RGB888);
-    const Rgb colours[3] = {toRgb(background), toRgb(positive), toRgb(negative)};
-
-    // Every pixel is written once with its final colour, so the background fill and the painting
-    // are one pass. Four pixels at a time: their classes (background, positive, negative) pick
-    // one of the prepared 12-byte runs.
-    struct alignas(16) Run {
-        uchar bytes[16];
-    };
-    std::array<Run, 256> runs{};
-    for (int code = 0; code < 256; ++code) {
-        for (int i = 0; i < 4; ++i) {
-            const bool isPositive = code & (1 << i);
-            const bool isNegative = code & (16 << i);
-            putPixel(runs[code].bytes, i, colours[isPositive ? 1 : isNegative ? 2 : 0]);
-        }
-    }
-
-    uchar* const bits = image.bits();
-    const qsizetype stride = image.bytesPerLine();
-    constexpr int groupsPerRow = frameWidth / 4;
-    for (int y = 0; y < frameHeight; ++y) {
-        uchar* line = bits + y * stride;
-        const uint16_t* row = counts.data() + size_t(y) * frameWidth * 2;
-        // A 16-byte store is cheaper than 12; its last 4 bytes are rewritten by the next group.
-        for (int group = 0; group + 1 < groupsPerRow; ++group)
-            std::memcpy(line + 12 * group, runs[classifyFour(row + 8 * group)].bytes, 16);
-        const int last = groupsPerRow - 1;
-        std::memcpy(line + 12 * last, runs[classifyFour(row + 8 * last)].bytes, 12);
-    }
+    const sorvane::Palette colours{"", toRgb(positive), toRgb(negative), toRgb(background)};
+    sorvane::eventimage::paint(counts.data(), image.bits(), size_t(image.bytesPerLine()), colours);
 }
 
 // --- playback ---
@@ -344,7 +268,7 @@ bool SvEventProcessor::buildImage(uint64_t t, uint64_t accumulation)
     if (!source)
         return false;
     // (t - accumulation, t]: the window ends with the position, which it includes.
-    const uint64_t start = t >= accumulation ? t - accumulation + 1 : 0;
+    const uint64_t start = sorvane::eventimage::windowStart(t, accumulation);
     std::shared_ptr<EventBuffer> events;
     {
         std::lock_guard readLock(readMutex);

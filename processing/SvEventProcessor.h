@@ -8,6 +8,7 @@
 //
 // Threads: slots run on the GUI thread; accumulateEvents() may run on a capture thread; all
 // signals except those of GUI-thread slots are emitted from worker threads (connect queued).
+#include "SorvaneDriver/Render/EventImage.h"
 #include "app/SvMessageType.h"
 #include "processing/RecordingPlayer.h"
 #include "sdk/SvEventRecords.h"
@@ -38,12 +39,12 @@ enum class ExistingFile;
 class SvEventProcessor : public RecordingPlayer {
     Q_OBJECT
 public:
-    static constexpr int frameWidth = 1280;
-    static constexpr int frameHeight = 720;
-    static constexpr uint16_t countCap = 10;
-    static constexpr size_t planeSize = size_t(frameWidth) * frameHeight * 2;
+    static constexpr int frameWidth = sorvane::eventimage::width;
+    static constexpr int frameHeight = sorvane::eventimage::height;
+    static constexpr uint16_t countCap = sorvane::eventimage::countCap;
+    static constexpr size_t planeSize = sorvane::eventimage::planeSize;
 
-    using CountPlane = std::vector<uint16_t>;
+    using CountPlane = sorvane::eventimage::CountPlane;
 
     explicit SvEventProcessor(QObject* parent = nullptr);
     ~SvEventProcessor() override;

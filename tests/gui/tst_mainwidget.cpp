@@ -11,6 +11,7 @@
 #include "app/InitDialog.h"
 #include "app/MainWidget.h"
 #include "app/SvTimeFormat.h"
+#include "processing/ShowImageForm.h"
 #include "processing/SvEventProcessor.h"
 #include "widgets/SVMessageBox.h"
 #include "widgets/SvEventRateStrip.h"
@@ -20,6 +21,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QProcess>
+#include <QClipboard>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -197,6 +200,7 @@ private slots:
     void exportWritesDecodableVideo();
     void cancelledExportLeavesNothing();
     void siblingVideoOpensFusionRecording();
+    void imageOnScreenIsKept();
     void menusOfTheTitleBar_data();
     void menusOfTheTitleBar();
     void aboutShowsTheBuild();
@@ -664,12 +668,64 @@ void TestMainWidget::siblingVideoOpensFusionRecording()
     QTRY_VERIFY(tipContaining("Please open a raw file first.", Warning));
 }
 
+// The image on screen goes to the clipboard and, never over another file, into the video folder;
+// svraw's picture of the same moment is the same, pixel for pixel.
+void TestMainWidget::imageOnScreenIsKept()
+{
+    waitUntilIdle();
+    if (window->openRecordingPath() != QFileInfo(recordingPath).absoluteFilePath()) {
+        openRecording(recordingPath);
+        waitUntilIdle();
+    }
+    pausePlayback();
+    ProcessorRelay relay(*processor);
+    QSignalSpy images(&relay, &ProcessorRelay::image);
+    const uint64_t at = firstTimestamp + recordingLength / 3;
+    processor->setPlayPos(at);
+    QTRY_VERIFY(!images.isEmpty() && slider->center() == at);
+    QCoreApplication::processEvents();
+    const QImage shown = window->findChild<ShowImageForm*>()->currentPixmap().toImage().convertToFormat(QImage::Format_RGB888);
+
+    // Shortcuts reach the active window only.
+    auto press = [this](Qt::Key key) {
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        QTest::keyClick(window.get(), key, Qt::ControlModifier);
+    };
+    press(Qt::Key_C);
+    QCOMPARE(QApplication::clipboard()->image().convertToFormat(QImage::Format_RGB888), shown);
+
+    const QDir folder(ConfigStore::instance()->videoSavePath);
+    const QStringList before = folder.entryList({"image_*.png"}, QDir::Files);
+    for (int i = 0; i < 2; ++i) {
+        closeAllTips();
+        press(Qt::Key_S);
+        QTRY_VERIFY(tipContaining("Image saved", Success));
+    }
+    QStringList saved = folder.entryList({"image_*.png"}, QDir::Files);
+    for (const QString& old : before)
+        saved.removeAll(old);
+    QCOMPARE(saved.size(), 2);
+    for (const QString& name : saved)
+        QCOMPARE(QImage(folder.filePath(name)).convertToFormat(QImage::Format_RGB888), shown);
+
+    const QString picture = dir.filePath("svraw-frame.png");
+    QFile::remove(picture);
+    QProcess svraw;
+    svraw.start(SVRAW_PATH, {"frame", recordingPath, picture, "--at", QString::number(at), "--acc-us",
+                             QString::number(accTime), "--palette", ConfigStore::instance()->colorType});
+    QVERIFY(svraw.waitForFinished(30000));
+    QCOMPARE(svraw.exitCode(), 0);
+    QCOMPARE(QImage(picture).convertToFormat(QImage::Format_RGB888), shown);
+}
+
 void TestMainWidget::menusOfTheTitleBar_data()
 {
     QTest::addColumn<QString>("button");
     QTest::addColumn<QStringList>("entries");
     QTest::newRow("File") << "pb_menu_file"
-                          << QStringList{"Open Recording", "-", "Save as...", "Cut Recording", "-", "Quit"};
+                          << QStringList{"Open Recording", "-", "Save as...", "Cut Recording", "-", "Save Image",
+                                         "Copy Image", "-", "Quit"};
     QTest::newRow("Device") << "pb_menu_device" << QStringList{"Open Camera", "-"};
     QTest::newRow("Setting") << "pb_menu_setting" << QStringList{"General Setting", "EN/中文"};
     QTest::newRow("Help") << "pb_menu_help" << QStringList{"About us"};

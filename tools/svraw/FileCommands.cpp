@@ -1,8 +1,11 @@
-// Commands on recordings: info, dump, cut, export.
+// Commands on recordings: info, dump, cut, export, frame.
 #include "Cli.h"
 
+#include "SorvaneBase/PngWriter.h"
+#include "SorvaneBase/SafeOutput.h"
 #include "SorvaneDriver/DvsFileReader.h"
 #include "SorvaneDriver/Raw/EventCsv.h"
+#include "SorvaneDriver/Render/EventImage.h"
 #include "SorvaneDriver/Video/ApsFileReader.h"
 #include "SorvaneDriver/Video/VideoExport.h"
 
@@ -203,21 +206,18 @@ int cut(Options& options)
     return 0;
 }
 
-struct Palette {
-    const char* name;
-    sorvane::Rgb positive;
-    sorvane::Rgb negative;
-    sorvane::Rgb background;
-};
-
-// The viewer's colour types.
-constexpr Palette kPalettes[] = {
-    {"Gray", {191, 188, 180}, {64, 61, 51}, {112, 112, 112}},
-    {"RedBlue", {255, 0, 0}, {0, 0, 255}, {112, 112, 112}},
-    {"Dark", {216, 223, 236}, {64, 126, 201}, {30, 37, 52}},
-    {"RedGreen", {255, 0, 0}, {0, 255, 0}, {112, 112, 112}},
-    {"Light", {0, 0, 0}, {64, 126, 201}, {255, 255, 255}},
-};
+// The colours of a --palette option, or null after saying what the names are.
+const sorvane::Palette* paletteOption(Options& options)
+{
+    const std::string name = options.text("palette").value_or("Gray");
+    if (const sorvane::Palette* palette = sorvane::paletteNamed(name))
+        return palette;
+    std::string names;
+    for (const sorvane::Palette& palette : sorvane::palettes())
+        names += std::string(names.empty() ? "" : ", ") + palette.name;
+    fail("unknown palette '" + name + "' (" + names + ")");
+    return nullptr;
+}
 
 int exportVideo(Options& options)
 {
@@ -227,17 +227,13 @@ int exportVideo(Options& options)
     const std::optional<uint64_t> end = options.number("end");
     const std::optional<uint64_t> accumulation = options.number("acc-us");
     const std::optional<uint64_t> fps = options.number("fps");
-    const std::string paletteName = options.text("palette").value_or("Gray");
     if (!options.numbersValid())
         return 2;
 
     sorvane::VideoExportOptions video;
-    const Palette* palette = nullptr;
-    for (const Palette& p : kPalettes)
-        if (paletteName == p.name)
-            palette = &p;
+    const sorvane::Palette* palette = paletteOption(options);
     if (!palette)
-        return fail("unknown palette '" + paletteName + "' (Gray, RedBlue, Dark, RedGreen, Light)");
+        return 1;
     video.positiveColor = palette->positive;
     video.negativeColor = palette->negative;
     video.backgroundColor = palette->background;
@@ -276,6 +272,49 @@ int exportVideo(Options& options)
     return 0;
 }
 
+// The picture the viewer shows at --at, as a PNG file.
+int frame(Options& options)
+{
+    const std::string path = options.positional()[0];
+    const std::string out = options.positional()[1];
+    const std::optional<uint64_t> at = options.number("at");
+    const uint64_t accumulation = options.number("acc-us").value_or(sorvane::VideoExportOptions{}.accTime);
+    if (!options.numbersValid())
+        return 2;
+    if (!at)
+        return fail("--at is needed: the time of the picture");
+    if (accumulation == 0)
+        return fail("--acc-us must be above 0");
+    const sorvane::Palette* palette = paletteOption(options);
+    if (!palette)
+        return 1;
+
+    auto reader = openRecording(path, options);
+    if (!reader)
+        return fail("cannot read " + path);
+    uint64_t first = 0;
+    uint64_t last = 0;
+    if (!reader->getStartTimestamp(first) || !reader->getEndTimestamp(last))
+        return fail(path + " holds no events");
+    if (*at < first || *at > last)
+        return fail("--at " + std::to_string(*at) + " lies outside the recording, which spans [" + std::to_string(first)
+                    + ", " + std::to_string(last) + "]");
+    std::vector<uint8_t> rgb;
+    std::string error;
+    if (!sorvane::eventimage::render(*reader, *at, accumulation, *palette, rgb, error))
+        return fail("cannot read " + path + ": " + error);
+    sorvane::SafeOutput output;
+    if (!output.begin(out, existingFile(options), {path, -1}, error)) {
+        fail(error);
+        return writeFailed(error, "cannot write " + out);
+    }
+    if (!sorvane::writePng(output.temporaryFd(), sorvane::eventimage::width, sorvane::eventimage::height, rgb.data(),
+                           size_t(sorvane::eventimage::width) * 3, error)
+        || !output.commit(error))
+        return fail(error);
+    return 0;
+}
+
 } // namespace
 
 std::vector<Command> fileCommands()
@@ -294,6 +333,9 @@ std::vector<Command> fileCommands()
          "[--rebuild-index]",
          "paint [start, end] into a video (--force: replace an existing OUT.mp4)", exportVideo, 2,
          {"start", "end", "acc-us", "fps", "palette"}, {"force", "no-cache", "rebuild-index"}},
+        {"frame", "FILE OUT.png --at T [--acc-us N] [--palette NAME] [--force] [--no-cache] [--rebuild-index]",
+         "write the picture the viewer shows at T as a PNG (--force: replace an existing OUT.png)", frame, 2,
+         {"at", "acc-us", "palette"}, {"force", "no-cache", "rebuild-index"}},
     };
 }
 
