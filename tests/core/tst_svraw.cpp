@@ -421,13 +421,13 @@ private slots:
         QTest::addColumn<QString>("target"); // in a folder holding the set s2 (.raw and .mp4)
         QTest::addColumn<bool>("force");
         QTest::addColumn<QString>("message"); // empty: replaced
-        for (const char* command : {"cut", "export", "generate"}) {
+        for (const char* command : {"cut", "export", "generate", "frame"}) {
             const QByteArray name(command);
             QTest::newRow(name + ": an existing file") << QString(command) << "other" << false << "other exists already";
             QTest::newRow(name + ": an existing file, forced") << QString(command) << "other" << true << "";
         }
         const char* const member = "belongs to the input's own set";
-        for (const char* command : {"cut", "export"}) {
+        for (const char* command : {"cut", "export", "frame"}) {
             const QByteArray name(command);
             QTest::newRow(name + ": its set's video") << QString(command) << "s2.mp4" << true << member;
             QTest::newRow(name + ": its set's video by another path") << QString(command) << "sub/../s2.mp4" << true << member;
@@ -462,6 +462,8 @@ private slots:
         QStringList arguments{command};
         if (command == "generate")
             arguments << out << "--duration-s" << "0.1";
+        else if (command == "frame")
+            arguments << input << out << "--at" << QString::number(stream.events[500].timestamp);
         else
             arguments << input << out << "--start" << "0" << "--end" << QString::number(stream.events[500].timestamp);
         if (force)
