@@ -8,6 +8,7 @@
 #include "app/SavedImages.h"
 #include "app/SvTimeFormat.h"
 #include "processing/ShowImageForm.h"
+#include "processing/SvGraphicsView.h"
 #include "processing/SvEventProcessor.h"
 #include "processing/SvFusionCameraDataProcessor.h"
 #include "ui_MainWidget.h"
@@ -310,6 +311,7 @@ void MainWidget::createConnections()
 
     connectFusionProcessor();
     showViewerTypeOfSource();
+    connect(showImageForm->view(), &SvGraphicsView::regionChanged, this, &MainWidget::applyRegion);
 
     connect(rangeSlider, &SvThreeHandleSlider::rangeChanged, rateStrip, &SvEventRateStrip::setRange);
     connect(rateStrip, &SvEventRateStrip::timeClicked, this, [this](uint64_t time) {
@@ -425,6 +427,7 @@ void MainWidget::openRecordingFile(const QString& path)
     rateStrip->clear();
     ui->lb_status_bar->setText(idleStatusText);
     recordingBytes = info.size();
+    clearRegion();
 
     config->inputRawFilePath = info.absolutePath();
     const QString rawPath = info.absoluteFilePath();
@@ -632,6 +635,12 @@ void MainWidget::setPlaybackControlsEnabled(bool enabled)
     ui->pb_prv->setEnabled(enabled);
     ui->pb_stop->setEnabled(enabled);
     rangeSlider->setEnabled(enabled);
+}
+
+void MainWidget::clearRegion()
+{
+    showImageForm->view()->showRegion(QRect());
+    eventProcessor->setShownRegion(std::nullopt);
 }
 
 void MainWidget::showViewerTypeOfSource()

@@ -7,11 +7,13 @@
 // only waits and posts label updates back, and the thread that finishes a stopped recording's
 // files, which posts its result back.
 #include "SorvaneDriver/DvsCameraManager.h"
+#include "SorvaneHal/CameraTool.h"
 #include "SorvaneHal/CameraTypes.h"
 #include "app/DvsAcquisitionLoop.h"
 #include "app/SvMessageType.h"
 
 #include <QPointer>
+#include <QRect>
 #include <QWidget>
 
 #include <atomic>
@@ -275,6 +277,13 @@ private:
 private:
     // The three side-bar pages, the camera page shown.
     void createSettingPages();
+    // The open camera's tool of this type, null without a live camera.
+    std::shared_ptr<sorvane::CameraTool> cameraTool(sorvane::ToolType type) const;
+    // The region marked on the image: the camera's ROI for a live camera, what is shown of an
+    // event recording. A null region clears it.
+    void applyRegion(const QRect& region);
+    // A new source starts with no region.
+    void clearRegion();
     // After a camera has been opened: its tools to the DVS and APS pages; the slow rate is fixed
     // while a live camera is the source.
     void showCameraToolsInSettings();

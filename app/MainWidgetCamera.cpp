@@ -138,6 +138,7 @@ void MainWidget::openCamera(const sorvane::CameraDescription& desc)
     // Before the camera streams: the fusion processor would otherwise keep the type it had for
     // the camera before.
     showViewerTypeOfSource();
+    clearRegion();
 
     rateStrip->clear();
     liveEvents = 0;

@@ -2,6 +2,7 @@
 // them, the display settings routed to the processors, and the general settings dialog.
 #include "app/MainWidget.h"
 
+#include "SorvaneHal/CameraTools.h"
 #include "processing/SvEventProcessor.h"
 #include "processing/SvFusionCameraDataProcessor.h"
 #include "settings/SidebarApsSettingUI.h"
@@ -46,16 +47,19 @@ void MainWidget::applyFrameRate(uint32_t fps)
     fusionProcessor->setFps(int(fps));
 }
 
+std::shared_ptr<sorvane::CameraTool> MainWidget::cameraTool(sorvane::ToolType type) const
+{
+    if (sourceMode == LiveDvsCamera && dvsCamera)
+        return dvsCamera->getTool(type);
+    if (sourceMode == LiveFusionCamera && fusionCamera)
+        return fusionCamera->getTool(type);
+    return nullptr;
+}
+
 void MainWidget::showCameraToolsInSettings()
 {
     using sorvane::ToolType;
-    auto toolOf = [this](ToolType type) -> std::shared_ptr<sorvane::CameraTool> {
-        if (sourceMode == LiveDvsCamera && dvsCamera)
-            return dvsCamera->getTool(type);
-        if (sourceMode == LiveFusionCamera && fusionCamera)
-            return fusionCamera->getTool(type);
-        return nullptr;
-    };
+    auto toolOf = [this](ToolType type) { return cameraTool(type); };
     dvsSettingPage->setBiasesToolUI(toolOf(ToolType::Biases));
     dvsSettingPage->setTriggerInToolUI(toolOf(ToolType::TriggerIn));
     dvsSettingPage->setAntiFlickerToolUI(toolOf(ToolType::AntiFlicker));
@@ -83,4 +87,40 @@ void MainWidget::openGeneralSettings()
             qOverload<QString, SvMessageType, QString>(&MainWidget::slotShowLeftBottomTips));
     dialog.exec();
     ui->pb_fold_general_setting->setChecked(false);
+}
+
+void MainWidget::applyRegion(const QRect& region)
+{
+    if (sourceMode == RawFile) {
+        std::optional<sorvane::eventimage::Region> shown;
+        if (!region.isNull())
+            shown = sorvane::eventimage::Region{uint16_t(region.left()), uint16_t(region.top()), uint16_t(region.right()),
+                                                uint16_t(region.bottom())};
+        eventProcessor->setShownRegion(shown);
+        return;
+    }
+    const std::shared_ptr<sorvane::CameraTool> roi = cameraTool(sorvane::ToolType::Roi);
+    if (!roi)
+        return;
+    namespace param = sorvane::param;
+    bool accepted = true;
+    if (region.isNull()) {
+        accepted = roi->setBoolParameter(param::Enable, false);
+    } else {
+        // Widened first, so that the corners stay in order at every write.
+        sorvane::IntParameterInfo widest;
+        for (const auto& [name, value] : {std::pair{param::RoiX0, 0}, {param::RoiY0, 0}})
+            roi->setIntParameter(name, value);
+        for (const char* name : {param::RoiX1, param::RoiY1})
+            if (roi->getIntParameterInfo(name, widest))
+                roi->setIntParameter(name, widest.max);
+        for (const auto& [name, value] : {std::pair{param::RoiX0, region.left()}, {param::RoiY0, region.top()},
+                                          {param::RoiX1, region.right()}, {param::RoiY1, region.bottom()}})
+            accepted = roi->setIntParameter(name, value) && accepted;
+        accepted = roi->setBoolParameter(param::Enable, true) && accepted;
+    }
+    dvsSettingPage->setROIToolUI(roi);
+    if (!accepted)
+        emit signalShowLeftBottomTips(tr("The camera refused the region; its ROI rows show what it keeps."), Warning,
+                                      QString());
 }

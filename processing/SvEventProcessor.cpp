@@ -92,8 +92,19 @@ void SvEventProcessor::accumulateEvents(const Event2D* begin, const Event2D* end
         return;
     std::lock_guard lock(planeMutex);
     // One pass, no per-event locking: the plane lock is taken once per batch.
-    sorvane::eventimage::count(backCounts->data(), begin, end);
+    sorvane::eventimage::count(backCounts->data(), begin, end, shownRegion ? &*shownRegion : nullptr);
     lastBatchTimestamp.store(begin->timestamp, std::memory_order_relaxed);
+}
+
+void SvEventProcessor::setShownRegion(std::optional<sorvane::eventimage::Region> region)
+{
+    {
+        std::lock_guard lock(planeMutex);
+        shownRegion = region;
+    }
+    // A paused recording shows the change at once.
+    if (playbackUsable() && !transport.isPlaying())
+        transport.jumpTo(transport.position());
 }
 
 void SvEventProcessor::showEvents()

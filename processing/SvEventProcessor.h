@@ -61,6 +61,8 @@ public:
     void showEvents();
     // Hands the counted plane to the render thread and starts an empty one.
     void commitFrame();
+    // Only the events inside region are counted from now on (all of them without one).
+    void setShownRegion(std::optional<sorvane::eventimage::Region> region);
 
     // Paints counts (planeSize entries) into image (RGB888, 1280 x 720): background everywhere,
     // then positive where polarity 1 has events and is not outnumbered, negative where
@@ -143,8 +145,10 @@ private:
     // Guards frontCounts, the exchange of the two plane pointers, frameCommitted and renderRunning;
     // the render thread holds it while it paints and emits.
     std::mutex frameMutex;
-    // Guards the contents of backCounts against counting during the exchange and the clearing.
+    // Guards the contents of backCounts against counting during the exchange and the clearing,
+    // and shownRegion.
     std::mutex planeMutex;
+    std::optional<sorvane::eventimage::Region> shownRegion;
     std::condition_variable frameReady;
     bool frameCommitted = false;
     bool renderRunning = false;

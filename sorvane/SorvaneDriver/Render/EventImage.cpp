@@ -70,9 +70,11 @@ const Palette* paletteNamed(std::string_view name)
 
 namespace eventimage {
 
-void count(uint16_t* plane, const Event2D* begin, const Event2D* end)
+void count(uint16_t* plane, const Event2D* begin, const Event2D* end, const Region* only)
 {
     for (const Event2D* e = begin; e != end; ++e) {
+        if (only && !only->contains(*e))
+            continue;
         const unsigned x = e->x;
         const unsigned polarity = e->polarity;
         const unsigned index = (e->y * unsigned(width) + x) * 2u + polarity;
