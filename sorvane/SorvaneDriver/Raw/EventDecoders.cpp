@@ -128,6 +128,8 @@ struct Output {
     uint64_t minTime = UINT64_MAX;
     uint64_t outside = 0;
     uint64_t timeRepairs = 0;
+    uint32_t maxX = 0;
+    uint32_t maxY = 0;
 };
 
 #if defined(__SSE2__)
@@ -791,6 +793,103 @@ DecodeResult runEvt21(const uint8_t* const begin, const uint8_t* const end, Deco
     return DecodeResult{size_t(p - begin), reachedStop};
 }
 
+#if defined(__SSE2__)
+// The records of a `.dat` file, four at a time, each lane's record written where the next valid
+// one goes. The caller guarantees that no record can reach the stop time and room for four.
+const uint8_t* fastDat(const uint8_t* p, const uint8_t* const end, uint32_t width, uint32_t height, Event2D* events,
+                       size_t capacity, size_t& count)
+{
+    const __m128i mask14 = _mm_set1_epi32(0x3fff);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i one = _mm_set1_epi32(1);
+    const __m128i widths = _mm_set1_epi32(int32_t(width));
+    const __m128i heights = _mm_set1_epi32(int32_t(height));
+    Event2D* out = events + count;
+    while (end - p >= 32 && size_t(events + capacity - out) >= 4) {
+        const __m128 a = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+        const __m128 b = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)));
+        const __m128i times = _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+        const __m128i words = _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+        const __m128i xs = _mm_and_si128(words, mask14);
+        const __m128i ys = _mm_and_si128(_mm_srli_epi32(words, 14), mask14);
+        const __m128i polarities = _mm_andnot_si128(_mm_cmpeq_epi32(_mm_srli_epi32(words, 28), zero), one);
+        const __m128i inside = _mm_and_si128(_mm_cmplt_epi32(xs, widths), _mm_cmplt_epi32(ys, heights));
+        const unsigned bits = unsigned(_mm_movemask_ps(_mm_castsi128_ps(inside)));
+        const __m128i positions = _mm_or_si128(xs, _mm_slli_epi32(ys, 16));
+        const __m128i front = _mm_unpacklo_epi32(positions, polarities);
+        const __m128i back = _mm_unpackhi_epi32(positions, polarities);
+        const __m128i frontTimes = _mm_unpacklo_epi32(times, zero);
+        const __m128i backTimes = _mm_unpackhi_epi32(times, zero);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi64(front, frontTimes));
+        out += bits & 1;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpackhi_epi64(front, frontTimes));
+        out += (bits >> 1) & 1;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi64(back, backTimes));
+        out += (bits >> 2) & 1;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpackhi_epi64(back, backTimes));
+        out += (bits >> 3) & 1;
+        p += 32;
+    }
+    count = size_t(out - events);
+    return p;
+}
+#endif
+
+// `.dat` records: the time (32 bits, no wraps), then x = bits 13..0, y = bits 27..14 and polarity
+// = bits 31..28 (any value but 0 is taken as 1). No state is carried between records.
+template <bool Counting>
+DecodeResult runDat(const uint8_t* const begin, const uint8_t* const end, const SensorGeometry& geometry,
+                    uint64_t stopTime, size_t capacity, Output<Counting>& out)
+{
+    const uint8_t* p = begin;
+    const uint32_t width = geometry.width;
+    const uint32_t height = geometry.height;
+    size_t count = out.count;
+    Event2D* const events = out.events;
+    bool reachedStop = false;
+    const bool recordsCannotStop = stopTime > UINT32_MAX;
+    size_t records = size_t(end - p) / 8;
+    if constexpr (!Counting)
+        records = std::min(records, capacity - count);
+    const uint8_t* const blockEnd = p + records * 8;
+#if defined(__SSE2__)
+    if constexpr (!Counting) {
+        if (recordsCannotStop && chosenPath.load(std::memory_order_relaxed) != DecoderPath::Portable)
+            p = fastDat(p, blockEnd, width, height, events, capacity, count);
+    }
+#endif
+    uint32_t maxX = out.maxX;
+    uint32_t maxY = out.maxY;
+    for (; p < blockEnd; p += 8) {
+        const uint64_t record = load64(p);
+        const uint64_t t = uint32_t(record);
+        const uint32_t word = uint32_t(record >> 32);
+        const uint32_t x = word & 0x3fff;
+        const uint32_t y = (word >> 14) & 0x3fff;
+        const bool inside = (x < width) & (y < height);
+        if (!recordsCannotStop && t >= stopTime) {
+            reachedStop = true;
+            break;
+        }
+        if constexpr (Counting) {
+            out.outside += !inside;
+            if (inside) {
+                out.maxEventTime = std::max(out.maxEventTime, t);
+                out.minTime = std::min(out.minTime, t);
+                maxX = std::max(maxX, x);
+                maxY = std::max(maxY, y);
+            }
+        } else {
+            storeEvent(events + count, x | (uint64_t(y) << 16) | (uint64_t((word >> 28) != 0) << 32), t);
+        }
+        count += inside;
+    }
+    out.maxX = maxX;
+    out.maxY = maxY;
+    out.count = count;
+    return DecodeResult{size_t(p - begin), reachedStop};
+}
+
 // Words before the first time word: their events have no known time and are skipped. EVT 3.0
 // keeps the row, vector and low-time state they set. Returns the first word not taken; the
 // state knows its time from there on, unless the words ran out.
@@ -852,12 +951,16 @@ DecodeResult run(EventEncoding encoding, bool legacy, std::span<const uint8_t> b
         return {};
     const uint8_t* const data = bytes.data();
     const uint8_t* const end = data + (bytes.size() - bytes.size() % wordSize);
-    const uint8_t* const begin = state.timeKnown ? data : skipUntimed(encoding, legacy, data, end, state);
+    // `.dat` records each carry their whole time.
+    const uint8_t* const begin = state.timeKnown || encoding == EventEncoding::Dat
+        ? data
+        : skipUntimed(encoding, legacy, data, end, state);
     DecodeResult result;
     switch (encoding) {
     case EventEncoding::Evt3: result = runEvt3(begin, end, state, geometry, stopTime, capacity, out); break;
     case EventEncoding::Evt2: result = runEvt2(begin, end, state, geometry, stopTime, capacity, out); break;
     case EventEncoding::Evt21: result = runEvt21(begin, end, state, geometry, legacy, stopTime, capacity, out); break;
+    case EventEncoding::Dat: result = runDat(begin, end, geometry, stopTime, capacity, out); break;
     case EventEncoding::Unknown: break;
     }
     result.bytesUsed += size_t(begin - data);
@@ -919,6 +1022,7 @@ size_t maxEventsPerWord(EventEncoding encoding)
     case EventEncoding::Evt3: return 12;
     case EventEncoding::Evt2: return 1;
     case EventEncoding::Evt21: return 32;
+    case EventEncoding::Dat: return 1;
     case EventEncoding::Unknown: break;
     }
     return 0;
@@ -963,6 +1067,10 @@ DecodeResult scanEvents(EventEncoding encoding, bool legacyEndianness, std::span
     if (out.count + out.triggerCount > 0)
         stats.maxTime = stats.events + stats.triggers > 0 ? std::max(stats.maxTime, maxTime) : maxTime;
     stats.minTime = std::min(stats.minTime, out.minTime);
+    if (out.count > 0) {
+        stats.maxX = stats.events > 0 ? std::max(stats.maxX, out.maxX) : out.maxX;
+        stats.maxY = stats.events > 0 ? std::max(stats.maxY, out.maxY) : out.maxY;
+    }
     stats.events += out.count;
     stats.triggers += out.triggerCount;
     stats.outside += out.outside;
