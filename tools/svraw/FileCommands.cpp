@@ -3,8 +3,8 @@
 
 #include "SorvaneDriver/DvsFileReader.h"
 #include "SorvaneDriver/Raw/EventCsv.h"
-#include "SorvaneDriver/Video/ApsFileReader.h"
 #include "SorvaneDriver/Video/VideoExport.h"
+#include "SorvaneDriver/VideoSupport.h"
 
 #include <sys/stat.h>
 
@@ -144,13 +144,17 @@ std::string apsFramesInfo(const std::string& path, const sorvane::DvsFileInfo& f
     const std::string video = path.substr(0, dot) + ".mp4";
     if (!std::filesystem::is_regular_file(video))
         return {};
-    auto reader = sorvane::ApsFileReader::createFileReader(video);
-    std::vector<uint64_t> frames;
-    if (!reader || !reader->getFrameTimestamps(frames))
+    // Only now is the video half loaded: recordings of events alone never need it.
+    std::string error;
+    const sorvane::VideoSupport* support = sorvane::videoSupport(error);
+    size_t frames = 0;
+    int width = 0;
+    int height = 0;
+    if (!support || !support->videoFrames(video, frames, width, height))
         return ", \"aps_frames\": null";
     char text[160];
     std::snprintf(text, sizeof text, ", \"aps_frames\": %zu, \"aps_width\": %d, \"aps_height\": %d, \"aps_time_offset_us\": %lld",
-                  frames.size(), reader->getWidth(), reader->getHeight(), static_cast<long long>(file.apsTimeOffset));
+                  frames, width, height, static_cast<long long>(file.apsTimeOffset));
     return text;
 }
 

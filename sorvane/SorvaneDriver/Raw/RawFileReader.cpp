@@ -6,7 +6,7 @@
 #include "SorvaneDriver/Raw/IndexCache.h"
 #include "SorvaneDriver/Raw/RawEventWriter.h"
 #include "SorvaneDriver/Raw/ReadAt.h"
-#include "SorvaneDriver/Video/VideoExport.h"
+#include "SorvaneDriver/VideoSupport.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -664,12 +664,15 @@ bool RawFileReader::exportVideo(uint64_t start, uint64_t end, const std::string&
         return fail("exporting " + path + " was cancelled");
     if (!loaded && !loadFile())
         return fail("cannot export " + path + ": it cannot be read");
-    SafeOutput output;
     std::string problem;
+    const VideoSupport* video = videoSupport(problem);
+    if (!video)
+        return fail("cannot export " + path + ": " + problem);
+    SafeOutput output;
     if (!output.begin(outPath, existing, {path, fd}, problem))
         return fail("cannot export " + path + ": " + problem);
     readFailed = false;
-    if (!exportEventVideo(*this, start, end, output.temporaryPath(), videoOptions, progress, cancelled, problem))
+    if (!video->exportEventVideo(*this, start, end, output.temporaryPath(), videoOptions, progress, cancelled, problem))
         return fail(problem.empty() ? "cannot export " + path : problem);
     if (readFailed)
         return fail("cannot export " + path + ": " + error);
