@@ -198,6 +198,30 @@ void BM_DecodeEvt2(benchmark::State& state)
     decodeBenchmark(state, EventEncoding::Evt2, evt2Stream());
 }
 
+// The index scan's count of an EVT 2.0 stream, on the path given (argument: a DecoderPath).
+void BM_ScanEvt2OnPath(benchmark::State& state)
+{
+    const DecoderPath best = decoderPath();
+    if (!setDecoderPath(DecoderPath(state.range(0)))) {
+        state.SkipWithError("this processor lacks that path");
+        return;
+    }
+    const EncodedStream& stream = evt2Stream();
+    uint64_t counted = 0;
+    for (auto _ : state) {
+        DecoderState decoder;
+        ScanStats stats;
+        scanEvents(EventEncoding::Evt2, false, stream.bytes, decoder, SensorGeometry{}, UINT64_MAX, stats, nullptr);
+        counted += stats.events;
+        benchmark::DoNotOptimize(stats);
+    }
+    if (counted != stream.events * state.iterations())
+        state.SkipWithError("counted events differ from the stream's");
+    state.SetItemsProcessed(int64_t(stream.events * state.iterations()));
+    state.SetBytesProcessed(int64_t(stream.bytes.size() * state.iterations()));
+    setDecoderPath(best);
+}
+
 void BM_DecodeDat(benchmark::State& state)
 {
     decodeBenchmark(state, EventEncoding::Dat, datStream());
@@ -478,6 +502,7 @@ void BM_ConvertToEvt3(benchmark::State& state)
 BENCHMARK(BM_DecodeEvt3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeEvt2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeDat)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScanEvt2OnPath)->Unit(benchmark::kMillisecond)->ArgName("path")->Arg(int(DecoderPath::Portable))->Arg(int(DecoderPath::Sse2))->Arg(int(DecoderPath::Avx512));
 BENCHMARK(BM_DecodeEvt3OnPath)->Unit(benchmark::kMillisecond)->ArgName("path")->Arg(int(DecoderPath::Portable))->Arg(int(DecoderPath::Sse2));
 BENCHMARK(BM_DecodeEvt2OnPath)->Unit(benchmark::kMillisecond)->ArgName("path")->Arg(int(DecoderPath::Portable))->Arg(int(DecoderPath::Sse2));
 // File work is timed by the wall clock: waiting for the disk counts.

@@ -316,6 +316,55 @@ const uint8_t* fastEvt2(const uint8_t* p, const uint8_t* const end, uint64_t hig
 }
 #endif
 
+#if defined(__SSE2__)
+// fastEvt2 for counting (the index scan): the events inside and outside the sensor, and the least
+// and greatest low time bits of those inside (left alone when none).
+const uint8_t* countEvt2(const uint8_t* p, const uint8_t* const end, uint32_t width, uint32_t height, size_t& count,
+                         uint64_t& outside, uint32_t& leastLow, uint32_t& mostLow)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i mask11 = _mm_set1_epi32(0x7ff);
+    const __m128i mask6 = _mm_set1_epi32(0x3f);
+    const __m128i widths = _mm_set1_epi32(int32_t(width));
+    const __m128i heights = _mm_set1_epi32(int32_t(height));
+    const __m128i laneIndex = _mm_setr_epi32(0, 1, 2, 3);
+    // Low bits fit in 16, so the 16-bit minimum and maximum serve for the 32-bit lanes.
+    __m128i least = _mm_set1_epi32(0x3f);
+    __m128i most = zero;
+    size_t n = count;
+    while (end - p >= 16) {
+        const __m128i words = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i isEvent = _mm_cmpeq_epi32(_mm_srli_epi32(words, 29), zero);
+        const unsigned lanes = unsigned(std::countr_zero(~unsigned(_mm_movemask_ps(_mm_castsi128_ps(isEvent))) & 0x1f));
+        if (lanes == 0)
+            break;
+        const __m128i xs = _mm_and_si128(_mm_srli_epi32(words, 11), mask11);
+        const __m128i ys = _mm_and_si128(words, mask11);
+        const __m128i taken = _mm_cmplt_epi32(laneIndex, _mm_set1_epi32(int32_t(lanes)));
+        const __m128i inside = _mm_and_si128(_mm_and_si128(_mm_cmplt_epi32(xs, widths), _mm_cmplt_epi32(ys, heights)), taken);
+        const __m128i lows = _mm_and_si128(_mm_srli_epi32(words, 22), mask6);
+        least = _mm_min_epi16(least, _mm_or_si128(_mm_and_si128(inside, lows), _mm_andnot_si128(inside, mask6)));
+        most = _mm_max_epi16(most, _mm_and_si128(inside, lows));
+        const unsigned insideBits = unsigned(_mm_movemask_ps(_mm_castsi128_ps(inside)));
+        n += countBits(insideBits);
+        outside += lanes - countBits(insideBits);
+        p += 4 * lanes;
+        if (lanes < 4)
+            break;
+    }
+    if (n > count) {
+        alignas(16) uint32_t lo[4];
+        alignas(16) uint32_t hi[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(lo), least);
+        _mm_store_si128(reinterpret_cast<__m128i*>(hi), most);
+        leastLow = std::min(leastLow, *std::min_element(lo, lo + 4));
+        mostLow = std::max(mostLow, *std::max_element(hi, hi + 4));
+    }
+    count = n;
+    return p;
+}
+#endif
+
 // fastEvt3 for counting (the index scan, the cut's copy): no rows or times per lane. The rows only
 // matter when one lies outside the sensor (then the caller's word-by-word path takes over), and
 // the times are bounded by the TIME_LOW values met: minNow and maxNow may come out a little wide.
@@ -669,14 +718,26 @@ DecodeResult runEvt2(const uint8_t* const begin, const uint8_t* const end, Decod
         const uint8_t* const blockEnd = p + words * 4;
         for (; p < blockEnd; p += 4) {
 #if defined(__SSE2__)
-            if constexpr (!Counting) {
-                if (path != DecoderPath::Portable && eventsCannotStop && blockEnd - p >= 16) {
+            if (path != DecoderPath::Portable && eventsCannotStop && blockEnd - p >= 16) {
+                if constexpr (Counting) {
+                    // The index scan takes the same paths as decoding.
+                    const size_t before = count;
+                    uint32_t leastLow = 0x3f;
+                    uint32_t mostLow = 0;
+                    if (path == DecoderPath::Avx512)
+                        p = avx512::countEvt2Bulk(p, blockEnd, width, height, count, out.outside, leastLow, mostLow);
+                    p = countEvt2(p, blockEnd, width, height, count, out.outside, leastLow, mostLow);
+                    if (count > before) {
+                        out.minTime = std::min(out.minTime, highBits | leastLow);
+                        out.maxEventTime = std::max(out.maxEventTime, highBits | mostLow);
+                    }
+                } else {
                     if (path == DecoderPath::Avx512)
                         p = avx512::decodeEvt2Bulk(p, blockEnd, highBits, width, height, events, capacity, count);
                     p = fastEvt2(p, blockEnd, highBits, width, height, events, capacity, count);
-                    if (blockEnd - p < 4)
-                        break;
                 }
+                if (blockEnd - p < 4)
+                    break;
             }
 #endif
             const uint32_t word = load32(p);

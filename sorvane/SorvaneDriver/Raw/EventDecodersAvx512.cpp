@@ -416,4 +416,43 @@ const uint8_t* decodeEvt2Bulk(const uint8_t* p, const uint8_t* const end, uint64
     return p;
 }
 
+const uint8_t* countEvt2Bulk(const uint8_t* p, const uint8_t* const end, uint32_t width, uint32_t height,
+                             size_t& count, uint64_t& outside, uint32_t& leastLow, uint32_t& mostLow)
+{
+    const __m512i widths = _mm512_set1_epi32(int32_t(width < 2048 ? width : 2048));
+    const __m512i heights = _mm512_set1_epi32(int32_t(height < 2048 ? height : 2048));
+    const __m512i mask11 = _mm512_set1_epi32(0x7ff);
+    const __m512i mask6 = _mm512_set1_epi32(0x3f);
+    __m512i least = _mm512_set1_epi32(0x3f);
+    __m512i most = _mm512_setzero_si512();
+    size_t n = count;
+    while (end - p >= 64) {
+        const __m512i words = _mm512_loadu_si512(p);
+        const __mmask16 other = _mm512_test_epi32_mask(words, _mm512_set1_epi32(int32_t(0xe0000000)));
+        const uint32_t lanes = lanesBefore(uint64_t(other) | 0x10000);
+        if (lanes == 0)
+            break;
+        const __mmask16 taken = __mmask16((uint32_t(1) << lanes) - 1);
+        const __m512i xs = _mm512_and_si512(_mm512_srli_epi32(words, 11), mask11);
+        const __m512i ys = _mm512_and_si512(words, mask11);
+        const __mmask16 valid = taken & _mm512_cmplt_epu32_mask(xs, widths) & _mm512_cmplt_epu32_mask(ys, heights);
+        const __m512i lows = _mm512_and_si512(_mm512_srli_epi32(words, 22), mask6);
+        least = _mm512_mask_min_epu32(least, valid, least, lows);
+        most = _mm512_mask_max_epu32(most, valid, most, lows);
+        n += uint32_t(__builtin_popcount(valid));
+        outside += uint32_t(__builtin_popcount(taken & ~valid & 0xffff));
+        p += 4 * lanes;
+        if (lanes < 16)
+            break;
+    }
+    if (n > count) {
+        const uint32_t lowest = _mm512_reduce_min_epu32(least);
+        const uint32_t highest = _mm512_reduce_max_epu32(most);
+        leastLow = lowest < leastLow ? lowest : leastLow;
+        mostLow = highest > mostLow ? highest : mostLow;
+    }
+    count = n;
+    return p;
+}
+
 } // namespace sorvane::avx512
