@@ -915,7 +915,10 @@ DecodeResult runDat(const uint8_t* const begin, const uint8_t* const end, const 
     const uint8_t* const blockEnd = p + records * 8;
 #if defined(__SSE2__)
     if constexpr (!Counting) {
-        if (recordsCannotStop && chosenPath.load(std::memory_order_relaxed) != DecoderPath::Portable)
+        const DecoderPath path = chosenPath.load(std::memory_order_relaxed);
+        if (recordsCannotStop && path == DecoderPath::Avx512)
+            p = avx512::decodeDatBulk(p, blockEnd, width, height, events, capacity, count);
+        if (recordsCannotStop && path != DecoderPath::Portable)
             p = fastDat(p, blockEnd, width, height, events, capacity, count);
     }
 #endif

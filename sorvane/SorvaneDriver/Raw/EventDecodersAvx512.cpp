@@ -455,4 +455,37 @@ const uint8_t* countEvt2Bulk(const uint8_t* p, const uint8_t* const end, uint32_
     return p;
 }
 
+const uint8_t* decodeDatBulk(const uint8_t* p, const uint8_t* const end, uint32_t width, uint32_t height, void* events,
+                             size_t capacity, size_t& count)
+{
+    const __m512i widths = _mm512_set1_epi64(int64_t(width));
+    const __m512i heights = _mm512_set1_epi64(int64_t(height));
+    const __m512i mask14 = _mm512_set1_epi64(0x3fff);
+    const __m512i time = _mm512_set1_epi64(0xffffffff);
+    // Records k of the position/polarity and time vectors, in pairs: the first four and the last.
+    const __m512i front = _mm512_setr_epi64(0, 8, 1, 9, 2, 10, 3, 11);
+    const __m512i back = _mm512_setr_epi64(4, 12, 5, 13, 6, 14, 7, 15);
+    uint8_t* const records = static_cast<uint8_t*>(events);
+    size_t n = count;
+    // Eight records in, eight whole ones out: the valid ones packed first, the rest overwritten
+    // by the next group.
+    while (end - p >= 64 && capacity - n >= 8) {
+        const __m512i raw = _mm512_loadu_si512(p);
+        const __m512i words = _mm512_srli_epi64(raw, 32);
+        const __m512i xs = _mm512_and_si512(words, mask14);
+        const __m512i ys = _mm512_and_si512(_mm512_srli_epi64(words, 14), mask14);
+        const __mmask8 valid = _mm512_cmplt_epu64_mask(xs, widths) & _mm512_cmplt_epu64_mask(ys, heights);
+        const __m512i polarities = _mm512_min_epu64(_mm512_srli_epi64(words, 28), _mm512_set1_epi64(1));
+        const __m512i positions = _mm512_maskz_compress_epi64(
+            valid, _mm512_or_si512(_mm512_or_si512(xs, _mm512_slli_epi64(ys, 16)), _mm512_slli_epi64(polarities, 32)));
+        const __m512i times = _mm512_maskz_compress_epi64(valid, _mm512_and_si512(raw, time));
+        _mm512_storeu_si512(records + 16 * n, _mm512_permutex2var_epi64(positions, front, times));
+        _mm512_storeu_si512(records + 16 * n + 64, _mm512_permutex2var_epi64(positions, back, times));
+        n += uint32_t(__builtin_popcount(valid));
+        p += 64;
+    }
+    count = n;
+    return p;
+}
+
 } // namespace sorvane::avx512

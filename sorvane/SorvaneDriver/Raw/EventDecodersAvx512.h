@@ -35,4 +35,9 @@ const uint8_t* decodeEvt2Bulk(const uint8_t* p, const uint8_t* end, uint64_t hig
 const uint8_t* countEvt2Bulk(const uint8_t* p, const uint8_t* end, uint32_t width, uint32_t height, size_t& count,
                              uint64_t& outside, uint32_t& leastLow, uint32_t& mostLow);
 
+// The records of a `.dat` file, 8 at a time while 8 records fit. The caller guarantees that no
+// record can reach the stop time.
+const uint8_t* decodeDatBulk(const uint8_t* p, const uint8_t* end, uint32_t width, uint32_t height, void* events,
+                             size_t capacity, size_t& count);
+
 } // namespace sorvane::avx512
