@@ -22,12 +22,16 @@ namespace svraw {
 namespace {
 
 // --no-cache: scan, and keep nothing; --rebuild-index: scan, and keep the new index. Null, with
-// why in error, when the file cannot be read.
-std::unique_ptr<sorvane::DvsFileReader> openRecording(const std::string& path, Options& options, std::string& error)
+// why in error, when the file cannot be read. loading, when given, names the reader while it
+// loads (for cancelling).
+std::unique_ptr<sorvane::DvsFileReader> openRecording(const std::string& path, Options& options, std::string& error,
+                                                      std::atomic<sorvane::DvsFileReader*>* loading = nullptr)
 {
     auto reader = sorvane::DvsFileReader::createFileReader(path, error);
     if (!reader)
         return nullptr;
+    if (loading)
+        loading->store(reader.get());
     if (options.flag("no-cache"))
         reader->setIndexCaching(sorvane::IndexCaching::Off);
     else if (options.flag("rebuild-index"))
@@ -38,6 +42,8 @@ std::unique_ptr<sorvane::DvsFileReader> openRecording(const std::string& path, O
     reader->setProgressCallback({});
     if (!loaded) {
         error = reader->lastError().empty() ? "cannot read " + path : reader->lastError();
+        if (loading)
+            loading->store(nullptr);
         return nullptr;
     }
     return reader;
@@ -292,18 +298,21 @@ struct ConvertBatch {
 bool convertOne(const std::string& path, const std::string& out, sorvane::EventEncoding encoding,
                 const std::optional<sorvane::EventRegion>& region, Options& options, ConvertBatch& batch)
 {
-    auto reader = openRecording(path, options);
+    std::string error;
+    auto reader = openRecording(path, options, error, &batch.current);
     if (!reader) {
         fail("cannot read " + path);
         return false;
     }
-    if (applyRegion(*reader, region) != 0)
-        return false;
-    Progress progress("converting");
-    reader->setProgressCallback(progress.callback());
-    batch.current.store(reader.get());
+    // A signal before the reader was named still stops it.
     if (batch.stopped.load())
         reader->cancel();
+    if (applyRegion(*reader, region) != 0) {
+        batch.current.store(nullptr);
+        return false;
+    }
+    Progress progress("converting");
+    reader->setProgressCallback(progress.callback());
     const bool converted = reader->convertTo(out, encoding, existingFile(options));
     batch.current.store(nullptr);
     if (!converted)

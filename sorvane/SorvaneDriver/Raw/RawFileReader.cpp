@@ -99,9 +99,10 @@ std::unique_ptr<RawFileReader> RawFileReader::open(const std::string& path, std:
     const bool complete = got == uint64_t(status.st_size);
     RawHeader header;
     std::string problem;
-    const std::string extension = std::filesystem::path(path).extension().string();
-    const bool dat = extension.size() == 4 && std::tolower(extension[1]) == 'd' && std::tolower(extension[2]) == 'a'
-        && std::tolower(extension[3]) == 't';
+    std::string extension = std::filesystem::path(path).extension().string();
+    for (char& c : extension)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    const bool dat = extension == ".dat";
     const bool parsed = dat || looksLikeDat(bytes) ? parseDatHeader(bytes, complete, header, problem)
                                                    : parseRawHeader(bytes, complete, header, problem);
     if (!parsed) {
