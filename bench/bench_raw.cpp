@@ -122,6 +122,28 @@ const EncodedStream& evt2Stream()
     return stream;
 }
 
+// The records of a `.dat` file (8 bytes an event) of the same camera stream.
+const EncodedStream& datStream()
+{
+    static const EncodedStream stream = [] {
+        EncodedStream out;
+        CameraStream camera(1);
+        std::vector<Event2D> events;
+        while (out.bytes.size() < (24u << 20)) {
+            camera.next(events, 4096);
+            for (const Event2D& e : events) {
+                const uint32_t words[2] = {uint32_t(e.timestamp), uint32_t(e.x) | (uint32_t(e.y) << 14) | (uint32_t(e.polarity) << 28)};
+                const size_t at = out.bytes.size();
+                out.bytes.resize(at + 8);
+                std::memcpy(out.bytes.data() + at, words, 8);
+            }
+            out.events += events.size();
+        }
+        return out;
+    }();
+    return stream;
+}
+
 void decodeBenchmark(benchmark::State& state, EventEncoding encoding, const EncodedStream& stream)
 {
     std::vector<Event2D> buffer(16 * 1024);
@@ -176,16 +198,47 @@ void BM_DecodeEvt2(benchmark::State& state)
     decodeBenchmark(state, EventEncoding::Evt2, evt2Stream());
 }
 
+// The index scan's count of an EVT 2.0 stream, on the path given (argument: a DecoderPath).
+void BM_ScanEvt2OnPath(benchmark::State& state)
+{
+    const DecoderPath best = decoderPath();
+    if (!setDecoderPath(DecoderPath(state.range(0)))) {
+        state.SkipWithError("this processor lacks that path");
+        return;
+    }
+    const EncodedStream& stream = evt2Stream();
+    uint64_t counted = 0;
+    for (auto _ : state) {
+        DecoderState decoder;
+        ScanStats stats;
+        scanEvents(EventEncoding::Evt2, false, stream.bytes, decoder, SensorGeometry{}, UINT64_MAX, stats, nullptr);
+        counted += stats.events;
+        benchmark::DoNotOptimize(stats);
+    }
+    if (counted != stream.events * state.iterations())
+        state.SkipWithError("counted events differ from the stream's");
+    state.SetItemsProcessed(int64_t(stream.events * state.iterations()));
+    state.SetBytesProcessed(int64_t(stream.bytes.size() * state.iterations()));
+    setDecoderPath(best);
+}
+
+void BM_DecodeDat(benchmark::State& state)
+{
+    decodeBenchmark(state, EventEncoding::Dat, datStream());
+}
+
 // An EVT 3.0 recording of about `bytes`, written once and kept in /tmp for later runs. Its time
 // is set back a minute, so that its index may be kept like that of any settled recording.
-std::string benchRecording(const std::string& file, uint64_t bytes)
+std::string benchRecording(const std::string& file, uint64_t bytes, EventEncoding encoding = EventEncoding::Evt3)
 {
     struct stat status {};
     if (::stat(file.c_str(), &status) == 0 && uint64_t(status.st_size) >= bytes)
         return file;
     const std::string partial = file + ".part";
     RawEventWriter writer;
-    if (!writer.open(partial, RawHeaderInfo{}))
+    RawHeaderInfo header;
+    header.encoding = encoding;
+    if (!writer.open(partial, header))
         return std::string();
     CameraStream camera(2);
     std::vector<Event2D> events;
@@ -413,10 +466,43 @@ void BM_Cut(benchmark::State& state)
     state.SetBytesProcessed(int64_t(input));
 }
 
+// `svraw convert` of a 300 MB EVT 2.0 recording into EVT 3.0, its index kept from a first open
+// (as a cut finds it): open, load and convert, per byte of the input.
+void BM_ConvertToEvt3(benchmark::State& state)
+{
+    const std::string path = benchRecording("/tmp/sv_bench_300mb_evt2.raw", 300u << 20, EventEncoding::Evt2);
+    auto first = path.empty() ? nullptr : RawFileReader::open(path);
+    if (!first) {
+        state.SkipWithError("cannot make the 300 MB EVT 2.0 recording in /tmp");
+        return;
+    }
+    first->setIndexCache(benchIndexCache());
+    if (!first->loadFile()) {
+        state.SkipWithError("load failed");
+        return;
+    }
+    const std::string out = "/tmp/sv_bench_convert.raw";
+    for (auto _ : state) {
+        auto reader = RawFileReader::open(path);
+        reader->setIndexCache(benchIndexCache());
+        // The bench's own scratch file, left by an earlier run that was stopped.
+        if (!reader->loadFile() || !reader->convertTo(out, EventEncoding::Evt3, ExistingFile::Replace)) {
+            state.SkipWithError("convert failed");
+            break;
+        }
+        state.PauseTiming();
+        ::unlink(out.c_str());
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(int64_t(fileSize(path) * state.iterations()));
+}
+
 } // namespace
 
 BENCHMARK(BM_DecodeEvt3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeEvt2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecodeDat)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScanEvt2OnPath)->Unit(benchmark::kMillisecond)->ArgName("path")->Arg(int(DecoderPath::Portable))->Arg(int(DecoderPath::Sse2))->Arg(int(DecoderPath::Avx512));
 BENCHMARK(BM_DecodeEvt3OnPath)->Unit(benchmark::kMillisecond)->ArgName("path")->Arg(int(DecoderPath::Portable))->Arg(int(DecoderPath::Sse2));
 BENCHMARK(BM_DecodeEvt2OnPath)->Unit(benchmark::kMillisecond)->ArgName("path")->Arg(int(DecoderPath::Portable))->Arg(int(DecoderPath::Sse2));
 // File work is timed by the wall clock: waiting for the disk counts.
@@ -426,3 +512,4 @@ BENCHMARK(BM_RateProfile)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_DumpCsv)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SeekWindow)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_Cut)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ConvertToEvt3)->Unit(benchmark::kMillisecond)->UseRealTime();

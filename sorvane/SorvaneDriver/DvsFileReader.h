@@ -1,14 +1,17 @@
 #pragma once
-// Reader of `.raw` event recordings (EVT 2.0, 2.1 and 3.0).
+// Reader of event recordings: `.raw` (EVT 2.0, 2.1 and 3.0) and `.dat`.
 //
 // Threading: one reader serves one caller at a time, except cancel(), which may be called from
 // any thread while a long operation (loadFile, exportEventData, exportVideo) runs.
 #include "SorvaneBase/SafeOutput.h"
+#include "SorvaneDriver/Raw/EventRegion.h"
+#include "SorvaneDriver/Raw/RawHeader.h"
 #include "sdk/SvEventRecords.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -16,9 +19,14 @@
 namespace sorvane {
 
 struct DvsFileInfo {
-    std::string encoding; // "EVT2.0", "EVT2.1" or "EVT3.0"
+    std::string encoding; // "EVT2.0", "EVT2.1", "EVT3.0" or "DAT"
     int width = 0;
     int height = 0;
+    // Whether the size was stated in the header or taken from the events (a `.dat` file need not
+    // state it); Default: neither, 1280x720 assumed.
+    GeometrySource geometryFrom = GeometrySource::Header;
+    // Bytes at the end too few for a whole event word (a file cut short), left out.
+    uint64_t trailingBytes = 0;
     std::string serial;
     uint64_t eventCount = 0;
     uint64_t triggerCount = 0;
@@ -72,7 +80,10 @@ class DvsFileReader {
 public:
     // A reader for path if its header names a known event encoding, else null (with a log line
     // saying why). The file is opened and its header read; events are indexed by loadFile().
+    // A `.dat` file is known by its name or, under any name, by its header.
     static std::unique_ptr<DvsFileReader> createFileReader(const std::string& path);
+    // The same, saying why there is none in error.
+    static std::unique_ptr<DvsFileReader> createFileReader(const std::string& path, std::string& error);
 
     virtual ~DvsFileReader() = default;
 
@@ -106,6 +117,22 @@ public:
     virtual bool exportVideo(uint64_t start, uint64_t end, const std::string& path,
                              ExistingFile existing = ExistingFile::Refuse) = 0;
     virtual bool getFileInfo(DvsFileInfo& info) = 0;
+    // From now on only the events inside region are read, cut, exported and converted (trigger
+    // edges all stay); nullopt: the whole sensor. False, with error set and nothing changed, when
+    // region is empty or not inside the sensor. Call after loadFile (a `.dat` file's size may
+    // come from its events).
+    virtual bool setRegion(const std::optional<EventRegion>& /*region*/, std::string& error)
+    {
+        error = "this recording cannot be read by region";
+        return false;
+    }
+    // Writes every event and trigger edge into a new `.raw` recording at path, in encoding (Evt3
+    // or Evt2); an existing file as exportEventData.
+    virtual bool convertTo(const std::string& /*path*/, EventEncoding /*encoding*/,
+                           ExistingFile /*existing*/ = ExistingFile::Refuse)
+    {
+        return false;
+    }
     // Why the last cut or export failed, for the user; empty after a success.
     virtual std::string lastError() const = 0;
 

@@ -205,7 +205,7 @@ private slots:
         QTest::newRow("unknown command") << QStringList{"frobnicate"} << 2 << "unknown command 'frobnicate'";
         QTest::newRow("missing file") << QStringList{"info", "@dir/none.raw"} << 1 << "cannot open";
         QTest::newRow("not a recording") << QStringList{"info", "@dir/stdout.txt"} << 1 << "not an event recording";
-        QTest::newRow("extra argument") << QStringList{"info", "@in", "more"} << 2 << "expected 1 file argument";
+        QTest::newRow("extra argument") << QStringList{"dump", "@in", "more"} << 2 << "expected 1 file argument";
         QTest::newRow("unknown option") << QStringList{"dump", "@in", "--colour", "red"} << 2 << "unknown option --colour";
         QTest::newRow("bad number") << QStringList{"dump", "@in", "--start", "12x"} << 2 << "non-negative whole number";
         QTest::newRow("negative number") << QStringList{"dump", "@in", "--end", "-5"} << 2 << "non-negative whole number";

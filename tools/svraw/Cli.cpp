@@ -53,8 +53,9 @@ Options::Options(int argc, char** argv, const Command& command_) : command(comma
             errors.push_back(argument + " needs a value");
         }
     }
-    if (arguments.size() != command.positionalCount)
-        errors.push_back("expected " + std::to_string(command.positionalCount) + " file argument(s), got "
+    if (command.morePositional ? arguments.size() < command.positionalCount : arguments.size() != command.positionalCount)
+        errors.push_back("expected " + std::string(command.morePositional ? "at least " : "")
+                         + std::to_string(command.positionalCount) + " file argument(s), got "
                          + std::to_string(arguments.size()));
 }
 

@@ -23,7 +23,7 @@ struct Command {
     size_t positionalCount;
     std::vector<std::string> valueOptions; // "--name value"
     std::vector<std::string> flags;        // "--name"
-
+    bool morePositional = false;           // positionalCount or more arguments
 };
 
 // One function per source file, each returning its group of commands; main lists them.

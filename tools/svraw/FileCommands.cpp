@@ -1,4 +1,4 @@
-// Commands on recordings: info, dump, cut, export, frame.
+// Commands on recordings: info, dump, cut, convert, export, frame.
 #include "Cli.h"
 
 #include "SorvaneBase/PngWriter.h"
@@ -6,10 +6,13 @@
 #include "SorvaneDriver/DvsFileReader.h"
 #include "SorvaneDriver/Raw/EventCsv.h"
 #include "SorvaneDriver/Render/EventImage.h"
-#include "SorvaneDriver/Video/ApsFileReader.h"
 #include "SorvaneDriver/Video/VideoExport.h"
+#include "SorvaneDriver/VideoSupport.h"
+
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -21,12 +24,17 @@ namespace svraw {
 
 namespace {
 
-// --no-cache: scan, and keep nothing; --rebuild-index: scan, and keep the new index.
-std::unique_ptr<sorvane::DvsFileReader> openRecording(const std::string& path, Options& options)
+// --no-cache: scan, and keep nothing; --rebuild-index: scan, and keep the new index. Null, with
+// why in error, when the file cannot be read. loading, when given, names the reader while it
+// loads (for cancelling).
+std::unique_ptr<sorvane::DvsFileReader> openRecording(const std::string& path, Options& options, std::string& error,
+                                                      std::atomic<sorvane::DvsFileReader*>* loading = nullptr)
 {
-    auto reader = sorvane::DvsFileReader::createFileReader(path);
+    auto reader = sorvane::DvsFileReader::createFileReader(path, error);
     if (!reader)
         return nullptr;
+    if (loading)
+        loading->store(reader.get());
     if (options.flag("no-cache"))
         reader->setIndexCaching(sorvane::IndexCaching::Off);
     else if (options.flag("rebuild-index"))
@@ -35,9 +43,42 @@ std::unique_ptr<sorvane::DvsFileReader> openRecording(const std::string& path, O
     reader->setProgressCallback(progress.callback());
     const bool loaded = reader->loadFile();
     reader->setProgressCallback({});
-    if (!loaded)
+    if (!loaded) {
+        error = reader->lastError().empty() ? "cannot read " + path : reader->lastError();
+        if (loading)
+            loading->store(nullptr);
         return nullptr;
+    }
     return reader;
+}
+
+std::unique_ptr<sorvane::DvsFileReader> openRecording(const std::string& path, Options& options)
+{
+    std::string error;
+    return openRecording(path, options, error);
+}
+
+// --roi X0,Y0,X1,Y1, read before any file is opened. False after saying what is wrong.
+bool regionOption(Options& options, std::optional<sorvane::EventRegion>& region)
+{
+    const std::optional<std::string> text = options.text("roi");
+    if (!text)
+        return true;
+    std::string error;
+    region.emplace();
+    if (sorvane::parseEventRegion(*text, *region, error))
+        return true;
+    fail("--roi: " + error);
+    return false;
+}
+
+// The region on an open reader: 0, or the exit status after saying why it does not fit.
+int applyRegion(sorvane::DvsFileReader& reader, const std::optional<sorvane::EventRegion>& region)
+{
+    std::string error;
+    if (!region || reader.setRegion(region, error))
+        return 0;
+    return fail(error);
 }
 
 std::string jsonString(const std::string& text)
@@ -112,41 +153,72 @@ std::string apsFramesInfo(const std::string& path, const sorvane::DvsFileInfo& f
     const std::string video = path.substr(0, dot) + ".mp4";
     if (!std::filesystem::is_regular_file(video))
         return {};
-    auto reader = sorvane::ApsFileReader::createFileReader(video);
-    std::vector<uint64_t> frames;
-    if (!reader || !reader->getFrameTimestamps(frames))
+    // Only now is the video half loaded: recordings of events alone never need it.
+    std::string error;
+    const sorvane::VideoSupport* support = sorvane::videoSupport(error);
+    size_t frames = 0;
+    int width = 0;
+    int height = 0;
+    if (!support || !support->videoFrames(video, frames, width, height))
         return ", \"aps_frames\": null";
     char text[160];
     std::snprintf(text, sizeof text, ", \"aps_frames\": %zu, \"aps_width\": %d, \"aps_height\": %d, \"aps_time_offset_us\": %lld",
-                  frames.size(), reader->getWidth(), reader->getHeight(), static_cast<long long>(file.apsTimeOffset));
+                  frames, width, height, static_cast<long long>(file.apsTimeOffset));
     return text;
 }
 
+const char* geometrySourceName(sorvane::GeometrySource source)
+{
+    switch (source) {
+    case sorvane::GeometrySource::Header: return "header";
+    case sorvane::GeometrySource::Events: return "events";
+    case sorvane::GeometrySource::Default: break;
+    }
+    return "default";
+}
+
+// One JSON object a line for each file, in the order given. Among several, a file that cannot be
+// read gets an object with its error, and the others go on; a single one only fails.
 int info(Options& options)
 {
-    const std::string path = options.positional()[0];
-    auto reader = openRecording(path, options);
-    if (!reader)
-        return fail("cannot read " + path);
-    sorvane::DvsFileInfo file;
-    reader->getFileInfo(file);
-    const uint64_t duration = file.eventCount > 0 ? file.lastTimestamp - file.firstTimestamp : 0;
-    print("{\"encoding\": %s, \"width\": %d, \"height\": %d, \"events\": %llu, \"triggers\": %llu, "
-          "\"first_timestamp_us\": %llu, \"last_timestamp_us\": %llu, \"duration_us\": %llu, "
-          "\"size_bytes\": %llu, \"serial\": %s, \"events_outside_sensor\": %llu, \"time_repairs\": %llu%s}\n",
-          jsonString(file.encoding).c_str(), file.width, file.height,
-          static_cast<unsigned long long>(file.eventCount), static_cast<unsigned long long>(file.triggerCount),
-          static_cast<unsigned long long>(file.firstTimestamp), static_cast<unsigned long long>(file.lastTimestamp),
-          static_cast<unsigned long long>(duration), static_cast<unsigned long long>(file.fileSize),
-          jsonString(file.serial).c_str(), static_cast<unsigned long long>(file.eventsOutside),
-          static_cast<unsigned long long>(file.timeRepairs), apsFramesInfo(path, file).c_str());
-    return 0;
+    int status = 0;
+    const bool several = options.positional().size() > 1;
+    for (const std::string& path : options.positional()) {
+        std::string error;
+        auto reader = openRecording(path, options, error);
+        if (!reader && !several)
+            return fail("cannot read " + path);
+        if (!reader) {
+            print("{\"path\": %s, \"error\": %s}\n", jsonString(path).c_str(), jsonString(error).c_str());
+            status = 1;
+            continue;
+        }
+        sorvane::DvsFileInfo file;
+        reader->getFileInfo(file);
+        const uint64_t duration = file.eventCount > 0 ? file.lastTimestamp - file.firstTimestamp : 0;
+        print("{\"path\": %s, \"encoding\": %s, \"width\": %d, \"height\": %d, \"geometry_from\": \"%s\", "
+              "\"events\": %llu, \"triggers\": %llu, "
+              "\"first_timestamp_us\": %llu, \"last_timestamp_us\": %llu, \"duration_us\": %llu, "
+              "\"size_bytes\": %llu, \"trailing_bytes\": %llu, \"serial\": %s, \"events_outside_sensor\": %llu, "
+              "\"time_repairs\": %llu%s}\n",
+              jsonString(path).c_str(), jsonString(file.encoding).c_str(), file.width, file.height,
+              geometrySourceName(file.geometryFrom), static_cast<unsigned long long>(file.eventCount),
+              static_cast<unsigned long long>(file.triggerCount), static_cast<unsigned long long>(file.firstTimestamp),
+              static_cast<unsigned long long>(file.lastTimestamp), static_cast<unsigned long long>(duration),
+              static_cast<unsigned long long>(file.fileSize), static_cast<unsigned long long>(file.trailingBytes),
+              jsonString(file.serial).c_str(), static_cast<unsigned long long>(file.eventsOutside),
+              static_cast<unsigned long long>(file.timeRepairs), apsFramesInfo(path, file).c_str());
+    }
+    return status;
 }
 
 int dump(Options& options)
 {
     const std::string path = options.positional()[0];
     const bool triggers = options.flag("triggers");
+    std::optional<sorvane::EventRegion> region;
+    if (!regionOption(options, region))
+        return 2;
     const std::optional<uint64_t> start = options.number("start");
     const std::optional<uint64_t> end = options.number("end");
     if (!options.numbersValid())
@@ -156,6 +228,8 @@ int dump(Options& options)
     auto reader = openRecording(path, options);
     if (!reader)
         return fail("cannot read " + path);
+    if (const int status = applyRegion(*reader, region))
+        return status;
     const uint64_t from = start.value_or(0);
     const uint64_t to = end.value_or(UINT64_MAX);
 
@@ -191,6 +265,9 @@ int cut(Options& options)
     const std::optional<uint64_t> end = options.number("end");
     if (!options.numbersValid())
         return 2;
+    std::optional<sorvane::EventRegion> region;
+    if (!regionOption(options, region))
+        return 2;
     if (!start || !end)
         return fail("cut needs --start and --end");
     if (*start > *end)
@@ -198,11 +275,111 @@ int cut(Options& options)
     auto reader = openRecording(path, options);
     if (!reader)
         return fail("cannot read " + path);
+    if (const int status = applyRegion(*reader, region))
+        return status;
     Progress progress("cutting");
     reader->setProgressCallback(progress.callback());
     const CancelOnSignal cancelOnSignal(*reader);
     if (!reader->exportEventData(*start, *end, out, existingFile(options)))
         return writeFailed(reader->lastError(), "cannot cut " + path + " into " + out);
+    return 0;
+}
+
+// What SIGINT and SIGTERM stop during a conversion: the file under way and those after it.
+struct ConvertBatch {
+    std::atomic<sorvane::DvsFileReader*> current{nullptr};
+    std::atomic<bool> stopped{false};
+    void cancel()
+    {
+        stopped.store(true);
+        if (sorvane::DvsFileReader* reader = current.load())
+            reader->cancel();
+    }
+};
+
+// Converts one file; false after saying why on stderr.
+bool convertOne(const std::string& path, const std::string& out, sorvane::EventEncoding encoding,
+                const std::optional<sorvane::EventRegion>& region, Options& options, ConvertBatch& batch)
+{
+    std::string error;
+    auto reader = openRecording(path, options, error, &batch.current);
+    if (!reader) {
+        fail("cannot read " + path);
+        return false;
+    }
+    // A signal before the reader was named still stops it.
+    if (batch.stopped.load())
+        reader->cancel();
+    if (applyRegion(*reader, region) != 0) {
+        batch.current.store(nullptr);
+        return false;
+    }
+    Progress progress("converting");
+    reader->setProgressCallback(progress.callback());
+    const bool converted = reader->convertTo(out, encoding, existingFile(options));
+    batch.current.store(nullptr);
+    if (!converted)
+        writeFailed(reader->lastError(), "cannot convert " + path + " into " + out);
+    return converted;
+}
+
+// Device and inode of an existing file, to tell whether two paths name the same one.
+std::optional<std::pair<dev_t, ino_t>> fileId(const std::string& path)
+{
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        return std::nullopt;
+    return std::make_pair(status.st_dev, status.st_ino);
+}
+
+int convert(Options& options)
+{
+    const std::string formatName = options.text("format").value_or("evt3");
+    const std::optional<std::string> into = options.text("into");
+    sorvane::EventEncoding encoding = sorvane::EventEncoding::Evt3;
+    if (formatName == "evt2")
+        encoding = sorvane::EventEncoding::Evt2;
+    else if (formatName != "evt3")
+        return fail("--format is evt3 or evt2, not '" + formatName + "'") + 1;
+    std::optional<sorvane::EventRegion> region;
+    if (!regionOption(options, region))
+        return 2;
+    const std::vector<std::string>& arguments = options.positional();
+    ConvertBatch batch;
+    const CancelOnSignal cancelOnSignal(batch);
+    if (!into) {
+        if (arguments.size() != 2)
+            return fail("convert takes IN OUT, or IN... --into DIR") + 1;
+        return convertOne(arguments[0], arguments[1], encoding, region, options, batch) ? 0 : 1;
+    }
+    if (!std::filesystem::is_directory(*into))
+        return fail("--into " + *into + " is not a folder");
+
+    std::vector<std::optional<std::pair<dev_t, ino_t>>> inputs;
+    for (const std::string& path : arguments)
+        inputs.push_back(fileId(path));
+    std::vector<std::string> outputs;
+    size_t failed = 0;
+    for (size_t i = 0; i < arguments.size() && !batch.stopped.load(); ++i) {
+        const std::string& path = arguments[i];
+        const std::string out = (std::filesystem::path(*into) / std::filesystem::path(path).stem()).string() + ".raw";
+        const auto target = fileId(out);
+        const auto input = target ? std::find(inputs.begin(), inputs.end(), target) : inputs.end();
+        bool ok = false;
+        if (input != inputs.end())
+            fail("cannot convert " + path + ": " + out + " is the input " + arguments[size_t(input - inputs.begin())]);
+        else if (std::find(outputs.begin(), outputs.end(), out) != outputs.end())
+            fail("cannot convert " + path + ": " + out + " is the output of an earlier input");
+        else
+            ok = convertOne(path, out, encoding, region, options, batch);
+        if (ok)
+            outputs.push_back(out);
+        failed += !ok;
+    }
+    if (batch.stopped.load())
+        return fail("converting was cancelled");
+    if (failed > 0)
+        return fail(std::to_string(failed) + " of " + std::to_string(arguments.size()) + " recordings were not converted");
     return 0;
 }
 
@@ -227,6 +404,9 @@ int exportVideo(Options& options)
     const std::optional<uint64_t> end = options.number("end");
     const std::optional<uint64_t> accumulation = options.number("acc-us");
     const std::optional<uint64_t> fps = options.number("fps");
+    std::optional<sorvane::EventRegion> region;
+    if (!regionOption(options, region))
+        return 2;
     if (!options.numbersValid())
         return 2;
 
@@ -254,6 +434,8 @@ int exportVideo(Options& options)
     auto reader = openRecording(path, options);
     if (!reader)
         return fail("cannot read " + path);
+    if (const int status = applyRegion(*reader, region))
+        return status;
     uint64_t first = 0;
     uint64_t last = 0;
     if (!reader->getStartTimestamp(first) || !reader->getEndTimestamp(last))
@@ -320,19 +502,25 @@ int frame(Options& options)
 std::vector<Command> fileCommands()
 {
     return {
-        {"info", "FILE [--no-cache] [--rebuild-index]", "print what a recording holds, as one JSON object", info, 1,
-         {}, {"no-cache", "rebuild-index"}},
-        {"dump", "FILE [--start T] [--end T] [--triggers] [--no-cache] [--rebuild-index]",
+        {"info", "FILE... [--no-cache] [--rebuild-index]",
+         "print what a recording holds, as one JSON object (a line for each FILE)", info, 1, {}, {"no-cache", "rebuild-index"}, true},
+        {"dump", "FILE [--start T] [--end T] [--roi X0,Y0,X1,Y1] [--triggers] [--no-cache] [--rebuild-index]",
          "print the events of [start, end] as x,y,p,t lines (or trigger edges as id,polarity,t)", dump, 1,
-         {"start", "end"}, {"triggers", "no-cache", "rebuild-index"}},
-        {"cut", "FILE OUT --start T --end T [--force] [--no-cache] [--rebuild-index]",
+         {"start", "end", "roi"}, {"triggers", "no-cache", "rebuild-index"}},
+        {"cut", "FILE OUT --start T --end T [--roi X0,Y0,X1,Y1] [--force] [--no-cache] [--rebuild-index]",
          "write the events and trigger edges of [start, end] into OUT (--force: replace an existing OUT)", cut, 2,
-         {"start", "end"}, {"force", "no-cache", "rebuild-index"}},
-        {"export",
-         "FILE OUT.mp4 [--start T] [--end T] [--acc-us N] [--fps N] [--palette NAME] [--force] [--no-cache] "
+         {"start", "end", "roi"}, {"force", "no-cache", "rebuild-index"}},
+        {"convert",
+         "IN OUT | IN... --into DIR [--format evt3|evt2] [--roi X0,Y0,X1,Y1] [--force] [--no-cache] "
          "[--rebuild-index]",
+         "write every event and trigger edge of IN into a new EVT 3.0 (or EVT 2.0) .raw; with --into, each IN "
+         "into DIR/NAME.raw (--force: replace an existing output)",
+         convert, 1, {"format", "roi", "into"}, {"force", "no-cache", "rebuild-index"}, true},
+        {"export",
+         "FILE OUT.mp4 [--start T] [--end T] [--roi X0,Y0,X1,Y1] [--acc-us N] [--fps N] [--palette NAME] [--force] "
+         "[--no-cache] [--rebuild-index]",
          "paint [start, end] into a video (--force: replace an existing OUT.mp4)", exportVideo, 2,
-         {"start", "end", "acc-us", "fps", "palette"}, {"force", "no-cache", "rebuild-index"}},
+         {"start", "end", "roi", "acc-us", "fps", "palette"}, {"force", "no-cache", "rebuild-index"}},
         {"frame", "FILE OUT.png --at T [--acc-us N] [--palette NAME] [--force] [--no-cache] [--rebuild-index]",
          "write the picture the viewer shows at T as a PNG (--force: replace an existing OUT.png)", frame, 2,
          {"at", "acc-us", "palette"}, {"force", "no-cache", "rebuild-index"}},

@@ -128,6 +128,8 @@ struct Output {
     uint64_t minTime = UINT64_MAX;
     uint64_t outside = 0;
     uint64_t timeRepairs = 0;
+    uint32_t maxX = 0;
+    uint32_t maxY = 0;
 };
 
 #if defined(__SSE2__)
@@ -310,6 +312,55 @@ const uint8_t* fastEvt2(const uint8_t* p, const uint8_t* const end, uint64_t hig
             break;
     }
     count = size_t(out - events);
+    return p;
+}
+#endif
+
+#if defined(__SSE2__)
+// fastEvt2 for counting (the index scan): the events inside and outside the sensor, and the least
+// and greatest low time bits of those inside (left alone when none).
+const uint8_t* countEvt2(const uint8_t* p, const uint8_t* const end, uint32_t width, uint32_t height, size_t& count,
+                         uint64_t& outside, uint32_t& leastLow, uint32_t& mostLow)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i mask11 = _mm_set1_epi32(0x7ff);
+    const __m128i mask6 = _mm_set1_epi32(0x3f);
+    const __m128i widths = _mm_set1_epi32(int32_t(width));
+    const __m128i heights = _mm_set1_epi32(int32_t(height));
+    const __m128i laneIndex = _mm_setr_epi32(0, 1, 2, 3);
+    // Low bits fit in 16, so the 16-bit minimum and maximum serve for the 32-bit lanes.
+    __m128i least = _mm_set1_epi32(0x3f);
+    __m128i most = zero;
+    size_t n = count;
+    while (end - p >= 16) {
+        const __m128i words = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i isEvent = _mm_cmpeq_epi32(_mm_srli_epi32(words, 29), zero);
+        const unsigned lanes = unsigned(std::countr_zero(~unsigned(_mm_movemask_ps(_mm_castsi128_ps(isEvent))) & 0x1f));
+        if (lanes == 0)
+            break;
+        const __m128i xs = _mm_and_si128(_mm_srli_epi32(words, 11), mask11);
+        const __m128i ys = _mm_and_si128(words, mask11);
+        const __m128i taken = _mm_cmplt_epi32(laneIndex, _mm_set1_epi32(int32_t(lanes)));
+        const __m128i inside = _mm_and_si128(_mm_and_si128(_mm_cmplt_epi32(xs, widths), _mm_cmplt_epi32(ys, heights)), taken);
+        const __m128i lows = _mm_and_si128(_mm_srli_epi32(words, 22), mask6);
+        least = _mm_min_epi16(least, _mm_or_si128(_mm_and_si128(inside, lows), _mm_andnot_si128(inside, mask6)));
+        most = _mm_max_epi16(most, _mm_and_si128(inside, lows));
+        const unsigned insideBits = unsigned(_mm_movemask_ps(_mm_castsi128_ps(inside)));
+        n += countBits(insideBits);
+        outside += lanes - countBits(insideBits);
+        p += 4 * lanes;
+        if (lanes < 4)
+            break;
+    }
+    if (n > count) {
+        alignas(16) uint32_t lo[4];
+        alignas(16) uint32_t hi[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(lo), least);
+        _mm_store_si128(reinterpret_cast<__m128i*>(hi), most);
+        leastLow = std::min(leastLow, *std::min_element(lo, lo + 4));
+        mostLow = std::max(mostLow, *std::max_element(hi, hi + 4));
+    }
+    count = n;
     return p;
 }
 #endif
@@ -667,14 +718,26 @@ DecodeResult runEvt2(const uint8_t* const begin, const uint8_t* const end, Decod
         const uint8_t* const blockEnd = p + words * 4;
         for (; p < blockEnd; p += 4) {
 #if defined(__SSE2__)
-            if constexpr (!Counting) {
-                if (path != DecoderPath::Portable && eventsCannotStop && blockEnd - p >= 16) {
+            if (path != DecoderPath::Portable && eventsCannotStop && blockEnd - p >= 16) {
+                if constexpr (Counting) {
+                    // The index scan takes the same paths as decoding.
+                    const size_t before = count;
+                    uint32_t leastLow = 0x3f;
+                    uint32_t mostLow = 0;
+                    if (path == DecoderPath::Avx512)
+                        p = avx512::countEvt2Bulk(p, blockEnd, width, height, count, out.outside, leastLow, mostLow);
+                    p = countEvt2(p, blockEnd, width, height, count, out.outside, leastLow, mostLow);
+                    if (count > before) {
+                        out.minTime = std::min(out.minTime, highBits | leastLow);
+                        out.maxEventTime = std::max(out.maxEventTime, highBits | mostLow);
+                    }
+                } else {
                     if (path == DecoderPath::Avx512)
                         p = avx512::decodeEvt2Bulk(p, blockEnd, highBits, width, height, events, capacity, count);
                     p = fastEvt2(p, blockEnd, highBits, width, height, events, capacity, count);
-                    if (blockEnd - p < 4)
-                        break;
                 }
+                if (blockEnd - p < 4)
+                    break;
             }
 #endif
             const uint32_t word = load32(p);
@@ -791,6 +854,106 @@ DecodeResult runEvt21(const uint8_t* const begin, const uint8_t* const end, Deco
     return DecodeResult{size_t(p - begin), reachedStop};
 }
 
+#if defined(__SSE2__)
+// The records of a `.dat` file, four at a time, each lane's record written where the next valid
+// one goes. The caller guarantees that no record can reach the stop time and room for four.
+const uint8_t* fastDat(const uint8_t* p, const uint8_t* const end, uint32_t width, uint32_t height, Event2D* events,
+                       size_t capacity, size_t& count)
+{
+    const __m128i mask14 = _mm_set1_epi32(0x3fff);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i one = _mm_set1_epi32(1);
+    const __m128i widths = _mm_set1_epi32(int32_t(width));
+    const __m128i heights = _mm_set1_epi32(int32_t(height));
+    Event2D* out = events + count;
+    while (end - p >= 32 && size_t(events + capacity - out) >= 4) {
+        const __m128 a = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+        const __m128 b = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)));
+        const __m128i times = _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+        const __m128i words = _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+        const __m128i xs = _mm_and_si128(words, mask14);
+        const __m128i ys = _mm_and_si128(_mm_srli_epi32(words, 14), mask14);
+        const __m128i polarities = _mm_andnot_si128(_mm_cmpeq_epi32(_mm_srli_epi32(words, 28), zero), one);
+        const __m128i inside = _mm_and_si128(_mm_cmplt_epi32(xs, widths), _mm_cmplt_epi32(ys, heights));
+        const unsigned bits = unsigned(_mm_movemask_ps(_mm_castsi128_ps(inside)));
+        const __m128i positions = _mm_or_si128(xs, _mm_slli_epi32(ys, 16));
+        const __m128i front = _mm_unpacklo_epi32(positions, polarities);
+        const __m128i back = _mm_unpackhi_epi32(positions, polarities);
+        const __m128i frontTimes = _mm_unpacklo_epi32(times, zero);
+        const __m128i backTimes = _mm_unpackhi_epi32(times, zero);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi64(front, frontTimes));
+        out += bits & 1;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpackhi_epi64(front, frontTimes));
+        out += (bits >> 1) & 1;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi64(back, backTimes));
+        out += (bits >> 2) & 1;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpackhi_epi64(back, backTimes));
+        out += (bits >> 3) & 1;
+        p += 32;
+    }
+    count = size_t(out - events);
+    return p;
+}
+#endif
+
+// `.dat` records: the time (32 bits, no wraps), then x = bits 13..0, y = bits 27..14 and polarity
+// = bits 31..28 (any value but 0 is taken as 1). No state is carried between records.
+template <bool Counting>
+DecodeResult runDat(const uint8_t* const begin, const uint8_t* const end, const SensorGeometry& geometry,
+                    uint64_t stopTime, size_t capacity, Output<Counting>& out)
+{
+    const uint8_t* p = begin;
+    const uint32_t width = geometry.width;
+    const uint32_t height = geometry.height;
+    size_t count = out.count;
+    Event2D* const events = out.events;
+    bool reachedStop = false;
+    const bool recordsCannotStop = stopTime > UINT32_MAX;
+    size_t records = size_t(end - p) / 8;
+    if constexpr (!Counting)
+        records = std::min(records, capacity - count);
+    const uint8_t* const blockEnd = p + records * 8;
+#if defined(__SSE2__)
+    if constexpr (!Counting) {
+        const DecoderPath path = chosenPath.load(std::memory_order_relaxed);
+        if (recordsCannotStop && path == DecoderPath::Avx512)
+            p = avx512::decodeDatBulk(p, blockEnd, width, height, events, capacity, count);
+        if (recordsCannotStop && path != DecoderPath::Portable)
+            p = fastDat(p, blockEnd, width, height, events, capacity, count);
+    }
+#endif
+    uint32_t maxX = out.maxX;
+    uint32_t maxY = out.maxY;
+    for (; p < blockEnd; p += 8) {
+        const uint64_t record = load64(p);
+        const uint64_t t = uint32_t(record);
+        const uint32_t word = uint32_t(record >> 32);
+        const uint32_t x = word & 0x3fff;
+        const uint32_t y = (word >> 14) & 0x3fff;
+        const bool inside = (x < width) & (y < height);
+        if (!recordsCannotStop && t >= stopTime) {
+            reachedStop = true;
+            break;
+        }
+        if constexpr (Counting) {
+            out.outside += !inside;
+            if (inside) {
+                out.maxEventTime = std::max(out.maxEventTime, t);
+                out.minTime = std::min(out.minTime, t);
+                maxX = std::max(maxX, x);
+                maxY = std::max(maxY, y);
+            }
+        } else {
+            storeEvent(events + count, x | (uint64_t(y) << 16) | (uint64_t((word >> 28) != 0) << 32), t);
+        }
+        count += inside;
+    }
+    out.maxX = maxX;
+    out.maxY = maxY;
+    out.count = count;
+    return DecodeResult{size_t(p - begin), reachedStop};
+}
+
 // Words before the first time word: their events have no known time and are skipped. EVT 3.0
 // keeps the row, vector and low-time state they set. Returns the first word not taken; the
 // state knows its time from there on, unless the words ran out.
@@ -852,12 +1015,16 @@ DecodeResult run(EventEncoding encoding, bool legacy, std::span<const uint8_t> b
         return {};
     const uint8_t* const data = bytes.data();
     const uint8_t* const end = data + (bytes.size() - bytes.size() % wordSize);
-    const uint8_t* const begin = state.timeKnown ? data : skipUntimed(encoding, legacy, data, end, state);
+    // `.dat` records each carry their whole time.
+    const uint8_t* const begin = state.timeKnown || encoding == EventEncoding::Dat
+        ? data
+        : skipUntimed(encoding, legacy, data, end, state);
     DecodeResult result;
     switch (encoding) {
     case EventEncoding::Evt3: result = runEvt3(begin, end, state, geometry, stopTime, capacity, out); break;
     case EventEncoding::Evt2: result = runEvt2(begin, end, state, geometry, stopTime, capacity, out); break;
     case EventEncoding::Evt21: result = runEvt21(begin, end, state, geometry, legacy, stopTime, capacity, out); break;
+    case EventEncoding::Dat: result = runDat(begin, end, geometry, stopTime, capacity, out); break;
     case EventEncoding::Unknown: break;
     }
     result.bytesUsed += size_t(begin - data);
@@ -919,6 +1086,7 @@ size_t maxEventsPerWord(EventEncoding encoding)
     case EventEncoding::Evt3: return 12;
     case EventEncoding::Evt2: return 1;
     case EventEncoding::Evt21: return 32;
+    case EventEncoding::Dat: return 1;
     case EventEncoding::Unknown: break;
     }
     return 0;
@@ -963,6 +1131,10 @@ DecodeResult scanEvents(EventEncoding encoding, bool legacyEndianness, std::span
     if (out.count + out.triggerCount > 0)
         stats.maxTime = stats.events + stats.triggers > 0 ? std::max(stats.maxTime, maxTime) : maxTime;
     stats.minTime = std::min(stats.minTime, out.minTime);
+    if (out.count > 0) {
+        stats.maxX = stats.events > 0 ? std::max(stats.maxX, out.maxX) : out.maxX;
+        stats.maxY = stats.events > 0 ? std::max(stats.maxY, out.maxY) : out.maxY;
+    }
     stats.events += out.count;
     stats.triggers += out.triggerCount;
     stats.outside += out.outside;

@@ -99,6 +99,10 @@ struct ScanStats {
     // EVT 2.x time words that stepped back or jumped implausibly far ahead and were ignored as
     // damage.
     uint64_t timeRepairs = 0;
+    // Largest coordinates of the events counted, for `.dat` only (valid when events > 0): a
+    // file without its sensor size takes it from them.
+    uint32_t maxX = 0;
+    uint32_t maxY = 0;
 };
 
 // Runs the decoder over the words of bytes as decodeEvents does, counting instead of emitting.

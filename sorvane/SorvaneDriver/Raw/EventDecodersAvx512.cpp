@@ -416,4 +416,76 @@ const uint8_t* decodeEvt2Bulk(const uint8_t* p, const uint8_t* const end, uint64
     return p;
 }
 
+const uint8_t* countEvt2Bulk(const uint8_t* p, const uint8_t* const end, uint32_t width, uint32_t height,
+                             size_t& count, uint64_t& outside, uint32_t& leastLow, uint32_t& mostLow)
+{
+    const __m512i widths = _mm512_set1_epi32(int32_t(width < 2048 ? width : 2048));
+    const __m512i heights = _mm512_set1_epi32(int32_t(height < 2048 ? height : 2048));
+    const __m512i mask11 = _mm512_set1_epi32(0x7ff);
+    const __m512i mask6 = _mm512_set1_epi32(0x3f);
+    __m512i least = _mm512_set1_epi32(0x3f);
+    __m512i most = _mm512_setzero_si512();
+    size_t n = count;
+    while (end - p >= 64) {
+        const __m512i words = _mm512_loadu_si512(p);
+        const __mmask16 other = _mm512_test_epi32_mask(words, _mm512_set1_epi32(int32_t(0xe0000000)));
+        const uint32_t lanes = lanesBefore(uint64_t(other) | 0x10000);
+        if (lanes == 0)
+            break;
+        const __mmask16 taken = __mmask16((uint32_t(1) << lanes) - 1);
+        const __m512i xs = _mm512_and_si512(_mm512_srli_epi32(words, 11), mask11);
+        const __m512i ys = _mm512_and_si512(words, mask11);
+        const __mmask16 valid = taken & _mm512_cmplt_epu32_mask(xs, widths) & _mm512_cmplt_epu32_mask(ys, heights);
+        const __m512i lows = _mm512_and_si512(_mm512_srli_epi32(words, 22), mask6);
+        least = _mm512_mask_min_epu32(least, valid, least, lows);
+        most = _mm512_mask_max_epu32(most, valid, most, lows);
+        n += uint32_t(__builtin_popcount(valid));
+        outside += uint32_t(__builtin_popcount(taken & ~valid & 0xffff));
+        p += 4 * lanes;
+        if (lanes < 16)
+            break;
+    }
+    if (n > count) {
+        const uint32_t lowest = _mm512_reduce_min_epu32(least);
+        const uint32_t highest = _mm512_reduce_max_epu32(most);
+        leastLow = lowest < leastLow ? lowest : leastLow;
+        mostLow = highest > mostLow ? highest : mostLow;
+    }
+    count = n;
+    return p;
+}
+
+const uint8_t* decodeDatBulk(const uint8_t* p, const uint8_t* const end, uint32_t width, uint32_t height, void* events,
+                             size_t capacity, size_t& count)
+{
+    const __m512i widths = _mm512_set1_epi64(int64_t(width));
+    const __m512i heights = _mm512_set1_epi64(int64_t(height));
+    const __m512i mask14 = _mm512_set1_epi64(0x3fff);
+    const __m512i time = _mm512_set1_epi64(0xffffffff);
+    // Records k of the position/polarity and time vectors, in pairs: the first four and the last.
+    const __m512i front = _mm512_setr_epi64(0, 8, 1, 9, 2, 10, 3, 11);
+    const __m512i back = _mm512_setr_epi64(4, 12, 5, 13, 6, 14, 7, 15);
+    uint8_t* const records = static_cast<uint8_t*>(events);
+    size_t n = count;
+    // Eight records in, eight whole ones out: the valid ones packed first, the rest overwritten
+    // by the next group.
+    while (end - p >= 64 && capacity - n >= 8) {
+        const __m512i raw = _mm512_loadu_si512(p);
+        const __m512i words = _mm512_srli_epi64(raw, 32);
+        const __m512i xs = _mm512_and_si512(words, mask14);
+        const __m512i ys = _mm512_and_si512(_mm512_srli_epi64(words, 14), mask14);
+        const __mmask8 valid = _mm512_cmplt_epu64_mask(xs, widths) & _mm512_cmplt_epu64_mask(ys, heights);
+        const __m512i polarities = _mm512_min_epu64(_mm512_srli_epi64(words, 28), _mm512_set1_epi64(1));
+        const __m512i positions = _mm512_maskz_compress_epi64(
+            valid, _mm512_or_si512(_mm512_or_si512(xs, _mm512_slli_epi64(ys, 16)), _mm512_slli_epi64(polarities, 32)));
+        const __m512i times = _mm512_maskz_compress_epi64(valid, _mm512_and_si512(raw, time));
+        _mm512_storeu_si512(records + 16 * n, _mm512_permutex2var_epi64(positions, front, times));
+        _mm512_storeu_si512(records + 16 * n + 64, _mm512_permutex2var_epi64(positions, back, times));
+        n += uint32_t(__builtin_popcount(valid));
+        p += 64;
+    }
+    count = n;
+    return p;
+}
+
 } // namespace sorvane::avx512

@@ -29,4 +29,15 @@ const uint8_t* countEvt3Bulk(const uint8_t* p, const uint8_t* end, uint32_t widt
 const uint8_t* decodeEvt2Bulk(const uint8_t* p, const uint8_t* end, uint64_t highBits, uint32_t width,
                               uint32_t height, void* events, size_t capacity, size_t& count);
 
+// decodeEvt2Bulk counting instead of writing: events, those outside the sensor, and the least and
+// greatest low time bits of the events counted (left alone when none) go into count, outside,
+// leastLow and mostLow.
+const uint8_t* countEvt2Bulk(const uint8_t* p, const uint8_t* end, uint32_t width, uint32_t height, size_t& count,
+                             uint64_t& outside, uint32_t& leastLow, uint32_t& mostLow);
+
+// The records of a `.dat` file, 8 at a time while 8 records fit. The caller guarantees that no
+// record can reach the stop time.
+const uint8_t* decodeDatBulk(const uint8_t* p, const uint8_t* end, uint32_t width, uint32_t height, void* events,
+                             size_t capacity, size_t& count);
+
 } // namespace sorvane::avx512

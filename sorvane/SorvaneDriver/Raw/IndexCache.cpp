@@ -24,11 +24,11 @@ namespace {
 
 constexpr char kMagic[8] = {'S', 'V', 'I', 'N', 'D', 'E', 'X', '\n'};
 // Raised whenever the layout or what a scan finds changes.
-constexpr uint32_t kVersion = 3;
+constexpr uint32_t kVersion = 4;
 constexpr uint64_t kHashedEdgeBytes = 64 * 1024;
 constexpr int64_t kSettleSeconds = 2;
 constexpr size_t kHeaderBytes = sizeof kMagic + 8 + 6 * 8 + 2 * 8;
-constexpr size_t kSummaryBytes = 14 * 8;
+constexpr size_t kSummaryBytes = 16 * 8;
 constexpr size_t kCheckpointRecordBytes = 8 + 24 + 4 * 8;
 constexpr size_t kTriggerRecordBytes = 16;
 constexpr uint64_t kMaxProfileBins = 1 << 16;
@@ -130,7 +130,7 @@ void putPayload(Writer& out, const RecordingScan& scan)
     for (uint64_t value : {scan.dataEnd, totals.events, totals.triggers, totals.maxEventTime, totals.maxTime,
                            totals.minTime, totals.outside, totals.timeRepairs, scan.firstEventTime, scan.lastEventTime,
                            uint64_t(scan.triggersKept), uint64_t(scan.index.size()), uint64_t(scan.triggers.size()),
-                           uint64_t(scan.rateProfile.size())})
+                           uint64_t(scan.rateProfile.size()), uint64_t(totals.maxX), uint64_t(totals.maxY)})
         out.put(value);
     for (size_t i = 0; i < scan.index.size(); ++i) {
         const Checkpoint& c = scan.index[i];
@@ -178,6 +178,8 @@ bool scanOf(Reader in, uint64_t fileSize, RecordingScan& scan)
     const uint64_t checkpoints = in.get<uint64_t>();
     const uint64_t edges = in.get<uint64_t>();
     const uint64_t profileBins = in.get<uint64_t>();
+    totals.maxX = uint32_t(in.get<uint64_t>());
+    totals.maxY = uint32_t(in.get<uint64_t>());
     if (!in.ok || kept > 1 || scan.dataEnd > fileSize || checkpoints == 0
         || checkpoints != (scan.dataEnd + kCheckpointBytes - 1) / kCheckpointBytes + 1
         || (kept == 0 && edges > 0) || edges > kMaxKeptTriggers || profileBins > kMaxProfileBins

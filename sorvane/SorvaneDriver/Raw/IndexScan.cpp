@@ -165,6 +165,10 @@ private:
             totals.maxTime = std::max(maxTimeSoFar(scan), checkpoint.maxTime);
             totals.minTime = std::min(totals.minTime, checkpoint.minTime);
         }
+        if (stretch.events > 0) {
+            totals.maxX = totals.events > 0 ? std::max(totals.maxX, stretch.maxX) : stretch.maxX;
+            totals.maxY = totals.events > 0 ? std::max(totals.maxY, stretch.maxY) : stretch.maxY;
+        }
         totals.events += stretch.events;
         totals.triggers += stretch.triggers;
         totals.outside += stretch.outside;

@@ -1,6 +1,7 @@
 #include "SorvaneDriver/Raw/RawEventWriter.h"
 
 #include "SorvaneBase/Logger.h"
+#include "SorvaneDriver/Raw/Evt2Encoder.h"
 #include "SorvaneDriver/Raw/Evt3Encoder.h"
 
 #include <fcntl.h>
@@ -60,8 +61,10 @@ std::string headerText(const RawHeaderInfo& header, int width, int height)
 
     std::string text;
     text += "% date " + std::string(date) + "\n";
-    text += "% evt 3.0\n";
-    text += "% format EVT3;height=" + std::to_string(height) + ";width=" + std::to_string(width) + "\n";
+    const bool evt2 = header.encoding == EventEncoding::Evt2;
+    text += evt2 ? "% evt 2.0\n" : "% evt 3.0\n";
+    text += std::string("% format ") + (evt2 ? "EVT2" : "EVT3") + ";height=" + std::to_string(height)
+        + ";width=" + std::to_string(width) + "\n";
     text += "% geometry " + std::to_string(width) + "x" + std::to_string(height) + "\n";
     text += "% serial_number " + oneLine(header.serial) + "\n";
     for (const auto& [key, value] : header.extraKeys) {
@@ -79,6 +82,10 @@ std::string headerText(const RawHeaderInfo& header, int width, int height)
 // Checked before any file is made for a recording.
 bool possibleSensor(const std::string& path, const RawHeaderInfo& header)
 {
+    if (header.encoding != EventEncoding::Evt3 && header.encoding != EventEncoding::Evt2) {
+        SV_LOG_ERROR("cannot record %s: only EVT 3.0 and EVT 2.0 are written", path.c_str());
+        return false;
+    }
     if (header.width > 0 && header.width <= 2048 && header.height > 0 && header.height <= 2048)
         return true;
     SV_LOG_ERROR("cannot record %s: sensor size %dx%d is not possible", path.c_str(), header.width, header.height);
@@ -92,6 +99,8 @@ struct RawEventWriter::Impl {
     std::string header;
     SensorGeometry geometry;
     Evt3Encoder encoder;
+    bool evt2 = false; // words go through evt2Encoder instead
+    Evt2Encoder evt2Encoder;
 
     // Guards fd, pending, written and failed between the writing thread and the flusher.
     std::mutex mutex;
@@ -176,6 +185,8 @@ bool RawEventWriter::start(int fd, const std::string& path, const RawHeaderInfo&
     impl->header = text;
     impl->geometry = SensorGeometry{uint32_t(header.width), uint32_t(header.height)};
     impl->encoder = Evt3Encoder(impl->geometry);
+    impl->evt2 = header.encoding == EventEncoding::Evt2;
+    impl->evt2Encoder = Evt2Encoder(impl->geometry);
     impl->fd = fd;
     impl->written = text.size();
     impl->failed = false;
@@ -199,6 +210,7 @@ bool RawEventWriter::restart()
         return false;
     }
     impl->encoder = Evt3Encoder(impl->geometry);
+    impl->evt2Encoder = Evt2Encoder(impl->geometry);
     impl->written = impl->header.size();
     impl->failed = false;
     return true;
@@ -212,7 +224,10 @@ bool RawEventWriter::write(const Event2D* begin, const Event2D* end)
     if (begin == nullptr || end <= begin)
         return true;
     const size_t before = impl->pending.size();
-    impl->encoder.encode(begin, end, impl->pending);
+    if (impl->evt2)
+        impl->evt2Encoder.encode(begin, end, impl->pending);
+    else
+        impl->encoder.encode(begin, end, impl->pending);
     impl->written += (impl->pending.size() - before) * sizeof(uint16_t);
     return impl->pending.size() < kFlushWords || impl->writePending();
 }
@@ -223,7 +238,10 @@ bool RawEventWriter::writeTrigger(const EventTriggerIn& trigger)
     if (impl->fd < 0 || impl->failed)
         return false;
     const size_t before = impl->pending.size();
-    impl->encoder.encodeTrigger(trigger, impl->pending);
+    if (impl->evt2)
+        impl->evt2Encoder.encodeTrigger(trigger, impl->pending);
+    else
+        impl->encoder.encodeTrigger(trigger, impl->pending);
     impl->written += (impl->pending.size() - before) * sizeof(uint16_t);
     return impl->pending.size() < kFlushWords || impl->writePending();
 }
@@ -232,7 +250,7 @@ bool RawEventWriter::writeEvt3Words(std::span<const uint8_t> words, const Decode
                                     const DecoderState& after)
 {
     std::lock_guard lock(impl->mutex);
-    if (impl->fd < 0 || impl->failed)
+    if (impl->fd < 0 || impl->failed || impl->evt2)
         return false;
     const size_t pendingBefore = impl->pending.size();
     if (!impl->encoder.syncTo(before, impl->pending)) {
@@ -286,9 +304,9 @@ bool RawEventWriter::close()
         ok = false;
     }
     impl->fd = -1;
-    if (impl->encoder.droppedEvents() > 0)
+    if (const uint64_t dropped = impl->encoder.droppedEvents() + impl->evt2Encoder.droppedEvents(); dropped > 0)
         SV_LOG_INFO("%s: %llu events outside the sensor were not written", impl->path.c_str(),
-                    static_cast<unsigned long long>(impl->encoder.droppedEvents()));
+                    static_cast<unsigned long long>(dropped));
     return ok;
 }
 
@@ -307,7 +325,7 @@ uint64_t RawEventWriter::bytesWritten() const
 uint64_t RawEventWriter::droppedEvents() const
 {
     std::lock_guard lock(impl->mutex);
-    return impl->encoder.droppedEvents();
+    return impl->encoder.droppedEvents() + impl->evt2Encoder.droppedEvents();
 }
 
 } // namespace sorvane

@@ -1,5 +1,5 @@
 #pragma once
-// Streaming writer of EVT 3.0 `.raw` recordings. Events and trigger edges are appended in
+// Streaming writer of EVT 3.0 (or EVT 2.0) `.raw` recordings. Events and trigger edges are appended in
 // timestamp order; the file is flushed at least once a second, so a killed program loses at most
 // the last second, and every file left behind is readable.
 //
@@ -19,6 +19,8 @@ struct RawHeaderInfo {
     int width = 1280;
     int height = 720;
     std::string serial;
+    // Evt3 or Evt2.
+    EventEncoding encoding = EventEncoding::Evt3;
     // Further "% key value" lines, e.g. {"apsTimeOffset", "1234"}.
     std::map<std::string, std::string> extraKeys;
 };
@@ -48,7 +50,8 @@ public:
 
     // Continues the stream with EVT 3.0 words taken as they are from another recording: before is
     // the decoder state those words followed there, after the one they leave. False when the
-    // stream cannot be brought to before (it lies earlier than what was written).
+    // stream cannot be brought to before (it lies earlier than what was written) or the writer
+    // writes EVT 2.0.
     bool writeEvt3Words(std::span<const uint8_t> words, const DecoderState& before, const DecoderState& after);
     // Events dropped because they lay outside the sensor.
     uint64_t droppedEvents() const;

@@ -6,16 +6,18 @@
 #include "SorvaneDriver/Raw/IndexCache.h"
 #include "SorvaneDriver/Raw/RawEventWriter.h"
 #include "SorvaneDriver/Raw/ReadAt.h"
-#include "SorvaneDriver/Video/VideoExport.h"
+#include "SorvaneDriver/VideoSupport.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 namespace sorvane {
 
@@ -51,6 +53,11 @@ std::unique_ptr<DvsFileReader> DvsFileReader::createFileReader(const std::string
     return RawFileReader::open(path);
 }
 
+std::unique_ptr<DvsFileReader> DvsFileReader::createFileReader(const std::string& path, std::string& error)
+{
+    return RawFileReader::open(path, error);
+}
+
 std::string rangeOutsideMessage(uint64_t start, uint64_t end, uint64_t first, uint64_t last)
 {
     return "the range [" + number(start) + ", " + number(end) + "] lies outside the recording, which spans ["
@@ -59,36 +66,48 @@ std::string rangeOutsideMessage(uint64_t start, uint64_t end, uint64_t first, ui
 
 std::unique_ptr<RawFileReader> RawFileReader::open(const std::string& path)
 {
-    if (path.empty()) {
-        SV_LOG_ERROR("no recording given");
+    std::string error;
+    return open(path, error);
+}
+
+std::unique_ptr<RawFileReader> RawFileReader::open(const std::string& path, std::string& error)
+{
+    const auto refuse = [&](std::string message) -> std::unique_ptr<RawFileReader> {
+        error = std::move(message);
+        SV_LOG_ERROR("%s", error.c_str());
         return nullptr;
-    }
+    };
+    if (path.empty())
+        return refuse("no recording given");
     // Without O_NONBLOCK, opening a FIFO would wait for a writer.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        SV_LOG_ERROR("cannot open %s: %s", path.c_str(), std::strerror(errno));
-        return nullptr;
-    }
+    if (fd < 0)
+        return refuse("cannot open " + path + ": " + std::strerror(errno));
     struct stat status {};
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        SV_LOG_ERROR("%s is not a regular file", path.c_str());
         ::close(fd);
-        return nullptr;
+        return refuse(path + " is not a regular file");
     }
     std::vector<uint8_t> start(std::min<uint64_t>(kMaxHeaderBytes, uint64_t(status.st_size)));
     int readError = 0;
     const size_t got = readAt(fd, 0, start.data(), start.size(), readError);
     if (readError != 0) {
-        SV_LOG_ERROR("cannot read %s: %s", path.c_str(), std::strerror(readError));
         ::close(fd);
-        return nullptr;
+        return refuse("cannot read " + path + ": " + std::strerror(readError));
     }
+    const std::span<const uint8_t> bytes(start.data(), got);
+    const bool complete = got == uint64_t(status.st_size);
     RawHeader header;
-    std::string error;
-    if (!parseRawHeader(std::span(start.data(), got), got == uint64_t(status.st_size), header, error)) {
-        SV_LOG_ERROR("%s is not an event recording: %s", path.c_str(), error.c_str());
+    std::string problem;
+    std::string extension = std::filesystem::path(path).extension().string();
+    for (char& c : extension)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    const bool dat = extension == ".dat";
+    const bool parsed = dat || looksLikeDat(bytes) ? parseDatHeader(bytes, complete, header, problem)
+                                                   : parseRawHeader(bytes, complete, header, problem);
+    if (!parsed) {
         ::close(fd);
-        return nullptr;
+        return refuse(path + " is not an event recording: " + problem);
     }
     return std::unique_ptr<RawFileReader>(new RawFileReader(path, fd, std::move(header), uint64_t(status.st_size)));
 }
@@ -97,6 +116,7 @@ RawFileReader::RawFileReader(std::string path_, int fd_, RawHeader header_, uint
     : path(std::move(path_)), fd(fd_), rawHeader(std::move(header_)), fileSize(fileSize_)
 {
     geometry = SensorGeometry{uint32_t(rawHeader.width), uint32_t(rawHeader.height)};
+    sizeFromEvents = rawHeader.geometrySource == GeometrySource::Events;
     wordSize = encodingWordSize(rawHeader.encoding);
     const uint64_t dataBytes = fileSize > rawHeader.dataOffset ? fileSize - rawHeader.dataOffset : 0;
     dataSize = dataBytes - dataBytes % wordSize;
@@ -163,6 +183,11 @@ bool RawFileReader::loadFile()
         dataSize = dataBytes - dataBytes % wordSize;
     }
 
+    if (sizeFromEvents) {
+        rawHeader.width = rawHeader.height = kDatMaxSide;
+        rawHeader.geometrySource = GeometrySource::Events;
+        geometry = SensorGeometry{uint32_t(kDatMaxSide), uint32_t(kDatMaxSide)};
+    }
     const IndexCache cache = indexCache ? *indexCache : IndexCache::standard();
     const bool cached = identified && caching == IndexCaching::Use && cache.load(identity, recording)
         && recording.dataEnd == dataSize;
@@ -191,6 +216,7 @@ bool RawFileReader::loadFile()
             cache.store(identity, recording);
     }
 
+    takeSizeFromEvents();
     positionTime = recording.firstEventTime;
     loaded = true;
     reportProgress(1);
@@ -204,7 +230,25 @@ bool RawFileReader::loadFile()
     if (totals.timeRepairs > 0)
         SV_LOG_INFO("%s: %llu damaged time words were ignored", path.c_str(),
                     static_cast<unsigned long long>(totals.timeRepairs));
+    if (const uint64_t trailing = fileSize - rawHeader.dataOffset - dataSize; fileSize > rawHeader.dataOffset && trailing > 0)
+        SV_LOG_INFO("%s: ends in %llu bytes of an event cut short, left out", path.c_str(),
+                    static_cast<unsigned long long>(trailing));
     return true;
+}
+
+void RawFileReader::takeSizeFromEvents()
+{
+    if (!sizeFromEvents)
+        return;
+    if (recording.totals.events > 0) {
+        rawHeader.width = int(recording.totals.maxX) + 1;
+        rawHeader.height = int(recording.totals.maxY) + 1;
+    } else {
+        rawHeader.geometrySource = GeometrySource::Default;
+        rawHeader.width = 1280;
+        rawHeader.height = 720;
+    }
+    geometry = SensorGeometry{uint32_t(rawHeader.width), uint32_t(rawHeader.height)};
 }
 
 void RawFileReader::findEventSpan()
@@ -299,11 +343,14 @@ bool RawFileReader::forEachInRange(uint64_t start, uint64_t stop, const BlockSin
         const bool completed = decodeSpan(
             Cursor{recording.index[i].offset, recording.index[i].state}, recording.index[i + 1].offset,
             [&](std::span<const Event2D> events, std::span<const EventTriggerIn> edges) {
-                if (inside)
+                if (inside && !region)
                     return sink(events, edges);
+                // The blocks are decodeSpan's scratch buffers: kept items move to their front.
                 Event2D* kept = scratch.data();
-                const size_t keptEvents = keepInside(kept, events.size(), start, stop);
-                const size_t keptEdges = keepInside(scratchEdges.data(), edges.size(), start, stop);
+                size_t keptEvents = inside ? events.size() : keepInside(kept, events.size(), start, stop);
+                if (region)
+                    keptEvents = keepInRegion(kept, keptEvents, *region);
+                const size_t keptEdges = inside ? edges.size() : keepInside(scratchEdges.data(), edges.size(), start, stop);
                 return sink(std::span<const Event2D>(kept, keptEvents),
                             std::span<const EventTriggerIn>(scratchEdges.data(), keptEdges));
             });
@@ -416,7 +463,9 @@ bool RawFileReader::getFileInfo(DvsFileInfo& info)
     info.serial = rawHeader.serial;
     info.fileSize = fileSize;
     info.apsTimeOffset = rawHeader.apsTimeOffset;
+    info.geometryFrom = rawHeader.geometrySource;
     if (loaded) {
+        info.trailingBytes = fileSize > rawHeader.dataOffset ? fileSize - rawHeader.dataOffset - dataSize : 0;
         info.eventCount = recording.totals.events;
         info.triggerCount = recording.totals.triggers;
         info.eventsOutside = recording.totals.outside;
@@ -518,38 +567,76 @@ bool RawFileReader::fail(std::string message)
 
 bool RawFileReader::exportEventData(uint64_t start, uint64_t end, const std::string& outPath, ExistingFile existing)
 {
+    return writeRecording(start, end, outPath, existing, EventEncoding::Evt3, "cut");
+}
+
+bool RawFileReader::convertTo(const std::string& outPath, EventEncoding target, ExistingFile existing)
+{
+    if (target != EventEncoding::Evt3 && target != EventEncoding::Evt2) {
+        error.clear();
+        return fail("cannot convert " + path + ": only EVT 3.0 and EVT 2.0 are written");
+    }
+    return writeRecording(0, UINT64_MAX, outPath, existing, target, "convert");
+}
+
+bool RawFileReader::setRegion(const std::optional<EventRegion>& wanted, std::string& problem)
+{
+    if (wanted) {
+        if (!loaded) {
+            problem = "the region of " + path + " is set once it is loaded";
+            return false;
+        }
+        problem = eventRegionProblem(*wanted, rawHeader.width, rawHeader.height);
+        if (!problem.empty())
+            return false;
+    }
+    region = wanted;
+    return true;
+}
+
+bool RawFileReader::writeRecording(uint64_t start, uint64_t end, const std::string& outPath, ExistingFile existing,
+                                   EventEncoding target, const std::string& verb)
+{
     lastProgressPercent = -1;
     error.clear();
+    const std::string gerund = verb == "cut" ? "cutting" : "converting";
     if (isCancelled())
-        return fail("cutting " + path + " was cancelled");
+        return fail(gerund + " " + path + " was cancelled");
     if (start > end)
-        return fail("cannot cut " + path + ": start " + number(start) + " lies after end " + number(end));
+        return fail("cannot " + verb + " " + path + ": start " + number(start) + " lies after end " + number(end));
     if (!loaded && !loadFile())
-        return fail("cannot cut " + path + ": it cannot be read");
+        return fail("cannot " + verb + " " + path + ": it cannot be read");
     if (recording.totals.events == 0)
-        return fail("cannot cut " + path + ": it holds no events");
+        return fail("cannot " + verb + " " + path + ": it holds no events");
     if (start > recording.lastEventTime || end < recording.firstEventTime)
-        return fail("cannot cut " + path + ": " + rangeOutsideMessage(start, end, recording.firstEventTime, recording.lastEventTime));
+        return fail("cannot " + verb + " " + path + ": " + rangeOutsideMessage(start, end, recording.firstEventTime, recording.lastEventTime));
+    // Addresses of a .raw word are 11 bits wide.
+    if (rawHeader.width > 2048 || rawHeader.height > 2048)
+        return fail("cannot " + verb + " " + path + ": its " + number(uint64_t(rawHeader.width)) + "×"
+                    + number(uint64_t(rawHeader.height)) + " sensor is larger than a .raw recording can address (2048×2048)");
 
     SafeOutput output;
     std::string problem;
     if (!output.begin(outPath, existing, {path, fd}, problem))
-        return fail("cannot cut " + path + ": " + problem);
+        return fail("cannot " + verb + " " + path + ": " + problem);
 
     RawHeaderInfo info;
+    info.encoding = target;
     info.width = rawHeader.width;
     info.height = rawHeader.height;
     info.serial = rawHeader.serial;
-    for (const auto& [key, value] : rawHeader.keys)
-        if (key != "evt" && key != "format" && key != "geometry" && key != "serial_number" && key != "date"
-            && key != "Date" && key != "endianness")
-            info.extraKeys[key] = value;
+    // A .dat header's lines (Version, Width, ...) mean nothing in a .raw header.
+    if (rawHeader.encoding != EventEncoding::Dat)
+        for (const auto& [key, value] : rawHeader.keys)
+            if (key != "evt" && key != "format" && key != "geometry" && key != "serial_number" && key != "date"
+                && key != "Date" && key != "endianness")
+                info.extraKeys[key] = value;
 
     readFailed = false;
     RawEventWriter writer;
     bool ok = writer.attach(output.temporaryFd(), output.temporaryPath(), info);
     bool exact = false;
-    if (ok && rawHeader.encoding == EventEncoding::Evt3) {
+    if (ok && rawHeader.encoding == EventEncoding::Evt3 && target == EventEncoding::Evt3 && !region) {
         ok = copyEvt3Range(start, end, writer, exact);
         // A recording whose time does not run in order is re-encoded event by event.
         if (ok && !exact)
@@ -559,9 +646,9 @@ bool RawFileReader::exportEventData(uint64_t start, uint64_t end, const std::str
         ok = reencodeRange(start, end, writer);
     ok = writer.close() && ok;
     if (readFailed)
-        return fail("cannot cut " + path + ": " + error);
+        return fail("cannot " + verb + " " + path + ": " + error);
     if (isCancelled())
-        return fail("cutting " + path + " was cancelled");
+        return fail(gerund + " " + path + " was cancelled");
     if (!ok)
         return fail("cannot write " + outPath);
     if (!output.commit(problem))
@@ -578,12 +665,15 @@ bool RawFileReader::exportVideo(uint64_t start, uint64_t end, const std::string&
         return fail("exporting " + path + " was cancelled");
     if (!loaded && !loadFile())
         return fail("cannot export " + path + ": it cannot be read");
-    SafeOutput output;
     std::string problem;
+    const VideoSupport* video = videoSupport(problem);
+    if (!video)
+        return fail("cannot export " + path + ": " + problem);
+    SafeOutput output;
     if (!output.begin(outPath, existing, {path, fd}, problem))
         return fail("cannot export " + path + ": " + problem);
     readFailed = false;
-    if (!exportEventVideo(*this, start, end, output.temporaryPath(), videoOptions, progress, cancelled, problem))
+    if (!video->exportEventVideo(*this, start, end, output.temporaryPath(), videoOptions, progress, cancelled, problem))
         return fail(problem.empty() ? "cannot export " + path : problem);
     if (readFailed)
         return fail("cannot export " + path + ": " + error);

@@ -1,5 +1,5 @@
 #pragma once
-// The DvsFileReader of `.raw` recordings: reads blocks with pread (a file that shrinks under us
+// The DvsFileReader of `.raw` and `.dat` recordings: reads blocks with pread (a file that shrinks under us
 // is a read error, not a crash), indexes it once (on every core, and keeps the index in the user's
 // cache for the next open), and decodes windows on demand from the stretches of the index that
 // hold them. Memory: the index, one read block, a block of events and the windows asked for
@@ -22,6 +22,7 @@ class RawFileReader : public DvsFileReader {
 public:
     // Null, with a log line, when path is not a recording in a known encoding.
     static std::unique_ptr<RawFileReader> open(const std::string& path);
+    static std::unique_ptr<RawFileReader> open(const std::string& path, std::string& error);
     ~RawFileReader() override;
 
     bool loadFile() override;
@@ -34,6 +35,8 @@ public:
     bool exportVideo(uint64_t start, uint64_t end, const std::string& path, ExistingFile existing) override;
     bool readEvents(uint64_t start, uint64_t end, const EventBlockSink& sink) override;
     bool getFileInfo(DvsFileInfo& info) override;
+    bool setRegion(const std::optional<EventRegion>& region, std::string& error) override;
+    bool convertTo(const std::string& path, EventEncoding encoding, ExistingFile existing) override;
     std::string lastError() const override { return error; }
     std::vector<uint64_t> getEventRateProfile(size_t bins) override;
     bool readTriggerEvents(uint64_t start, uint64_t end, const TriggerBlockSink& sink) override;
@@ -81,6 +84,11 @@ private:
     // whose time does not run in order); the caller then re-encodes.
     bool copyEvt3Range(uint64_t start, uint64_t end, RawEventWriter& writer, bool& exact);
     bool reencodeRange(uint64_t start, uint64_t end, RawEventWriter& writer);
+    // A cut (verb "cut") or conversion ("convert") of [start, end] into outPath.
+    bool writeRecording(uint64_t start, uint64_t end, const std::string& outPath, ExistingFile existing,
+                        EventEncoding target, const std::string& verb);
+    // Sets the sensor size of a `.dat` file that does not state it from what the scan saw.
+    void takeSizeFromEvents();
     bool fail(std::string message);
     void reportProgress(double fraction);
     bool isCancelled() const { return cancelled.load(std::memory_order_relaxed); }
@@ -89,6 +97,10 @@ private:
     int fd = -1;
     RawHeader rawHeader;
     SensorGeometry geometry;
+    // A `.dat` file without its size: every address is scanned as inside, then the size is the
+    // largest one seen.
+    bool sizeFromEvents = false;
+    std::optional<EventRegion> region;
     size_t wordSize = 2;
     uint64_t fileSize = 0;
     uint64_t dataSize = 0;

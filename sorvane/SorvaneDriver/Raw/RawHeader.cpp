@@ -67,6 +67,7 @@ const char* encodingName(EventEncoding encoding)
     case EventEncoding::Evt2: return "EVT2.0";
     case EventEncoding::Evt21: return "EVT2.1";
     case EventEncoding::Evt3: return "EVT3.0";
+    case EventEncoding::Dat: return "DAT";
     case EventEncoding::Unknown: break;
     }
     return "";
@@ -78,6 +79,7 @@ size_t encodingWordSize(EventEncoding encoding)
     case EventEncoding::Evt2: return 4;
     case EventEncoding::Evt21: return 8;
     case EventEncoding::Evt3: return 2;
+    case EventEncoding::Dat: return 8;
     case EventEncoding::Unknown: break;
     }
     return 0;
@@ -178,7 +180,10 @@ bool parseRawHeader(std::span<const uint8_t> bytes, bool complete, RawHeader& he
     if (!validSide(width) || !validSide(height)) {
         width = 1280;
         height = 720;
-        if (const std::string* plugin = key("plugin_name")) {
+        const std::string* plugin = key("plugin_name");
+        if (!plugin)
+            header.geometrySource = GeometrySource::Default;
+        if (plugin) {
             if (plugin->find("gen41") == std::string::npos && plugin->find("gen3") != std::string::npos) {
                 width = 640;
                 height = 480;
@@ -192,6 +197,95 @@ bool parseRawHeader(std::span<const uint8_t> bytes, bool complete, RawHeader& he
         header.serial = *serial;
     if (const std::string* offset = key("apsTimeOffset"))
         header.apsTimeOffset = parseInt(*offset).value_or(0);
+    return true;
+}
+
+namespace {
+
+constexpr uint8_t kDatChangeEvents = 0;
+constexpr uint8_t kDatRecordBytes = 8;
+
+// End of the '%' lines at the start of text; npos when they run to its end.
+size_t datHeaderEnd(std::string_view text)
+{
+    size_t position = 0;
+    while (position < text.size() && text[position] == '%') {
+        const size_t newline = text.find('\n', position);
+        if (newline == std::string_view::npos)
+            return std::string_view::npos;
+        position = newline + 1;
+    }
+    return position < text.size() ? position : std::string_view::npos;
+}
+
+} // namespace
+
+bool looksLikeDat(std::span<const uint8_t> bytes)
+{
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    const size_t end = datHeaderEnd(text);
+    return end != std::string_view::npos && end > 0 && end + 2 <= text.size()
+        && uint8_t(text[end]) == kDatChangeEvents && uint8_t(text[end + 1]) == kDatRecordBytes;
+}
+
+bool parseDatHeader(std::span<const uint8_t> bytes, bool complete, RawHeader& header, std::string& error)
+{
+    header = RawHeader{};
+    header.encoding = EventEncoding::Dat;
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    const size_t end = datHeaderEnd(text);
+    if (end == std::string_view::npos || end + 2 > text.size()) {
+        error = complete ? "the header has no end (the file holds nothing after it)" : "header too long";
+        return false;
+    }
+    for (size_t position = 0; position < end;) {
+        const size_t newline = text.find('\n', position);
+        const std::string_view line = trim(text.substr(position + 1, newline - position - 1));
+        position = newline + 1;
+        const size_t space = line.find_first_of(" \t");
+        const std::string_view key = line.substr(0, space);
+        if (!key.empty())
+            header.keys[std::string(key)] = space == std::string_view::npos ? std::string() : std::string(trim(line.substr(space)));
+    }
+    const uint8_t type = uint8_t(text[end]);
+    const uint8_t size = uint8_t(text[end + 1]);
+    if (type != kDatChangeEvents || size != kDatRecordBytes) {
+        error = "it holds events of type " + std::to_string(type) + " and size " + std::to_string(size)
+            + ", where change events of type 0 and size 8 are known";
+        return false;
+    }
+    header.dataOffset = end + 2;
+
+    const auto key = [&](const char* name) -> std::optional<std::string_view> {
+        const auto it = header.keys.find(name);
+        return it == header.keys.end() ? std::nullopt : std::optional<std::string_view>(it->second);
+    };
+    const auto datSide = [](std::optional<int64_t> side) { return side && *side > 0 && *side <= kDatMaxSide; };
+    std::optional<int64_t> width;
+    std::optional<int64_t> height;
+    if (key("Width") && key("Height")) {
+        width = parseInt(*key("Width"));
+        height = parseInt(*key("Height"));
+    }
+    if ((!datSide(width) || !datSide(height)) && key("geometry")) {
+        const std::string_view geometry = *key("geometry");
+        const size_t cross = geometry.find('x');
+        if (cross != std::string_view::npos) {
+            width = parseInt(geometry.substr(0, cross));
+            height = parseInt(geometry.substr(cross + 1));
+        }
+    }
+    if (datSide(width) && datSide(height)) {
+        header.width = int(*width);
+        header.height = int(*height);
+    } else {
+        // Every address is inside until the events have told the size.
+        header.geometrySource = GeometrySource::Events;
+        header.width = kDatMaxSide;
+        header.height = kDatMaxSide;
+    }
+    if (const auto serial = key("serial_number"))
+        header.serial = std::string(*serial);
     return true;
 }
 

@@ -254,12 +254,14 @@ ApsVideoRecorder::~ApsVideoRecorder()
 
 bool ApsVideoRecorder::open(const std::string& path, int width, int height, int fps)
 {
-    Mp4FrameWriter::Options options;
-    options.pixelOrder = Mp4FrameWriter::PixelOrder::Bgr;
-    options.timestamped = true;
-    // A recording cut short (a crash, a kill, a pulled plug) keeps its frames.
-    options.fragmented = true;
-    if (!writer.open(path, width, height, fps, options))
+    std::string error;
+    const VideoSupport* video = videoSupport(error);
+    if (!video) {
+        SV_LOG_ERROR("cannot record %s: %s", path.c_str(), error.c_str());
+        return false;
+    }
+    writer = video->newLiveVideoWriter();
+    if (!writer->open(path, width, height, fps))
         return false;
     thread = std::thread([this] { run(); });
     return true;
@@ -294,7 +296,7 @@ void ApsVideoRecorder::run()
         const ApsFrame& frame = item.first;
         if (writeFailed || frame.getTimestamp() < item.second)
             continue;
-        if (!writer.writeFrame(frame.data(), frame.getTimestamp() - item.second))
+        if (!writer->writeFrame(frame.data(), frame.getTimestamp() - item.second))
             writeFailed = true;
     }
 }
@@ -309,7 +311,7 @@ bool ApsVideoRecorder::close()
     }
     changed.notify_all();
     thread.join();
-    const bool ok = writer.close();
+    const bool ok = writer->close();
     return ok && !writeFailed;
 }
 

@@ -5,7 +5,7 @@
 // a pre-trigger cache, and a cable that can be pulled (setPlugged) to test connection loss.
 #include "SorvaneDriver/Simulated/ApsFrameRenderer.h"
 #include "SorvaneDriver/DvsCameraManager.h"
-#include "SorvaneDriver/Video/Mp4FrameWriter.h"
+#include "SorvaneDriver/VideoSupport.h"
 #include "SorvaneDriver/Simulated/SimulatedSensor.h"
 
 #include <array>
@@ -97,7 +97,7 @@ public:
 private:
     void run();
 
-    Mp4FrameWriter writer;
+    std::unique_ptr<LiveVideoWriter> writer;
     // Guards frames and closing between the frame thread and the encoder thread.
     std::mutex mutex;
     std::condition_variable changed;

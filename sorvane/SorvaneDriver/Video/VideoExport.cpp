@@ -98,25 +98,7 @@ private:
     std::vector<uint32_t> touched;
 };
 
-// [start, end] held to the events [first, last]; a start before them moves by whole frame steps,
-// so that the frames keep their times. The range must meet the events.
-std::pair<uint64_t, uint64_t> heldToEvents(uint64_t start, uint64_t end, uint64_t first, uint64_t last,
-                                           uint64_t frameStep)
-{
-    if (start < first)
-        start += (first - start) / frameStep * frameStep;
-    return {start, std::min(end, last)};
-}
-
 } // namespace
-
-uint64_t exportedFrameCount(uint64_t start, uint64_t end, uint64_t first, uint64_t last, uint64_t frameStep)
-{
-    if (frameStep == 0 || start > end || start > last || end < first)
-        return 0;
-    const auto [from, to] = heldToEvents(start, end, first, last, frameStep);
-    return (to - from) / frameStep + 1;
-}
 
 bool exportEventVideo(DvsFileReader& source, uint64_t start, uint64_t end, const std::string& path,
                       const VideoExportOptions& options, const ProgressCallback& progress,

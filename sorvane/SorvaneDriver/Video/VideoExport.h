@@ -4,6 +4,7 @@
 #include "SorvaneDriver/DvsFileReader.h"
 
 #include <atomic>
+#include <utility>
 
 namespace sorvane {
 
@@ -11,6 +12,10 @@ namespace sorvane {
 // [first, last]: the range is held to the events, a start before them moving by whole frame
 // steps. 0 when the range misses them.
 uint64_t exportedFrameCount(uint64_t start, uint64_t end, uint64_t first, uint64_t last, uint64_t frameStep);
+// [start, end] held to the events [first, last]; a start before them moves by whole frame steps,
+// so that the frames keep their times. The range must meet the events.
+std::pair<uint64_t, uint64_t> heldToEvents(uint64_t start, uint64_t end, uint64_t first, uint64_t last,
+                                           uint64_t frameStep);
 
 // An export of more frames than this is worth a question first: it runs for a long time.
 inline constexpr uint64_t kLargeExportFrames = 100'000;
