@@ -67,6 +67,13 @@ QString recordingOfSet(const QString& path)
     return path;
 }
 
+// Event recordings: the .raw encodings and the .dat container.
+bool isRecordingFile(const QString& path)
+{
+    const QString suffix = QFileInfo(path).suffix();
+    return suffix.compare("raw", Qt::CaseInsensitive) == 0 || suffix.compare("dat", Qt::CaseInsensitive) == 0;
+}
+
 // The one local recording a drag carries, or an empty string.
 QString droppedRecording(const QMimeData* mime)
 {
@@ -74,7 +81,7 @@ QString droppedRecording(const QMimeData* mime)
         return {};
     }
     const QString path = recordingOfSet(mime->urls().first().toLocalFile());
-    return QFileInfo(path).suffix().compare("raw", Qt::CaseInsensitive) == 0 ? path : QString();
+    return isRecordingFile(path) ? path : QString();
 }
 
 const QString menuStyle = QStringLiteral(
@@ -383,7 +390,7 @@ void MainWidget::connectFusionProcessor()
 QString MainWidget::chooseRecordingToOpen()
 {
     return QFileDialog::getOpenFileName(nullptr, tr("Select a raw file"), config->inputRawFilePath,
-                                        tr("RAW files (*.raw)"));
+                                        tr("Recordings (*.raw *.dat)"));
 }
 
 bool MainWidget::refuseOpeningWhileBusy()
@@ -432,7 +439,8 @@ void MainWidget::openRecordingFile(const QString& path)
     config->inputRawFilePath = info.absolutePath();
     const QString rawPath = info.absoluteFilePath();
     const QString apsVideo = QString("%1/%2.mp4").arg(info.absolutePath(), info.completeBaseName());
-    if (QFileInfo(apsVideo).isFile()) {
+    // A set is NAME.raw with NAME.mp4 beside it; a .dat holds events alone.
+    if (info.suffix().compare("raw", Qt::CaseInsensitive) == 0 && QFileInfo(apsVideo).isFile()) {
         sourceMode = FusionFile;
         emit signalOpenRawFile(QString());
         emit signalOpenFusionFile(rawPath);

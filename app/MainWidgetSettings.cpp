@@ -92,10 +92,10 @@ void MainWidget::openGeneralSettings()
 void MainWidget::applyRegion(const QRect& region)
 {
     if (sourceMode == RawFile) {
-        std::optional<sorvane::eventimage::Region> shown;
+        std::optional<sorvane::EventRegion> shown;
         if (!region.isNull())
-            shown = sorvane::eventimage::Region{uint16_t(region.left()), uint16_t(region.top()), uint16_t(region.right()),
-                                                uint16_t(region.bottom())};
+            shown = sorvane::EventRegion{uint32_t(region.left()), uint32_t(region.top()), uint32_t(region.right()),
+                                         uint32_t(region.bottom())};
         eventProcessor->setShownRegion(shown);
         return;
     }

@@ -41,7 +41,7 @@ int main(int argc, char* argv[])
     parser.setApplicationDescription("Viewer and recorder for event cameras.");
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addPositionalArgument("recording", "A .raw recording (or the .mp4 of a fusion set) to open.",
+    parser.addPositionalArgument("recording", "A .raw or .dat recording (or the .mp4 of a fusion set) to open.",
                                  "[recording]");
     const QCommandLineOption cameraOption("camera", "Open the attached camera with this serial.", "serial");
     parser.addOption(cameraOption);

@@ -96,7 +96,7 @@ void SvEventProcessor::accumulateEvents(const Event2D* begin, const Event2D* end
     lastBatchTimestamp.store(begin->timestamp, std::memory_order_relaxed);
 }
 
-void SvEventProcessor::setShownRegion(std::optional<sorvane::eventimage::Region> region)
+void SvEventProcessor::setShownRegion(std::optional<sorvane::EventRegion> region)
 {
     {
         std::lock_guard lock(planeMutex);

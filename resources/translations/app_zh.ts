@@ -114,8 +114,8 @@
         <translation>选择录制文件</translation>
     </message>
     <message>
-        <source>RAW files (*.raw)</source>
-        <translation>录制文件 (*.raw)</translation>
+        <source>Recordings (*.raw *.dat)</source>
+        <translation>录制文件 (*.raw *.dat)</translation>
     </message>
     <message>
         <source>Is it open in the browser?</source>

@@ -201,6 +201,7 @@ private slots:
     void cancelledExportLeavesNothing();
     void siblingVideoOpensFusionRecording();
     void imageOnScreenIsKept();
+    void datasetFilePlays();
     void menusOfTheTitleBar_data();
     void menusOfTheTitleBar();
     void aboutShowsTheBuild();
@@ -719,6 +720,36 @@ void TestMainWidget::imageOnScreenIsKept()
     QCOMPARE(QImage(picture).convertToFormat(QImage::Format_RGB888), shown);
 }
 
+// A .dat file (events as 8-byte records after a % header) opens, plays and scrubs like a .raw.
+void TestMainWidget::datasetFilePlays()
+{
+    waitUntilIdle();
+    const QString path = dir.filePath("dataset.dat");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("% Version 2\n% Width 1280\n% Height 720\n");
+    file.write(QByteArray::fromHex("0008"));
+    for (uint32_t t = 1000; t <= 2'001'000; t += 50) {
+        const uint32_t x = (t / 1000) % 1280, y = 200 + (t % 7);
+        const uint32_t words[2] = {t, x | (y << 14) | ((t / 50 % 2) << 28)};
+        file.write(reinterpret_cast<const char*>(words), sizeof words);
+    }
+    file.close();
+    openRecording(path);
+    QCOMPARE(window->currentSourceMode(), MainWidget::RawFile);
+    QTRY_COMPARE_WITH_TIMEOUT(slider->maximum(), uint64_t(2'001'000), 20000);
+    QCOMPARE(slider->minimum(), uint64_t(1000));
+    waitUntilIdle();
+    pausePlayback();
+    ProcessorRelay relay(*processor);
+    QSignalSpy images(&relay, &ProcessorRelay::image);
+    processor->setPlayPos(1'000'000);
+    QTRY_VERIFY(!images.isEmpty());
+    const QImage image = images.last().at(0).value<QImage>();
+    // The sweep at 1 s has reached column 1000, row 200 and below.
+    QVERIFY(image.pixel(999, 200) != image.pixel(10, 10));
+}
+
 void TestMainWidget::menusOfTheTitleBar_data()
 {
     QTest::addColumn<QString>("button");
@@ -773,6 +804,7 @@ void TestMainWidget::droppedRecordingsOpen_data()
     QTest::addColumn<int>("opened");
     QTest::addColumn<QString>("openedAs");
     QTest::newRow("a recording") << QStringList{"recording.raw"} << int(MainWidget::RawFile) << "recording.raw";
+    QTest::newRow("a dataset file") << QStringList{"events.dat"} << int(MainWidget::RawFile) << "events.dat";
     QTest::newRow("the video of a fusion set") << QStringList{"set.mp4"} << int(MainWidget::FusionFile) << "set.raw";
     QTest::newRow("a video alone") << QStringList{"alone.mp4"} << int(MainWidget::NoSource) << "";
     QTest::newRow("a text file") << QStringList{"notes.txt"} << int(MainWidget::NoSource) << "";
@@ -785,7 +817,7 @@ void TestMainWidget::droppedRecordingsOpen()
     QFETCH(int, opened);
     QFETCH(QString, openedAs);
     waitUntilIdle();
-    for (const char* name : {"set.raw", "set.mp4", "alone.mp4", "notes.txt"}) {
+    for (const char* name : {"set.raw", "set.mp4", "alone.mp4", "notes.txt", "events.dat"}) {
         QFile file(dir.filePath(name));
         if (!file.exists()) {
             QVERIFY(QString(name) == "set.raw" ? QFile::copy(recordingPath, file.fileName())

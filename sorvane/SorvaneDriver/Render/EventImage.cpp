@@ -70,10 +70,10 @@ const Palette* paletteNamed(std::string_view name)
 
 namespace eventimage {
 
-void count(uint16_t* plane, const Event2D* begin, const Event2D* end, const Region* only)
+void count(uint16_t* plane, const Event2D* begin, const Event2D* end, const EventRegion* only)
 {
     for (const Event2D* e = begin; e != end; ++e) {
-        if (only && !only->contains(*e))
+        if (only && !only->contains(e->x, e->y))
             continue;
         const unsigned x = e->x;
         const unsigned polarity = e->polarity;

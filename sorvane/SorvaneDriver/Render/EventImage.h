@@ -4,6 +4,7 @@
 // positive where polarity 1 has events and is not outnumbered, negative where polarity 0
 // outnumbers it, background elsewhere. The picture is always 1280 x 720.
 #include "SorvaneDriver/DvsFileReader.h"
+#include "SorvaneDriver/Raw/EventRegion.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -40,18 +41,9 @@ inline uint64_t windowStart(uint64_t t, uint64_t accumulation)
     return t >= accumulation ? t - accumulation + 1 : 0;
 }
 
-// A rectangle of pixels, its corners included.
-struct Region {
-    uint16_t x0 = 0;
-    uint16_t y0 = 0;
-    uint16_t x1 = 0;
-    uint16_t y1 = 0;
-    bool contains(const Event2D& e) const { return e.x >= x0 && e.x <= x1 && e.y >= y0 && e.y <= y1; }
-};
-
 // Adds [begin, end) to plane (planeSize entries), only the events inside `only` when it is given.
 // Events outside the picture or with a polarity other than 0 and 1 are dropped.
-void count(uint16_t* plane, const Event2D* begin, const Event2D* end, const Region* only = nullptr);
+void count(uint16_t* plane, const Event2D* begin, const Event2D* end, const EventRegion* only = nullptr);
 // Writes every pixel of the picture as RGB888 rows, stride bytes apart.
 void paint(const uint16_t* plane, uint8_t* rgb, size_t stride, const Palette& colours);
 
