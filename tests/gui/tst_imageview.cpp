@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QGraphicsPixmapItem>
+#include <QGraphicsRectItem>
 #include <QGraphicsScene>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -187,6 +188,62 @@ private slots:
         QCOMPARE(view->horizontalScrollBar()->value(), hscroll);
         QCOMPARE(form->currentPixmap().toImage().pixelColor(10, 10), QColor(Qt::red));
         QCOMPARE(imageItem(view)->pixmap().toImage().pixelColor(10, 10), QColor(Qt::red));
+    }
+
+    // A drag with Shift marks the pixels it spans, held to the image; without Shift it pans.
+    void regionMarkedByShiftDrag_data()
+    {
+        QTest::addColumn<QPointF>("from"); // image pixels
+        QTest::addColumn<QPointF>("to");
+        QTest::addColumn<bool>("shift");
+        QTest::addColumn<QRect>("region");
+        QTest::newRow("drag") << QPointF(100.5, 50.5) << QPointF(300.5, 200.5) << true << QRect(QPoint(100, 50), QPoint(300, 200));
+        QTest::newRow("drag up and left") << QPointF(300.5, 200.5) << QPointF(100.5, 50.5) << true
+                                          << QRect(QPoint(100, 50), QPoint(300, 200));
+        QTest::newRow("past the edge") << QPointF(1200.5, 600.5) << QPointF(1500.0, 900.0) << true
+                                       << QRect(QPoint(1200, 600), QPoint(1279, 719));
+        QTest::newRow("a click") << QPointF(100.5, 50.5) << QPointF(100.5, 50.5) << true << QRect();
+        QTest::newRow("without Shift") << QPointF(100.5, 50.5) << QPointF(300.5, 200.5) << false << QRect();
+    }
+
+    void regionMarkedByShiftDrag()
+    {
+        QFETCH(QPointF, from);
+        QFETCH(QPointF, to);
+        QFETCH(bool, shift);
+        QFETCH(QRect, region);
+        QSignalSpy changes(view, &SvGraphicsView::regionChanged);
+        const Qt::KeyboardModifiers modifiers = shift ? Qt::ShiftModifier : Qt::NoModifier;
+        QTest::mousePress(view->viewport(), Qt::LeftButton, modifiers, view->mapFromScene(from));
+        QTest::mouseMove(view->viewport(), view->mapFromScene(to));
+        QTest::mouseRelease(view->viewport(), Qt::LeftButton, modifiers, view->mapFromScene(to));
+        // The fitted view shows about 1.5 image pixels per screen pixel.
+        const QRect marked = view->region();
+        QVERIFY2(marked.isNull() == region.isNull()
+                     && (marked.topLeft() - region.topLeft()).manhattanLength() <= 2
+                     && (marked.bottomRight() - region.bottomRight()).manhattanLength() <= 2,
+                 qPrintable(QString("%1,%2 %3,%4").arg(marked.left()).arg(marked.top()).arg(marked.right()).arg(marked.bottom())));
+        QCOMPARE(changes.count(), shift ? 1 : 0);
+        if (region.isNull())
+            return;
+        QCOMPARE(changes.first().at(0).toRect(), marked);
+        region = marked;
+        // Drawn around the marked pixels while set.
+        QGraphicsRectItem* outline = nullptr;
+        for (QGraphicsItem* item : view->scene()->items())
+            if (auto* rect = qgraphicsitem_cast<QGraphicsRectItem*>(item))
+                outline = rect;
+        QVERIFY(outline && outline->isVisible());
+        QCOMPARE(outline->rect(), QRectF(region.topLeft(), region.size()));
+        // Escape clears it, and so does a click without a drag.
+        QTest::keyClick(view, Qt::Key_Escape);
+        QVERIFY(view->region().isNull() && !outline->isVisible());
+        QCOMPARE(changes.count(), 2);
+        view->showRegion(region);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, view->mapFromScene(to));
+        QVERIFY(view->region().isNull());
+        QCOMPARE(changes.count(), 3);
+        QVERIFY(changes.last().at(0).toRect().isNull());
     }
 
     void workerThreadReportsTheEnd_data()

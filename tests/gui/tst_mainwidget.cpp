@@ -12,6 +12,7 @@
 #include "app/MainWidget.h"
 #include "app/SvTimeFormat.h"
 #include "processing/ShowImageForm.h"
+#include "processing/SvGraphicsView.h"
 #include "processing/SvEventProcessor.h"
 #include "widgets/SVMessageBox.h"
 #include "widgets/SvEventRateStrip.h"
@@ -202,6 +203,7 @@ private slots:
     void siblingVideoOpensFusionRecording();
     void imageOnScreenIsKept();
     void datasetFilePlays();
+    void markedRegionFiltersTheRecording();
     void menusOfTheTitleBar_data();
     void menusOfTheTitleBar();
     void aboutShowsTheBuild();
@@ -748,6 +750,42 @@ void TestMainWidget::datasetFilePlays()
     const QImage image = images.last().at(0).value<QImage>();
     // The sweep at 1 s has reached column 1000, row 200 and below.
     QVERIFY(image.pixel(999, 200) != image.pixel(10, 10));
+}
+
+// A region marked on the image shows only its events; cleared, all of them again.
+void TestMainWidget::markedRegionFiltersTheRecording()
+{
+    waitUntilIdle();
+    if (window->openRecordingPath() != QFileInfo(recordingPath).absoluteFilePath()) {
+        openRecording(recordingPath);
+        waitUntilIdle();
+    }
+    pausePlayback();
+    auto* view = window->findChild<ShowImageForm*>()->view();
+    ProcessorRelay relay(*processor);
+    QSignalSpy images(&relay, &ProcessorRelay::image);
+    // Rows with events below this line, in the images shown.
+    auto eventsBelow = [&](int row) {
+        const QImage image = images.last().at(0).value<QImage>();
+        const QRgb background = image.pixel(0, 0);
+        for (int y = row; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (image.pixel(x, y) != background)
+                    return true;
+        return false;
+    };
+    processor->setPlayPos(firstTimestamp + recordingLength / 2);
+    QTRY_VERIFY(!images.isEmpty());
+    QVERIFY(eventsBelow(300));
+    images.clear();
+    emit view->regionChanged(QRect(QPoint(0, 0), QPoint(1279, 300)));
+    QTRY_VERIFY(!images.isEmpty());
+    QVERIFY(!eventsBelow(301));
+    QVERIFY(eventsBelow(0));
+    images.clear();
+    emit view->regionChanged(QRect());
+    QTRY_VERIFY(!images.isEmpty());
+    QVERIFY(eventsBelow(300));
 }
 
 void TestMainWidget::menusOfTheTitleBar_data()

@@ -14,7 +14,13 @@
 #include "app/RecordingNames.h"
 #include "processing/SvEventProcessor.h"
 #include "processing/SvFusionCameraDataProcessor.h"
+#include "processing/ShowImageForm.h"
+#include "processing/SvGraphicsView.h"
+#include "settings/SettingBaseWithLineEdit.h"
+#include "settings/SettingBaseWithSwitchButton.h"
+#include "settings/SettingItemBox.h"
 #include "settings/SidebarApsSettingUI.h"
+#include "settings/SidebarDvsSettingUI.h"
 #include "widgets/SvEventRateStrip.h"
 #include "widgets/SvFilePathReminderForm.h"
 #include "widgets/WaitingWin.h"
@@ -366,6 +372,31 @@ private slots:
         QCOMPARE(types.at(1).at(0).value<sorvane::STREAM_TYPE>(), STREAM_APS);
         QCOMPARE(types.at(2).at(0).value<sorvane::STREAM_TYPE>(), STREAM_ALL);
         QVERIFY(button("pb_viewer_type")->styleSheet().contains("btn_playbar_Fusion"));
+    }
+
+    // A region marked on a live camera's image becomes its ROI, and the ROI rows follow.
+    void markedRegionBecomesTheCameraRoi()
+    {
+        openCamera(QString::fromStdString(SimulatedCameraProvider::serialOf("Orion4")));
+        auto* view = window->findChild<ShowImageForm*>()->view();
+        emit view->regionChanged(QRect(QPoint(600, 400), QPoint(700, 500)));
+        QMap<QString, double> rows;
+        bool enabled = false;
+        for (SettingItemBox* box : window->findChild<SidebarDvsSettingUI*>()->groups()) {
+            if (box->title() != "ROI")
+                continue;
+            for (auto* row : box->findChildren<SettingBaseWithLineEdit*>())
+                rows[QString::fromStdString(row->parameterName())] = row->value();
+            for (auto* row : box->findChildren<SettingBaseWithSwitchButton*>())
+                enabled = row->isChecked();
+        }
+        QCOMPARE(rows, (QMap<QString, double>{{"roi_x0", 600}, {"roi_y0", 400}, {"roi_x1", 700}, {"roi_y1", 500}}));
+        QVERIFY(enabled);
+        emit view->regionChanged(QRect());
+        for (SettingItemBox* box : window->findChild<SidebarDvsSettingUI*>()->groups())
+            for (auto* row : box->findChildren<SettingBaseWithSwitchButton*>())
+                if (box->title() == "ROI")
+                    QVERIFY(!row->isChecked());
     }
 
     // An event camera opened after a fusion camera has no frame sensor to edit.
