@@ -8,7 +8,7 @@ SvCutRawFile::SvCutRawFile(QWidget* parent)
 {
     ui->setupUi(this);
     bindFields({ui->le_save_file_path, ui->le_file_name, ui->le_start_time, ui->le_end_time,
-        ui->widget_title_name, ui->pb_win_close});
+        ui->widget_title_name, ui->pb_win_close, ui->cb_only_region});
 }
 
 SvCutRawFile::~SvCutRawFile()

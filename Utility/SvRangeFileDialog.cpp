@@ -4,6 +4,7 @@
 #include "widgets/SvWindowAgent.h"
 
 #include <QAbstractButton>
+#include <QCheckBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -27,6 +28,25 @@ void SvRangeFileDialog::bindFields(const Fields& boundFields)
 
     for (QLineEdit* field : {fields.startTime, fields.endTime})
         connect(field, &QLineEdit::textChanged, this, [this, field] { markTimeField(field); });
+    fields.onlyRegion->hide();
+}
+
+void SvRangeFileDialog::setRegion(const QRect& marked)
+{
+    region = marked;
+    fields.onlyRegion->setVisible(!marked.isNull());
+    fields.onlyRegion->setChecked(!marked.isNull());
+    fields.onlyRegion->setToolTip(marked.isNull() ? QString()
+                                                  : QStringLiteral("x %1..%2, y %3..%4")
+                                                        .arg(marked.left())
+                                                        .arg(marked.right())
+                                                        .arg(marked.top())
+                                                        .arg(marked.bottom()));
+}
+
+QRect SvRangeFileDialog::chosenRegion() const
+{
+    return fields.onlyRegion->isChecked() ? region : QRect();
 }
 
 void SvRangeFileDialog::setStartTime(uint64_t start_us)

@@ -7,11 +7,13 @@
 // The fields are not validated: text that is not a number reads as 0 and an empty name gives a
 // path ending in "/"; the engine that writes the file judges them.
 #include <QDialog>
+#include <QRect>
 #include <QString>
 
 #include <cstdint>
 
 class QAbstractButton;
+class QCheckBox;
 class QLineEdit;
 class SvWindowAgent;
 
@@ -33,6 +35,10 @@ public:
     QString getFileDir() const;
     // Whether the user agreed to replace the file at getFilePath(): only then may it be replaced.
     bool replacesExisting() const { return replaceAgreed; }
+    // The region marked on the image: offered as "Only the region", checked. Null: not offered.
+    void setRegion(const QRect& region);
+    // The region to keep, null for the whole sensor.
+    QRect chosenRegion() const;
 
     // A time field's value: unsigned decimal microseconds, 0 for anything else.
     static uint64_t parseTime(const QString& text);
@@ -56,6 +62,7 @@ protected:
         QLineEdit* endTime = nullptr;
         QWidget* titleName = nullptr;
         QAbstractButton* closeButton = nullptr;
+        QCheckBox* onlyRegion = nullptr;
     };
 
     explicit SvRangeFileDialog(QWidget* parent);
@@ -76,4 +83,5 @@ private:
     Fields fields;
     SvWindowAgent* windowAgent = nullptr;
     bool replaceAgreed = false;
+    QRect region;
 };

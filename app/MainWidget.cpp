@@ -480,7 +480,7 @@ void MainWidget::slotCutRecording()
     SvCutRawFile dialog(this);
     if (askForRange(dialog, config->outputRawFilePath, ".raw", tr("Cut refused: the target is the open recording "))) {
         emit signalCutRawFile(dialog.getFilePath(), dialog.getFileDir(), dialog.getStartTime(), dialog.getEndTime(),
-                              dialog.replacesExisting());
+                              dialog.replacesExisting(), dialog.chosenRegion());
     }
 }
 
@@ -490,7 +490,7 @@ void MainWidget::slotSaveAs()
     dialog.setFrameStep(eventProcessor->frameStep(), rangeSlider->minimum(), rangeSlider->maximum());
     if (askForRange(dialog, config->videoSavePath, ".mp4", tr("Export refused: the target is the open recording "))) {
         emit signalExportVideo(dialog.getFilePath(), dialog.getFileDir(), dialog.getStartTime(), dialog.getEndTime(),
-                               dialog.replacesExisting());
+                               dialog.replacesExisting(), dialog.chosenRegion());
     }
 }
 
@@ -505,6 +505,7 @@ bool MainWidget::askForRange(SvRangeFileDialog& dialog, const QString& folder, c
     dialog.setEndTime(rangeSlider->upperBound());
     dialog.setFilePath(folder);
     dialog.setFileName(localTimeName() + extension);
+    dialog.setRegion(showImageForm->view()->region());
     return dialog.exec() == QDialog::Accepted && !refuseOverwritingOpenRecording(dialog.getFilePath(), refusal);
 }
 

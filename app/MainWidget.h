@@ -84,8 +84,10 @@ signals:
     void signalOpenRawFile(QString path);
     void signalOpenFusionFile(QString path);
     // replace: the user agreed to replace the file at out_path.
-    void signalCutRawFile(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts, bool replace);
-    void signalExportVideo(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts, bool replace);
+    void signalCutRawFile(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts, bool replace,
+                          QRect region);
+    void signalExportVideo(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts, bool replace,
+                           QRect region);
     void signalShowLeftBottomTips(QString tips, SvMessageType type, QString file_path);
     void signalSetViewerShowType(sorvane::STREAM_TYPE type);
 

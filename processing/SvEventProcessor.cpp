@@ -36,6 +36,14 @@ std::string toLocalPath(const QString& path)
     return std::string(path.toLocal8Bit().constData());
 }
 
+std::optional<sorvane::EventRegion> toEventRegion(const QRect& region)
+{
+    if (region.isNull())
+        return std::nullopt;
+    return sorvane::EventRegion{uint32_t(std::max(region.left(), 0)), uint32_t(std::max(region.top(), 0)),
+                                uint32_t(std::max(region.right(), 0)), uint32_t(std::max(region.bottom(), 0))};
+}
+
 sorvane::ExistingFile existingFile(bool replace)
 {
     return replace ? sorvane::ExistingFile::Replace : sorvane::ExistingFile::Refuse;
@@ -346,13 +354,14 @@ bool SvEventProcessor::prepareFileJob(const QString& target, const QString& refu
 }
 
 void SvEventProcessor::slotCutRawFile(QString qs_out_full_path, QString qs_out_dir, uint64_t start_ts, uint64_t end_ts,
-                                      bool replace)
+                                      bool replace, QRect region)
 {
     // Writing the cut over the file being read would destroy both.
     if (!prepareFileJob(qs_out_full_path, tr("Cut recording refused: the target is the open recording.")))
         return;
     ++fileJobsRunning;
-    auto job = std::make_unique<FileJob>(FileJob{start_ts, end_ts, qs_out_full_path, qs_out_dir, this, existingFile(replace)});
+    auto job = std::make_unique<FileJob>(FileJob{start_ts, end_ts, qs_out_full_path, qs_out_dir, this, existingFile(replace),
+                                                          toEventRegion(region)});
     // The new thread waits for the previous cut, so the GUI thread never does.
     cutThread = std::thread([previous = std::move(cutThread), job = std::move(job)]() mutable {
         if (previous.joinable())
@@ -362,7 +371,7 @@ void SvEventProcessor::slotCutRawFile(QString qs_out_full_path, QString qs_out_d
 }
 
 void SvEventProcessor::slotExportVideo(QString qs_out_full_path, QString qs_out_dir, uint64_t start_ts, uint64_t end_ts,
-                                       bool replace)
+                                       bool replace, QRect region)
 {
     // The encoder replaces the target when it finishes: never over the file being read.
     if (!prepareFileJob(qs_out_full_path, tr("Export video refused: the target is the open recording.")))
@@ -379,7 +388,8 @@ void SvEventProcessor::slotExportVideo(QString qs_out_full_path, QString qs_out_
     options.backgroundColor = toRgb(config->backgroundColor);
 
     ++fileJobsRunning;
-    auto job = std::make_unique<FileJob>(FileJob{start_ts, end_ts, qs_out_full_path, qs_out_dir, this, existingFile(replace)});
+    auto job = std::make_unique<FileJob>(FileJob{start_ts, end_ts, qs_out_full_path, qs_out_dir, this, existingFile(replace),
+                                                          toEventRegion(region)});
     exportVideoThread = std::thread([previous = std::move(exportVideoThread), job = std::move(job), options]() mutable {
         if (previous.joinable())
             previous.join();
@@ -446,7 +456,12 @@ void SvEventProcessor::runFileJob(std::unique_ptr<FileJob> job, const char* what
     processor->reader->resetCancel();
     emit processor->signalLoadingStatus(true);
     processor->lastProgress = -1;
-    const bool written = write(*processor->reader, *job);
+    // The region holds for this job alone: playback reads wait on readMutex meanwhile.
+    std::string regionRefused;
+    bool written = !job->region || processor->reader->setRegion(job->region, regionRefused);
+    written = written && write(*processor->reader, *job);
+    if (job->region)
+        processor->reader->setRegion(std::nullopt, regionRefused);
     // Done with the reader: from here a new recording may be opened.
     --processor->fileJobsRunning;
     qDebug() << what << "start:" << job->startTimestamp << " end: " << job->endTimestamp

@@ -16,6 +16,7 @@
 #include <QColor>
 #include <QImage>
 #include <QObject>
+#include <QRect>
 #include <QString>
 
 #include <atomic>
@@ -77,10 +78,11 @@ public slots:
     void loadFile(QString file_path);
     void slotPlayLoop(bool enabled);
     // replace: the user agreed to replace an existing file at the target; else one is refused.
+    // region: only the events of these pixels are written (all of them when it is null).
     void slotCutRawFile(QString qs_out_full_path, QString qs_out_dir, uint64_t start_ts, uint64_t end_ts,
-                        bool replace = false);
+                        bool replace = false, QRect region = QRect());
     void slotExportVideo(QString qs_out_full_path, QString qs_out_dir, uint64_t start_ts, uint64_t end_ts,
-                         bool replace = false);
+                         bool replace = false, QRect region = QRect());
     // Stops the load, cut or export under way; it ends without output, with a tip.
     void slotCancelWork();
 
@@ -107,6 +109,8 @@ private:
         QString outDir;
         SvEventProcessor* processor;
         sorvane::ExistingFile existing;
+        // Only the events inside it are written, when given.
+        std::optional<sorvane::EventRegion> region;
     };
 
     void renderLoop();

@@ -54,6 +54,14 @@
 <context>
     <name>MainWidget</name>
     <message>
+        <source>Save Image</source>
+        <translation>保存图像</translation>
+    </message>
+    <message>
+        <source>Copy Image</source>
+        <translation>复制图像</translation>
+    </message>
+    <message>
         <source>Open Camera</source>
         <translation>打开相机</translation>
     </message>
@@ -186,6 +194,10 @@ Qt %2（编译时为 %3），%4，%5</translation>
 <context>
     <name>SvCutRawFile</name>
     <message>
+        <source>Only the region</source>
+        <translation>仅限所选区域</translation>
+    </message>
+    <message>
         <source>Cut Recording</source>
         <translation>剪切录制文件</translation>
     </message>
@@ -232,6 +244,10 @@ Qt %2（编译时为 %3），%4，%5</translation>
 </context>
 <context>
     <name>SvExportVideoUI</name>
+    <message>
+        <source>Only the region</source>
+        <translation>仅限所选区域</translation>
+    </message>
     <message>
         <source>Export a video</source>
         <translation>导出视频</translation>

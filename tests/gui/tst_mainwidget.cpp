@@ -23,6 +23,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QProcess>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QCryptographicHash>
 #include <QDir>
@@ -204,6 +205,7 @@ private slots:
     void imageOnScreenIsKept();
     void datasetFilePlays();
     void markedRegionFiltersTheRecording();
+    void cutKeepsOnlyTheMarkedRegion();
     void menusOfTheTitleBar_data();
     void menusOfTheTitleBar();
     void aboutShowsTheBuild();
@@ -786,6 +788,43 @@ void TestMainWidget::markedRegionFiltersTheRecording()
     emit view->regionChanged(QRect());
     QTRY_VERIFY(!images.isEmpty());
     QVERIFY(eventsBelow(300));
+}
+
+// Cut Recording offers the marked region, checked: the cut holds the range's events inside it.
+void TestMainWidget::cutKeepsOnlyTheMarkedRegion()
+{
+    waitUntilIdle();
+    if (window->openRecordingPath() != QFileInfo(recordingPath).absoluteFilePath()) {
+        openRecording(recordingPath);
+        waitUntilIdle();
+    }
+    pausePlayback();
+    closeAllTips();
+    const QRect region(QPoint(200, 90), QPoint(900, 105));
+    // As a Shift-drag ends: marked on the view, then reported.
+    SvGraphicsView* view = window->findChild<ShowImageForm*>()->view();
+    view->showRegion(region);
+    emit view->regionChanged(region);
+    const QString cutPath = dir.filePath("region.raw");
+    QFile::remove(cutPath);
+    bool offered = false;
+    QVERIFY(answerDialog<SvCutRawFile>([this] { window->slotCutRecording(); }, [&](SvCutRawFile* dialog) {
+        auto* only = dialog->findChild<QCheckBox*>("cb_only_region");
+        offered = only->isVisible() && only->isChecked();
+        setField(dialog, "le_file_name", "region.raw");
+        QTest::mouseClick(dialog->findChild<QPushButton*>("pb_save"), Qt::LeftButton);
+    }));
+    QVERIFY(offered);
+    QTRY_VERIFY_WITH_TIMEOUT(tipContaining("Export raw file success!", Success), 20000);
+    waitUntilIdle();
+    std::vector<sorvane::Event2D> expected;
+    for (const auto& e : events)
+        if (e.timestamp >= slider->lowerBound() && e.timestamp <= slider->upperBound() && region.contains(e.x, e.y))
+            expected.push_back(e);
+    QVERIFY(!expected.empty());
+    QVERIFY(readAllEvents(cutPath) == expected);
+    view->showRegion(QRect());
+    emit view->regionChanged(QRect());
 }
 
 void TestMainWidget::menusOfTheTitleBar_data()
