@@ -650,6 +650,7 @@ void MainWidget::clearRegion()
 {
     showImageForm->view()->showRegion(QRect());
     eventProcessor->setShownRegion(std::nullopt);
+    fusionProcessor->setShownRegion(std::nullopt);
 }
 
 void MainWidget::showViewerTypeOfSource()

@@ -91,12 +91,15 @@ void MainWidget::openGeneralSettings()
 
 void MainWidget::applyRegion(const QRect& region)
 {
-    if (sourceMode == RawFile) {
+    if (sourceMode == RawFile || sourceMode == FusionFile) {
         std::optional<sorvane::EventRegion> shown;
         if (!region.isNull())
             shown = sorvane::EventRegion{uint32_t(region.left()), uint32_t(region.top()), uint32_t(region.right()),
                                          uint32_t(region.bottom())};
-        eventProcessor->setShownRegion(shown);
+        if (sourceMode == RawFile)
+            eventProcessor->setShownRegion(shown);
+        else
+            fusionProcessor->setShownRegion(shown);
         return;
     }
     const std::shared_ptr<sorvane::CameraTool> roi = cameraTool(sorvane::ToolType::Roi);

@@ -1,5 +1,6 @@
 #include "processing/SvFusionCameraDataProcessor.h"
 
+#include "SorvaneDriver/Render/EventImage.h"
 #include "app/ConfigStore.h"
 #include "processing/SvEventProcessor.h"
 #include "sdk/Utils/Json/JsonUtils.h"
@@ -184,7 +185,7 @@ void SvFusionCameraDataProcessor::onFusionData(ApsFrame& frame, Event2D* begin, 
 }
 
 void SvFusionCameraDataProcessor::drawEvents(QImage& image, const Event2D* begin, const Event2D* end, bool mirrored,
-                                             QColor positive, QColor negative)
+                                             QColor positive, QColor negative, const sorvane::EventRegion* only)
 {
     if (image.width() != dvsWidth || image.height() != dvsHeight || image.format() != QImage::Format_BGR888)
         return;
@@ -195,7 +196,7 @@ void SvFusionCameraDataProcessor::drawEvents(QImage& image, const Event2D* begin
         // The recording holds the sensor's readout, width - 1 - x of the live column; turning it
         // back once gives the live column. An x beyond the grid wraps past it and is dropped.
         const uint16_t column = mirrored ? uint16_t(dvsWidth - 1 - e->x) : e->x;
-        if (column >= dvsWidth || e->y >= dvsHeight)
+        if (column >= dvsWidth || e->y >= dvsHeight || (only && !only->contains(column, e->y)))
             continue;
         const QRgb colour = colours[e->polarity == 1 ? 1 : 0];
         uchar* p = bits + e->y * stride + 3 * column;
@@ -203,6 +204,17 @@ void SvFusionCameraDataProcessor::drawEvents(QImage& image, const Event2D* begin
         p[1] = uchar(qGreen(colour));
         p[2] = uchar(qRed(colour));
     }
+}
+
+void SvFusionCameraDataProcessor::setShownRegion(std::optional<sorvane::EventRegion> region)
+{
+    {
+        std::lock_guard lock(regionMutex);
+        shownRegion = region;
+    }
+    // A paused recording shows the change at once.
+    if (playbackUsable() && !transport.isPlaying())
+        transport.jumpTo(transport.position());
 }
 
 void SvFusionCameraDataProcessor::slotSetViewerType(sorvane::STREAM_TYPE type)
@@ -411,12 +423,18 @@ std::optional<QImage> SvFusionCameraDataProcessor::buildFusionFrame(uint64_t t, 
     }
     QImage image = toImage(r.currentApsFrame);
     // (t - accumulation, t]: the window ends with the position, which it includes.
-    const uint64_t start = t >= accumulation ? t - accumulation + 1 : 0;
+    const uint64_t start = sorvane::eventimage::windowStart(t, accumulation);
     if (accumulation > 0) {
         const std::shared_ptr<sorvane::EventBuffer> events = r.dvsReader->getEventsByTime(start, t - start + 1);
         if (events && !events->empty()) {
             const EventColors colors = config->eventColors();
-            drawEvents(image, events->data(), events->data() + events->size(), true, colors.positive, colors.negative);
+            std::optional<sorvane::EventRegion> only;
+            {
+                std::lock_guard lock(regionMutex);
+                only = shownRegion;
+            }
+            drawEvents(image, events->data(), events->data() + events->size(), true, colors.positive, colors.negative,
+                       only ? &*only : nullptr);
         }
     }
     return image;

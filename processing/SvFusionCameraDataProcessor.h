@@ -10,6 +10,7 @@
 // queued).
 #include "SorvaneHal/CameraTypes.h"
 #include "app/SvMessageType.h"
+#include "SorvaneDriver/Raw/EventRegion.h"
 #include "processing/RecordingPlayer.h"
 #include "sdk/Calibrator.h"
 #include "sdk/DvsApsFusionProccessor.h"
@@ -70,9 +71,12 @@ public:
     // Paints the events over image (BGR888, 1280 x 720): positive colour for polarity 1, else
     // negative; later events overwrite earlier ones. Recorded events come from the sensor's own
     // readout and are mirrored to match the frames (column 1279 - x, where the live view shows
-    // them).
+    // them). With `only`, only the events shown inside it are drawn.
     static void drawEvents(QImage& image, const sorvane::Event2D* begin, const sorvane::Event2D* end, bool mirrored,
-                           QColor positive, QColor negative);
+                           QColor positive, QColor negative, const sorvane::EventRegion* only = nullptr);
+    // A recording shows only the events inside region (in the image's pixels) from now on; all of
+    // them without one.
+    void setShownRegion(std::optional<sorvane::EventRegion> region);
 
 public slots:
     void slotSetViewerType(sorvane::STREAM_TYPE type);
@@ -135,6 +139,9 @@ private:
     std::vector<uint16_t> dvsCounts;
     // Guards dvsCounts between the event thread counting and the frame thread painting.
     std::mutex countsMutex;
+    // Guards shownRegion, set on the GUI thread and read by the playback thread.
+    std::mutex regionMutex;
+    std::optional<sorvane::EventRegion> shownRegion;
     ConfigStore* config = nullptr;
 
     // --- recording ---

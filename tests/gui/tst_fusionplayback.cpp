@@ -345,16 +345,22 @@ private slots:
         QVERIFY(reader && reader->loadFile());
         const auto recorded = reader->getEventsByTime(0, 2000);
         QVERIFY(recorded && recorded->size() == 1);
-        auto drawn = [](const Event2D* e, bool mirrored) {
+        auto drawn = [](const Event2D* e, bool mirrored, const EventRegion* only = nullptr) {
             QImage image(1280, 720, QImage::Format_BGR888);
             image.fill(Qt::black);
             const ConfigStore* config = ConfigStore::instance();
-            SvFusionCameraDataProcessor::drawEvents(image, e, e + 1, mirrored, config->positiveColor, config->negativeColor);
+            SvFusionCameraDataProcessor::drawEvents(image, e, e + 1, mirrored, config->positiveColor,
+                                                    config->negativeColor, only);
             return eventPixels(image);
         };
         const QStringList column{QString("%1,7+").arg(x)};
         QCOMPARE(drawn(&live, false), column);
         QCOMPARE(drawn(recorded->data(), true), column);
+        // A region marked on the image is where the event shows, not where the sensor read it.
+        const EventRegion around{uint32_t(x), 7, uint32_t(x), 7};
+        QCOMPARE(drawn(recorded->data(), true, &around), column);
+        const EventRegion beside{uint32_t(x == 0 ? 1 : x - 1), 0, uint32_t(x == 0 ? 1 : x - 1), 719};
+        QCOMPARE(drawn(recorded->data(), true, &beside), QStringList{});
     }
 
     // Steps end exactly at the range end and go back from there; a reset shows the range start.
