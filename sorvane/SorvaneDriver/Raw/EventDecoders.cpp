@@ -133,6 +133,29 @@ struct Output {
 };
 
 #if defined(__SSE2__)
+// Stores four lanes as Event2D records (x | y << 16, polarity, low and high 32 bits of the time),
+// each where the next kept one goes: a dropped lane's record is overwritten by the next, so no
+// branch per lane. Returns the end of the kept records.
+inline Event2D* storeFourEvents(Event2D* out, __m128i positions, __m128i polarities, __m128i lowTimes,
+                                __m128i highTimes, unsigned keep)
+{
+    const __m128i first = _mm_unpacklo_epi32(positions, polarities);
+    const __m128i second = _mm_unpackhi_epi32(positions, polarities);
+    const __m128i firstTimes = _mm_unpacklo_epi32(lowTimes, highTimes);
+    const __m128i secondTimes = _mm_unpackhi_epi32(lowTimes, highTimes);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi64(first, firstTimes));
+    out += keep & 1;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpackhi_epi64(first, firstTimes));
+    out += (keep >> 1) & 1;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi64(second, secondTimes));
+    out += (keep >> 2) & 1;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpackhi_epi64(second, secondTimes));
+    out += (keep >> 3) & 1;
+    return out;
+}
+#endif
+
+#if defined(__SSE2__)
 // The bulk of an EVT 3.0 stream: ADDR_Y, ADDR_X and TIME_LOW words, eight at a time. The row and
 // the time low bits of each word are carried forward across the eight lanes (three doubling
 // steps), so no word needs a branch on its type: rows and times change at random, and such a
@@ -203,30 +226,13 @@ const uint8_t* fastEvt3(const uint8_t* p, const uint8_t* const end, uint64_t wid
             valid = _mm_and_si128(valid, _mm_cmplt_epi16(_mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7),
                                                          _mm_set1_epi16(int16_t(lanes))));
         }
-        // Whole 16-byte records for every lane, each written where the next valid one goes:
-        // an invalid lane's record is overwritten by the next, so no branch per lane.
         const unsigned bits = unsigned(_mm_movemask_epi8(_mm_packs_epi16(valid, zero)));
         const __m128i polarity = _mm_and_si128(_mm_srli_epi16(words, 11), one);
         Event2D* out = events + n;
-        // Four lanes: positions x | y << 16 and polarities in 32 bits, times as the low 32 bits.
-        const auto storeFour = [&](__m128i positions, __m128i polarities, __m128i times, unsigned laneBits) {
-            const __m128i first = _mm_unpacklo_epi32(positions, polarities);
-            const __m128i second = _mm_unpackhi_epi32(positions, polarities);
-            const __m128i firstTimes = _mm_unpacklo_epi32(times, highTime);
-            const __m128i secondTimes = _mm_unpackhi_epi32(times, highTime);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi64(first, firstTimes));
-            out += laneBits & 1;
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpackhi_epi64(first, firstTimes));
-            out += (laneBits >> 1) & 1;
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi64(second, secondTimes));
-            out += (laneBits >> 2) & 1;
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpackhi_epi64(second, secondTimes));
-            out += (laneBits >> 3) & 1;
-        };
-        storeFour(_mm_unpacklo_epi16(value, rows), _mm_unpacklo_epi16(polarity, zero),
-                  _mm_or_si128(_mm_unpacklo_epi16(lows, zero), lowTime), bits);
-        storeFour(_mm_unpackhi_epi16(value, rows), _mm_unpackhi_epi16(polarity, zero),
-                  _mm_or_si128(_mm_unpackhi_epi16(lows, zero), lowTime), bits >> 4);
+        out = storeFourEvents(out, _mm_unpacklo_epi16(value, rows), _mm_unpacklo_epi16(polarity, zero),
+                              _mm_or_si128(_mm_unpacklo_epi16(lows, zero), lowTime), highTime, bits);
+        out = storeFourEvents(out, _mm_unpackhi_epi16(value, rows), _mm_unpackhi_epi16(polarity, zero),
+                              _mm_or_si128(_mm_unpackhi_epi16(lows, zero), lowTime), highTime, bits >> 4);
         n = size_t(out - events);
         p += 2 * lanes;
         if (lanes == 8)
@@ -877,18 +883,7 @@ const uint8_t* fastDat(const uint8_t* p, const uint8_t* const end, uint32_t widt
         const __m128i inside = _mm_and_si128(_mm_cmplt_epi32(xs, widths), _mm_cmplt_epi32(ys, heights));
         const unsigned bits = unsigned(_mm_movemask_ps(_mm_castsi128_ps(inside)));
         const __m128i positions = _mm_or_si128(xs, _mm_slli_epi32(ys, 16));
-        const __m128i front = _mm_unpacklo_epi32(positions, polarities);
-        const __m128i back = _mm_unpackhi_epi32(positions, polarities);
-        const __m128i frontTimes = _mm_unpacklo_epi32(times, zero);
-        const __m128i backTimes = _mm_unpackhi_epi32(times, zero);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi64(front, frontTimes));
-        out += bits & 1;
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpackhi_epi64(front, frontTimes));
-        out += (bits >> 1) & 1;
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi64(back, backTimes));
-        out += (bits >> 2) & 1;
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpackhi_epi64(back, backTimes));
-        out += (bits >> 3) & 1;
+        out = storeFourEvents(out, positions, polarities, times, zero, bits);
         p += 32;
     }
     count = size_t(out - events);
