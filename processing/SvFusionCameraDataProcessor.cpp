@@ -220,6 +220,9 @@ void SvFusionCameraDataProcessor::setShownRegion(std::optional<sorvane::EventReg
 void SvFusionCameraDataProcessor::slotSetViewerType(sorvane::STREAM_TYPE type)
 {
     viewerType = type;
+    // A paused recording shows the new view at once.
+    if (playbackUsable() && !transport.isPlaying())
+        transport.jumpTo(transport.position());
 }
 
 // --- recording ---
@@ -421,21 +424,32 @@ std::optional<QImage> SvFusionCameraDataProcessor::buildFusionFrame(uint64_t t, 
         r.currentApsFrame = mapToDvs(frame);
         r.currentFrameIndex = index;
     }
-    QImage image = toImage(r.currentApsFrame);
+    const int type = viewerType.load();
+    if (type == sorvane::STREAM_APS || accumulation == 0)
+        return toImage(r.currentApsFrame);
     // (t - accumulation, t]: the window ends with the position, which it includes.
     const uint64_t start = sorvane::eventimage::windowStart(t, accumulation);
-    if (accumulation > 0) {
-        const std::shared_ptr<sorvane::EventBuffer> events = r.dvsReader->getEventsByTime(start, t - start + 1);
-        if (events && !events->empty()) {
-            const EventColors colors = config->eventColors();
-            std::optional<sorvane::EventRegion> only;
-            {
-                std::lock_guard lock(regionMutex);
-                only = shownRegion;
-            }
-            drawEvents(image, events->data(), events->data() + events->size(), true, colors.positive, colors.negative,
-                       only ? &*only : nullptr);
-        }
+    const std::shared_ptr<sorvane::EventBuffer> events = r.dvsReader->getEventsByTime(start, t - start + 1);
+    const Event2D* begin = events ? events->data() : nullptr;
+    const Event2D* end = events ? events->data() + events->size() : nullptr;
+    const EventColors colors = config->eventColors();
+    std::optional<sorvane::EventRegion> only;
+    {
+        std::lock_guard lock(regionMutex);
+        only = shownRegion;
     }
+    if (type == sorvane::STREAM_DVS) {
+        // The events alone, painted as an event recording's are, where the live view shows them.
+        std::vector<Event2D> shown(begin, end);
+        for (Event2D& e : shown)
+            e.x = uint16_t(dvsWidth - 1 - e.x);
+        sorvane::eventimage::CountPlane counts(sorvane::eventimage::planeSize, 0);
+        sorvane::eventimage::count(counts.data(), shown.data(), shown.data() + shown.size(), only ? &*only : nullptr);
+        QImage image;
+        SvEventProcessor::paintFrame(counts, image, colors.positive, colors.negative, colors.background);
+        return image;
+    }
+    QImage image = toImage(r.currentApsFrame);
+    drawEvents(image, begin, end, true, colors.positive, colors.negative, only ? &*only : nullptr);
     return image;
 }

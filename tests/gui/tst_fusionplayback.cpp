@@ -314,6 +314,37 @@ private slots:
         QCOMPARE(eventPixels(image), events);
     }
 
+    // A recorded set shows what the viewer type asks for: the frame with the events, the frame
+    // alone, or the events alone painted as an event recording's, where the live view shows them.
+    void recordedImagesFollowTheViewerType_data()
+    {
+        QTest::addColumn<int>("viewerType");
+        QTest::addColumn<int>("frame");
+        QTest::addColumn<QStringList>("events");
+        const QStringList both{"0,10+", "1279,20+"};
+        QTest::newRow("fusion") << int(STREAM_ALL) << 0 << both;
+        QTest::newRow("APS") << int(STREAM_APS) << 0 << QStringList();
+        QTest::newRow("DVS") << int(STREAM_DVS) << -1 << both;
+    }
+    void recordedImagesFollowTheViewerType()
+    {
+        QFETCH(int, viewerType);
+        QFETCH(int, frame);
+        QFETCH(QStringList, events);
+        Session session;
+        QVERIFY(session.loadPaused(base + ".raw"));
+        QVERIFY(!session.imageAt(2'050'000).isNull());
+        // The paused image follows the switch at once.
+        const qsizetype before = session.images.size();
+        session.processor.slotSetViewerType(STREAM_TYPE(viewerType));
+        QTRY_VERIFY(session.images.size() > before);
+        const QImage image = session.images.last();
+        QCOMPARE(frameShown(image), frame);
+        QCOMPARE(eventPixels(image), events);
+        if (viewerType == STREAM_DVS)
+            QCOMPARE(QColor(image.pixel(900, 100)), ConfigStore::instance()->backgroundColor);
+    }
+
     // The fusion camera records the sensor's readout; played back, an event lands on the column
     // the live view showed it in.
     void recordedEventShowsWhereItShowedLive_data()
