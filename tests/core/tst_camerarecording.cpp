@@ -250,6 +250,39 @@ private slots:
         QVERIFY(r.events == want);
     }
 
+    // A damaged record ends the replay of its cached second: the recording starts with the next
+    // second rather than with events the record does not hold.
+    void damagedCacheRecordIsNotReplayed()
+    {
+        DvsCameraManager manager;
+        auto camera = manager.openCamera(modelOf("Vesper").serial);
+        QVERIFY(camera);
+        auto& sim = dynamic_cast<SimulatedDvsCamera&>(*camera);
+        QTemporaryDir cacheFolder;
+        QVERIFY(camera->setRecordCacheTime(2, cacheFolder.path().toStdString()));
+        QCOMPARE(camera->start(), 0);
+        const auto stopCamera = qScopeGuard([&] { camera->stop(); });
+        waitForCameraTime(sim, 1500000);
+        // The first cached second is complete; its first record now claims more events than words.
+        const QStringList first = QDir(cacheFolder.path()).entryList({".sv_cache_*_0.bin"}, QDir::Files | QDir::Hidden);
+        QCOMPARE(first.size(), 1);
+        QFile segment(cacheFolder.filePath(first.first()));
+        QVERIFY(segment.open(QIODevice::ReadWrite));
+        uint32_t header[3] = {}; // magic, events, words
+        QCOMPARE(segment.read(reinterpret_cast<char*>(header), sizeof header), qint64(sizeof header));
+        header[1] = header[2] + 1;
+        QVERIFY(segment.seek(0));
+        QCOMPARE(segment.write(reinterpret_cast<const char*>(header), sizeof header), qint64(sizeof header));
+        segment.close();
+        const QString path = dir.filePath("after-damage.raw");
+        QVERIFY(camera->startRecording(path.toStdString()));
+        waitForCameraTime(sim, sim.cameraTime() + 200000);
+        QVERIFY(camera->stopRecording());
+        const Recording r = readBack(path);
+        QVERIFY(r.ok);
+        QVERIFY2(r.events.front().timestamp >= 900000, qPrintable(QString::number(r.events.front().timestamp)));
+    }
+
     void unwritableCacheFolderIsRefused()
     {
         DvsCameraManager manager;

@@ -25,7 +25,6 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
 #include <QSettings>
@@ -189,20 +188,17 @@ private slots:
     void recordButtonIsReleasedForRecordings();
     void rangeFromSideHandles();
     void cutWritesExactlyTheRange();
-    void cutOntoOpenRecordingIsRefused();
+    void refusedCutShowsErrorTip_data();
+    void refusedCutShowsErrorTip();
     void cutReplacesAFileOnlyWhenAgreed_data();
     void cutReplacesAFileOnlyWhenAgreed();
-    void failedCutShowsErrorTip();
     void exportWritesDecodableVideo();
     void cancelledExportLeavesNothing();
     void siblingVideoOpensFusionRecording();
-    void menusOfTheTitleBar_data();
-    void menusOfTheTitleBar();
     void aboutShowsTheBuild();
     void droppedRecordingsOpen_data();
     void droppedRecordingsOpen();
     void missingRecordingIsReported();
-    void windowButtons();
     void languageRestartsTheProgram_data();
     void languageRestartsTheProgram();
     void quitClosesTheWindow();
@@ -214,6 +210,7 @@ private:
     void waitUntilIdle();
     void openRecording(const QString& path);
     void pausePlayback();
+    void openPaused();
 
     QTemporaryDir dir;
     QString recordingPath;
@@ -289,6 +286,19 @@ void TestMainWidget::pausePlayback()
     QTest::qWait(100);
 }
 
+// The recording open and paused, however the cases before left the window.
+void TestMainWidget::openPaused()
+{
+    closeAllTips();
+    if (window->currentSourceMode() != MainWidget::RawFile
+        || window->openRecordingPath() != QFileInfo(recordingPath).absoluteFilePath()) {
+        openRecording(recordingPath);
+        QTRY_COMPARE_WITH_TIMEOUT(slider->maximum(), firstTimestamp + recordingLength, 20000);
+    }
+    waitUntilIdle();
+    pausePlayback();
+}
+
 void TestMainWidget::cutAndExportNeedARecording_data()
 {
     QTest::addColumn<QString>("command");
@@ -345,8 +355,7 @@ void TestMainWidget::openPlaysToEndOfRange()
 
 void TestMainWidget::rateStripShowsTheRecording()
 {
-    waitUntilIdle();
-    pausePlayback();
+    openPaused();
     auto* strip = window->findChild<SvEventRateStrip*>();
     QVERIFY(strip);
     QVERIFY(!strip->isLive());
@@ -368,6 +377,7 @@ void TestMainWidget::rateStripShowsTheRecording()
 
 void TestMainWidget::spaceAndStepsAndJump()
 {
+    openPaused();
     ProcessorRelay relay(*processor);
     QSignalSpy images(&relay, &ProcessorRelay::image);
     QTest::keyClick(window.get(), Qt::Key_Space);
@@ -401,6 +411,7 @@ void TestMainWidget::spaceAndStepsAndJump()
 
 void TestMainWidget::resetGoesToRangeStart()
 {
+    openPaused();
     emit button("pb_stop")->pressed();
     QTRY_COMPARE(slider->center(), firstTimestamp);
     QCOMPARE(label("label_show_timestamp_info")->text(), formatTimestamp(firstTimestamp));
@@ -416,6 +427,7 @@ void TestMainWidget::recordButtonIsReleasedForRecordings()
 
 void TestMainWidget::rangeFromSideHandles()
 {
+    openPaused();
     action("Toggle Start/End Point")->trigger();
     QCOMPARE(slider->currentHandleMode(), 3);
 
@@ -447,7 +459,7 @@ void TestMainWidget::rangeFromSideHandles()
 
 void TestMainWidget::cutWritesExactlyTheRange()
 {
-    closeAllTips();
+    openPaused();
     const uint64_t start = slider->lowerBound();
     const uint64_t end = slider->upperBound();
     const QString cutPath = dir.filePath("cut.raw");
@@ -482,22 +494,34 @@ void TestMainWidget::cutWritesExactlyTheRange()
     QVERIFY(cut == expected);
 }
 
-void TestMainWidget::cutOntoOpenRecordingIsRefused()
+void TestMainWidget::refusedCutShowsErrorTip_data()
 {
-    closeAllTips();
+    QTest::addColumn<QString>("folder"); // relative to the test folder
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("tip");
+    // Another spelling of the open recording's folder; agreeing to replace it changes nothing.
+    QTest::newRow("onto the open recording") << "./" << "recording.raw" << "open recording";
+    QTest::newRow("into a file") << "not_a_folder" << "cut.raw" << "not_a_folder";
+}
+
+void TestMainWidget::refusedCutShowsErrorTip()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, name);
+    QFETCH(QString, tip);
+    openPaused();
+    QFile blocker(dir.filePath("not_a_folder"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
     const QByteArray before = fileHash(recordingPath);
-    QSignalSpy cuts(window.get(), &MainWidget::signalCutRawFile);
-    const bool answered = answerDialog<SvCutRawFile>([this] { window->slotCutRecording(); },
-        [&](SvCutRawFile* dialog) {
-            // Reached through another spelling of the same folder; agreeing to replace it changes
-            // nothing.
-            setField(dialog, "le_save_file_path", dir.path() + "/./");
-            setField(dialog, "le_file_name", "recording.raw");
-            QVERIFY(saveAnsweringReplace(dialog, true));
-        });
-    QVERIFY(answered);
-    QTRY_VERIFY(tipContaining("open recording", Error));
-    QCOMPARE(cuts.count(), 0);
+    QVERIFY(answerDialog<SvCutRawFile>([this] { window->slotCutRecording(); }, [&](SvCutRawFile* dialog) {
+        setField(dialog, "le_save_file_path", dir.path() + "/" + folder);
+        setField(dialog, "le_file_name", name);
+        saveAnsweringReplace(dialog, true);
+    }));
+    QTRY_VERIFY_WITH_TIMEOUT(tipContaining(tip, Error), 20000);
+    waitUntilIdle();
+    QVERIFY(!tipContaining("success", Success));
     QCOMPARE(fileHash(recordingPath), before);
     QCOMPARE(readAllEvents(recordingPath).size(), events.size());
 }
@@ -514,12 +538,7 @@ void TestMainWidget::cutReplacesAFileOnlyWhenAgreed_data()
 void TestMainWidget::cutReplacesAFileOnlyWhenAgreed()
 {
     QFETCH(bool, agree);
-    closeAllTips();
-    if (window->currentSourceMode() != MainWidget::RawFile) {
-        openRecording(recordingPath);
-        QTRY_COMPARE_WITH_TIMEOUT(slider->minimum(), firstTimestamp, 20000);
-    }
-    waitUntilIdle();
+    openPaused();
     const QString target = dir.filePath(QString("existing-%1.raw").arg(QTest::currentDataTag()));
     QFile old(target);
     QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
@@ -549,29 +568,9 @@ void TestMainWidget::cutReplacesAFileOnlyWhenAgreed()
     QVERIFY(old.remove());
 }
 
-void TestMainWidget::failedCutShowsErrorTip()
-{
-    closeAllTips();
-    QFile blocker(dir.filePath("not_a_folder"));
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    const bool answered = answerDialog<SvCutRawFile>([this] { window->slotCutRecording(); },
-        [&](SvCutRawFile* dialog) {
-            setField(dialog, "le_save_file_path", blocker.fileName());
-            setField(dialog, "le_file_name", "cut.raw");
-            QTest::mouseClick(dialog->findChild<QPushButton*>("pb_save"), Qt::LeftButton);
-        });
-    QVERIFY(answered);
-    QTRY_VERIFY_WITH_TIMEOUT(!shownTips().isEmpty(), 20000);
-    waitUntilIdle();
-    QVERIFY(!tipContaining("success", Success));
-    QVERIFY2(shownTips().first()->messageType() == Error, qPrintable(shownTips().first()->tips()));
-    QVERIFY(!shownTips().first()->tips().isEmpty());
-}
-
 void TestMainWidget::exportWritesDecodableVideo()
 {
-    closeAllTips();
+    openPaused();
     const uint64_t start = slider->lowerBound();
     const uint64_t end = slider->upperBound();
     const QString videoPath = dir.filePath("clip.mp4");
@@ -604,8 +603,7 @@ void TestMainWidget::exportWritesDecodableVideo()
 // which leaves no file, and the recording plays again afterwards.
 void TestMainWidget::cancelledExportLeavesNothing()
 {
-    closeAllTips();
-    waitUntilIdle();
+    openPaused();
     // A frame a millisecond: thousands of frames, far more than the time until Cancel.
     processor->setFps(1000);
     const QString videoPath = dir.filePath("cancelled.mp4");
@@ -656,30 +654,6 @@ void TestMainWidget::siblingVideoOpensFusionRecording()
     closeAllTips();
     window->slotCutRecording();
     QTRY_VERIFY(tipContaining("Please open a raw file first.", Warning));
-}
-
-void TestMainWidget::menusOfTheTitleBar_data()
-{
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<QStringList>("entries");
-    QTest::newRow("File") << "pb_menu_file"
-                          << QStringList{"Open Recording", "-", "Save as...", "Cut Recording", "-", "Quit"};
-    QTest::newRow("Device") << "pb_menu_device" << QStringList{"Open Camera", "-"};
-    QTest::newRow("Setting") << "pb_menu_setting" << QStringList{"General Setting", "EN/中文"};
-    QTest::newRow("Help") << "pb_menu_help" << QStringList{"About us"};
-}
-
-void TestMainWidget::menusOfTheTitleBar()
-{
-    QFETCH(QString, button);
-    QFETCH(QStringList, entries);
-    QMenu* menu = this->button(qPrintable(button))->menu();
-    QVERIFY(menu);
-    QStringList shown;
-    for (QAction* action : menu->actions()) {
-        shown << (action->isSeparator() ? QString("-") : action->text());
-    }
-    QCOMPARE(shown, entries);
 }
 
 void TestMainWidget::aboutShowsTheBuild()
@@ -758,18 +732,6 @@ void TestMainWidget::missingRecordingIsReported()
     QTRY_VERIFY(tipContaining("no such file", Error));
     QCOMPARE(window->currentSourceMode(), before);
     QCOMPARE(rawOpened.count(), 0);
-}
-
-void TestMainWidget::windowButtons()
-{
-    QTest::mouseClick(button("pb_win_max"), Qt::LeftButton);
-    QVERIFY(window->isMaximized());
-    QTest::mouseClick(button("pb_win_max"), Qt::LeftButton);
-    QVERIFY(!window->isMaximized());
-    QTest::mouseClick(button("pb_win_min"), Qt::LeftButton);
-    QVERIFY(window->isMinimized());
-    window->showNormal();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
 }
 
 void TestMainWidget::languageRestartsTheProgram_data()

@@ -11,6 +11,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <climits>
+
 Q_DECLARE_METATYPE(std::string)
 
 namespace {
@@ -76,19 +78,36 @@ private slots:
         QCOMPARE(spy.count(), 3);
     }
 
+    // Plus and minus stop at the range ends, also where a step would pass the ends of int.
+    void plusAndMinusStopAtTheRangeEnds_data()
+    {
+        QTest::addColumn<int>("minimum");
+        QTest::addColumn<int>("maximum");
+        QTest::addColumn<int>("start");
+        QTest::addColumn<int>("steps"); // plus for positive, minus for negative
+        QTest::addColumn<QList<int>>("reported");
+        QTest::newRow("down to the bottom") << -2 << 2 << 2 << -5 << QList<int>{1, 0, -1, -2};
+        QTest::newRow("past the top") << -2 << 2 << 2 << 1 << QList<int>{};
+        QTest::newRow("past INT_MAX") << INT_MIN << INT_MAX << INT_MAX << 1 << QList<int>{};
+        QTest::newRow("past INT_MIN") << INT_MIN << INT_MAX << INT_MIN << -1 << QList<int>{};
+    }
+
     void plusAndMinusStopAtTheRangeEnds()
     {
+        QFETCH(int, minimum);
+        QFETCH(int, maximum);
+        QFETCH(int, start);
+        QFETCH(int, steps);
+        QFETCH(QList<int>, reported);
         SettingBaseWithLineEdit row("bias_fo");
-        row.setItemRange(-2, 2);
-        row.setItemValue(2);
+        row.setItemRange(minimum, maximum);
+        row.setItemValue(start);
         QSignalSpy spy(&row, &SettingBaseWithLineEdit::signalItemValueChanged);
-        auto* plus = row.findChild<QPushButton*>("pb_add_item_value");
-        auto* minus = row.findChild<QPushButton*>("pb_sub_item_value");
-        plus->click();
-        QCOMPARE(spy.count(), 0);
-        for (int i = 0; i < 5; ++i)
-            minus->click();
-        QCOMPARE(reportedValues(spy), (QList<int>{1, 0, -1, -2}));
+        auto* button = row.findChild<QPushButton*>(steps > 0 ? "pb_add_item_value" : "pb_sub_item_value");
+        for (int i = 0; i < std::abs(steps); ++i)
+            button->click();
+        QCOMPARE(reportedValues(spy), reported);
+        QCOMPARE(row.value(), reported.isEmpty() ? start : reported.last());
     }
 
     void unreadableTextMarksRedAndReportsNothing_data()
@@ -122,6 +141,8 @@ private slots:
         QCOMPARE(row.value(), 10); // the range clamps the slider
         row.setItemValue(15);
         row.setItemValue(0);
+        QCOMPARE(row.value(), 15);
+        row.setItemValue(21);
         QCOMPARE(row.value(), 15);
     }
 

@@ -134,8 +134,6 @@ private:
 
 private slots:
     void initTestCase();
-    void windowTexts_data();
-    void windowTexts();
     void catalogueIsComplete_data();
     void catalogueIsComplete();
     void noEnglishLeftOnScreen_data();
@@ -199,34 +197,6 @@ void TestTranslation::initTestCase()
              return page;
          }},
     };
-}
-
-void TestTranslation::windowTexts_data()
-{
-    QTest::addColumn<QString>("language");
-    QTest::addColumn<QString>("fileButton");
-    QTest::addColumn<QString>("openRecording");
-    QTest::addColumn<QString>("timeCaption");
-    QTest::addColumn<QString>("cutTitle");
-    QTest::newRow("zh") << "zh" << "文件" << "打开录制文件" << " | 时间：" << "剪切录制文件";
-    QTest::newRow("en") << "en" << "File" << "Open Recording" << " | Time: " << "Cut Recording";
-}
-
-void TestTranslation::windowTexts()
-{
-    QFETCH(QString, language);
-    QFETCH(QString, fileButton);
-    QFETCH(QString, openRecording);
-    QFETCH(QString, timeCaption);
-    QFETCH(QString, cutTitle);
-    loadLanguage(language);
-    MainWidget window;
-    auto* file = window.findChild<QPushButton*>("pb_menu_file");
-    QCOMPARE(file->text(), fileButton);
-    QVERIFY(file->menu());
-    QCOMPARE(file->menu()->actions().first()->text(), openRecording);
-    QCOMPARE(window.findChild<QLabel*>("label_show_play_text2")->text(), timeCaption);
-    QCOMPARE(QCoreApplication::translate("SvCutRawFile", "Cut Recording"), cutTitle);
 }
 
 void TestTranslation::catalogueIsComplete_data()

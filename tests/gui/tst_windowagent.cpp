@@ -72,27 +72,6 @@ class TestWindowAgent : public QObject {
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    void setupMakesTheWindowFrameless_data()
-    {
-        QTest::addColumn<bool>("dialog");
-        QTest::newRow("window") << false;
-        QTest::newRow("dialog") << true;
-    }
-    void setupMakesTheWindowFrameless()
-    {
-        QFETCH(bool, dialog);
-        FramelessWindow w(dialog);
-        QVERIFY(w.window->windowFlags() & Qt::FramelessWindowHint);
-        QCOMPARE(w.agent->window(), w.window.get());
-        QCOMPARE(w.agent->titleBar(), w.titleBar);
-        QCOMPARE(w.agent->systemButton(SvWindowAgent::Maximize), w.maxButton);
-        QCOMPARE(w.agent->systemButton(SvWindowAgent::WindowIcon), nullptr);
-        QVERIFY(!w.agent->setup(w.window.get()));
-
-        SvWindowAgent spare;
-        QVERIFY(!spare.setup(nullptr));
-    }
-
     void registeredButtonsActOnlyWhenConnected_data()
     {
         QTest::addColumn<bool>("connected");
