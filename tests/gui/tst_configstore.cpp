@@ -208,14 +208,6 @@ private slots:
         QCOMPARE(torn.load(), 0);
     }
 
-    void instanceUsesApplicationDataFolder()
-    {
-        ConfigStore* store = ConfigStore::instance();
-        QCOMPARE(store, ConfigStore::instance());
-        QCOMPARE(QCoreApplication::applicationName(), QString("SorvaneViewer"));
-        QCOMPARE(store->configDir, QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
-        QVERIFY(QDir(store->configDir).exists());
-    }
 };
 
 QTEST_GUILESS_MAIN(TestConfigStore)

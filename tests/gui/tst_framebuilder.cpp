@@ -1,3 +1,4 @@
+#include "TestHome.h"
 #include "ProcessorRelay.h"
 
 #include "app/ConfigStore.h"
@@ -54,6 +55,8 @@ QList<QPoint> paintedPixels(const QImage& image, const QColor& background)
 
 class TestFrameBuilder : public QObject {
     Q_OBJECT
+    // First, so that everything the suite makes sees the throwaway home.
+    TestHome home;
 private:
     // Counts events into a fresh frame of processor and returns the image painted from it.
     static QImage frameOf(SvEventProcessor& processor, const std::vector<Event2D>& events)

@@ -1,6 +1,7 @@
 // The fusion data processor: a fusion recording set made here (frames of known colours, events
 // at known places) opened and played the way the main window drives it, and the live images of
 // each viewer type from frames and events handed in as a fusion camera's callbacks hand them.
+#include "TestHome.h"
 #include "app/ConfigStore.h"
 #include "processing/SvFusionCameraDataProcessor.h"
 
@@ -215,6 +216,8 @@ struct Session {
 
 class TestFusionPlayback : public QObject {
     Q_OBJECT
+    // First, so that everything the suite makes sees the throwaway home.
+    TestHome home;
 private:
     QTemporaryDir dir;
     QString base;

@@ -1,5 +1,6 @@
 // The general settings dialog against the real configuration store: what it shows, how the
 // seconds step, and what Save writes (and Cancel does not).
+#include "TestHome.h"
 #include "app/ConfigStore.h"
 #include "settings/SvGeneralSetting.h"
 #include "widgets/SVComboBoxBase.h"
@@ -34,6 +35,8 @@ protected:
 
 class TestGeneralSetting : public QObject {
     Q_OBJECT
+    // First, so that everything the suite makes sees the throwaway home.
+    TestHome home;
 private:
     QTemporaryDir dir;
     ConfigStore* config = nullptr;

@@ -2,6 +2,7 @@
 // stepped, scrubbed, narrowed to a range, cut and exported; the cut file is read back and the
 // video decoded.
 #include "ProcessorRelay.h"
+#include "TestHome.h"
 #include "SorvaneDriver/Video/ApsFileReader.h"
 #include "SorvaneDriver/DvsFileReader.h"
 #include "SorvaneDriver/Raw/RawEventWriter.h"
@@ -174,6 +175,9 @@ void setField(QDialog* dialog, const char* name, const QString& text)
 
 class TestMainWidget : public QObject {
     Q_OBJECT
+    // First, so that everything the suite makes sees the throwaway home.
+    TestHome home;
+
 private slots:
     void initTestCase();
     void cleanupTestCase();
@@ -194,7 +198,6 @@ private slots:
     void cutReplacesAFileOnlyWhenAgreed();
     void exportWritesDecodableVideo();
     void cancelledExportLeavesNothing();
-    void siblingVideoOpensFusionRecording();
     void aboutShowsTheBuild();
     void droppedRecordingsOpen_data();
     void droppedRecordingsOpen();
@@ -633,29 +636,6 @@ void TestMainWidget::cancelledExportLeavesNothing()
     QTRY_COMPARE(images.count(), 1);
 }
 
-void TestMainWidget::siblingVideoOpensFusionRecording()
-{
-    waitUntilIdle();
-    const QString fusionRaw = dir.filePath("fusion.raw");
-    QVERIFY(QFile::copy(recordingPath, fusionRaw));
-    QFile video(dir.filePath("fusion.mp4"));
-    QVERIFY(video.open(QIODevice::WriteOnly));
-    video.close();
-    QSignalSpy rawOpened(window.get(), &MainWidget::signalOpenRawFile);
-    QSignalSpy fusionOpened(window.get(), &MainWidget::signalOpenFusionFile);
-    openRecording(fusionRaw);
-    QCOMPARE(window->currentSourceMode(), MainWidget::FusionFile);
-    QCOMPARE(rawOpened.count(), 1);
-    QVERIFY(rawOpened.first().at(0).toString().isEmpty());
-    QCOMPARE(fusionOpened.count(), 1);
-    QCOMPARE(fusionOpened.first().at(0).toString(), fusionRaw);
-
-    // A fusion recording is neither cut nor exported.
-    closeAllTips();
-    window->slotCutRecording();
-    QTRY_VERIFY(tipContaining("Please open a raw file first.", Warning));
-}
-
 void TestMainWidget::aboutShowsTheBuild()
 {
     QString message;
@@ -678,6 +658,7 @@ void TestMainWidget::droppedRecordingsOpen_data()
     QTest::addColumn<QString>("openedAs");
     QTest::newRow("a recording") << QStringList{"recording.raw"} << int(MainWidget::RawFile) << "recording.raw";
     QTest::newRow("the video of a fusion set") << QStringList{"set.mp4"} << int(MainWidget::FusionFile) << "set.raw";
+    QTest::newRow("a recording with its video") << QStringList{"set.raw"} << int(MainWidget::FusionFile) << "set.raw";
     QTest::newRow("a video alone") << QStringList{"alone.mp4"} << int(MainWidget::NoSource) << "";
     QTest::newRow("a text file") << QStringList{"notes.txt"} << int(MainWidget::NoSource) << "";
     QTest::newRow("two recordings") << QStringList{"recording.raw", "set.raw"} << int(MainWidget::NoSource) << "";
@@ -720,6 +701,12 @@ void TestMainWidget::droppedRecordingsOpen()
     QSignalSpy& used = opened == MainWidget::RawFile ? rawOpened : fusionOpened;
     QCOMPARE(used.count(), 1);
     QCOMPARE(used.first().at(0).toString(), dir.filePath(openedAs));
+    if (opened == MainWidget::FusionFile) {
+        // A fusion recording is neither cut nor exported.
+        closeAllTips();
+        window->slotCutRecording();
+        QTRY_VERIFY(tipContaining("Please open a raw file first.", Warning));
+    }
 }
 
 void TestMainWidget::missingRecordingIsReported()
@@ -782,20 +769,5 @@ void TestMainWidget::quitClosesTheWindow()
     QVERIFY(!window->isVisible());
 }
 
-int main(int argc, char** argv)
-{
-    // Documents, application data and settings all inside a throwaway home.
-    QTemporaryDir home;
-    QDir(home.path()).mkpath("Documents");
-    qputenv("HOME", home.path().toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", (home.path() + "/.config").toLocal8Bit());
-    qputenv("XDG_DATA_HOME", (home.path() + "/.local/share").toLocal8Bit());
-    QStandardPaths::setTestModeEnabled(true);
-    QApplication app(argc, argv);
-    QCoreApplication::setApplicationName("SorvaneViewer");
-    QCoreApplication::setOrganizationName("Sorvane");
-    TestMainWidget test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_MAIN(TestMainWidget)
 #include "tst_mainwidget.moc"

@@ -1,5 +1,6 @@
 // The real main window, offscreen, with the simulated Orion4: the side-bar pages, and settings
 // changed in them reaching what the user sees (event rate, the ROI window, the images).
+#include "TestHome.h"
 #include "ProcessorRelay.h"
 #include "SorvaneDriver/Simulated/SimulatedCameras.h"
 #include "app/CamerasList.h"
@@ -61,6 +62,8 @@ int eventPixels(const QImage& image, QRgb background, const QRect& window, bool 
 
 class TestMainWindowSettings : public QObject {
     Q_OBJECT
+    // First, so that everything the suite makes sees the throwaway home.
+    TestHome home;
 private:
     QTemporaryDir dir;
     std::unique_ptr<TestableMainWidget> window;

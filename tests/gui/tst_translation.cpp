@@ -1,6 +1,7 @@
 // The Chinese catalogue is complete and compiled as kept, reaches every window and dialog so that
 // no English word is left on screen, and leaves the status tips English; the English catalogue
 // shows the source texts.
+#include "TestHome.h"
 #include "SorvaneDriver/Simulated/SimulatedCameras.h"
 #include "Utility/SvCutRawFile.h"
 #include "Utility/SvExportVideoUI.h"
@@ -125,6 +126,8 @@ QList<std::pair<QString, QString>> shownTexts(QWidget* root)
 
 class TestTranslation : public QObject {
     Q_OBJECT
+    // First, so that everything the suite makes sees the throwaway home.
+    TestHome home;
 private:
     std::shared_ptr<FusionCamera> camera;
     using Factory = std::function<QWidget*()>;

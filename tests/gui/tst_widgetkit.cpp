@@ -31,7 +31,6 @@ private slots:
 
     void waitingProgressText_data();
     void waitingProgressText();
-    void waitingCentresOnParent();
     void waitingStaysUntilTheWorkEnds();
 
     void messageBoxResult_data();
@@ -111,26 +110,6 @@ void TestWidgetKit::waitingProgressText()
     }
     QCOMPARE(win.progressText(), text);
     QCOMPARE(win.findChild<QLabel*>("label_progress")->text(), text);
-}
-
-void TestWidgetKit::waitingCentresOnParent()
-{
-    QWidget parent;
-    parent.setGeometry(100, 80, 900, 600);
-    parent.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&parent));
-    WaitingWin win(&parent);
-    win.show();
-    const QPoint parentCentre = QRect(parent.mapToGlobal(QPoint(0, 0)), parent.size()).center();
-    QVERIFY((win.frameGeometry().center() - parentCentre).manhattanLength() <= 2);
-    QVERIFY(win.isModal());
-
-    parent.move(300, 200);
-    win.updatePosition();
-    const QPoint movedCentre = QRect(parent.mapToGlobal(QPoint(0, 0)), parent.size()).center();
-    QVERIFY((win.frameGeometry().center() - movedCentre).manhattanLength() <= 2);
-    win.finish();
-    QVERIFY(!win.isVisible());
 }
 
 // The work goes on through Escape and a close; only its end hides the window. Cancel is offered
