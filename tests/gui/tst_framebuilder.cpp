@@ -150,27 +150,6 @@ private slots:
         QCOMPARE(paintedPixels(image, colourOf(Paint::Background)), painted);
     }
 
-    void paletteChangesBetweenFrames()
-    {
-        SvEventProcessor processor;
-        const std::vector<Event2D> events{{100, 200, 1, 5}, {101, 200, 0, 6}};
-        QImage image = frameOf(processor, events);
-        QCOMPARE(image.pixelColor(0, 0), QColor(112, 112, 112));
-        QCOMPARE(image.pixelColor(100, 200), QColor(191, 188, 180));
-
-        usePalette("Dark");
-        image = frameOf(processor, events);
-        QCOMPARE(image.pixelColor(0, 0), QColor(30, 37, 52));
-        QCOMPARE(image.pixelColor(100, 200), QColor(216, 223, 236));
-        QCOMPARE(image.pixelColor(101, 200), QColor(64, 126, 201));
-
-        // An unknown name keeps the colours in force.
-        usePalette("NoSuchPalette");
-        image = frameOf(processor, events);
-        QCOMPARE(image.pixelColor(0, 0), QColor(30, 37, 52));
-        QCOMPARE(image.pixelColor(100, 200), QColor(216, 223, 236));
-    }
-
     void emptyRangeCountsNothing()
     {
         SvEventProcessor processor;

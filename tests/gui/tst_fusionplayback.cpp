@@ -1,6 +1,7 @@
 // The fusion data processor: a fusion recording set made here (frames of known colours, events
 // at known places) opened and played the way the main window drives it, and the live images of
 // each viewer type from frames and events handed in as a fusion camera's callbacks hand them.
+#include "PlayButton.h"
 #include "TestHome.h"
 #include "app/ConfigStore.h"
 #include "processing/SvFusionCameraDataProcessor.h"
@@ -109,22 +110,6 @@ QStringList eventPixels(const QImage& image)
         }
     return found;
 }
-
-// Stands in for the checkable play button: setChecked emits toggled only on a change.
-class PlayButton : public QObject {
-    Q_OBJECT
-public:
-    bool checked = false;
-    void setChecked(bool on)
-    {
-        if (on == checked)
-            return;
-        checked = on;
-        emit toggled(on);
-    }
-signals:
-    void toggled(bool on);
-};
 
 // A processor wired as the main window wires it. What it emits on its threads is collected on
 // the test's thread (queued), where the test reads it.

@@ -3,25 +3,22 @@
 // video decoded.
 #include "ProcessorRelay.h"
 #include "TestHome.h"
+#include "WindowTestKit.h"
 #include "SorvaneDriver/Video/ApsFileReader.h"
-#include "SorvaneDriver/DvsFileReader.h"
 #include "SorvaneDriver/Raw/RawEventWriter.h"
 #include "Utility/SvCutRawFile.h"
 #include "Utility/SvExportVideoUI.h"
 #include "app/ConfigStore.h"
 #include "app/InitDialog.h"
-#include "app/MainWidget.h"
 #include "app/SvTimeFormat.h"
 #include "processing/SvEventProcessor.h"
 #include "widgets/SVMessageBox.h"
 #include "widgets/SvEventRateStrip.h"
-#include "widgets/SvFilePathReminderForm.h"
 #include "widgets/SvThreeHandleSlider.h"
 #include "widgets/WaitingWin.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -33,9 +30,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
-#include <functional>
 #include <numeric>
 #include <memory>
 #include <vector>
@@ -69,88 +64,6 @@ bool writeRecording(const QString& path, const std::vector<sorvane::Event2D>& ev
     header.serial = "TEST0001";
     return writer.open(path.toStdString(), header) && writer.write(events.data(), events.data() + events.size())
         && writer.close();
-}
-
-std::vector<sorvane::Event2D> readAllEvents(const QString& path)
-{
-    auto reader = sorvane::DvsFileReader::createFileReader(path.toStdString());
-    if (!reader || !reader->loadFile()) {
-        return {};
-    }
-    uint64_t start = 0;
-    uint64_t end = 0;
-    if (!reader->getStartTimestamp(start) || !reader->getEndTimestamp(end)) {
-        return {};
-    }
-    auto events = reader->getEventsByTime(start, end - start + 1);
-    return events ? *events : std::vector<sorvane::Event2D>{};
-}
-
-QByteArray fileHash(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return {};
-    }
-    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
-}
-
-// The window with the file dialog replaced: the test names the recording to open.
-class TestableMainWidget : public MainWidget {
-public:
-    QString nextRecording;
-
-protected:
-    QString chooseRecordingToOpen() override { return nextRecording; }
-};
-
-QList<SvFilePathReminderForm*> shownTips()
-{
-    QList<SvFilePathReminderForm*> tips;
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (auto* tip = qobject_cast<SvFilePathReminderForm*>(widget); tip && tip->isVisible()) {
-            tips << tip;
-        }
-    }
-    return tips;
-}
-
-SvFilePathReminderForm* tipContaining(const QString& text, SvMessageType type)
-{
-    for (SvFilePathReminderForm* tip : shownTips()) {
-        if (tip->messageType() == type && tip->tips().contains(text)) {
-            return tip;
-        }
-    }
-    return nullptr;
-}
-
-void closeAllTips()
-{
-    for (SvFilePathReminderForm* tip : shownTips()) {
-        tip->close();
-    }
-    QCoreApplication::processEvents();
-}
-
-// Runs action while a modal dialog of type Dialog is expected: answer fills it in once it is up.
-template <typename Dialog>
-bool answerDialog(const std::function<void()>& action, const std::function<void(Dialog*)>& answer)
-{
-    bool answered = false;
-    QTimer poll;
-    poll.setInterval(20);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget())) {
-            poll.stop();
-            answered = true;
-            answer(dialog);
-        }
-    });
-    poll.start();
-    action();
-    poll.stop();
-    return answered;
 }
 
 // Clicks the dialog's save button and answers the question whether to replace the file there;
@@ -209,7 +122,7 @@ private slots:
 private:
     QPushButton* button(const char* name) const { return window->findChild<QPushButton*>(name); }
     QLabel* label(const char* name) const { return window->findChild<QLabel*>(name); }
-    QAction* action(const QString& text) const;
+    QAction* action(const QString& text) const { return window->action(text); }
     void waitUntilIdle();
     void openRecording(const QString& path);
     void pausePlayback();
@@ -250,16 +163,6 @@ void TestMainWidget::initTestCase()
     QVERIFY(slider);
     QVERIFY(waiting);
     QVERIFY(!slider->isEnabled());
-}
-
-QAction* TestMainWidget::action(const QString& text) const
-{
-    for (QAction* action : window->findChildren<QAction*>()) {
-        if (action->text() == text) {
-            return action;
-        }
-    }
-    return nullptr;
 }
 
 void TestMainWidget::cleanupTestCase()
@@ -492,7 +395,7 @@ void TestMainWidget::cutWritesExactlyTheRange()
         }
     }
     QVERIFY(!expected.empty());
-    const std::vector<sorvane::Event2D> cut = readAllEvents(cutPath);
+    const std::vector<sorvane::Event2D> cut = readBack(cutPath).events;
     QCOMPARE(cut.size(), expected.size());
     QVERIFY(cut == expected);
 }
@@ -526,7 +429,7 @@ void TestMainWidget::refusedCutShowsErrorTip()
     waitUntilIdle();
     QVERIFY(!tipContaining("success", Success));
     QCOMPARE(fileHash(recordingPath), before);
-    QCOMPARE(readAllEvents(recordingPath).size(), events.size());
+    QCOMPARE(readBack(recordingPath).events.size(), events.size());
 }
 
 void TestMainWidget::cutReplacesAFileOnlyWhenAgreed_data()
@@ -562,7 +465,7 @@ void TestMainWidget::cutReplacesAFileOnlyWhenAgreed()
     if (agree) {
         QTRY_VERIFY_WITH_TIMEOUT(tipContaining("Export raw file success!", Success), 20000);
         waitUntilIdle();
-        QVERIFY(!readAllEvents(target).empty());
+        QVERIFY(!readBack(target).events.empty());
     } else {
         QVERIFY(old.open(QIODevice::ReadOnly));
         QCOMPARE(old.readAll(), QByteArray("old"));

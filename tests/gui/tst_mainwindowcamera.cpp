@@ -2,31 +2,26 @@
 // from the list, streams into the view with its statistics, is recorded with the Record button
 // and by trigger-in edges, loses its connection, and gives way to a recording or another camera.
 #include "TestHome.h"
+#include "WindowTestKit.h"
 #include "ProcessorRelay.h"
 #include "TipRelay.h"
-#include "SorvaneDriver/DvsFileReader.h"
 #include "SorvaneDriver/Raw/RawEventWriter.h"
 #include "SorvaneDriver/Simulated/SimulatedCameras.h"
 #include "SorvaneDriver/Video/ApsFileReader.h"
 #include "Utility/svfilerecorder.h"
-#include "app/CamerasList.h"
 #include "app/ConfigStore.h"
-#include "app/MainWidget.h"
 #include "app/RecordingNames.h"
 #include "processing/SvEventProcessor.h"
 #include "processing/SvFusionCameraDataProcessor.h"
 #include "widgets/SvEventRateStrip.h"
-#include "widgets/SvFilePathReminderForm.h"
 #include "widgets/WaitingWin.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
-#include <QListWidget>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -35,7 +30,6 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include <chrono>
 #include <memory>
@@ -47,36 +41,6 @@ using namespace sorvane;
 Q_DECLARE_METATYPE(sorvane::STREAM_TYPE)
 
 namespace {
-
-struct Recording {
-    std::vector<Event2D> events;
-    std::vector<EventTriggerIn> triggers;
-    DvsFileInfo info;
-};
-
-Recording readBack(const QString& path)
-{
-    Recording r;
-    auto reader = DvsFileReader::createFileReader(path.toStdString());
-    uint64_t first = 0;
-    uint64_t last = 0;
-    if (!reader || !reader->loadFile() || !reader->getStartTimestamp(first) || !reader->getEndTimestamp(last))
-        return r;
-    if (auto events = reader->getEventsByTime(first, last - first + 1))
-        r.events = *events;
-    r.triggers = reader->getTriggerEvents(0, UINT64_MAX);
-    reader->getFileInfo(r.info);
-    return r;
-}
-
-// The window with the file dialog replaced: the test names the recording to open.
-class TestableMainWidget : public MainWidget {
-public:
-    QString nextRecording;
-
-protected:
-    QString chooseRecordingToOpen() override { return nextRecording; }
-};
 
 // The images a fusion processor shows, watched on the test's thread.
 struct ImageLog {
@@ -120,13 +84,6 @@ struct ImageLog {
     }
 };
 
-void closeAllTips()
-{
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* tip = qobject_cast<SvFilePathReminderForm*>(w))
-            tip->close();
-}
-
 // Blocks the GUI thread, as a slow paint or a busy disk would: what the cameras send meanwhile
 // waits in the event queue.
 void stallGuiThread(std::chrono::milliseconds duration)
@@ -168,38 +125,8 @@ private:
     QPushButton* button(const char* name) const { return window->findChild<QPushButton*>(name); }
     QLabel* label(const char* name) const { return window->findChild<QLabel*>(name); }
 
-    void triggerAction(const QString& text)
-    {
-        for (QAction* action : window->findChildren<QAction*>())
-            if (action->text() == text) {
-                action->trigger();
-                return;
-            }
-        QFAIL(qPrintable("no action " + text));
-    }
-
-    // "Open Camera", then in the camera list the row of serial and "Open" (or "Close" when
-    // serial is empty). Returns once the window has opened it.
-    void openCamera(const QString& serial)
-    {
-        bool answered = false;
-        std::function<void()> answer = [&] {
-            auto* list = qobject_cast<CamerasList*>(QApplication::activeModalWidget());
-            if (!list) {
-                QTimer::singleShot(20, answer);
-                return;
-            }
-            auto* rows = list->findChild<QListWidget*>("listWidget_cameras");
-            for (int i = 0; i < rows->count(); ++i)
-                if (rows->item(i)->text() == serial)
-                    rows->setCurrentRow(i);
-            QTest::mouseClick(list->findChild<QPushButton*>(serial.isEmpty() ? "pb_close" : "pb_open"), Qt::LeftButton);
-            answered = true;
-        };
-        QTimer::singleShot(20, answer);
-        triggerAction("Open Camera");
-        QVERIFY(answered);
-    }
+    void triggerAction(const QString& text) { window->action(text)->trigger(); }
+    void openCamera(const QString& serial) { QVERIFY(pickCamera(*window, serial)); }
 
     // Ends the Record-button recording with a click: until its files are complete the button is
     // disabled and no tip tells the outcome; then it is enabled and the tip says it is saved.
@@ -325,7 +252,7 @@ private slots:
         const QStringList files = rawFiles(dir.path());
         QCOMPARE(files.size(), 1);
         QVERIFY(QRegularExpression(serial + R"(_\d{8}_\d{6}\.raw$)").match(files.first()).hasMatch());
-        const Recording r = readBack(files.first());
+        const ReadBack r = readBack(files.first());
         QCOMPARE(r.info.serial, serial.toStdString());
         QVERIFY(r.events.size() > 3000000);
         const uint64_t span = r.events.back().timestamp - r.events.front().timestamp;
@@ -435,7 +362,7 @@ private slots:
         QVERIFY(refused > started);
         QCOMPARE(tips.at(refused).at(1).value<SvMessageType>(), Warning);
 
-        const Recording r = readBack(tips.at(started).at(2).toString());
+        const ReadBack r = readBack(tips.at(started).at(2).toString());
         QVERIFY(!r.events.empty());
         const uint64_t first = r.events.front().timestamp;
         const uint64_t last = r.events.back().timestamp;
@@ -602,7 +529,7 @@ private slots:
         const QStringList sets = QDir(dir.path()).entryList({"*.json"}, QDir::Files);
         QCOMPARE(sets.size(), 1);
         const QString base = dir.filePath(QFileInfo(sets.first()).completeBaseName());
-        const Recording r = readBack(base + ".raw");
+        const ReadBack r = readBack(base + ".raw");
         QVERIFY(r.events.size() > 100000);
         QVERIFY(r.info.apsTimeOffset > 0);
 

@@ -1,11 +1,10 @@
 // The real main window, offscreen, with the simulated Orion4: the side-bar pages, and settings
 // changed in them reaching what the user sees (event rate, the ROI window, the images).
 #include "TestHome.h"
+#include "WindowTestKit.h"
 #include "ProcessorRelay.h"
 #include "SorvaneDriver/Simulated/SimulatedCameras.h"
-#include "app/CamerasList.h"
 #include "app/ConfigStore.h"
-#include "app/MainWidget.h"
 #include "processing/SvEventProcessor.h"
 #include "settings/SettingBaseWithLineEdit.h"
 #include "settings/SettingBaseWithSwitchButton.h"
@@ -16,36 +15,22 @@
 #include "settings/SvGeneralSetting.h"
 #include "widgets/SVComboBoxBase.h"
 #include "widgets/SvComboBox.h"
-#include "widgets/SvFilePathReminderForm.h"
 
-#include <QAction>
-#include <QApplication>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include <memory>
 
 using namespace sorvane;
 
 namespace {
-
-// The window answers "Open Recording" with the test's file.
-class TestableMainWidget : public MainWidget {
-public:
-    QString nextRecording;
-
-protected:
-    QString chooseRecordingToOpen() override { return nextRecording; }
-};
 
 // Pixels of image, inside or outside the window, that differ from background.
 int eventPixels(const QImage& image, QRgb background, const QRect& window, bool inside)
@@ -117,26 +102,7 @@ private:
     {
         if (window->currentSourceMode() == MainWidget::LiveDvsCamera && button("pb_play")->isChecked())
             return;
-        const QString serial = QString::fromStdString(SimulatedCameraProvider::serialOf("Orion4"));
-        bool answered = false;
-        std::function<void()> answer = [&] {
-            auto* list = qobject_cast<CamerasList*>(QApplication::activeModalWidget());
-            if (!list) {
-                QTimer::singleShot(20, answer);
-                return;
-            }
-            auto* rows = list->findChild<QListWidget*>("listWidget_cameras");
-            for (int i = 0; i < rows->count(); ++i)
-                if (rows->item(i)->text() == serial)
-                    rows->setCurrentRow(i);
-            QTest::mouseClick(list->findChild<QPushButton*>("pb_open"), Qt::LeftButton);
-            answered = true;
-        };
-        QTimer::singleShot(20, answer);
-        for (QAction* action : window->findChildren<QAction*>())
-            if (action->text() == "Open Camera")
-                action->trigger();
-        QVERIFY(answered);
+        QVERIFY(pickCamera(*window, QString::fromStdString(SimulatedCameraProvider::serialOf("Orion4"))));
         QTRY_VERIFY(button("pb_play")->isChecked());
     }
 
@@ -161,9 +127,7 @@ private slots:
 
     void cleanupTestCase()
     {
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* tip = qobject_cast<SvFilePathReminderForm*>(w))
-                tip->close();
+        closeAllTips();
         window.reset();
     }
 
@@ -262,20 +226,11 @@ private slots:
     void savedColourSchemeShowsInTheNextImages()
     {
         openOrion();
-        bool saved = false;
-        std::function<void()> answer = [&] {
-            auto* dialog = qobject_cast<SvGeneralSetting*>(QApplication::activeModalWidget());
-            if (!dialog) {
-                QTimer::singleShot(20, answer);
-                return;
-            }
+        QVERIFY(answerDialog<SvGeneralSetting>([&] { QTest::mouseClick(button("pb_fold_general_setting"), Qt::LeftButton); },
+                                               [](SvGeneralSetting* dialog) {
             dialog->findChild<SvComboBox*>("widget_combobox_color_theme")->comboBox()->setCurrentText("Dark");
             dialog->findChild<QPushButton*>("pb_save")->click();
-            saved = true;
-        };
-        QTimer::singleShot(20, answer);
-        QTest::mouseClick(button("pb_fold_general_setting"), Qt::LeftButton);
-        QVERIFY(saved);
+        }));
         QVERIFY(!button("pb_fold_general_setting")->isChecked());
         nextImage(2);
         // Most of the image is the new background.

@@ -1,5 +1,6 @@
 // Playback of real `.raw` recordings written by the SDK's writer, driven through the processor's
 // slots the way the main window drives them, including the play button's loop.
+#include "PlayButton.h"
 #include "TestHome.h"
 #include "ProcessorRelay.h"
 
@@ -157,22 +158,6 @@ QByteArray fileHash(const QString& path)
 }
 
 } // namespace
-
-// Stands in for the checkable play button: setChecked emits toggled only on a change.
-class PlayButton : public QObject {
-    Q_OBJECT
-public:
-    bool checked = false;
-    void setChecked(bool on)
-    {
-        if (on == checked)
-            return;
-        checked = on;
-        emit toggled(on);
-    }
-signals:
-    void toggled(bool on);
-};
 
 // A processor wired as the main window wires it, with spies on every signal.
 struct Session {

@@ -154,42 +154,43 @@ private slots:
         QCOMPARE(changes.count(), 1);
     }
 
+    // The centre follows a drag, within the side handles in range mode; moves outside the
+    // widget or past a side handle are ignored, and a drag is no track click.
+    void centreDrag_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("pressX");
+        QTest::addColumn<QList<int>>("moves");
+        QTest::addColumn<QList<quint64>>("reported");
+        // Centre only, at 102 400 (x = 104): pressed at 114, the offset is -3.
+        QTest::newRow("centre only") << 1 << 114 << QList<int>{214, sliderWidth + 10, 0}
+                                     << QList<quint64>{204'000, 0};
+        // Range mode, at 512 000 (x = 508): pressed at 518, the offset is -3.
+        QTest::newRow("range, held between the side handles") << 3 << 518 << QList<int>{600, 840, 203}
+                                                               << QList<quint64>{590'000};
+    }
     void centreDrag()
     {
+        QFETCH(int, mode);
+        QFETCH(int, pressX);
+        QFETCH(QList<int>, moves);
+        QFETCH(QList<quint64>, reported);
         const uint64_t base = bigBase;
-        makeSlider(base, 1);
-        slider->setCenterValue(base + 102'400); // x = 1010 * 0.1 + 3 = 104
-        QCOMPARE(slider->centerHandleRect(), QRect(104, 5, 20, 20));
-        QSignalSpy moves(slider.get(), &SvThreeHandleSlider::centerValueMove);
+        makeSlider(base, mode);
+        if (mode == 1)
+            slider->setCenterValue(base + 102'400);
+        QSignalSpy changes(slider.get(), &SvThreeHandleSlider::centerValueMove);
         QSignalSpy clicks(slider.get(), &SvThreeHandleSlider::centerValueTrackClick);
-        press(114); // offset 114 - 13 - 104 = -3
-        moveTo(214);
-        QCOMPARE(moves.count(), 1);
-        QCOMPARE(firstValue(moves), base + 204'000);
-        moveTo(sliderWidth + 10); // outside the widget: ignored
-        QCOMPARE(moves.count(), 1);
-        moveTo(0);
-        QCOMPARE(moves.count(), 2);
-        QCOMPARE(firstValue(moves, 1), base);
-        release(0);
+        press(pressX);
+        for (int x : moves)
+            moveTo(x);
+        release(moves.last());
+        QList<quint64> got;
+        for (int i = 0; i < changes.count(); ++i)
+            got << firstValue(changes, i) - base;
+        QCOMPARE(got, reported);
         QCOMPARE(clicks.count(), 0);
-        QCOMPARE(slider->center(), base);
-    }
-
-    void centreDragInRangeModeStaysBetweenTheSideHandles()
-    {
-        makeSlider(3'000'000'000ULL, 3);
-        const uint64_t base = slider->minimum();
-        QSignalSpy moves(slider.get(), &SvThreeHandleSlider::centerValueMove);
-        press(518); // offset -3
-        moveTo(600);
-        QCOMPARE(moves.count(), 1);
-        QCOMPARE(firstValue(moves), base + 590'000);
-        moveTo(840); // right of the upper handle
-        moveTo(203); // left of the lower handle's right edge
-        QCOMPARE(moves.count(), 1);
-        QCOMPARE(slider->center(), base + 590'000);
-        release(203);
+        QCOMPARE(slider->center(), base + reported.last());
     }
 
     void modeSwitchReportsTheBounds()
