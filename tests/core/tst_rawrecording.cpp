@@ -41,21 +41,13 @@ QString difference(const std::vector<Event2D>& actual, const std::vector<Event2D
     return {};
 }
 
-std::vector<Event2D> within(const std::vector<Event2D>& events, uint64_t start, uint64_t endInclusive)
+// The events or trigger edges of [start, end].
+template <typename Item>
+std::vector<Item> within(const std::vector<Item>& items, uint64_t start, uint64_t end)
 {
-    std::vector<Event2D> found;
-    for (const Event2D& e : events)
-        if (e.timestamp >= start && e.timestamp <= endInclusive)
-            found.push_back(e);
-    return found;
-}
-
-std::vector<EventTriggerIn> triggersWithin(const std::vector<EventTriggerIn>& triggers, uint64_t start, uint64_t end)
-{
-    std::vector<EventTriggerIn> found;
-    for (const EventTriggerIn& t : triggers)
-        if (t.timestamp >= start && t.timestamp <= end)
-            found.push_back(t);
+    std::vector<Item> found;
+    std::copy_if(items.begin(), items.end(), std::back_inserter(found),
+                 [&](const Item& item) { return item.timestamp >= start && item.timestamp <= end; });
     return found;
 }
 
@@ -367,7 +359,7 @@ private slots:
         const std::vector<Event2D> expected = within(stream.events, start, end);
         const QString diff = difference(readAll(*cut), expected);
         QVERIFY2(diff.isEmpty(), qPrintable(diff));
-        QVERIFY(cut->getTriggerEvents(0, UINT64_MAX) == triggersWithin(stream.triggers, start, end));
+        QVERIFY(cut->getTriggerEvents(0, UINT64_MAX) == within(stream.triggers, start, end));
     }
 
     // Cuts read the same in a decoder that takes every VECT_12 as the start of a full group, and

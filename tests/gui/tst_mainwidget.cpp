@@ -104,12 +104,12 @@ private slots:
     void resetGoesToRangeStart();
     void recordButtonIsReleasedForRecordings();
     void rangeFromSideHandles();
-    void cutWritesExactlyTheRange();
+    void savedRangeReadsBack_data();
+    void savedRangeReadsBack();
     void refusedCutShowsErrorTip_data();
     void refusedCutShowsErrorTip();
     void cutReplacesAFileOnlyWhenAgreed_data();
     void cutReplacesAFileOnlyWhenAgreed();
-    void exportWritesDecodableVideo();
     void cancelledExportLeavesNothing();
     void aboutShowsTheBuild();
     void droppedRecordingsOpen_data();
@@ -363,41 +363,52 @@ void TestMainWidget::rangeFromSideHandles()
     QCOMPARE(upperSpy.first().at(0).toULongLong(), slider->upperBound());
 }
 
-void TestMainWidget::cutWritesExactlyTheRange()
+void TestMainWidget::savedRangeReadsBack_data()
 {
+    QTest::addColumn<bool>("video");
+    QTest::newRow("cut") << false;
+    QTest::newRow("export") << true;
+}
+
+// The dialog comes with the slider's range and the stored folder; what it saves holds exactly
+// that range: the events of the cut, a frame a step of the video.
+void TestMainWidget::savedRangeReadsBack()
+{
+    QFETCH(bool, video);
     openPaused();
     const uint64_t start = slider->lowerBound();
     const uint64_t end = slider->upperBound();
-    const QString cutPath = dir.filePath("cut.raw");
-    uint64_t presetStart = 0;
-    uint64_t presetEnd = 0;
-    QString presetFolder;
-    const bool answered = answerDialog<SvCutRawFile>([this] { window->slotCutRecording(); },
-        [&](SvCutRawFile* dialog) {
-            presetStart = dialog->getStartTime();
-            presetEnd = dialog->getEndTime();
-            presetFolder = dialog->getFileDir();
-            setField(dialog, "le_file_name", "cut.raw");
-            QTest::mouseClick(dialog->findChild<QPushButton*>("pb_save"), Qt::LeftButton);
-        });
-    QVERIFY(answered);
-    QCOMPARE(presetStart, start);
-    QCOMPARE(presetEnd, end);
-    QCOMPARE(presetFolder, dir.path());
-    QTRY_VERIFY_WITH_TIMEOUT(tipContaining("Export raw file success!", Success), 20000);
-    QCOMPARE(tipContaining("Export raw file success!", Success)->path(), dir.path());
+    const QString name = video ? "clip.mp4" : "cut.raw";
+    const auto save = [&](SvRangeFileDialog* dialog) {
+        QCOMPARE(dialog->getStartTime(), start);
+        QCOMPARE(dialog->getEndTime(), end);
+        QCOMPARE(dialog->getFileDir(), dir.path());
+        setField(dialog, "le_file_name", name);
+        QTest::mouseClick(dialog->findChild<QPushButton*>("pb_save"), Qt::LeftButton);
+    };
+    QVERIFY(video ? answerDialog<SvExportVideoUI>([this] { window->slotSaveAs(); }, save)
+                  : answerDialog<SvCutRawFile>([this] { window->slotCutRecording(); }, save));
+    const QString success = video ? "Export video success!" : "Export raw file success!";
+    QTRY_VERIFY_WITH_TIMEOUT(tipContaining(success, Success), 60000);
+    QCOMPARE(tipContaining(success, Success)->path(), dir.path());
     waitUntilIdle();
-
-    std::vector<sorvane::Event2D> expected;
-    for (const auto& event : events) {
-        if (event.timestamp >= start && event.timestamp <= end) {
-            expected.push_back(event);
-        }
+    if (video) {
+        auto reader = sorvane::ApsFileReader::createFileReader(dir.filePath(name).toStdString());
+        QVERIFY(reader);
+        QCOMPARE(reader->getWidth(), 1280);
+        QCOMPARE(reader->getHeight(), 720);
+        std::vector<uint64_t> timestamps;
+        QVERIFY(reader->getFrameTimestamps(timestamps));
+        const double expectedFrames = double(end - start) / frameStep;
+        QVERIFY2(qAbs(double(timestamps.size()) - expectedFrames) <= 2.0, qPrintable(QString::number(timestamps.size())));
+        return;
     }
+    std::vector<sorvane::Event2D> expected;
+    for (const auto& event : events)
+        if (event.timestamp >= start && event.timestamp <= end)
+            expected.push_back(event);
     QVERIFY(!expected.empty());
-    const std::vector<sorvane::Event2D> cut = readBack(cutPath).events;
-    QCOMPARE(cut.size(), expected.size());
-    QVERIFY(cut == expected);
+    QVERIFY(readBack(dir.filePath(name)).events == expected);
 }
 
 void TestMainWidget::refusedCutShowsErrorTip_data()
@@ -472,37 +483,6 @@ void TestMainWidget::cutReplacesAFileOnlyWhenAgreed()
     }
     QVERIFY(QDir(dir.path()).entryList({"*svtmp*"}, QDir::Files | QDir::Hidden).isEmpty());
     QVERIFY(old.remove());
-}
-
-void TestMainWidget::exportWritesDecodableVideo()
-{
-    openPaused();
-    const uint64_t start = slider->lowerBound();
-    const uint64_t end = slider->upperBound();
-    const QString videoPath = dir.filePath("clip.mp4");
-    const bool answered = answerDialog<SvExportVideoUI>([this] { window->slotSaveAs(); },
-        [&](SvExportVideoUI* dialog) {
-            QCOMPARE(dialog->getStartTime(), start);
-            QCOMPARE(dialog->getEndTime(), end);
-            QCOMPARE(dialog->getFileDir(), dir.path());
-            setField(dialog, "le_file_name", "clip.mp4");
-            QTest::mouseClick(dialog->findChild<QPushButton*>("pb_save"), Qt::LeftButton);
-        });
-    QVERIFY(answered);
-    QTRY_VERIFY_WITH_TIMEOUT(tipContaining("Export video success!", Success), 60000);
-    waitUntilIdle();
-
-    auto video = sorvane::ApsFileReader::createFileReader(videoPath.toStdString());
-    QVERIFY(video);
-    QVERIFY(video->isOpen());
-    QCOMPARE(video->getWidth(), 1280);
-    QCOMPARE(video->getHeight(), 720);
-    std::vector<uint64_t> timestamps;
-    QVERIFY(video->getFrameTimestamps(timestamps));
-    const double expectedFrames = double(end - start) / frameStep;
-    QVERIFY2(qAbs(double(timestamps.size()) - expectedFrames) <= 2.0, qPrintable(QString::number(timestamps.size())));
-    sorvane::ApsFrame frame;
-    QVERIFY(video->getNextFrame(frame));
 }
 
 // The waiting window stays up through Escape while an export runs; its Cancel stops the export,
