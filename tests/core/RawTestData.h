@@ -169,8 +169,10 @@ inline std::vector<uint8_t> encodeEvt21(const Stream& stream, bool legacy)
 // VECT_12 starts a group VECT_12, VECT_12, VECT_8 and the next two words are its masks, whatever
 // their type; nothing is held to the sensor; TIME_HIGH wraps only where it drops by nearly its
 // whole range, and each other drop is a time error. A stream whose vectors come only in complete
-// groups within the sensor decodes the same here as in our decoder.
-inline Stream decodeGroupedEvt3(const uint8_t* data, size_t size, uint64_t* timeErrors = nullptr)
+// groups within the sensor decodes the same here as in our decoder. eventsBefore, when given,
+// gets for each trigger edge the number of events read before it.
+inline Stream decodeGroupedEvt3(const uint8_t* data, size_t size, uint64_t* timeErrors = nullptr,
+                                std::vector<size_t>* eventsBefore = nullptr)
 {
     Stream stream;
     uint64_t base = 0;
@@ -218,6 +220,8 @@ inline Stream decodeGroupedEvt3(const uint8_t* data, size_t size, uint64_t* time
             timeKnown = true;
             break;
         case 0xA:
+            if (timeKnown && eventsBefore)
+                eventsBefore->push_back(stream.events.size());
             if (timeKnown)
                 stream.triggers.emplace_back(int16_t((w >> 8) & 0xf), int16_t(w & 1), now());
             break;

@@ -360,7 +360,11 @@ private slots:
         std::vector<Event2D> acrossBlocks; // runs that straddle 32-pixel blocks and the right edge
         for (uint16_t x : {27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 330, 331, 332, 333, 334, 335, 336, 337, 338, 339, 340, 341, 342, 343, 344, 345})
             acrossBlocks.emplace_back(x, 3, 0, 7000);
+        std::vector<Event2D> scattered; // one event to a block: a word each, no group
+        for (uint16_t x = 0; x < 1280; x += 40)
+            scattered.emplace_back(x, 9, 1, 5000);
         QTest::newRow("full row") << 1280 << fullRow << 200;
+        QTest::newRow("one event to a block") << 1280 << scattered << 40;
         QTest::newRow("every other pixel") << 1280 << everyOther << 20;
         QTest::newRow("runs across blocks, 346 wide") << 346 << acrossBlocks << 0;
         QTest::newRow("runs across blocks, 340 wide") << 340 << acrossBlocks << 0;

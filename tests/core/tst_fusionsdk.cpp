@@ -446,16 +446,32 @@ private slots:
         QCOMPARE(calibrator.dvsToAps(), std::vector<double>({1.4, 0, 64, 0, 1.4, 36}));
     }
 
+    void eventsMapOntoTheApsGrid_data()
+    {
+        QTest::addColumn<QList<double>>("matrix"); // empty: the default mapping
+        QTest::addColumn<QPoint>("dvs");
+        QTest::addColumn<QPoint>("aps"); // kept to 16 bits
+        QTest::newRow("centre") << QList<double>() << QPoint(640, 360) << QPoint(1920, 1080);
+        // -225.1 truncates to -225.
+        QTest::newRow("corner") << QList<double>() << QPoint(0, 0) << QPoint(-225, -126);
+        // Beyond any integer: the outside mark, never a wrapped place on the grid.
+        QTest::newRow("far beyond the grid") << QList<double>{1, 0, 3e9, 0, 1, -3e9} << QPoint(5, 5) << QPoint(-1, -1);
+    }
     void eventsMapOntoTheApsGrid()
     {
+        QFETCH(QList<double>, matrix);
+        QFETCH(QPoint, dvs);
+        QFETCH(QPoint, aps);
         Calibrator calibrator;
-        std::vector<Event2D> events{{640, 360, 1, 5}, {0, 0, 0, 6}};
-        calibrator.mapDvsToAps(events.data(), events.data() + events.size());
-        QCOMPARE(events[0].x, uint16_t(1920));
-        QCOMPARE(events[0].y, uint16_t(1080));
-        // -225.1 truncates to -225, kept to 16 bits.
-        QCOMPARE(events[1].x, uint16_t(-225));
-        QCOMPARE(events[1].y, uint16_t(-126));
+        if (!matrix.isEmpty()) {
+            CalibratorParameters parameters;
+            parameters.affineMatrices["1"].data.assign(matrix.begin(), matrix.end());
+            calibrator.loadCalibrationParam(parameters);
+        }
+        Event2D event(uint16_t(dvs.x()), uint16_t(dvs.y()), 1, 5);
+        calibrator.mapDvsToAps(&event, &event + 1);
+        QCOMPARE(event.x, uint16_t(aps.x()));
+        QCOMPARE(event.y, uint16_t(aps.y()));
     }
 
 private:

@@ -41,21 +41,13 @@ QString difference(const std::vector<Event2D>& actual, const std::vector<Event2D
     return {};
 }
 
-std::vector<Event2D> within(const std::vector<Event2D>& events, uint64_t start, uint64_t endInclusive)
+// The events or trigger edges of [start, end].
+template <typename Item>
+std::vector<Item> within(const std::vector<Item>& items, uint64_t start, uint64_t end)
 {
-    std::vector<Event2D> found;
-    for (const Event2D& e : events)
-        if (e.timestamp >= start && e.timestamp <= endInclusive)
-            found.push_back(e);
-    return found;
-}
-
-std::vector<EventTriggerIn> triggersWithin(const std::vector<EventTriggerIn>& triggers, uint64_t start, uint64_t end)
-{
-    std::vector<EventTriggerIn> found;
-    for (const EventTriggerIn& t : triggers)
-        if (t.timestamp >= start && t.timestamp <= end)
-            found.push_back(t);
+    std::vector<Item> found;
+    std::copy_if(items.begin(), items.end(), std::back_inserter(found),
+                 [&](const Item& item) { return item.timestamp >= start && item.timestamp <= end; });
     return found;
 }
 
@@ -87,6 +79,16 @@ std::vector<Event2D> readAll(DvsFileReader& reader)
         return {};
     auto events = reader.getEventsByTime(first, last - first + 1);
     return events ? *events : std::vector<Event2D>{};
+}
+
+std::vector<Event2D> readInFileOrder(DvsFileReader& reader)
+{
+    std::vector<Event2D> all;
+    reader.readEvents(0, UINT64_MAX, [&](std::span<const Event2D> events) {
+        all.insert(all.end(), events.begin(), events.end());
+        return true;
+    });
+    return all;
 }
 
 } // namespace
@@ -200,40 +202,6 @@ private slots:
         }
     }
 
-    void seekTime_data()
-    {
-        QTest::addColumn<quint64>("t");
-        QTest::addColumn<bool>("found");
-        QTest::addColumn<quint64>("firstAfter");
-
-        QTest::newRow("before the first event") << quint64(0) << true << quint64(1000);
-        QTest::newRow("at an event") << quint64(1500) << true << quint64(1500);
-        QTest::newRow("between events") << quint64(3001) << true << quint64(5000);
-        QTest::newRow("at the last event") << quint64(5000) << true << quint64(5000);
-        QTest::newRow("after the last event") << quint64(5001) << false << quint64(0);
-    }
-
-    void seekTime()
-    {
-        QFETCH(quint64, t);
-        QFETCH(bool, found);
-        QFETCH(quint64, firstAfter);
-
-        Stream stream;
-        for (uint64_t time : {1000, 1500, 2000, 3000, 5000})
-            stream.events.emplace_back(uint16_t(1), uint16_t(2), uint8_t(1), time);
-        const std::string path = file("seek.raw");
-        QVERIFY(writeRecording(path, stream));
-        auto reader = load(path);
-        QVERIFY(reader);
-        QCOMPARE(reader->seekTime(t), found);
-        if (!found)
-            return;
-        auto events = reader->getNTimeEvents(10'000);
-        QVERIFY(events && !events->empty());
-        QCOMPARE(events->front().timestamp, uint64_t(firstAfter));
-    }
-
     void windowsMatchBruteForce_data()
     {
         QTest::addColumn<QString>("encoding");
@@ -315,11 +283,7 @@ private slots:
         QVERIFY(reader->getFileInfo(info));
         QCOMPARE(info.eventCount, uint64_t(stream.events.size()));
 
-        std::vector<Event2D> whole;
-        QVERIFY(reader->readEvents(0, UINT64_MAX, [&](std::span<const Event2D> events) {
-            whole.insert(whole.end(), events.begin(), events.end());
-            return true;
-        }));
+        const std::vector<Event2D> whole = readInFileOrder(*reader);
         QCOMPARE(uint64_t(whole.size()), info.eventCount);
         if (!damageWord)
             QVERIFY(whole == stream.events);
@@ -331,27 +295,26 @@ private slots:
             windowed += events->size();
         QCOMPARE(windowed, info.eventCount);
 
-        // A cut of a range that the events ahead of time fall into holds all of that range.
-        const uint64_t start = whole[150'000].timestamp;
-        const uint64_t end = whole[190'000].timestamp;
-        const std::string cutPath = file("out-of-order-cut.raw");
-        QFile::remove(QString::fromStdString(cutPath));
-        QVERIFY(reader->exportEventData(start, end, cutPath));
-        auto cut = load(cutPath);
-        QVERIFY(cut);
-        std::vector<Event2D> expected = within(whole, start, end);
-        std::vector<Event2D> actual;
-        QVERIFY(cut->readEvents(0, UINT64_MAX, [&](std::span<const Event2D> events) {
-            actual.insert(actual.end(), events.begin(), events.end());
-            return true;
-        }));
+        // A cut of a range that the events ahead of time fall into holds all of that range; a
+        // cut of only the events ahead holds none of the earlier ones that follow them.
         const auto byTime = [](const Event2D& a, const Event2D& b) {
             return std::tie(a.timestamp, a.y, a.x, a.polarity) < std::tie(b.timestamp, b.y, b.x, b.polarity);
         };
-        std::sort(expected.begin(), expected.end(), byTime);
-        std::sort(actual.begin(), actual.end(), byTime);
-        const QString diff = difference(actual, expected);
-        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+        const std::pair<uint64_t, uint64_t> ranges[] = {{whole[150'000].timestamp, whole[190'000].timestamp},
+                                                         {whole.back().timestamp + 1, UINT64_MAX}};
+        for (const auto& [start, end] : ranges) {
+            const std::string cutPath = file("out-of-order-cut.raw");
+            QVERIFY(reader->exportEventData(start, end, cutPath, ExistingFile::Replace));
+            auto cut = load(cutPath);
+            QVERIFY(cut);
+            std::vector<Event2D> expected = within(whole, start, end);
+            std::vector<Event2D> actual = readInFileOrder(*cut);
+            QVERIFY(!expected.empty());
+            std::sort(expected.begin(), expected.end(), byTime);
+            std::sort(actual.begin(), actual.end(), byTime);
+            const QString diff = difference(actual, expected);
+            QVERIFY2(diff.isEmpty(), qPrintable(diff));
+        }
     }
 
     void cutIsExact_data()
@@ -365,6 +328,7 @@ private slots:
             QTest::newRow(name + " middle") << QString(encoding) << 1234 << 15000;
             QTest::newRow(name + " one timestamp") << QString(encoding) << 5000 << 5000;
             QTest::newRow(name + " everything") << QString(encoding) << -1 << -1;
+            QTest::newRow(name + " up to the first event") << QString(encoding) << -1 << 0;
         }
     }
 
@@ -395,7 +359,7 @@ private slots:
         const std::vector<Event2D> expected = within(stream.events, start, end);
         const QString diff = difference(readAll(*cut), expected);
         QVERIFY2(diff.isEmpty(), qPrintable(diff));
-        QVERIFY(cut->getTriggerEvents(0, UINT64_MAX) == triggersWithin(stream.triggers, start, end));
+        QVERIFY(cut->getTriggerEvents(0, UINT64_MAX) == within(stream.triggers, start, end));
     }
 
     // Cuts read the same in a decoder that takes every VECT_12 as the start of a full group, and
@@ -406,24 +370,26 @@ private slots:
     {
         QTest::addColumn<QString>("encoding");
         QTest::addColumn<quint64>("startTime");
-        QTest::addColumn<bool>("brokenGroups");
+        QTest::addColumn<QString>("damage");
         for (const char* encoding : {"EVT3.0", "EVT2.0", "EVT2.1"})
-            QTest::newRow(encoding) << QString(encoding) << quint64(1'000'000) << false;
-        QTest::newRow("EVT3.0 after three wraps") << "EVT3.0" << quint64(52'000'000) << false;
-        QTest::newRow("EVT3.0 with lone and partial vector groups") << "EVT3.0" << quint64(1'000'000) << true;
+            QTest::newRow(encoding) << QString(encoding) << quint64(1'000'000) << "";
+        QTest::newRow("EVT3.0 after three wraps") << "EVT3.0" << quint64(52'000'000) << "";
+        QTest::newRow("EVT3.0 with lone and partial vector groups") << "EVT3.0" << quint64(1'000'000) << "groups";
+        // Cut to the end, the last words are a group without its VECT_8.
+        QTest::newRow("EVT3.0 ending in an open group") << "EVT3.0" << quint64(1'000'000) << "open end";
     }
 
     void cutsReadTheSameEverywhere()
     {
         QFETCH(QString, encoding);
         QFETCH(quint64, startTime);
-        QFETCH(bool, brokenGroups);
+        QFETCH(QString, damage);
         const Stream stream = makeStream(21, 60000, startTime, 40, true);
         const std::string source = file("everywhere-source.raw");
         const std::string target = file("everywhere-cut.raw");
         QFile::remove(QString::fromStdString(target));
         QVERIFY(writeEncoded(source, encoding.toStdString(), stream));
-        if (brokenGroups) {
+        if (damage == "groups") {
             // After every 50th TIME_LOW: a lone VECT_12 off the 32-pixel grid, a lone VECT_8, or a
             // group without its VECT_8.
             QFile f(QString::fromStdString(source));
@@ -440,11 +406,16 @@ private slots:
                         damaged += QByteArray(reinterpret_cast<const char*>(&word), 2);
             }
             QVERIFY(f.seek(0) && f.write(damaged) == damaged.size());
+        } else if (damage == "open end") {
+            QFile f(QString::fromStdString(source));
+            QVERIFY(f.open(QIODevice::Append));
+            for (uint16_t word : {0x3040, 0x4abc, 0x4123})
+                QCOMPARE(f.write(reinterpret_cast<const char*>(&word), 2), 2);
         }
         auto reader = load(source);
         QVERIFY(reader);
         const uint64_t start = stream.events[777].timestamp;
-        const uint64_t end = stream.events[55555].timestamp;
+        const uint64_t end = damage == "open end" ? UINT64_MAX : stream.events[55555].timestamp;
         std::vector<Event2D> expected;
         QVERIFY(reader->readEvents(start, end, [&](std::span<const Event2D> events) {
             expected.insert(expected.end(), events.begin(), events.end());
@@ -461,12 +432,20 @@ private slots:
         const QByteArray bytes = f.readAll();
         const qsizetype data = bytes.indexOf("% end\n") + 6;
         uint64_t timeErrors = 0;
+        std::vector<size_t> eventsBefore;
         const Stream grouped = decodeGroupedEvt3(reinterpret_cast<const uint8_t*>(bytes.constData()) + data,
-                                                 size_t(bytes.size() - data), &timeErrors);
+                                                 size_t(bytes.size() - data), &timeErrors, &eventsBefore);
         const QString diff = difference(grouped.events, expected);
         QVERIFY2(diff.isEmpty(), qPrintable(diff));
         QVERIFY(grouped.triggers == cut->getTriggerEvents(0, UINT64_MAX));
         QCOMPARE(timeErrors, uint64_t(0));
+        // Each trigger edge comes after the events of its time, copied or re-encoded.
+        for (size_t k = 0; k < grouped.triggers.size(); ++k) {
+            const uint64_t t = grouped.triggers[k].timestamp;
+            const auto upTo = std::upper_bound(expected.begin(), expected.end(), t,
+                                               [](uint64_t time, const Event2D& e) { return time < e.timestamp; });
+            QCOMPARE(eventsBefore[k], size_t(upTo - expected.begin()));
+        }
     }
 
     void cutRefuses_data()
@@ -668,6 +647,62 @@ private slots:
         QCOMPARE(info.apsTimeOffset, int64_t(-1234));
         QCOMPARE(info.serial, std::string("ABC123"));
         QCOMPARE(readAll(*reader), std::vector<Event2D>{event});
+    }
+
+    // A late event up to the longest step back keeps its time; one further back is written at
+    // the latest time, as a step back that far reads as damage.
+    void writerLateEvent_data()
+    {
+        QTest::addColumn<quint64>("late");
+        QTest::addColumn<quint64>("read");
+        QTest::newRow("8 s back") << quint64(8'000'000) << quint64(8'000'000);
+        QTest::newRow("9 s back") << quint64(7'000'000) << quint64(16'000'000);
+    }
+
+    void writerLateEvent()
+    {
+        QFETCH(quint64, late);
+        QFETCH(quint64, read);
+        Stream stream;
+        stream.events = {Event2D(1, 1, 1, 16'000'000), Event2D(2, 1, 1, late)};
+        const std::string path = file("late.raw");
+        QVERIFY(writeRecording(path, stream));
+        auto reader = load(path);
+        QVERIFY(reader);
+        const std::vector<Event2D> events = readInFileOrder(*reader);
+        QCOMPARE(events.size(), size_t(2));
+        QCOMPARE(events[1].timestamp, uint64_t(read));
+        DvsFileInfo info;
+        QVERIFY(reader->getFileInfo(info));
+        QCOMPARE(info.timeRepairs, uint64_t(0));
+    }
+
+    void writerRefusesImpossibleSensors_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("largest") << 2048 << 2048 << true;
+        QTest::newRow("no width") << 0 << 720 << false;
+        QTest::newRow("too wide") << 2049 << 720 << false;
+        QTest::newRow("negative height") << 1280 << -1 << false;
+        QTest::newRow("too tall") << 1280 << 2049 << false;
+    }
+
+    void writerRefusesImpossibleSensors()
+    {
+        QFETCH(int, width);
+        QFETCH(int, height);
+        QFETCH(bool, taken);
+        const std::string path = file("sensor.raw");
+        QFile::remove(QString::fromStdString(path));
+        RawHeaderInfo header;
+        header.width = width;
+        header.height = height;
+        RawEventWriter writer;
+        QCOMPARE(writer.open(path, header), taken);
+        QCOMPARE(QFileInfo::exists(QString::fromStdString(path)), taken);
+        writer.close();
     }
 
     // More edges than an index keeps: they are read from the file and handed on block by block,

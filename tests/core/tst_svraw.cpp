@@ -75,6 +75,8 @@ private slots:
     void initTestCase()
     {
         QVERIFY(folder.isValid());
+        // The runs keep their indexes here, not in the user's cache.
+        qputenv("XDG_CACHE_HOME", QDir(folder.path()).filePath("cache").toLocal8Bit());
         stream.events = makeEvents(17, 30000, 2'000'000, 900);
         for (size_t i = 3; i < stream.events.size(); i += 1000)
             stream.triggers.emplace_back(int16_t(i % 7), int16_t(i % 2), stream.events[i].timestamp);
@@ -505,31 +507,6 @@ private slots:
         QVERIFY2(err.contains(QByteArray("cannot write the output: ") + std::strerror(ENOSPC)), err.constData());
     }
 
-    // COMMAND --help tells that command's use, whatever else is on the line.
-    void commandHelp_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QString>("summary");
-        QTest::newRow("info") << QStringList{"info", "--help"} << "print what a recording holds";
-        QTest::newRow("dump, after an option wanting a value") << QStringList{"dump", "--start", "--help"}
-                                                               << "print the events of [start, end]";
-        QTest::newRow("cut, with its arguments") << QStringList{"cut", "in.raw", "--help", "--start"} << "write the events";
-        QTest::newRow("export") << QStringList{"export", "--help"} << "paint [start, end] into a video";
-        QTest::newRow("cameras") << QStringList{"cameras", "--help"} << "list the attached cameras";
-        QTest::newRow("record") << QStringList{"record", "--help"} << "record S seconds from a camera";
-        QTest::newRow("generate") << QStringList{"generate", "--help"} << "write a synthetic recording";
-    }
-
-    void commandHelp()
-    {
-        QFETCH(QStringList, arguments);
-        QFETCH(QString, summary);
-        const Run run = svraw(arguments, folder.path());
-        QCOMPARE(run.status, 0);
-        QVERIFY2(run.out.startsWith("usage: svraw " + arguments.front().toUtf8() + " "), run.out.constData());
-        QVERIFY2(run.out.contains(summary.toUtf8()), run.out.constData());
-        QCOMPARE(run.err, QByteArray());
-    }
 };
 
 QTEST_GUILESS_MAIN(TestSvraw)

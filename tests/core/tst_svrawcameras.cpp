@@ -212,81 +212,70 @@ private slots:
     }
 
     // Bad arguments are refused with a reason, and nothing is written.
+    // Bad arguments are refused with their cause and write nothing. A folder is no name for a
+    // recording either: a fusion camera would write the hidden, nameless set .raw, .mp4 and .json
+    // into it.
     void refusesBadArguments_data()
     {
         QTest::addColumn<QString>("command");
-        QTest::addColumn<QString>("camera"); // for record: the first camera unless named
+        QTest::addColumn<QString>("camera"); // for record: a product, or a serial of none
+        QTest::addColumn<QString>("out");    // in a folder holding the folder "adir"
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("status"); // 0: any failure
-        QTest::newRow("generate: unknown scene") << "generate" << "" << QStringList{"--scene", "waves"} << 0;
-        QTest::newRow("generate: zero duration") << "generate" << "" << QStringList{"--duration-s", "0"} << 0;
-        QTest::newRow("generate: negative rate") << "generate" << "" << QStringList{"--rate-ev-s", "-5"} << 0;
-        QTest::newRow("generate: rate not a number") << "generate" << "" << QStringList{"--rate-ev-s", "fast"} << 0;
-        QTest::newRow("generate: seed not whole") << "generate" << "" << QStringList{"--seed", "1.5"} << 0;
-        QTest::newRow("generate: unknown option") << "generate" << "" << QStringList{"--colour", "red"} << 0;
-        QTest::newRow("record: value out of range") << "record" << "" << QStringList{"--set", "biases.bias_diff_on=500"} << 1;
-        QTest::newRow("record: unknown tool") << "record" << "" << QStringList{"--set", "lens.focus=3"} << 1;
-        QTest::newRow("record: unknown parameter") << "record" << "" << QStringList{"--set", "biases.gain=3"} << 1;
-        QTest::newRow("record: not a setting") << "record" << "" << QStringList{"--set", "biases"} << 1;
-        QTest::newRow("record: no seconds") << "record" << "" << QStringList{} << 2;
-        QTest::newRow("record: no aps on an event camera") << "record" << "" << QStringList{"--set", "aps.exposure_time=1000"} << 1;
-        QTest::newRow("record: unknown camera") << "record" << "NO-SUCH-CAMERA" << QStringList{} << 1;
+        QTest::addColumn<QString>("message");
+        const auto generate = [](const char* name, const QStringList& arguments) {
+            QTest::newRow(name) << "generate" << "" << "refused.raw" << arguments << 0 << "";
+        };
+        generate("generate: unknown scene", {"--scene", "waves"});
+        generate("generate: zero duration", {"--duration-s", "0"});
+        generate("generate: negative rate", {"--rate-ev-s", "-5"});
+        generate("generate: rate not a number", {"--rate-ev-s", "fast"});
+        generate("generate: seed not whole", {"--seed", "1.5"});
+        generate("generate: unknown option", {"--colour", "red"});
+        const auto record = [](const char* name, const QString& camera, const QString& out, const QStringList& arguments,
+                               int status, const QString& message = {}) {
+            QTest::newRow(name) << "record" << camera << out << arguments << status << message;
+        };
+        record("record: value out of range", "Orion4", "refused.raw", {"--set", "biases.bias_diff_on=500"}, 1);
+        record("record: unknown tool", "Orion4", "refused.raw", {"--set", "lens.focus=3"}, 1);
+        record("record: unknown parameter", "Orion4", "refused.raw", {"--set", "biases.gain=3"}, 1);
+        record("record: not a setting", "Orion4", "refused.raw", {"--set", "biases"}, 1);
+        record("record: no seconds", "Orion4", "refused.raw", {}, 2);
+        record("record: no aps on an event camera", "Orion4", "refused.raw", {"--set", "aps.exposure_time=1000"}, 1);
+        record("record: unknown camera", "NO-SUCH-CAMERA", "refused.raw", {}, 1);
+        for (const char* product : {"Orion4", "Tandem"}) {
+            record(qPrintable(QString("%1: into a folder").arg(product)), product, "adir/", {}, 1, "is a folder");
+            record(qPrintable(QString("%1: into a folder without its slash").arg(product)), product, "adir", {}, 1, "is a folder");
+            record(qPrintable(QString("%1: a path ending in a slash").arg(product)), product, "newdir/", {}, 1, "is a folder");
+        }
+        record("Tandem: a set without a name", "Tandem", "adir/.raw", {}, 1, "needs a name");
     }
 
     void refusesBadArguments()
     {
         QFETCH(QString, command);
         QFETCH(QString, camera);
+        QFETCH(QString, out);
         QFETCH(QStringList, arguments);
         QFETCH(int, status);
-        const QString out = path("refused.raw");
-        QFile::remove(out);
+        QFETCH(QString, message);
+        QTemporaryDir scratch;
+        const QDir dir(scratch.path());
+        QVERIFY(dir.mkdir("adir"));
         QStringList all{command};
         if (command == "record") {
-            all << (camera.isEmpty() ? QString::fromStdString(SimulatedCameraProvider::models().front().serial) : camera);
-            all << out;
-            if (status != 2)
-                all << "--seconds" << "0.2";
-        } else {
-            all << out;
+            const std::string serial = SimulatedCameraProvider::serialOf(camera.toStdString());
+            all << (serial.empty() ? camera : QString::fromStdString(serial));
         }
+        all << dir.filePath(out);
+        if (command == "record" && status != 2)
+            all << "--seconds" << "0.2";
         const Run run = svraw(all + arguments, folder.path());
         if (status == 0)
             QVERIFY(run.status != 0);
         else
             QCOMPARE(run.status, status);
-        QVERIFY(!run.err.isEmpty());
-        QVERIFY(!QFile::exists(out));
-    }
-
-    // A folder is no name for a recording: a fusion camera would write the hidden, nameless set
-    // .raw, .mp4 and .json into it. Every camera refuses it, and nothing is written.
-    void recordRefusesAFolder_data()
-    {
-        QTest::addColumn<QString>("product");
-        QTest::addColumn<QString>("out"); // in a folder holding the folder "adir"
-        QTest::addColumn<QString>("message");
-        for (const char* product : {"Orion4", "Tandem"}) {
-            const QByteArray name(product);
-            QTest::newRow(name + ": a folder") << QString(product) << "adir/" << "is a folder";
-            QTest::newRow(name + ": a folder without its slash") << QString(product) << "adir" << "is a folder";
-            QTest::newRow(name + ": a path ending in a slash") << QString(product) << "newdir/" << "is a folder";
-        }
-        QTest::newRow("Tandem: a set without a name") << "Tandem" << "adir/.raw" << "needs a name";
-    }
-
-    void recordRefusesAFolder()
-    {
-        QFETCH(QString, product);
-        QFETCH(QString, out);
-        QFETCH(QString, message);
-        QTemporaryDir scratch;
-        const QDir dir(scratch.path());
-        QVERIFY(dir.mkdir("adir"));
-        const QString serial = QString::fromStdString(SimulatedCameraProvider::serialOf(product.toStdString()));
-        const Run run = svraw({"record", serial, dir.filePath(out), "--seconds", "0.2"}, folder.path());
-        QCOMPARE(run.status, 1);
-        QVERIFY2(run.err.contains(message.toUtf8()), run.err.constData());
+        QVERIFY2(!run.err.isEmpty() && run.err.contains(message.toUtf8()), run.err.constData());
         QCOMPARE(dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"adir"});
         QCOMPARE(QDir(dir.filePath("adir")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{});
     }

@@ -85,14 +85,6 @@ private slots:
         QVERIFY(cut == reference);
     }
 
-    void otherSeedOtherEvents()
-    {
-        const auto a = generateAll(SceneKind::Mixed, 1e6, 1, 100000, 10000);
-        const auto b = generateAll(SceneKind::Mixed, 1e6, 2, 100000, 10000);
-        QVERIFY(!a.empty() && !b.empty());
-        QVERIFY(a != b);
-    }
-
     // Within one readout slice, rows then columns ascend and the events of a row share its time;
     // timestamps never go back.
     void readoutOrder()

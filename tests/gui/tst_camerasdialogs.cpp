@@ -3,7 +3,6 @@
 #include "app/InitDialog.h"
 
 #include <QApplication>
-#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -21,79 +20,63 @@ private:
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    void splashShowsTheVersionAndClosesByItself()
+    void splashCloses_data()
     {
+        QTest::addColumn<bool>("byButton");
+        QTest::newRow("by itself") << false;
+        QTest::newRow("by its close button, at once") << true;
+    }
+
+    void splashCloses()
+    {
+        QFETCH(bool, byButton);
         InitDialog splash;
         splash.show();
         QVERIFY(QTest::qWaitForWindowExposed(&splash));
-        auto* version = splash.findChild<QLabel*>("lb_version");
-        QVERIFY(version);
-        QCOMPARE(version->text(), QString("Version: 1.1.3"));
-        QVERIFY(splash.isVisible());
+        if (byButton) {
+            QTest::mouseClick(splash.findChild<QToolButton*>("btn_close"), Qt::LeftButton);
+            QVERIFY(!splash.isVisible());
+        }
         QTRY_VERIFY_WITH_TIMEOUT(!splash.isVisible(), 5000);
     }
 
-    void splashCloseButtonClosesAtOnce()
+    // The rows are the cameras' serials, the first preselected; a button or a double-click on a
+    // row ends the dialog.
+    void choosingACamera_data()
     {
-        InitDialog splash;
-        splash.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&splash));
-        auto* close = splash.findChild<QToolButton*>("btn_close");
-        QVERIFY(close);
-        QTest::mouseClick(close, Qt::LeftButton);
-        QVERIFY(!splash.isVisible());
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<int>("selected");
+        QTest::newRow("open") << "pb_open" << int(QDialog::Accepted) << 0;
+        QTest::newRow("close") << "pb_close" << int(QDialog::Rejected) << 0;
+        QTest::newRow("title close") << "pb_win_close" << int(QDialog::Rejected) << 0;
+        QTest::newRow("double-click on the third") << "double-click" << int(QDialog::Accepted) << 2;
     }
 
-    void rowsFollowTheDescriptions()
+    void choosingACamera()
     {
+        QFETCH(QString, how);
+        QFETCH(int, result);
+        QFETCH(int, selected);
         CamerasList dialog(threeCameras());
         auto* list = dialog.findChild<QListWidget*>("listWidget_cameras");
-        QVERIFY(list);
         QCOMPARE(list->count(), 3);
         for (int i = 0; i < 3; ++i)
             QCOMPARE(list->item(i)->text(), QString::fromStdString(threeCameras()[size_t(i)].serial));
-        int index = -1;
-        QVERIFY(dialog.getSelectedIndex(index));
-        QCOMPARE(index, 0); // the first camera is preselected
-    }
-
-    void doubleClickAcceptsThatCamera()
-    {
-        CamerasList dialog(threeCameras());
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        auto* list = dialog.findChild<QListWidget*>("listWidget_cameras");
-        const QRect third = list->visualItemRect(list->item(2));
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, third.center());
-        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, third.center());
-        QCOMPARE(dialog.result(), int(QDialog::Accepted));
-        QVERIFY(!dialog.isVisible());
-        int index = -1;
-        QVERIFY(dialog.getSelectedIndex(index));
-        QCOMPARE(index, 2);
-    }
-
-    void buttonsAcceptAndReject_data()
-    {
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<int>("result");
-        QTest::newRow("open") << "pb_open" << int(QDialog::Accepted);
-        QTest::newRow("close") << "pb_close" << int(QDialog::Rejected);
-        QTest::newRow("title close") << "pb_win_close" << int(QDialog::Rejected);
-    }
-
-    void buttonsAcceptAndReject()
-    {
-        QFETCH(QString, button);
-        QFETCH(int, result);
-        CamerasList dialog(threeCameras());
-        dialog.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        auto* b = dialog.findChild<QPushButton*>(button);
-        QVERIFY(b);
-        QTest::mouseClick(b, Qt::LeftButton);
+        if (how == "double-click") {
+            const QRect third = list->visualItemRect(list->item(2));
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, third.center());
+            QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, third.center());
+        } else {
+            QTest::mouseClick(dialog.findChild<QPushButton*>(how), Qt::LeftButton);
+        }
         QVERIFY(!dialog.isVisible());
         QCOMPARE(dialog.result(), result);
+        int index = -1;
+        QVERIFY(dialog.getSelectedIndex(index));
+        QCOMPARE(index, selected);
     }
 
     void emptyListAcceptsWithoutSelection()
@@ -107,29 +90,6 @@ private slots:
         QTest::mouseClick(dialog.findChild<QPushButton*>("pb_open"), Qt::LeftButton);
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QVERIFY(!dialog.getSelectedIndex(index));
-    }
-
-    void opensCentredOverItsParent_data()
-    {
-        QTest::addColumn<QPoint>("parentAt");
-        QTest::newRow("top left") << QPoint(0, 0);
-        QTest::newRow("off centre") << QPoint(310, 170);
-    }
-
-    void opensCentredOverItsParent()
-    {
-        QFETCH(QPoint, parentAt);
-        QWidget window;
-        window.resize(1000, 700);
-        window.move(parentAt);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        CamerasList dialog(threeCameras(), &window);
-        dialog.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        const QPoint origin = window.mapToGlobal(QPoint(0, 0));
-        QCOMPARE(dialog.pos(), QPoint(origin.x() + (window.width() - dialog.width()) / 2,
-                                      origin.y() + (window.height() - dialog.height()) / 2));
     }
 };
 

@@ -144,31 +144,6 @@ private slots:
         QCOMPARE(store.beforeTriggerInSaveTime, 0u);
     }
 
-    void colorTypes_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QColor>("positive");
-        QTest::addColumn<QColor>("negative");
-        QTest::addColumn<QColor>("background");
-        QTest::newRow("RedBlue") << "RedBlue" << QColor(255, 0, 0) << QColor(0, 0, 255) << QColor(112, 112, 112);
-        QTest::newRow("Dark") << "Dark" << QColor(216, 223, 236) << QColor(64, 126, 201) << QColor(30, 37, 52);
-        QTest::newRow("RedGreen") << "RedGreen" << QColor(255, 0, 0) << QColor(0, 255, 0) << QColor(112, 112, 112);
-        QTest::newRow("Light") << "Light" << QColor(0, 0, 0) << QColor(64, 126, 201) << QColor(255, 255, 255);
-    }
-    void colorTypes()
-    {
-        QFETCH(QString, name);
-        QFETCH(QColor, positive);
-        QFETCH(QColor, negative);
-        QFETCH(QColor, background);
-        writeIni({{"Setting/dvs_color_type", name}});
-        ConfigStore store(iniPath());
-        QCOMPARE(store.colorType, name);
-        QCOMPARE(store.positiveColor, positive);
-        QCOMPARE(store.negativeColor, negative);
-        QCOMPARE(store.backgroundColor, background);
-    }
-
     void exitRewritesAllKeys()
     {
         { ConfigStore store(iniPath()); }
@@ -210,14 +185,6 @@ private slots:
         QCOMPARE(torn.load(), 0);
     }
 
-    void instanceUsesApplicationDataFolder()
-    {
-        ConfigStore* store = ConfigStore::instance();
-        QCOMPARE(store, ConfigStore::instance());
-        QCOMPARE(QCoreApplication::applicationName(), QString("SorvaneViewer"));
-        QCOMPARE(store->configDir, QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
-        QVERIFY(QDir(store->configDir).exists());
-    }
 };
 
 QTEST_GUILESS_MAIN(TestConfigStore)

@@ -1,3 +1,4 @@
+#include "TestHome.h"
 #include "ProcessorRelay.h"
 
 #include "app/ConfigStore.h"
@@ -54,6 +55,8 @@ QList<QPoint> paintedPixels(const QImage& image, const QColor& background)
 
 class TestFrameBuilder : public QObject {
     Q_OBJECT
+    // First, so that everything the suite makes sees the throwaway home.
+    TestHome home;
 private:
     // Counts events into a fresh frame of processor and returns the image painted from it.
     static QImage frameOf(SvEventProcessor& processor, const std::vector<Event2D>& events)
@@ -145,27 +148,6 @@ private slots:
         const QImage image = frameOf(processor, events);
         QVERIFY(!image.isNull());
         QCOMPARE(paintedPixels(image, colourOf(Paint::Background)), painted);
-    }
-
-    void paletteChangesBetweenFrames()
-    {
-        SvEventProcessor processor;
-        const std::vector<Event2D> events{{100, 200, 1, 5}, {101, 200, 0, 6}};
-        QImage image = frameOf(processor, events);
-        QCOMPARE(image.pixelColor(0, 0), QColor(112, 112, 112));
-        QCOMPARE(image.pixelColor(100, 200), QColor(191, 188, 180));
-
-        usePalette("Dark");
-        image = frameOf(processor, events);
-        QCOMPARE(image.pixelColor(0, 0), QColor(30, 37, 52));
-        QCOMPARE(image.pixelColor(100, 200), QColor(216, 223, 236));
-        QCOMPARE(image.pixelColor(101, 200), QColor(64, 126, 201));
-
-        // An unknown name keeps the colours in force.
-        usePalette("NoSuchPalette");
-        image = frameOf(processor, events);
-        QCOMPARE(image.pixelColor(0, 0), QColor(30, 37, 52));
-        QCOMPARE(image.pixelColor(100, 200), QColor(216, 223, 236));
     }
 
     void emptyRangeCountsNothing()

@@ -1,16 +1,15 @@
 // The real main window with the simulated cameras, offscreen, end to end: a camera is picked
 // from the list, streams into the view with its statistics, is recorded with the Record button
 // and by trigger-in edges, loses its connection, and gives way to a recording or another camera.
+#include "TestHome.h"
+#include "WindowTestKit.h"
 #include "ProcessorRelay.h"
 #include "TipRelay.h"
-#include "SorvaneDriver/DvsFileReader.h"
 #include "SorvaneDriver/Raw/RawEventWriter.h"
 #include "SorvaneDriver/Simulated/SimulatedCameras.h"
 #include "SorvaneDriver/Video/ApsFileReader.h"
 #include "Utility/svfilerecorder.h"
-#include "app/CamerasList.h"
 #include "app/ConfigStore.h"
-#include "app/MainWidget.h"
 #include "app/RecordingNames.h"
 #include "processing/SvEventProcessor.h"
 #include "processing/SvFusionCameraDataProcessor.h"
@@ -22,17 +21,14 @@
 #include "settings/SidebarApsSettingUI.h"
 #include "settings/SidebarDvsSettingUI.h"
 #include "widgets/SvEventRateStrip.h"
-#include "widgets/SvFilePathReminderForm.h"
 #include "widgets/WaitingWin.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
-#include <QListWidget>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -41,7 +37,6 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include <chrono>
 #include <memory>
@@ -53,36 +48,6 @@ using namespace sorvane;
 Q_DECLARE_METATYPE(sorvane::STREAM_TYPE)
 
 namespace {
-
-struct Recording {
-    std::vector<Event2D> events;
-    std::vector<EventTriggerIn> triggers;
-    DvsFileInfo info;
-};
-
-Recording readBack(const QString& path)
-{
-    Recording r;
-    auto reader = DvsFileReader::createFileReader(path.toStdString());
-    uint64_t first = 0;
-    uint64_t last = 0;
-    if (!reader || !reader->loadFile() || !reader->getStartTimestamp(first) || !reader->getEndTimestamp(last))
-        return r;
-    if (auto events = reader->getEventsByTime(first, last - first + 1))
-        r.events = *events;
-    r.triggers = reader->getTriggerEvents(0, UINT64_MAX);
-    reader->getFileInfo(r.info);
-    return r;
-}
-
-// The window with the file dialog replaced: the test names the recording to open.
-class TestableMainWidget : public MainWidget {
-public:
-    QString nextRecording;
-
-protected:
-    QString chooseRecordingToOpen() override { return nextRecording; }
-};
 
 // The images a fusion processor shows, watched on the test's thread.
 struct ImageLog {
@@ -126,18 +91,19 @@ struct ImageLog {
     }
 };
 
-void closeAllTips()
-{
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* tip = qobject_cast<SvFilePathReminderForm*>(w))
-            tip->close();
-}
-
 // Blocks the GUI thread, as a slow paint or a busy disk would: what the cameras send meanwhile
 // waits in the event queue.
 void stallGuiThread(std::chrono::milliseconds duration)
 {
     std::this_thread::sleep_for(duration);
+}
+
+// The video of a fusion set holds frames.
+bool hasFrames(const QString& base)
+{
+    auto video = ApsFileReader::createFileReader((base + ".mp4").toStdString());
+    std::vector<uint64_t> stamps;
+    return video && video->getFrameTimestamps(stamps) && !stamps.empty();
 }
 
 void writeSmallRecording(const QString& path)
@@ -156,6 +122,8 @@ void writeSmallRecording(const QString& path)
 
 class TestMainWindowCamera : public QObject {
     Q_OBJECT
+    // First, so that everything the suite makes sees the throwaway home.
+    TestHome home;
 private:
     QTemporaryDir dir;
     std::unique_ptr<TestableMainWidget> window;
@@ -164,38 +132,8 @@ private:
     QPushButton* button(const char* name) const { return window->findChild<QPushButton*>(name); }
     QLabel* label(const char* name) const { return window->findChild<QLabel*>(name); }
 
-    void triggerAction(const QString& text)
-    {
-        for (QAction* action : window->findChildren<QAction*>())
-            if (action->text() == text) {
-                action->trigger();
-                return;
-            }
-        QFAIL(qPrintable("no action " + text));
-    }
-
-    // "Open Camera", then in the camera list the row of serial and "Open" (or "Close" when
-    // serial is empty). Returns once the window has opened it.
-    void openCamera(const QString& serial)
-    {
-        bool answered = false;
-        std::function<void()> answer = [&] {
-            auto* list = qobject_cast<CamerasList*>(QApplication::activeModalWidget());
-            if (!list) {
-                QTimer::singleShot(20, answer);
-                return;
-            }
-            auto* rows = list->findChild<QListWidget*>("listWidget_cameras");
-            for (int i = 0; i < rows->count(); ++i)
-                if (rows->item(i)->text() == serial)
-                    rows->setCurrentRow(i);
-            QTest::mouseClick(list->findChild<QPushButton*>(serial.isEmpty() ? "pb_close" : "pb_open"), Qt::LeftButton);
-            answered = true;
-        };
-        QTimer::singleShot(20, answer);
-        triggerAction("Open Camera");
-        QVERIFY(answered);
-    }
+    void triggerAction(const QString& text) { window->action(text)->trigger(); }
+    void openCamera(const QString& serial) { QVERIFY(pickCamera(*window, serial)); }
 
     // Ends the Record-button recording with a click: until its files are complete the button is
     // disabled and no tip tells the outcome; then it is enabled and the tip says it is saved.
@@ -321,7 +259,7 @@ private slots:
         const QStringList files = rawFiles(dir.path());
         QCOMPARE(files.size(), 1);
         QVERIFY(QRegularExpression(serial + R"(_\d{8}_\d{6}\.raw$)").match(files.first()).hasMatch());
-        const Recording r = readBack(files.first());
+        const ReadBack r = readBack(files.first());
         QCOMPARE(r.info.serial, serial.toStdString());
         QVERIFY(r.events.size() > 3000000);
         const uint64_t span = r.events.back().timestamp - r.events.front().timestamp;
@@ -487,7 +425,7 @@ private slots:
         QVERIFY(refused > started);
         QCOMPARE(tips.at(refused).at(1).value<SvMessageType>(), Warning);
 
-        const Recording r = readBack(tips.at(started).at(2).toString());
+        const ReadBack r = readBack(tips.at(started).at(2).toString());
         QVERIFY(!r.events.empty());
         const uint64_t first = r.events.front().timestamp;
         const uint64_t last = r.events.back().timestamp;
@@ -552,10 +490,19 @@ private slots:
             QTest::mouseClick(button("pb_play"), Qt::LeftButton);
     }
 
-    // Opening a recording while the camera records finishes that recording first and releases
-    // the Record button.
-    void openingARecordingEndsTheCameraRecording()
+    // Opening a recording or another camera while the camera records, or closing the window,
+    // finishes that recording first and releases the Record button.
+    void anotherSourceEndsTheRecording_data()
     {
+        QTest::addColumn<QString>("next");
+        QTest::newRow("a recording") << "recording";
+        QTest::newRow("another camera") << "camera";
+        QTest::newRow("the window closed") << "closed";
+    }
+
+    void anotherSourceEndsTheRecording()
+    {
+        QFETCH(QString, next);
         const QString played = dir.filePath("played.raw");
         writeSmallRecording(played);
         openCamera(QString::fromStdString(SimulatedCameraProvider::serialOf("Orion4")));
@@ -563,40 +510,39 @@ private slots:
         QTest::mouseClick(button("pb_record"), Qt::LeftButton);
         QVERIFY(button("pb_record")->isChecked());
         QTest::qWait(600);
-        window->nextRecording = played;
-        triggerAction("Open Recording");
-        QCOMPARE(window->currentSourceMode(), MainWidget::RawFile);
-        QVERIFY(!button("pb_record")->isChecked());
-        QVERIFY(label("lb_recoding_time")->text().isEmpty());
-        // The status line shows the recording's own figures, not the camera's last.
-        QTRY_VERIFY_WITH_TIMEOUT(label("lb_status_bar")->text().endsWith(" Events: 0.5 MEv/s "), 20000);
-        QTRY_VERIFY_WITH_TIMEOUT(button("pb_record")->isEnabled(), 20000);
+        const QString vesper = QString::fromStdString(SimulatedCameraProvider::serialOf("Vesper"));
+        if (next == "recording") {
+            window->nextRecording = played;
+            triggerAction("Open Recording");
+            QCOMPARE(window->currentSourceMode(), MainWidget::RawFile);
+            // The status line shows the recording's own figures, not the camera's last.
+            QTRY_VERIFY_WITH_TIMEOUT(label("lb_status_bar")->text().endsWith(" Events: 0.5 MEv/s "), 20000);
+        } else if (next == "camera") {
+            openCamera(vesper);
+            QCOMPARE(label("label_show_camera_info")->text(), vesper);
+        } else {
+            closeAllTips();
+            window.reset();
+        }
+        if (window) {
+            QVERIFY(!button("pb_record")->isChecked());
+            QVERIFY(label("lb_recoding_time")->text().isEmpty());
+            QTRY_VERIFY_WITH_TIMEOUT(button("pb_record")->isEnabled(), 20000);
+        }
         QStringList files = rawFiles(dir.path());
         files.removeAll(played);
         QCOMPARE(files.size(), 1);
-        const Recording r = readBack(files.first());
-        QVERIFY(r.events.size() > 100000);
-        QTRY_VERIFY_WITH_TIMEOUT(!window->findChild<WaitingWin*>()->isVisible(), 20000);
-        // The recording plays; pause it for the next case.
-        if (button("pb_play")->isChecked())
-            QTest::mouseClick(button("pb_play"), Qt::LeftButton);
-    }
-
-    void openingAnotherCameraEndsTheRecording()
-    {
-        openCamera(QString::fromStdString(SimulatedCameraProvider::serialOf("Orion4")));
-        QTRY_VERIFY(button("pb_play")->isChecked());
-        QTest::mouseClick(button("pb_record"), Qt::LeftButton);
-        QVERIFY(button("pb_record")->isChecked());
-        QTest::qWait(500);
-        openCamera(QString::fromStdString(SimulatedCameraProvider::serialOf("Vesper")));
-        QVERIFY(!button("pb_record")->isChecked());
-        QTRY_VERIFY(button("pb_play")->isChecked());
-        QTRY_VERIFY_WITH_TIMEOUT(button("pb_record")->isEnabled(), 20000);
-        QCOMPARE(label("label_show_camera_info")->text(), QString::fromStdString(SimulatedCameraProvider::serialOf("Vesper")));
-        const QStringList files = rawFiles(dir.path());
-        QCOMPARE(files.size(), 1);
         QVERIFY(readBack(files.first()).events.size() > 100000);
+        if (!window) {
+            // A new window for whatever follows.
+            window = std::make_unique<TestableMainWidget>();
+            window->show();
+            processor = window->findChild<SvEventProcessor*>();
+            return;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!window->findChild<WaitingWin*>()->isVisible(), 20000);
+        // The new source plays; pause it for the next case.
+        QTRY_VERIFY(button("pb_play")->isChecked());
         QTest::mouseClick(button("pb_play"), Qt::LeftButton);
     }
 
@@ -608,34 +554,39 @@ private slots:
         auto* fusion = window->findChild<SvFusionCameraDataProcessor*>();
         QVERIFY(fusion);
         ImageLog shown(fusion);
-        openCamera(QString::fromStdString(SimulatedCameraProvider::serialOf("Tandem")));
+        const QString serial = QString::fromStdString(SimulatedCameraProvider::serialOf("Tandem"));
+        openCamera(serial);
         QCOMPARE(window->currentSourceMode(), MainWidget::LiveFusionCamera);
         QTRY_VERIFY(button("pb_play")->isChecked());
         const QRegularExpression status(R"(^ Bandwidth: (\d+\.\d) MB/s  Events: (\d+\.\d) MEv/s $)");
         QTRY_VERIFY_WITH_TIMEOUT(status.match(label("lb_status_bar")->text()).hasMatch()
                                      && status.match(label("lb_status_bar")->text()).captured(1).toDouble() > 100,
                                  10000);
-        QVERIFY(button("pb_viewer_type")->styleSheet().contains("btn_playbar_Fusion"));
         QTRY_VERIFY_WITH_TIMEOUT(shown.count >= 3, 10000);
         QVERIFY(shown.eventShare() > 0.001);
 
-        // Fusion, then DVS (events on the background), APS (the frame alone), fusion again.
+        // Fusion, then DVS (events on the background), APS (the frame alone), fusion and DVS
+        // again; opened again while the view shows events alone, the camera shows fusion images.
         const struct {
-            const char* icons;
+            const char* name;
             bool background;
             bool events;
-        } types[] = {{"btn_playbar_DVS", true, true}, {"btn_playbar_APS", false, false}, {"btn_playbar_Fusion", false, true}};
+            bool reopen = false;
+        } types[] = {{"DVS", true, true}, {"APS", false, false}, {"fusion", false, true}, {"DVS", true, true},
+                     {"fusion after reopening", false, true, true}};
         for (const auto& type : types) {
-            QTest::mouseClick(button("pb_viewer_type"), Qt::LeftButton);
-            QVERIFY(button("pb_viewer_type")->styleSheet().contains(type.icons));
+            if (type.reopen)
+                openCamera(serial);
+            else
+                QTest::mouseClick(button("pb_viewer_type"), Qt::LeftButton);
             // Images made before the switch are delivered first; the second one after that
             // was surely made in the new type.
             QCoreApplication::processEvents();
             const int before = shown.count;
             QTRY_VERIFY_WITH_TIMEOUT(shown.count >= before + 2, 10000);
             QVERIFY2((shown.backgroundShare() > 0.5) == type.background,
-                     qPrintable(QString("%1: %2").arg(type.icons).arg(shown.backgroundShare())));
-            QVERIFY2((shown.eventShare() > 0.001) == type.events, type.icons);
+                     qPrintable(QString("%1: %2").arg(type.name).arg(shown.backgroundShare())));
+            QVERIFY2((shown.eventShare() > 0.001) == type.events, type.name);
         }
 
         QTest::mouseClick(button("pb_record"), Qt::LeftButton);
@@ -650,7 +601,7 @@ private slots:
         const QStringList sets = QDir(dir.path()).entryList({"*.json"}, QDir::Files);
         QCOMPARE(sets.size(), 1);
         const QString base = dir.filePath(QFileInfo(sets.first()).completeBaseName());
-        const Recording r = readBack(base + ".raw");
+        const ReadBack r = readBack(base + ".raw");
         QVERIFY(r.events.size() > 100000);
         QVERIFY(r.info.apsTimeOffset > 0);
 
@@ -667,26 +618,6 @@ private slots:
         // Played to its end, the button is released.
         QTRY_VERIFY_WITH_TIMEOUT(!button("pb_play")->isChecked(), 20000);
         QVERIFY(label("label_time")->text().contains("/"));
-    }
-
-    // Opened again while the view shows events alone, the fusion camera shows fusion images
-    // under the Fusion icon, not counted events.
-    void reopenedFusionCameraShowsFusion()
-    {
-        ImageLog shown(window->findChild<SvFusionCameraDataProcessor*>());
-        const QString serial = QString::fromStdString(SimulatedCameraProvider::serialOf("Tandem"));
-        openCamera(serial);
-        QVERIFY(button("pb_viewer_type")->styleSheet().contains("btn_playbar_Fusion"));
-        QTest::mouseClick(button("pb_viewer_type"), Qt::LeftButton);
-        QVERIFY(button("pb_viewer_type")->styleSheet().contains("btn_playbar_DVS"));
-        openCamera(serial);
-        QVERIFY(button("pb_viewer_type")->styleSheet().contains("btn_playbar_Fusion"));
-        QTRY_VERIFY(button("pb_play")->isChecked());
-        // Images of the first opening are delivered first; the second one after that is new.
-        QCoreApplication::processEvents();
-        const int before = shown.count;
-        QTRY_VERIFY_WITH_TIMEOUT(shown.count >= before + 2, 10000);
-        QVERIFY2(shown.backgroundShare() < 0.5, qPrintable(QString::number(shown.backgroundShare())));
     }
 
     // A new recording never takes the name of files already there: a file of another recording
@@ -766,13 +697,8 @@ private slots:
         QVERIFY2(QRegularExpression(serial + R"(_\d{8}_\d{6}_1\.raw$)").match(recorded).hasMatch(), qPrintable(recorded));
         QVERIFY(readBack(recorded).events.size() > 100000);
         if (product == "Tandem") {
-            const QString base = recorded.chopped(4);
-            QVERIFY(QFileInfo(base + ".json").size() > 0);
-            auto video = ApsFileReader::createFileReader((base + ".mp4").toStdString());
-            QVERIFY(video);
-            std::vector<uint64_t> stamps;
-            QVERIFY(video->getFrameTimestamps(stamps));
-            QVERIFY(!stamps.empty());
+            QVERIFY(QFileInfo(recorded.chopped(4) + ".json").size() > 0);
+            QVERIFY(hasFrames(recorded.chopped(4)));
         }
     }
 
@@ -804,13 +730,8 @@ private slots:
         const QStringList files = rawFiles(dir.path());
         QCOMPARE(files.size(), 1);
         QVERIFY(readBack(files.first()).events.size() > 100000);
-        if (product == "Tandem") {
-            auto video = ApsFileReader::createFileReader(files.first().chopped(4).append(".mp4").toStdString());
-            QVERIFY(video);
-            std::vector<uint64_t> stamps;
-            QVERIFY(video->getFrameTimestamps(stamps));
-            QVERIFY(!stamps.empty());
-        }
+        if (product == "Tandem")
+            QVERIFY(hasFrames(files.first().chopped(4)));
 
         QTest::ignoreMessage(QtDebugMsg, "Please connect camera first.");
         QTest::mouseClick(button("pb_record"), Qt::LeftButton);
@@ -818,26 +739,6 @@ private slots:
         QTest::qWait(1200);
         QVERIFY(label("lb_recoding_time")->text().isEmpty());
         QCOMPARE(rawFiles(dir.path()), files);
-    }
-
-    // Closing the window while the camera streams and records leaves a complete file.
-    void closingFinishesTheRecording()
-    {
-        openCamera(QString::fromStdString(SimulatedCameraProvider::serialOf("Orion4")));
-        QTRY_VERIFY(button("pb_play")->isChecked());
-        QTest::mouseClick(button("pb_record"), Qt::LeftButton);
-        QVERIFY(button("pb_record")->isChecked());
-        QTest::qWait(700);
-        closeAllTips();
-        window.reset();
-        const QStringList files = rawFiles(dir.path());
-        QCOMPARE(files.size(), 1);
-        const Recording r = readBack(files.first());
-        QVERIFY(r.events.size() > 500000);
-        // A new window for whatever follows.
-        window = std::make_unique<TestableMainWidget>();
-        window->show();
-        processor = window->findChild<SvEventProcessor*>();
     }
 };
 

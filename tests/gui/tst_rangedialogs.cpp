@@ -1,7 +1,6 @@
 #include "Utility/SvCutRawFile.h"
 #include "Utility/SvExportVideoUI.h"
 #include "widgets/SVMessageBox.h"
-#include "widgets/SvWindowAgent.h"
 
 #include <QApplication>
 #include <QDir>
@@ -209,16 +208,13 @@ private slots:
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("expected");
-        for (const char* kind : {"cut", "export"}) {
-            const QString k(kind);
-            QTest::newRow(qPrintable(k + ": plain")) << k << "/data/rec" << "a.raw" << "/data/rec/a.raw";
-            QTest::newRow(qPrintable(k + ": empty name")) << k << "/data/rec" << "" << "/data/rec/";
-            QTest::newRow(qPrintable(k + ": empty folder")) << k << "" << "a.mp4" << "/a.mp4";
-            QTest::newRow(qPrintable(k + ": no extension kept")) << k << "/v" << "clip" << "/v/clip";
-            QTest::newRow(qPrintable(k + ": spaces and CJK")) << k << "/home/u/My Videos"
-                                                             << QString::fromUtf8("\xe5\xbd\x95\xe5\x83\x8f 1.mp4")
-                                                             << QString::fromUtf8("/home/u/My Videos/\xe5\xbd\x95\xe5\x83\x8f 1.mp4");
-        }
+        // One joiner behind both dialogs: the cases alternate between them.
+        QTest::newRow("cut: plain") << "cut" << "/data/rec" << "a.raw" << "/data/rec/a.raw";
+        QTest::newRow("export: empty name") << "export" << "/data/rec" << "" << "/data/rec/";
+        QTest::newRow("cut: empty folder") << "cut" << "" << "a.mp4" << "/a.mp4";
+        QTest::newRow("export: no extension kept") << "export" << "/v" << "clip" << "/v/clip";
+        QTest::newRow("cut: spaces and CJK") << "cut" << "/home/u/My Videos" << QString::fromUtf8("\xe5\xbd\x95\xe5\x83\x8f 1.mp4")
+                                             << QString::fromUtf8("/home/u/My Videos/\xe5\xbd\x95\xe5\x83\x8f 1.mp4");
     }
     void pathJoinsFolderAndName()
     {
@@ -417,24 +413,6 @@ private slots:
         if (asked)
             QVERIFY2(question.contains(QString::number(std::min<quint64>(end, 2'000'000) / 10 + 1)), qPrintable(question));
         QCOMPARE(accepted.count(), agree ? 1 : 0);
-    }
-
-    void framelessWithItsTitleArea_data()
-    {
-        QTest::addColumn<QString>("kind");
-        addKinds("frameless", [](QTestData&) {});
-    }
-    void framelessWithItsTitleArea()
-    {
-        QFETCH(QString, kind);
-        auto dialog = makeDialog(kind, &script);
-        auto* agent = dialog->findChild<SvWindowAgent*>();
-        QVERIFY(agent);
-        QCOMPARE(agent->window(), dialog.get());
-        QCOMPARE(agent->titleBar(), child<QWidget>(dialog.get(), "widget_title_name"));
-        QVERIFY(agent->titleBar()->isAncestorOf(child<QLabel>(dialog.get(), "lb_title")));
-        QVERIFY(!agent->titleBar()->isAncestorOf(child<QPushButton>(dialog.get(), "pb_win_close")));
-        QVERIFY(child<QWidget>(dialog.get(), "widget_title_bar")->isAncestorOf(agent->titleBar()));
     }
 };
 

@@ -13,6 +13,9 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <climits>
+#include <memory>
+
 Q_DECLARE_METATYPE(std::string)
 
 namespace {
@@ -83,19 +86,36 @@ private slots:
         QCOMPARE(spy.count(), 3);
     }
 
+    // Plus and minus stop at the range ends, also where a step would pass the ends of int.
+    void plusAndMinusStopAtTheRangeEnds_data()
+    {
+        QTest::addColumn<int>("minimum");
+        QTest::addColumn<int>("maximum");
+        QTest::addColumn<int>("start");
+        QTest::addColumn<int>("steps"); // plus for positive, minus for negative
+        QTest::addColumn<QList<int>>("reported");
+        QTest::newRow("down to the bottom") << -2 << 2 << 2 << -5 << QList<int>{1, 0, -1, -2};
+        QTest::newRow("past the top") << -2 << 2 << 2 << 1 << QList<int>{};
+        QTest::newRow("past INT_MAX") << INT_MIN << INT_MAX << INT_MAX << 1 << QList<int>{};
+        QTest::newRow("past INT_MIN") << INT_MIN << INT_MAX << INT_MIN << -1 << QList<int>{};
+    }
+
     void plusAndMinusStopAtTheRangeEnds()
     {
+        QFETCH(int, minimum);
+        QFETCH(int, maximum);
+        QFETCH(int, start);
+        QFETCH(int, steps);
+        QFETCH(QList<int>, reported);
         SettingBaseWithLineEdit row("bias_fo");
-        row.setItemRange(-2, 2);
-        row.setItemValue(2);
+        row.setItemRange(minimum, maximum);
+        row.setItemValue(start);
         QSignalSpy spy(&row, &SettingBaseWithLineEdit::signalItemValueChanged);
-        auto* plus = row.findChild<QPushButton*>("pb_add_item_value");
-        auto* minus = row.findChild<QPushButton*>("pb_sub_item_value");
-        plus->click();
-        QCOMPARE(spy.count(), 0);
-        for (int i = 0; i < 5; ++i)
-            minus->click();
-        QCOMPARE(reportedValues(spy), (QList<int>{1, 0, -1, -2}));
+        auto* button = row.findChild<QPushButton*>(steps > 0 ? "pb_add_item_value" : "pb_sub_item_value");
+        for (int i = 0; i < std::abs(steps); ++i)
+            button->click();
+        QCOMPARE(reportedValues(spy), reported);
+        QCOMPARE(row.value(), reported.isEmpty() ? start : reported.last());
     }
 
     void unreadableTextMarksRedAndReportsNothing_data()
@@ -130,72 +150,59 @@ private slots:
         row.setItemValue(15);
         row.setItemValue(0);
         QCOMPARE(row.value(), 15);
+        row.setItemValue(21);
+        QCOMPARE(row.value(), 15);
     }
 
     // Typed keys count once the text is finished, by Enter or by the focus leaving; nothing is
-    // reported while typing.
-    void accumulationTime_data()
+    // reported while typing. The accumulation time is reported in microseconds, the slow rate
+    // as frames per second at its thirty frames a second.
+    void typedDisplayValues_data()
     {
+        QTest::addColumn<bool>("rate"); // else the accumulation time
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("finish");
-        QTest::addColumn<qulonglong>("time_us"); // 0: refused
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("list entry") << "33.33ms" << "Enter" << qulonglong(33330) << "33.33ms";
-        QTest::newRow("no suffix") << "5" << "Enter" << qulonglong(5000) << "5ms";
-        QTest::newRow("micro") << "250us" << "Enter" << qulonglong(250) << "250us";
-        QTest::newRow("milli, focus leaves") << "2ms" << "focus" << qulonglong(2000) << "2ms";
-        QTest::newRow("one second") << "1000ms" << "Enter" << qulonglong(1000000) << "1000ms";
-        QTest::newRow("too long") << "2000" << "Enter" << qulonglong(0) << "2000";
-        QTest::newRow("just too long") << "1000001us" << "focus" << qulonglong(0) << "1000001us";
-        QTest::newRow("zero") << "0ms" << "Enter" << qulonglong(0) << "0ms";
-        QTest::newRow("negative") << "-5ms" << "Enter" << qulonglong(0) << "-5ms";
-        QTest::newRow("seconds") << "1s" << "Enter" << qulonglong(0) << "1s";
-        QTest::newRow("huge") << "1e30us" << "Enter" << qulonglong(0) << "1e30us";
+        QTest::addColumn<qlonglong>("reported"); // -1: refused
+        QTest::addColumn<QString>("shown");     // empty: as typed
+        QTest::newRow("list entry") << false << "33.33ms" << "Enter" << 33330ll << "";
+        QTest::newRow("no suffix") << false << "5" << "Enter" << 5000ll << "5ms";
+        QTest::newRow("micro") << false << "250us" << "Enter" << 250ll << "";
+        QTest::newRow("milli, focus leaves") << false << "2ms" << "focus" << 2000ll << "";
+        QTest::newRow("one second") << false << "1000ms" << "Enter" << 1000000ll << "";
+        QTest::newRow("too long") << false << "2000" << "Enter" << -1ll << "";
+        QTest::newRow("just too long") << false << "1000001us" << "focus" << -1ll << "";
+        QTest::newRow("zero") << false << "0ms" << "Enter" << -1ll << "";
+        QTest::newRow("negative") << false << "-5ms" << "Enter" << -1ll << "";
+        QTest::newRow("seconds") << false << "1s" << "Enter" << -1ll << "";
+        QTest::newRow("huge") << false << "1e30us" << "Enter" << -1ll << "";
+        QTest::newRow("rate one") << true << "1" << "Enter" << 30ll << "";
+        QTest::newRow("rate half") << true << "0.5" << "Enter" << 15ll << "";
+        QTest::newRow("rate two, focus leaves") << true << "2" << "focus" << 60ll << "";
+        QTest::newRow("rate max") << true << "1000" << "Enter" << 30000ll << "";
+        QTest::newRow("rate smallest") << true << "0.03" << "Enter" << 0ll << "";
+        QTest::newRow("rate too small") << true << "0.02" << "Enter" << -1ll << "";
+        QTest::newRow("rate too large") << true << "1001" << "Enter" << -1ll << "";
+        QTest::newRow("rate as text") << true << "fast" << "focus" << -1ll << "";
     }
 
-    void accumulationTime()
+    void typedDisplayValues()
     {
+        QFETCH(bool, rate);
         QFETCH(QString, typed);
         QFETCH(QString, finish);
-        QFETCH(qulonglong, time_us);
+        QFETCH(qlonglong, reported);
         QFETCH(QString, shown);
         SettingDisplayItem item;
-        QSignalSpy spy(&item, &SettingDisplayItem::signalCumulativeTimeChanged);
-        QLineEdit* edit = item.findChild<SvComboBox*>("widget_combobox_accumulation_time")->comboBox()->lineEdit();
+        const auto spy = rate ? std::make_unique<QSignalSpy>(&item, &SettingDisplayItem::signalFpsChanged)
+                              : std::make_unique<QSignalSpy>(&item, &SettingDisplayItem::signalCumulativeTimeChanged);
+        const char* chooser = rate ? "widget_combobox_frame_rate" : "widget_combobox_accumulation_time";
+        QLineEdit* edit = item.findChild<SvComboBox*>(chooser)->comboBox()->lineEdit();
         typeAndFinish(edit, typed, finish);
-        QCOMPARE(spy.count(), time_us == 0 ? 0 : 1);
-        if (time_us != 0)
-            QCOMPARE(spy.first().at(0).toULongLong(), time_us);
-        QCOMPARE(edit->text(), shown);
-    }
-
-    void slowRate_data()
-    {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("finish");
-        QTest::addColumn<int>("fps"); // -1: refused
-        QTest::newRow("one") << "1" << "Enter" << 30;
-        QTest::newRow("half") << "0.5" << "Enter" << 15;
-        QTest::newRow("two, focus leaves") << "2" << "focus" << 60;
-        QTest::newRow("max") << "1000" << "Enter" << 30000;
-        QTest::newRow("smallest") << "0.03" << "Enter" << 0;
-        QTest::newRow("too small") << "0.02" << "Enter" << -1;
-        QTest::newRow("too large") << "1001" << "Enter" << -1;
-        QTest::newRow("text") << "fast" << "focus" << -1;
-    }
-
-    void slowRate()
-    {
-        QFETCH(QString, typed);
-        QFETCH(QString, finish);
-        QFETCH(int, fps);
-        SettingDisplayItem item;
-        QSignalSpy spy(&item, &SettingDisplayItem::signalFpsChanged);
-        QLineEdit* edit = item.findChild<SvComboBox*>("widget_combobox_frame_rate")->comboBox()->lineEdit();
-        typeAndFinish(edit, typed, finish);
-        QCOMPARE(spy.count(), fps < 0 ? 0 : 1);
-        if (fps >= 0)
-            QCOMPARE(spy.first().at(0).toUInt(), uint(fps));
+        QCOMPARE(spy->count(), reported < 0 ? 0 : 1);
+        if (reported >= 0)
+            QCOMPARE(spy->first().at(0).toLongLong(), reported);
+        if (!rate)
+            QCOMPARE(edit->text(), shown.isEmpty() ? typed : shown);
     }
 
     void choosingFromTheListReportsAtOnce()

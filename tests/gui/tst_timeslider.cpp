@@ -117,100 +117,80 @@ private slots:
         QCOMPARE(slider->upper(), rangeLength);
     }
 
-    void sideHandlesArePinnedAtTheCentre()
+    // Side handles follow a drag, held between the ends of the range and the centre; the
+    // release lets go of them.
+    void sideHandleDrags_data()
     {
+        QTest::addColumn<bool>("lower");
+        QTest::addColumn<int>("toX");
+        QTest::addColumn<uint64_t>("expected");
+        // Pressed 2 px into the lower handle at 200: the value follows x - 2; the upper handle at
+        // 829 is pressed at 831 and follows x - 8.
+        QTest::newRow("lower follows") << true << 302 << uint64_t(300'000);
+        QTest::newRow("lower held at the centre") << true << 700 << centerAt;
+        QTest::newRow("lower held at the minimum") << true << 1 << uint64_t(0);
+        QTest::newRow("upper follows") << false << 931 << uint64_t(923'000);
+        QTest::newRow("upper held at the centre") << false << 300 << centerAt;
+        QTest::newRow("upper held at the maximum") << false << 1100 << rangeLength;
+    }
+    void sideHandleDrags()
+    {
+        QFETCH(bool, lower);
+        QFETCH(int, toX);
+        QFETCH(uint64_t, expected);
         const uint64_t base = bigBase;
         makeSlider(base, 3);
         QCOMPARE(slider->lowerHandleRect().x(), 200);
-        QCOMPARE(slider->centerHandleRect().x(), 508);
         QCOMPARE(slider->upperHandleRect().x(), 829);
-
-        QSignalSpy lowers(slider.get(), &SvThreeHandleSlider::lowerValueChanged);
-        press(202);
-        moveTo(700);
-        release(700);
-        QCOMPARE(slider->lower(), base + centerAt);
-        QCOMPARE(lowers.count(), 1);
-        QCOMPARE(firstValue(lowers), base + centerAt);
-
-        QSignalSpy uppers(slider.get(), &SvThreeHandleSlider::upperValueChanged);
-        press(831);
-        moveTo(300);
-        release(300);
-        QCOMPARE(slider->upper(), base + centerAt);
-        QCOMPARE(uppers.count(), 1);
-        QCOMPARE(firstValue(uppers), base + centerAt);
+        QSignalSpy changes(slider.get(), lower ? &SvThreeHandleSlider::lowerValueChanged : &SvThreeHandleSlider::upperValueChanged);
+        press(lower ? 202 : 831);
+        moveTo(toX);
+        release(toX);
+        QCOMPARE(lower ? slider->lower() : slider->upper(), base + expected);
+        QCOMPARE(changes.count(), 1);
+        QCOMPARE(firstValue(changes), base + expected);
         QCOMPARE(slider->center(), base + centerAt);
+        moveTo(500);
+        QCOMPARE(changes.count(), 1);
     }
 
-    void sideHandlesFollowTheDrag()
+    // The centre follows a drag, within the side handles in range mode; moves outside the
+    // widget or past a side handle are ignored, and a drag is no track click.
+    void centreDrag_data()
     {
-        const uint64_t base = bigBase;
-        makeSlider(base, 3);
-        QSignalSpy lowers(slider.get(), &SvThreeHandleSlider::lowerValueChanged);
-        // Pressed 2 px into the handle at 200: the offset is -1, the value follows x - 2.
-        press(202);
-        moveTo(302);
-        QCOMPARE(lowers.count(), 1);
-        QCOMPARE(firstValue(lowers), base + 300'000);
-        moveTo(-5); // left of the widget: ignored
-        QCOMPARE(lowers.count(), 1);
-        moveTo(1); // the value left of the minimum is the minimum, not a wrapped-around number
-        QCOMPARE(lowers.count(), 2);
-        QCOMPARE(slider->lower(), base);
-        release(1);
-
-        QSignalSpy uppers(slider.get(), &SvThreeHandleSlider::upperValueChanged);
-        press(831);
-        moveTo(931); // value from x - 3 + 1 - 6
-        QCOMPARE(firstValue(uppers), base + 923'000);
-        moveTo(1100); // beyond the maximum
-        QCOMPARE(slider->upper(), base + rangeLength);
-        release(1100);
-        QCOMPARE(slider->upperBound(), base + rangeLength);
-        QCOMPARE(slider->lowerBound(), base);
-
-        // The release let go of the handle.
-        QTest::mouseMove(slider.get(), QPoint(500, midLine));
-        QCOMPARE(uppers.count(), 2);
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("pressX");
+        QTest::addColumn<QList<int>>("moves");
+        QTest::addColumn<QList<quint64>>("reported");
+        // Centre only, at 102 400 (x = 104): pressed at 114, the offset is -3.
+        QTest::newRow("centre only") << 1 << 114 << QList<int>{214, sliderWidth + 10, 0}
+                                     << QList<quint64>{204'000, 0};
+        // Range mode, at 512 000 (x = 508): pressed at 518, the offset is -3.
+        QTest::newRow("range, held between the side handles") << 3 << 518 << QList<int>{600, 840, 203}
+                                                               << QList<quint64>{590'000};
     }
-
     void centreDrag()
     {
+        QFETCH(int, mode);
+        QFETCH(int, pressX);
+        QFETCH(QList<int>, moves);
+        QFETCH(QList<quint64>, reported);
         const uint64_t base = bigBase;
-        makeSlider(base, 1);
-        slider->setCenterValue(base + 102'400); // x = 1010 * 0.1 + 3 = 104
-        QCOMPARE(slider->centerHandleRect(), QRect(104, 5, 20, 20));
-        QSignalSpy moves(slider.get(), &SvThreeHandleSlider::centerValueMove);
+        makeSlider(base, mode);
+        if (mode == 1)
+            slider->setCenterValue(base + 102'400);
+        QSignalSpy changes(slider.get(), &SvThreeHandleSlider::centerValueMove);
         QSignalSpy clicks(slider.get(), &SvThreeHandleSlider::centerValueTrackClick);
-        press(114); // offset 114 - 13 - 104 = -3
-        moveTo(214);
-        QCOMPARE(moves.count(), 1);
-        QCOMPARE(firstValue(moves), base + 204'000);
-        moveTo(sliderWidth + 10); // outside the widget: ignored
-        QCOMPARE(moves.count(), 1);
-        moveTo(0);
-        QCOMPARE(moves.count(), 2);
-        QCOMPARE(firstValue(moves, 1), base);
-        release(0);
+        press(pressX);
+        for (int x : moves)
+            moveTo(x);
+        release(moves.last());
+        QList<quint64> got;
+        for (int i = 0; i < changes.count(); ++i)
+            got << firstValue(changes, i) - base;
+        QCOMPARE(got, reported);
         QCOMPARE(clicks.count(), 0);
-        QCOMPARE(slider->center(), base);
-    }
-
-    void centreDragInRangeModeStaysBetweenTheSideHandles()
-    {
-        makeSlider(3'000'000'000ULL, 3);
-        const uint64_t base = slider->minimum();
-        QSignalSpy moves(slider.get(), &SvThreeHandleSlider::centerValueMove);
-        press(518); // offset -3
-        moveTo(600);
-        QCOMPARE(moves.count(), 1);
-        QCOMPARE(firstValue(moves), base + 590'000);
-        moveTo(840); // right of the upper handle
-        moveTo(203); // left of the lower handle's right edge
-        QCOMPARE(moves.count(), 1);
-        QCOMPARE(slider->center(), base + 590'000);
-        release(203);
+        QCOMPARE(slider->center(), base + reported.last());
     }
 
     void modeSwitchReportsTheBounds()

@@ -1,6 +1,7 @@
 // The Chinese catalogue is complete and compiled as kept, reaches every window and dialog so that
 // no English word is left on screen, and leaves the status tips English; the English catalogue
 // shows the source texts.
+#include "TestHome.h"
 #include "SorvaneDriver/Simulated/SimulatedCameras.h"
 #include "Utility/SvCutRawFile.h"
 #include "Utility/SvExportVideoUI.h"
@@ -125,6 +126,8 @@ QList<std::pair<QString, QString>> shownTexts(QWidget* root)
 
 class TestTranslation : public QObject {
     Q_OBJECT
+    // First, so that everything the suite makes sees the throwaway home.
+    TestHome home;
 private:
     std::shared_ptr<FusionCamera> camera;
     using Factory = std::function<QWidget*()>;
@@ -134,8 +137,8 @@ private:
 
 private slots:
     void initTestCase();
-    void windowTexts_data();
-    void windowTexts();
+    void qtTextsFollowTheLanguage_data();
+    void qtTextsFollowTheLanguage();
     void catalogueIsComplete_data();
     void catalogueIsComplete();
     void noEnglishLeftOnScreen_data();
@@ -201,36 +204,21 @@ void TestTranslation::initTestCase()
     };
 }
 
-void TestTranslation::windowTexts_data()
+// Qt's own dialogs and standard buttons speak the window's language.
+void TestTranslation::qtTextsFollowTheLanguage_data()
 {
     QTest::addColumn<QString>("language");
-    QTest::addColumn<QString>("fileButton");
-    QTest::addColumn<QString>("openRecording");
-    QTest::addColumn<QString>("timeCaption");
-    QTest::addColumn<QString>("cutTitle");
-    QTest::addColumn<QString>("qtCancel");
-    QTest::newRow("zh") << "zh" << "文件" << "打开录制文件" << " | 时间：" << "剪切录制文件" << "取消";
-    QTest::newRow("en") << "en" << "File" << "Open Recording" << " | Time: " << "Cut Recording" << "Cancel";
+    QTest::addColumn<QString>("cancel");
+    QTest::newRow("zh") << "zh" << "取消";
+    QTest::newRow("en") << "en" << "Cancel";
 }
 
-void TestTranslation::windowTexts()
+void TestTranslation::qtTextsFollowTheLanguage()
 {
     QFETCH(QString, language);
-    QFETCH(QString, fileButton);
-    QFETCH(QString, openRecording);
-    QFETCH(QString, timeCaption);
-    QFETCH(QString, cutTitle);
-    QFETCH(QString, qtCancel);
+    QFETCH(QString, cancel);
     loadLanguage(language);
-    MainWidget window;
-    auto* file = window.findChild<QPushButton*>("pb_menu_file");
-    QCOMPARE(file->text(), fileButton);
-    QVERIFY(file->menu());
-    QCOMPARE(file->menu()->actions().first()->text(), openRecording);
-    QCOMPARE(window.findChild<QLabel*>("label_show_play_text2")->text(), timeCaption);
-    QCOMPARE(QCoreApplication::translate("SvCutRawFile", "Cut Recording"), cutTitle);
-    // Qt's own dialogs and standard buttons speak the same language.
-    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), qtCancel);
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), cancel);
 }
 
 void TestTranslation::catalogueIsComplete_data()

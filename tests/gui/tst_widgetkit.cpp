@@ -4,7 +4,6 @@
 #include "widgets/SvComboBox.h"
 #include "widgets/SvFilePathReminderForm.h"
 #include "widgets/SvLineEditBase.h"
-#include "widgets/SvStyleSheet.h"
 #include "widgets/SvToolTip.h"
 #include "widgets/WaitingWin.h"
 
@@ -25,8 +24,6 @@ class TestWidgetKit : public QObject {
 private slots:
     void initTestCase();
 
-    void styleDeclaration_data();
-    void styleDeclaration();
 
     void toastLook_data();
     void toastLook();
@@ -35,7 +32,6 @@ private slots:
 
     void waitingProgressText_data();
     void waitingProgressText();
-    void waitingCentresOnParent();
     void waitingStaysUntilTheWorkEnds();
 
     void messageBoxResult_data();
@@ -56,45 +52,13 @@ void TestWidgetKit::initTestCase()
     QStandardPaths::setTestModeEnabled(true);
 }
 
-void TestWidgetKit::styleDeclaration_data()
-{
-    QTest::addColumn<QString>("sheet");
-    QTest::addColumn<QString>("property");
-    QTest::addColumn<QString>("declaration");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("border replaced")
-        << "border: 2px solid transparent; border-radius: 4px;" << "border"
-        << "border: 2px solid #D7E7EE;" << "border: 2px solid #D7E7EE; border-radius: 4px;";
-    QTest::newRow("border-radius first is not the border")
-        << "border-radius: 4px; border: 1px solid #ACACAC;" << "border"
-        << "border: 1px solid #004B6A;" << "border-radius: 4px; border: 1px solid #004B6A;";
-    QTest::newRow("background-color is not the colour")
-        << "QComboBox{background-color: #FFFFFF; color: #A7A7A7;}" << "color" << "color: #004B6A;"
-        << "QComboBox{background-color: #FFFFFF; color: #004B6A;}";
-    QTest::newRow("only the first match")
-        << "color: red; color: blue;" << "color" << "color: green;" << "color: green; color: blue;";
-    QTest::newRow("missing is appended")
-        << "border: none;" << "color" << "color: #004B6A;" << "border: none;color: #004B6A;";
-}
-
-void TestWidgetKit::styleDeclaration()
-{
-    QFETCH(QString, sheet);
-    QFETCH(QString, property);
-    QFETCH(QString, declaration);
-    QFETCH(QString, expected);
-    QCOMPARE(SvStyleSheet::replaceDeclaration(sheet, property, declaration), expected);
-}
-
 void TestWidgetKit::toastLook_data()
 {
     QTest::addColumn<int>("type");
     QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("title");
-    QTest::newRow("success with path") << int(Success) << "/tmp" << "Success";
-    QTest::newRow("warning without path") << int(Warning) << "" << "Warning";
-    QTest::newRow("error with path") << int(Error) << "/tmp" << "Error";
-    QTest::newRow("unknown kind looks like success") << 7 << "" << "Success";
+    QTest::newRow("success with path") << int(Success) << "/tmp";
+    QTest::newRow("warning without path") << int(Warning) << "";
+    QTest::newRow("unknown kind with path") << 7 << "/tmp";
 }
 
 // The open-folder button only when there is a folder to open.
@@ -102,12 +66,8 @@ void TestWidgetKit::toastLook()
 {
     QFETCH(int, type);
     QFETCH(QString, path);
-    QFETCH(QString, title);
-    std::unique_ptr<SvFilePathReminderForm> toast(
-        new SvFilePathReminderForm("Export raw file success!", SvMessageType(type), path));
+    std::unique_ptr<SvFilePathReminderForm> toast(new SvFilePathReminderForm("tip", SvMessageType(type), path));
     toast->show();
-    QCOMPARE(toast->findChild<QLabel*>("lb_title")->text(), title);
-    QCOMPARE(toast->findChild<QLabel*>("lb_show_tips")->text(), QString("Export raw file success!"));
     QCOMPARE(toast->findChild<QPushButton*>("pb_open_dir")->isVisible(), !path.isEmpty());
     QCOMPARE(toast->path(), path);
 }
@@ -151,26 +111,6 @@ void TestWidgetKit::waitingProgressText()
     }
     QCOMPARE(win.progressText(), text);
     QCOMPARE(win.findChild<QLabel*>("label_progress")->text(), text);
-}
-
-void TestWidgetKit::waitingCentresOnParent()
-{
-    QWidget parent;
-    parent.setGeometry(100, 80, 900, 600);
-    parent.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&parent));
-    WaitingWin win(&parent);
-    win.show();
-    const QPoint parentCentre = QRect(parent.mapToGlobal(QPoint(0, 0)), parent.size()).center();
-    QVERIFY((win.frameGeometry().center() - parentCentre).manhattanLength() <= 2);
-    QVERIFY(win.isModal());
-
-    parent.move(300, 200);
-    win.updatePosition();
-    const QPoint movedCentre = QRect(parent.mapToGlobal(QPoint(0, 0)), parent.size()).center();
-    QVERIFY((win.frameGeometry().center() - movedCentre).manhattanLength() <= 2);
-    win.finish();
-    QVERIFY(!win.isVisible());
 }
 
 // The work goes on through Escape and a close; only its end hides the window. Cancel is offered
@@ -219,10 +159,6 @@ void TestWidgetKit::messageBoxResult()
     QFETCH(QString, button);
     QFETCH(int, result);
     SVMessageBox box("Is it open in the browser?", "Tips", "Open", "Close");
-    QCOMPARE(box.findChild<QLabel*>("lb_show_message")->text(), QString("Is it open in the browser?"));
-    QCOMPARE(box.findChild<QLabel*>("lb_title")->text(), QString("Tips"));
-    QCOMPARE(box.findChild<QPushButton*>("pb_open")->text(), QString("Open"));
-    QCOMPARE(box.findChild<QPushButton*>("pb_close")->text(), QString("Close"));
     QTimer::singleShot(0, &box, [&] { QTest::mouseClick(box.findChild<QPushButton*>(button), Qt::LeftButton); });
     QCOMPARE(box.exec(), result);
 }

@@ -72,27 +72,6 @@ class TestWindowAgent : public QObject {
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    void setupMakesTheWindowFrameless_data()
-    {
-        QTest::addColumn<bool>("dialog");
-        QTest::newRow("window") << false;
-        QTest::newRow("dialog") << true;
-    }
-    void setupMakesTheWindowFrameless()
-    {
-        QFETCH(bool, dialog);
-        FramelessWindow w(dialog);
-        QVERIFY(w.window->windowFlags() & Qt::FramelessWindowHint);
-        QCOMPARE(w.agent->window(), w.window.get());
-        QCOMPARE(w.agent->titleBar(), w.titleBar);
-        QCOMPARE(w.agent->systemButton(SvWindowAgent::Maximize), w.maxButton);
-        QCOMPARE(w.agent->systemButton(SvWindowAgent::WindowIcon), nullptr);
-        QVERIFY(!w.agent->setup(w.window.get()));
-
-        SvWindowAgent spare;
-        QVERIFY(!spare.setup(nullptr));
-    }
-
     void registeredButtonsActOnlyWhenConnected_data()
     {
         QTest::addColumn<bool>("connected");
@@ -120,25 +99,36 @@ private slots:
         QCOMPARE(w.window->isVisible(), !connected);
     }
 
+    // The edges resize the window, the hover showing the resize cursor; a maximised or fixed
+    // window has no resize zones.
     void resizeZones_data()
     {
+        QTest::addColumn<QString>("state");
         QTest::addColumn<QPoint>("pos");
         QTest::addColumn<int>("edges");
         QTest::addColumn<int>("cursor");
-        QTest::newRow("top left") << QPoint(0, 0) << int(Qt::LeftEdge | Qt::TopEdge) << int(Qt::SizeFDiagCursor);
-        QTest::newRow("right") << QPoint(598, 150) << int(Qt::RightEdge) << int(Qt::SizeHorCursor);
-        QTest::newRow("bottom") << QPoint(300, 299) << int(Qt::BottomEdge) << int(Qt::SizeVerCursor);
-        QTest::newRow("bottom left") << QPoint(2, 297) << int(Qt::LeftEdge | Qt::BottomEdge) << int(Qt::SizeBDiagCursor);
-        QTest::newRow("just inside") << QPoint(5, 150) << 0 << int(Qt::ArrowCursor);
-        QTest::newRow("centre") << QPoint(300, 150) << 0 << int(Qt::ArrowCursor);
+        const int arrow = int(Qt::ArrowCursor);
+        QTest::newRow("top left") << "" << QPoint(0, 0) << int(Qt::LeftEdge | Qt::TopEdge) << int(Qt::SizeFDiagCursor);
+        QTest::newRow("right") << "" << QPoint(598, 150) << int(Qt::RightEdge) << int(Qt::SizeHorCursor);
+        QTest::newRow("bottom") << "" << QPoint(300, 299) << int(Qt::BottomEdge) << int(Qt::SizeVerCursor);
+        QTest::newRow("bottom left") << "" << QPoint(2, 297) << int(Qt::LeftEdge | Qt::BottomEdge) << int(Qt::SizeBDiagCursor);
+        QTest::newRow("just inside") << "" << QPoint(5, 150) << 0 << arrow;
+        QTest::newRow("centre") << "" << QPoint(300, 150) << 0 << arrow;
+        QTest::newRow("maximised, top left") << "maximised" << QPoint(0, 0) << 0 << arrow;
+        QTest::newRow("fixed size, right") << "fixed" << QPoint(598, 150) << 0 << arrow;
     }
     void resizeZones()
     {
+        QFETCH(QString, state);
         QFETCH(QPoint, pos);
         QFETCH(int, edges);
         QFETCH(int, cursor);
         FramelessWindow w;
+        if (state == "fixed")
+            w.window->setFixedSize(600, 300);
         QVERIFY(w.show());
+        if (state == "maximised")
+            w.window->showMaximized();
         QCOMPARE(int(w.agent->resizeEdgesAt(pos)), edges);
         QCOMPARE(int(w.agent->resizeEdgesAt(QPoint(-1, 150))), 0);
 
@@ -159,24 +149,6 @@ private slots:
             Qt::NoButton, Qt::NoModifier);
         QApplication::sendEvent(w.window.get(), &back);
         QCOMPARE(w.window->cursor().shape(), Qt::ArrowCursor);
-    }
-
-    void noResizeZonesWhenMaximisedOrFixed_data()
-    {
-        QTest::addColumn<bool>("maximised");
-        QTest::newRow("maximised") << true;
-        QTest::newRow("fixed size") << false;
-    }
-    void noResizeZonesWhenMaximisedOrFixed()
-    {
-        QFETCH(bool, maximised);
-        FramelessWindow w;
-        if (maximised)
-            w.window->showMaximized();
-        else
-            w.window->setFixedSize(600, 300);
-        QCOMPARE(int(w.agent->resizeEdgesAt(QPoint(0, 0))), 0);
-        QCOMPARE(int(w.agent->resizeEdgesAt(QPoint(w.window->width() - 1, 100))), 0);
     }
 
     void titleBarMovesTheWindow_data()
