@@ -42,7 +42,6 @@ class SvEventProcessor : public RecordingPlayer {
 public:
     static constexpr int frameWidth = sorvane::eventimage::width;
     static constexpr int frameHeight = sorvane::eventimage::height;
-    static constexpr uint16_t countCap = sorvane::eventimage::countCap;
     static constexpr size_t planeSize = sorvane::eventimage::planeSize;
 
     using CountPlane = sorvane::eventimage::CountPlane;
@@ -52,7 +51,7 @@ public:
     SvEventProcessor(const SvEventProcessor&) = delete;
     SvEventProcessor& operator=(const SvEventProcessor&) = delete;
 
-    // Counts [begin, end) into the back plane, saturating at countCap. Events outside the frame
+    // Counts [begin, end) into the back plane, saturating at eventimage::countCap. Events outside the frame
     // or with a polarity other than 0 and 1 are dropped. Safe from one capture thread while the
     // GUI thread commits.
     void accumulateEvents(const sorvane::Event2D* begin, const sorvane::Event2D* end);

@@ -41,7 +41,7 @@ QImage toImage(const ApsFrame& frame)
 SvFusionCameraDataProcessor::SvFusionCameraDataProcessor(QObject* parent)
     : RecordingPlayer(parent)
     , fusionProcessor(std::make_unique<sorvane::DvsApsFusionProccessor>())
-    , dvsCounts(size_t(dvsWidth) * dvsHeight * 2, 0)
+    , dvsCounts(sorvane::eventimage::planeSize, 0)
 {
     // Same names as main, so the store lands in the same folder whoever opens it first.
     QCoreApplication::setApplicationName("SorvaneViewer");
@@ -130,13 +130,7 @@ void SvFusionCameraDataProcessor::accumulateDvsEvents(const Event2D* begin, cons
     if (viewerType != sorvane::STREAM_DVS)
         return;
     std::lock_guard lock(countsMutex);
-    for (const Event2D* e = begin; e != end; ++e) {
-        if (e->x >= dvsWidth || e->y >= dvsHeight || e->polarity > 1)
-            continue;
-        uint16_t& count = dvsCounts[(size_t(e->y) * dvsWidth + e->x) * 2 + e->polarity];
-        if (count < maxCount)
-            ++count;
-    }
+    sorvane::eventimage::count(dvsCounts.data(), begin, end);
 }
 
 ApsFrame SvFusionCameraDataProcessor::mapToDvs(ApsFrame& frame)

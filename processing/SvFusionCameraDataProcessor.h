@@ -11,6 +11,7 @@
 #include "SorvaneHal/CameraTypes.h"
 #include "app/SvMessageType.h"
 #include "SorvaneDriver/Raw/EventRegion.h"
+#include "SorvaneDriver/Render/EventImage.h"
 #include "processing/RecordingPlayer.h"
 #include "sdk/Calibrator.h"
 #include "sdk/DvsApsFusionProccessor.h"
@@ -37,9 +38,8 @@ class FusionCamera;
 class SvFusionCameraDataProcessor : public RecordingPlayer {
     Q_OBJECT
 public:
-    static constexpr int dvsWidth = 1280;
-    static constexpr int dvsHeight = 720;
-    static constexpr uint16_t maxCount = 10;
+    static constexpr int dvsWidth = sorvane::eventimage::width;
+    static constexpr int dvsHeight = sorvane::eventimage::height;
 
     explicit SvFusionCameraDataProcessor(QObject* parent = nullptr);
     ~SvFusionCameraDataProcessor() override;
@@ -58,7 +58,7 @@ public:
     // Forgets the frames and events waiting to be paired and the events counted; the camera's
     // stream must be stopped.
     void clearFusionState();
-    // Counts [begin, end) for the event view (viewer type 0 only), saturating at maxCount.
+    // Counts [begin, end) for the event view (viewer type 0 only), as event recordings are counted.
     void accumulateDvsEvents(const sorvane::Event2D* begin, const sorvane::Event2D* end);
     // Frames and batches dropped without a match, events dropped while sync signals stayed away.
     uint64_t droppedFrames() const { return fusionProcessor->droppedFrames(); }
@@ -136,7 +136,7 @@ private:
     // Guards camera, set on the GUI thread and read on the camera's threads.
     std::mutex cameraMutex;
     std::atomic<int> viewerType{sorvane::STREAM_ALL};
-    std::vector<uint16_t> dvsCounts;
+    sorvane::eventimage::CountPlane dvsCounts;
     // Guards dvsCounts between the event thread counting and the frame thread painting.
     std::mutex countsMutex;
     // Guards shownRegion, set on the GUI thread and read by the playback thread.
