@@ -190,6 +190,9 @@ bool cutFusionSet(DvsFileReader& source, const std::string& sourcePath, uint64_t
     Mp4FrameWriter::Options options;
     options.timestamped = true;
     options.into = &videoOut;
+    // Encoding is most of a cut's time: ultrafast is about twice as fast as veryfast at the same
+    // quality factor, for a larger file.
+    options.preset = "ultrafast";
     if (!writer.open(output.video, video->getWidth(), video->getHeight(), frameRate(pts), options))
         return refuse("cannot write " + output.video);
     if (!video->seekFrame(int64_t(from)))
