@@ -171,12 +171,12 @@ bool cutFusionSet(DvsFileReader& source, const std::string& sourcePath, uint64_t
     // that the window's reader goes on working.
     bool cancelledSource = false;
     source.setProgressCallback([&](double fraction) {
+        if (progress)
+            progress(fraction * kEventsShare);
         if (cancelled.load() && !cancelledSource) {
             cancelledSource = true;
             source.cancel();
         }
-        if (progress)
-            progress(fraction * kEventsShare);
     });
     const bool eventsCut = source.exportEventDataTo(start, end, rawOut, {{"apsTimeOffset", std::to_string(newOffset)}});
     source.setProgressCallback({});
