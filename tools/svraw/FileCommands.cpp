@@ -308,8 +308,12 @@ int cut(Options& options)
         return fail("cannot read " + path);
     if (const int status = applyRegion(*reader, region))
         return status;
-    if (!options.flag("events-only") && sorvane::isFusionSet(path))
-        return cutSet(*reader, path, out, *start, *end, options);
+    // Only an OUT.raw can be a set; any other name gets the events alone, as before sets were cut.
+    if (!options.flag("events-only") && sorvane::isFusionSet(path)) {
+        if (sorvane::fusionSetPaths(out).raw == out)
+            return cutSet(*reader, path, out, *start, *end, options);
+        std::fprintf(stderr, "svraw: %s does not end in .raw, so it gets the events alone, not a set\n", out.c_str());
+    }
     Progress progress("cutting");
     reader->setProgressCallback(progress.callback());
     const CancelOnSignal cancelOnSignal(*reader);
