@@ -31,7 +31,7 @@ bool ensureSet(const std::string& base)
     RawEventWriter events;
     RawHeaderInfo header;
     header.extraKeys["apsTimeOffset"] = std::to_string(offset);
-    if (!events.open(base + ".raw.part", header))
+    if (!events.open(base + ".raw.new", header))
         return false;
     uint64_t state = 0x9e3779b97f4a7c15ULL;
     const auto next = [&state] {
@@ -73,7 +73,7 @@ bool ensureSet(const std::string& base)
             return false;
     }
     std::ofstream(base + ".json") << R"({"serial": "TD1", "affine_matrix": {"0": {"data": [0.5, 0, -5, 0, 0.5, -10]}}})";
-    return frames.close() && std::rename((base + ".raw.part").c_str(), (base + ".raw").c_str()) == 0;
+    return frames.close() && std::rename((base + ".raw.new").c_str(), (base + ".raw").c_str()) == 0;
 }
 
 // Peak resident memory since the last resetPeakMemory(), in MB (Linux; 0 elsewhere).

@@ -7,7 +7,7 @@
 
 namespace sorvane {
 
-// Writes the part [start, end] of the set whose .raw source reads (at sourcePath) as a new set
+// Writes [start, end] of the set whose .raw source reads (at sourcePath) as a new set
 // out (OUT.raw) with OUT.mp4 and OUT.json beside it: the events and trigger edges as
 // exportEventData cuts them; every frame whose time on the event clock lies in [start, end], that
 // time kept (OUT.raw's apsTimeOffset is the first kept frame's time, the frames' presentation
