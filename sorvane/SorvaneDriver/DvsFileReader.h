@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -112,6 +113,13 @@ public:
     // own set is never written (see SafeOutput).
     virtual bool exportEventData(uint64_t start, uint64_t end, const std::string& path,
                                  ExistingFile existing = ExistingFile::Refuse) = 0;
+    // The same into output, begun by the caller, who commits it (a set's members are committed
+    // together); headerKeys are set in the new header, e.g. {"apsTimeOffset", "1234"}.
+    virtual bool exportEventDataTo(uint64_t /*start*/, uint64_t /*end*/, SafeOutput& /*output*/,
+                                   const std::map<std::string, std::string>& /*headerKeys*/)
+    {
+        return false;
+    }
     // Writes the range [start, end] as an .mp4 video, painted as setVideoExportOptions says; an
     // existing file as exportEventData.
     virtual bool exportVideo(uint64_t start, uint64_t end, const std::string& path,

@@ -66,6 +66,24 @@ const VideoSupport* videoSupport(std::string& error)
     return nullptr;
 }
 
+FusionSetPaths fusionSetPaths(const std::string& rawPath)
+{
+    const size_t slash = rawPath.rfind('/');
+    const size_t dot = rawPath.rfind('.');
+    const std::string base = dot != std::string::npos && (slash == std::string::npos || dot > slash)
+        ? rawPath.substr(0, dot) : rawPath;
+    return {base + ".raw", base + ".mp4", base + ".json"};
+}
+
+bool isFusionSet(const std::string& rawPath)
+{
+    const std::string_view suffix = ".raw";
+    if (rawPath.size() <= suffix.size() || rawPath.compare(rawPath.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return false;
+    std::error_code ignored;
+    return std::filesystem::is_regular_file(fusionSetPaths(rawPath).video, ignored);
+}
+
 // Plain arithmetic, here so that a program can say what an export will write before loading the
 // video half.
 std::pair<uint64_t, uint64_t> heldToEvents(uint64_t start, uint64_t end, uint64_t first, uint64_t last,

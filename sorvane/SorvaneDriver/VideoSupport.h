@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace sorvane {
 
@@ -33,7 +34,27 @@ struct VideoSupport {
     std::unique_ptr<LiveVideoWriter> (*newLiveVideoWriter)() = nullptr;
     // The frame count and size of the video at path; false when it cannot be read.
     bool (*videoFrames)(const std::string& path, size_t& frames, int& width, int& height) = nullptr;
+    // The presentation time of every frame (µs from the start of the video) and the frames' size;
+    // false when the video cannot be read.
+    bool (*videoFrameTimes)(const std::string& path, std::vector<uint64_t>& times, int& width, int& height) = nullptr;
+    // See cutFusionSet (Video/SetCut.h).
+    bool (*cutFusionSet)(DvsFileReader& source, const std::string& sourcePath, uint64_t start, uint64_t end,
+                         const std::string& out, ExistingFile existing, const ProgressCallback& progress,
+                         const std::atomic<bool>& cancelled, std::string& error) = nullptr;
 };
+
+// A fusion set is NAME.raw with a regular file NAME.mp4 beside it (its frames) and NAME.json (its
+// calibration). A frame's time on the event clock is the apsTimeOffset of NAME.raw's header plus
+// the frame's presentation time in NAME.mp4.
+struct FusionSetPaths {
+    std::string raw;
+    std::string video;
+    std::string calibration;
+};
+// The members of the set named by rawPath (whether they exist or not).
+FusionSetPaths fusionSetPaths(const std::string& rawPath);
+// Whether rawPath is the .raw of a set.
+bool isFusionSet(const std::string& rawPath);
 
 // Called by the video half when it is linked in or loaded; support must outlive the process.
 void registerVideoSupport(const VideoSupport* support);

@@ -145,25 +145,30 @@ private:
     sorvane::EventCsvFormatter csv;
 };
 
-// The frames of a fusion set (a .mp4 beside the .raw, sharing the path up to its last "."), as
-// further members of info's object; empty for a recording of events alone.
+// The frames of a fusion set, as further members of info's object; empty for a recording of
+// events alone. Times are on the event clock: the set's offset plus the frame's presentation time.
 std::string apsFramesInfo(const std::string& path, const sorvane::DvsFileInfo& file)
 {
-    const size_t dot = path.rfind('.');
-    const std::string video = path.substr(0, dot) + ".mp4";
-    if (!std::filesystem::is_regular_file(video))
+    if (!sorvane::isFusionSet(path))
         return {};
     // Only now is the video half loaded: recordings of events alone never need it.
     std::string error;
     const sorvane::VideoSupport* support = sorvane::videoSupport(error);
-    size_t frames = 0;
+    std::vector<uint64_t> times;
     int width = 0;
     int height = 0;
-    if (!support || !support->videoFrames(video, frames, width, height))
+    if (!support || !support->videoFrameTimes(sorvane::fusionSetPaths(path).video, times, width, height) || times.empty())
         return ", \"aps_frames\": null";
-    char text[160];
-    std::snprintf(text, sizeof text, ", \"aps_frames\": %zu, \"aps_width\": %d, \"aps_height\": %d, \"aps_time_offset_us\": %lld",
-                  frames, width, height, static_cast<long long>(file.apsTimeOffset));
+    const long long offset = file.apsTimeOffset;
+    char fps[32] = "null";
+    if (times.size() > 1 && times.back() > times.front())
+        std::snprintf(fps, sizeof fps, "%.3f", double(times.size() - 1) * 1e6 / double(times.back() - times.front()));
+    char text[320];
+    std::snprintf(text, sizeof text,
+                  ", \"aps_frames\": %zu, \"aps_width\": %d, \"aps_height\": %d, \"aps_time_offset_us\": %lld, "
+                  "\"aps_fps\": %s, \"aps_first_frame_us\": %lld, \"aps_last_frame_us\": %lld",
+                  times.size(), width, height, offset, fps, offset + static_cast<long long>(times.front()),
+                  offset + static_cast<long long>(times.back()));
     return text;
 }
 
@@ -257,6 +262,32 @@ int dump(Options& options)
     return read ? 0 : fail("cannot read " + path);
 }
 
+// A set into a set: OUT.raw, OUT.mp4 and OUT.json.
+int cutSet(sorvane::DvsFileReader& reader, const std::string& path, const std::string& out, uint64_t start,
+           uint64_t end, Options& options)
+{
+    std::string error;
+    const sorvane::VideoSupport* support = sorvane::videoSupport(error);
+    if (!support)
+        return fail("cannot cut the set " + path + ": " + error);
+    struct SetCancel {
+        std::atomic<bool> cancelled{false};
+        sorvane::DvsFileReader* reader = nullptr;
+        void cancel()
+        {
+            cancelled.store(true);
+            reader->cancel();
+        }
+    } work;
+    work.reader = &reader;
+    Progress progress("cutting");
+    const CancelOnSignal cancelOnSignal(work);
+    if (!support->cutFusionSet(reader, path, start, end, out, existingFile(options), progress.callback(),
+                               work.cancelled, error))
+        return writeFailed(error, "cannot cut " + path + " into " + out);
+    return 0;
+}
+
 int cut(Options& options)
 {
     const std::string path = options.positional()[0];
@@ -277,6 +308,12 @@ int cut(Options& options)
         return fail("cannot read " + path);
     if (const int status = applyRegion(*reader, region))
         return status;
+    // Only an OUT.raw can be a set; any other name gets the events alone, as before sets were cut.
+    if (!options.flag("events-only") && sorvane::isFusionSet(path)) {
+        if (sorvane::fusionSetPaths(out).raw == out)
+            return cutSet(*reader, path, out, *start, *end, options);
+        std::fprintf(stderr, "svraw: %s does not end in .raw, so it gets the events alone, not a set\n", out.c_str());
+    }
     Progress progress("cutting");
     reader->setProgressCallback(progress.callback());
     const CancelOnSignal cancelOnSignal(*reader);
@@ -507,9 +544,11 @@ std::vector<Command> fileCommands()
         {"dump", "FILE [--start T] [--end T] [--roi X0,Y0,X1,Y1] [--triggers] [--no-cache] [--rebuild-index]",
          "print the events of [start, end] as x,y,p,t lines (or trigger edges as id,polarity,t)", dump, 1,
          {"start", "end", "roi"}, {"triggers", "no-cache", "rebuild-index"}},
-        {"cut", "FILE OUT --start T --end T [--roi X0,Y0,X1,Y1] [--force] [--no-cache] [--rebuild-index]",
-         "write the events and trigger edges of [start, end] into OUT (--force: replace an existing OUT)", cut, 2,
-         {"start", "end", "roi"}, {"force", "no-cache", "rebuild-index"}},
+        {"cut", "FILE OUT --start T --end T [--roi X0,Y0,X1,Y1] [--events-only] [--force] [--no-cache] [--rebuild-index]",
+         "write the events and trigger edges of [start, end] into OUT; a set (NAME.raw beside NAME.mp4) into the set "
+         "OUT.raw, OUT.mp4, OUT.json with the frames of [start, end] (--events-only: the events alone; --force: "
+         "replace an existing output)", cut, 2,
+         {"start", "end", "roi"}, {"events-only", "force", "no-cache", "rebuild-index"}},
         {"convert",
          "IN OUT | IN... --into DIR [--format evt3|evt2] [--roi X0,Y0,X1,Y1] [--force] [--no-cache] "
          "[--rebuild-index]",

@@ -594,8 +594,7 @@ bool RawFileReader::setRegion(const std::optional<EventRegion>& wanted, std::str
     return true;
 }
 
-bool RawFileReader::writeRecording(uint64_t start, uint64_t end, const std::string& outPath, ExistingFile existing,
-                                   EventEncoding target, const std::string& verb)
+bool RawFileReader::rangeWritable(uint64_t start, uint64_t end, const std::string& verb)
 {
     lastProgressPercent = -1;
     error.clear();
@@ -614,12 +613,43 @@ bool RawFileReader::writeRecording(uint64_t start, uint64_t end, const std::stri
     if (rawHeader.width > 2048 || rawHeader.height > 2048)
         return fail("cannot " + verb + " " + path + ": its " + number(uint64_t(rawHeader.width)) + "×"
                     + number(uint64_t(rawHeader.height)) + " sensor is larger than a .raw recording can address (2048×2048)");
+    return true;
+}
 
+bool RawFileReader::writeRecording(uint64_t start, uint64_t end, const std::string& outPath, ExistingFile existing,
+                                   EventEncoding target, const std::string& verb)
+{
+    if (!rangeWritable(start, end, verb))
+        return false;
     SafeOutput output;
     std::string problem;
     if (!output.begin(outPath, existing, {path, fd}, problem))
         return fail("cannot " + verb + " " + path + ": " + problem);
+    if (!writeInto(start, end, output, target, verb, {}))
+        return false;
+    if (!output.commit(problem))
+        return fail(problem);
+    reportProgress(1);
+    return true;
+}
 
+bool RawFileReader::exportEventDataTo(uint64_t start, uint64_t end, SafeOutput& output,
+                                      const std::map<std::string, std::string>& headerKeys)
+{
+    if (!rangeWritable(start, end, "cut"))
+        return false;
+    if (output.temporaryFd() < 0)
+        return fail("cannot cut " + path + ": no output was begun");
+    if (!writeInto(start, end, output, EventEncoding::Evt3, "cut", headerKeys))
+        return false;
+    reportProgress(1);
+    return true;
+}
+
+bool RawFileReader::writeInto(uint64_t start, uint64_t end, SafeOutput& output, EventEncoding target,
+                              const std::string& verb, const std::map<std::string, std::string>& headerKeys)
+{
+    const std::string gerund = verb == "cut" ? "cutting" : "converting";
     RawHeaderInfo info;
     info.encoding = target;
     info.width = rawHeader.width;
@@ -631,6 +661,8 @@ bool RawFileReader::writeRecording(uint64_t start, uint64_t end, const std::stri
             if (key != "evt" && key != "format" && key != "geometry" && key != "serial_number" && key != "date"
                 && key != "Date" && key != "endianness")
                 info.extraKeys[key] = value;
+    for (const auto& [key, value] : headerKeys)
+        info.extraKeys[key] = value;
 
     readFailed = false;
     RawEventWriter writer;
@@ -650,10 +682,7 @@ bool RawFileReader::writeRecording(uint64_t start, uint64_t end, const std::stri
     if (isCancelled())
         return fail(gerund + " " + path + " was cancelled");
     if (!ok)
-        return fail("cannot write " + outPath);
-    if (!output.commit(problem))
-        return fail(problem);
-    reportProgress(1);
+        return fail("cannot write " + output.finalPath());
     return true;
 }
 

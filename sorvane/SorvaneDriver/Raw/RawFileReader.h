@@ -32,6 +32,8 @@ public:
     std::shared_ptr<EventBuffer> getNTimeEvents(uint64_t duration) override;
     std::shared_ptr<EventBuffer> getEventsByTime(uint64_t start, uint64_t duration) override;
     bool exportEventData(uint64_t start, uint64_t end, const std::string& path, ExistingFile existing) override;
+    bool exportEventDataTo(uint64_t start, uint64_t end, SafeOutput& output,
+                           const std::map<std::string, std::string>& headerKeys) override;
     bool exportVideo(uint64_t start, uint64_t end, const std::string& path, ExistingFile existing) override;
     bool readEvents(uint64_t start, uint64_t end, const EventBlockSink& sink) override;
     bool getFileInfo(DvsFileInfo& info) override;
@@ -87,6 +89,11 @@ private:
     // A cut (verb "cut") or conversion ("convert") of [start, end] into outPath.
     bool writeRecording(uint64_t start, uint64_t end, const std::string& outPath, ExistingFile existing,
                         EventEncoding target, const std::string& verb);
+    // Whether [start, end] can be cut or converted; false after saying why.
+    bool rangeWritable(uint64_t start, uint64_t end, const std::string& verb);
+    // The events of [start, end] into output's temporary, left uncommitted.
+    bool writeInto(uint64_t start, uint64_t end, SafeOutput& output, EventEncoding target, const std::string& verb,
+                   const std::map<std::string, std::string>& headerKeys);
     // Sets the sensor size of a `.dat` file that does not state it from what the scan saw.
     void takeSizeFromEvents();
     bool fail(std::string message);

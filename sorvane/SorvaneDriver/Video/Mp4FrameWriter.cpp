@@ -220,14 +220,20 @@ bool Mp4FrameWriter::open(const std::string& path, int width, int height, int fp
 
     auto state = std::make_unique<Impl>();
     state->targetPath = path;
-    if (!options.fragmented) {
+    if (options.into && (options.fragmented || options.into->temporaryPath().empty())) {
+        SV_LOG_ERROR("cannot write the video %s into an output that is not begun", path.c_str());
+        return false;
+    }
+    if (!options.fragmented && !options.into) {
         std::string problem;
         if (!state->output.begin(path, options.existing, {}, problem)) {
             SV_LOG_ERROR("cannot write the video: %s", problem.c_str());
             return false;
         }
     }
-    state->writingPath = options.fragmented ? path : state->output.temporaryPath();
+    state->writingPath = options.fragmented ? path
+        : options.into                      ? options.into->temporaryPath()
+                                            : state->output.temporaryPath();
     state->options = options;
     state->sourceWidth = width;
     state->sourceHeight = height;
@@ -389,7 +395,7 @@ bool Mp4FrameWriter::close()
         }
     }
     state->release();
-    if (ok && !state->options.fragmented) {
+    if (ok && !state->options.fragmented && !state->options.into) {
         std::string problem;
         if (!state->output.commit(problem)) {
             SV_LOG_ERROR("cannot move the video to %s: %s", state->targetPath.c_str(), problem.c_str());

@@ -41,6 +41,9 @@ public:
         // A file at the target: replaced only when the user asked for it. Fragmented videos
         // never replace one.
         ExistingFile existing = ExistingFile::Refuse;
+        // The video goes into this output's temporary, begun by the caller, who commits it
+        // (with the other members of a set); close() then only finishes the file.
+        SafeOutput* into = nullptr;
     };
 
     Mp4FrameWriter();

@@ -2,6 +2,7 @@
 // module loads (svraw).
 #include "SorvaneDriver/Video/ApsFileReader.h"
 #include "SorvaneDriver/Video/Mp4FrameWriter.h"
+#include "SorvaneDriver/Video/SetCut.h"
 #include "SorvaneDriver/Video/VideoExport.h"
 #include "SorvaneDriver/VideoSupport.h"
 
@@ -42,10 +43,22 @@ bool videoFrames(const std::string& path, size_t& frames, int& width, int& heigh
     return true;
 }
 
+bool videoFrameTimes(const std::string& path, std::vector<uint64_t>& times, int& width, int& height)
+{
+    auto reader = ApsFileReader::createFileReader(path);
+    if (!reader || !reader->getFrameTimestamps(times))
+        return false;
+    width = reader->getWidth();
+    height = reader->getHeight();
+    return true;
+}
+
 const VideoSupport support{
     exportEventVideo,
     [] { return std::unique_ptr<LiveVideoWriter>(new FragmentedVideoWriter); },
     videoFrames,
+    videoFrameTimes,
+    cutFusionSet,
 };
 
 [[maybe_unused]] const bool registered = [] {

@@ -1,0 +1,234 @@
+// Fusion sets (NAME.raw, NAME.mp4, NAME.json): svraw info and cut of a set, and the core's cut.
+#include "RawTestData.h"
+#include "SvrawRunner.h"
+
+#include "SorvaneDriver/DvsFileReader.h"
+#include "SorvaneDriver/Video/ApsFileReader.h"
+#include "SorvaneDriver/Video/Mp4FrameWriter.h"
+#include "SorvaneDriver/Video/SetCut.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace sorvane;
+using namespace svrawtest;
+
+namespace {
+
+// Events over [0, ~2 s] with trigger edges; 30 frames from kOffset on, one every kStep, so the
+// video ends long before the events. Frame i is grey level 8 * i.
+constexpr int64_t kOffset = 150000;
+constexpr uint64_t kStep = 40000;
+constexpr int kFrames = 30;
+const QByteArray kCalibration = R"({"serial": "TD1", "affine_matrix": {"0": {"data": [0.5, 0, -5, 0, 0.5, -10]}}})";
+
+bool makeSet(const QString& folder)
+{
+    rawtest::Stream stream;
+    stream.events = rawtest::makeEvents(7, 20000, 0, 800);
+    for (uint64_t t = 25000; t < stream.events.back().timestamp; t += 50000)
+        stream.triggers.emplace_back(int16_t(0), int16_t(t / 50000 % 2), t);
+    RawEventWriter events;
+    RawHeaderInfo header;
+    header.extraKeys["apsTimeOffset"] = std::to_string(kOffset);
+    bool ok = events.open((folder + "/set.raw").toStdString(), header);
+    for (const EventTriggerIn& edge : stream.triggers) {
+        auto upTo = std::find_if(stream.events.begin(), stream.events.end(),
+                                 [&](const Event2D& e) { return e.timestamp > edge.timestamp; });
+        ok = ok && events.write(stream.events.data(), &*upTo) && events.writeTrigger(edge);
+        stream.events.erase(stream.events.begin(), upTo);
+    }
+    ok = ok && events.write(stream.events.data(), stream.events.data() + stream.events.size()) && events.close();
+    Mp4FrameWriter frames;
+    Mp4FrameWriter::Options options;
+    options.timestamped = true;
+    options.keyframeInterval = 8;
+    ok = ok && frames.open((folder + "/set.mp4").toStdString(), 64, 48, 25, options);
+    for (int i = 0; ok && i < kFrames; ++i)
+        ok = frames.writeFrame(std::vector<uint8_t>(64 * 48 * 3, uint8_t(8 * i)).data(), i * kStep);
+    QFile json(folder + "/set.json");
+    return ok && frames.close() && json.open(QIODevice::WriteOnly) && json.write(kCalibration) == kCalibration.size();
+}
+
+QJsonObject info(const QString& path, const QString& folder)
+{
+    const Run run = svraw({"info", "--no-cache", path}, folder);
+    return QJsonDocument::fromJson(run.out).object();
+}
+
+// Every event and trigger edge of [start, end], in order, as text to compare.
+QByteArray contents(const std::string& path, uint64_t start, uint64_t end)
+{
+    auto reader = DvsFileReader::createFileReader(path);
+    QByteArray text;
+    if (!reader)
+        return text;
+    reader->setIndexCaching(IndexCaching::Off);
+    reader->loadFile();
+    reader->readEvents(start, end, [&](std::span<const Event2D> events) {
+        for (const Event2D& e : events)
+            text += QByteArray::number(e.x) + ',' + QByteArray::number(e.y) + ',' + QByteArray::number(e.polarity) + ','
+                + QByteArray::number(qulonglong(e.timestamp)) + '\n';
+        return true;
+    });
+    for (const EventTriggerIn& edge : reader->getTriggerEvents(start, end))
+        text += "edge " + QByteArray::number(edge.id) + ',' + QByteArray::number(edge.polarity) + ','
+            + QByteArray::number(qulonglong(edge.timestamp)) + '\n';
+    return text;
+}
+
+QStringList leftovers(const QString& folder)
+{
+    return QDir(folder).entryList({"*svtmp*", "out.*"}, QDir::Files | QDir::Hidden | QDir::System);
+}
+
+} // namespace
+
+class TestFusionSets : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void cutKeepsTheFramesOfTheRange_data()
+    {
+        QTest::addColumn<qulonglong>("start");
+        QTest::addColumn<qulonglong>("end");
+        QTest::addColumn<int>("first"); // first frame kept
+        QTest::addColumn<int>("count");
+        QTest::newRow("ends between two frames") << 200000ULL << 405000ULL << 2 << 5;
+        QTest::newRow("starts and ends on frames") << 190000ULL << 390000ULL << 1 << 6;
+        QTest::newRow("the video ends first") << 1000000ULL << 1900000ULL << 22 << 8;
+        QTest::newRow("one frame") << 1310000ULL << 1310000ULL << 29 << 1;
+    }
+    void cutKeepsTheFramesOfTheRange()
+    {
+        QFETCH(qulonglong, start);
+        QFETCH(qulonglong, end);
+        QFETCH(int, first);
+        QFETCH(int, count);
+        QTemporaryDir dir;
+        QVERIFY(makeSet(dir.path()));
+        const QString out = dir.filePath("out.raw");
+        const Run run = svraw({"cut", "--no-cache", dir.filePath("set.raw"), out, "--start", QString::number(start),
+                               "--end", QString::number(end)}, dir.path());
+        QVERIFY2(run.status == 0, run.err.constData());
+        QCOMPARE(contents(out.toStdString(), 0, UINT64_MAX), contents(dir.filePath("set.raw").toStdString(), start, end));
+        const QJsonObject set = info(out, dir.path());
+        QCOMPARE(set["aps_frames"].toInt(), count);
+        QCOMPARE(set["aps_time_offset_us"].toInteger(), kOffset + first * int64_t(kStep));
+        auto video = ApsFileReader::createFileReader(dir.filePath("out.mp4").toStdString());
+        std::vector<uint64_t> pts;
+        QVERIFY(video && video->getFrameTimestamps(pts));
+        QCOMPARE(int(pts.size()), count);
+        ApsFrame frame;
+        for (int i = 0; i < count; ++i) {
+            QCOMPARE(pts[size_t(i)], uint64_t(i) * kStep);
+            QVERIFY(video->getNextFrame(frame));
+            QVERIFY2(std::abs(int(frame.data()[0]) - 8 * (first + i)) <= 3, qPrintable(QString::number(frame.data()[0])));
+        }
+        QFile json(dir.filePath("out.json"));
+        QVERIFY(json.open(QIODevice::ReadOnly));
+        QCOMPARE(json.readAll(), kCalibration);
+    }
+
+    void infoOfASet()
+    {
+        QTemporaryDir dir;
+        QVERIFY(makeSet(dir.path()));
+        const QJsonObject set = info(dir.filePath("set.raw"), dir.path());
+        QCOMPARE(set["aps_frames"].toInt(), kFrames);
+        QCOMPARE(set["aps_fps"].toDouble(), 25.0);
+        QCOMPARE(set["aps_first_frame_us"].toInteger(), kOffset);
+        QCOMPARE(set["aps_last_frame_us"].toInteger(), kOffset + (kFrames - 1) * int64_t(kStep));
+    }
+
+    void cutRefused_data()
+    {
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("range");
+        QTest::addColumn<QString>("existing"); // a file there before, left as it is
+        QTest::addColumn<QString>("message");
+        QTest::newRow("after the events") << "out.raw" << "5000000,6000000" << "" << "lies outside the set, which spans [";
+        QTest::newRow("before the first frame") << "out.raw" << "0,140000" << "" << "no frame lies in [0, 140000]";
+        QTest::newRow("start after end") << "out.raw" << "300000,200000" << "" << "lies after";
+        QTest::newRow("a member exists") << "out.raw" << "0,900000" << "out.mp4" << "out.mp4 exists already";
+        QTest::newRow("calibration exists") << "out.raw" << "0,900000" << "out.json" << "out.json exists already";
+        QTest::newRow("the input's own set") << "set.raw" << "0,900000" << "" << "belongs to the input's own set";
+    }
+    void cutRefused()
+    {
+        QFETCH(QString, out);
+        QFETCH(QString, range);
+        QFETCH(QString, existing);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        QVERIFY(makeSet(dir.path()));
+        QFile before(dir.filePath(existing));
+        QVERIFY(existing.isEmpty() || (before.open(QIODevice::WriteOnly) && before.write("mine") == 4));
+        before.close();
+        const QByteArray input = contents(dir.filePath("set.raw").toStdString(), 0, UINT64_MAX);
+        const QStringList bounds = range.split(',');
+        const Run run = svraw({"cut", "--no-cache", dir.filePath("set.raw"), dir.filePath(out), "--start", bounds[0],
+                               "--end", bounds[1]}, dir.path());
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.err.contains(message.toUtf8()), run.err.constData());
+        QCOMPARE(leftovers(dir.path()), existing.isEmpty() ? QStringList() : QStringList{existing});
+        QVERIFY(existing.isEmpty() || (before.open(QIODevice::ReadOnly) && before.readAll() == "mine"));
+        QCOMPARE(contents(dir.filePath("set.raw").toStdString(), 0, UINT64_MAX), input);
+    }
+
+    void forceReplacesTheWholeSet()
+    {
+        QTemporaryDir dir;
+        QVERIFY(makeSet(dir.path()));
+        for (const char* name : {"out.raw", "out.mp4", "out.json"}) {
+            QFile old(dir.filePath(name));
+            QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+        }
+        const QStringList cut{"cut", "--no-cache", dir.filePath("set.raw"), dir.filePath("out.raw"), "--start", "0",
+                              "--end", "500000"};
+        QCOMPARE(svraw(cut, dir.path()).status, 1);
+        QCOMPARE(QFileInfo(dir.filePath("out.mp4")).size(), 3);
+        QCOMPARE(svraw(cut + QStringList{"--force"}, dir.path()).status, 0);
+        QCOMPARE(info(dir.filePath("out.raw"), dir.path())["aps_frames"].toInt(), 9);
+        QCOMPARE(QFileInfo(dir.filePath("out.json")).size(), kCalibration.size());
+    }
+
+    // Cancelled before anything, after the events, and as the frames are written.
+    void cancelLeavesNothing_data()
+    {
+        QTest::addColumn<double>("at");
+        QTest::newRow("before") << -1.0;
+        QTest::newRow("among the events") << 0.0;
+        QTest::newRow("after the events") << 0.2;
+        QTest::newRow("among the frames") << 0.5;
+    }
+    void cancelLeavesNothing()
+    {
+        QFETCH(double, at);
+        QTemporaryDir dir;
+        QVERIFY(makeSet(dir.path()));
+        const std::string path = dir.filePath("set.raw").toStdString();
+        auto reader = DvsFileReader::createFileReader(path);
+        reader->setIndexCaching(IndexCaching::Off);
+        QVERIFY(reader->loadFile());
+        std::atomic<bool> cancelled{at < 0};
+        std::string error;
+        QVERIFY(!cutFusionSet(*reader, path, 0, 1500000, dir.filePath("out.raw").toStdString(), ExistingFile::Refuse,
+                              [&](double f) { cancelled.store(cancelled.load() || f >= at); }, cancelled, error));
+        QVERIFY2(error.ends_with("cancelled"), error.c_str());
+        QCOMPARE(leftovers(dir.path()), QStringList());
+        // The reader goes on working.
+        QVERIFY(!reader->getTriggerEvents(0, 1000000).empty());
+        QVERIFY(reader->exportEventData(0, 1000000, dir.filePath("after.raw").toStdString()));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFusionSets)
+#include "tst_fusionsets.moc"
