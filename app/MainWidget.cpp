@@ -381,6 +381,8 @@ void MainWidget::connectFusionProcessor()
     connect(processor, &SvFusionCameraDataProcessor::signalTimeStamp, this, &MainWidget::showTimeStamp,
             Qt::QueuedConnection);
     connect(processor, &SvFusionCameraDataProcessor::signalLoadingStatus, this, &MainWidget::slotSetWaitWinStatus);
+    connect(processor, &SvFusionCameraDataProcessor::signalProgress, waitingWin, &WaitingWin::setProgress);
+    connect(this, &MainWidget::signalCutFusionSet, processor, &SvFusionCameraDataProcessor::slotCutSet);
     connect(processor, &SvFusionCameraDataProcessor::signalShowLeftBottomTips, this,
             qOverload<QString, SvMessageType, QString>(&MainWidget::slotShowLeftBottomTips), Qt::QueuedConnection);
     connect(processor, &SvFusionCameraDataProcessor::signalFusionImage, showImageForm, &ShowImageForm::slotShowImage,
@@ -478,10 +480,16 @@ void MainWidget::copyImageOnScreen()
 void MainWidget::slotCutRecording()
 {
     SvCutRawFile dialog(this);
-    if (askForRange(dialog, config->outputRawFilePath, ".raw", tr("Cut refused: the target is the open recording "))) {
+    // A fusion set is cut into a set: the events, the frames of the range and the calibration.
+    if (!askForRange(dialog, config->outputRawFilePath, ".raw", tr("Cut refused: the target is the open recording "),
+                     true))
+        return;
+    if (sourceMode == FusionFile)
+        emit signalCutFusionSet(dialog.getFilePath(), dialog.getFileDir(), dialog.getStartTime(), dialog.getEndTime(),
+                                dialog.replacesExisting(), dialog.chosenRegion());
+    else
         emit signalCutRawFile(dialog.getFilePath(), dialog.getFileDir(), dialog.getStartTime(), dialog.getEndTime(),
                               dialog.replacesExisting(), dialog.chosenRegion());
-    }
 }
 
 void MainWidget::slotSaveAs()
@@ -495,9 +503,14 @@ void MainWidget::slotSaveAs()
 }
 
 bool MainWidget::askForRange(SvRangeFileDialog& dialog, const QString& folder, const QString& extension,
-                             const QString& refusal)
+                             const QString& refusal, bool setsToo)
 {
-    if (sourceMode != RawFile) {
+    if (sourceMode == FusionFile && !setsToo) {
+        emit signalShowLeftBottomTips(tr("A fusion set cannot be saved as a video yet; Cut Recording cuts it."), Warning,
+                                      QString());
+        return false;
+    }
+    if (sourceMode != RawFile && sourceMode != FusionFile) {
         emit signalShowLeftBottomTips(tr("Please open a raw file first."), Warning, QString());
         return false;
     }

@@ -8,6 +8,7 @@
 #include <SorvaneDriver/DvsFileReader.h>
 #include <SorvaneDriver/FusionCamera.h>
 #include <SorvaneDriver/Video/ApsFileReader.h>
+#include <SorvaneDriver/Video/SetCut.h>
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -67,6 +68,9 @@ SvFusionCameraDataProcessor::~SvFusionCameraDataProcessor()
     transport.stop();
     recording.reset();
     fusionProcessor->removeFusionDataCallback();
+    cutCancelled = true;
+    if (cutThread.joinable())
+        cutThread.join();
 }
 
 // --- live camera ---
@@ -241,6 +245,7 @@ bool SvFusionCameraDataProcessor::slotReadFusionFile(QString str)
         loadCancelled = false;
     }
     transport.close();
+    openedSet = str;
     transport.runOnThread([this, str, openGeneration] { openRecording(str, openGeneration); });
     if (wasPlaying)
         emit signalPlayStatus(false);
@@ -252,12 +257,57 @@ bool SvFusionCameraDataProcessor::slotReadFusionFile(QString str)
 
 void SvFusionCameraDataProcessor::slotCancelWork()
 {
+    if (cutsRunning > 0)
+        cutCancelled = true;
     std::lock_guard lock(commandMutex);
     if (!loading)
         return;
     loadCancelled = true;
     if (loadingReader)
         loadingReader->cancel();
+}
+
+void SvFusionCameraDataProcessor::slotCutSet(QString out, QString outDir, uint64_t start, uint64_t end, bool replace,
+                                             QRect region)
+{
+    if (!loaded || loading || openedSet.isEmpty())
+        return;
+    const std::string source = openedSet.toLocal8Bit().toStdString();
+    const std::string target = out.toLocal8Bit().toStdString();
+    const auto existing = replace ? sorvane::ExistingFile::Replace : sorvane::ExistingFile::Refuse;
+    std::optional<sorvane::EventRegion> only;
+    if (!region.isNull())
+        only = sorvane::EventRegion{uint32_t(region.left()), uint32_t(region.top()), uint32_t(region.right()),
+                                    uint32_t(region.bottom())};
+    ++cutsRunning;
+    cutThread = std::thread([this, previous = std::move(cutThread), source, target, outDir, start, end, existing,
+                             only]() mutable {
+        if (previous.joinable())
+            previous.join();
+        cutCancelled = false;
+        emit signalLoadingStatus(true);
+        emit signalProgress(0);
+        std::string error;
+        int shown = 0;
+        const auto progress = [this, &shown](double fraction) {
+            const int percent = std::clamp(int(fraction * 100), 0, 100);
+            if (percent != shown)
+                emit signalProgress(shown = percent);
+        };
+        // A reader of its own: playback keeps reading the open one meanwhile.
+        std::shared_ptr<sorvane::DvsFileReader> events = sorvane::DvsFileReader::createFileReader(source, error);
+        const bool cut = events && events->loadFile() && (!only || events->setRegion(only, error))
+            && sorvane::cutFusionSet(*events, source, start, end, target, existing, progress, cutCancelled, error);
+        // Free for the next command before the outcome is told.
+        --cutsRunning;
+        if (cut)
+            emit signalShowLeftBottomTips(tr("Fusion set cut: ") + QString::fromLocal8Bit(target.c_str()), Success, outDir);
+        else if (cutCancelled)
+            emit signalShowLeftBottomTips(tr("Cut cancelled."), Warning);
+        else
+            emit signalShowLeftBottomTips(tr("Cut recording failed.") + " " + QString::fromStdString(error), Error);
+        emit signalLoadingStatus(false);
+    });
 }
 
 bool SvFusionCameraDataProcessor::endLoading(uint64_t openGeneration)

@@ -18,11 +18,13 @@
 
 #include <QImage>
 #include <QObject>
+#include <QRect>
 #include <QString>
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <thread>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -65,8 +67,8 @@ public:
     uint64_t droppedBatches() const { return fusionProcessor->droppedBatches(); }
     uint64_t droppedEvents() const { return fusionProcessor->droppedEvents(); }
 
-    // A recording is being opened.
-    bool isBusy() const { return loading; }
+    // A recording is being opened or cut.
+    bool isBusy() const { return loading || cutsRunning > 0; }
 
     // Paints the events over image (BGR888, 1280 x 720): positive colour for polarity 1, else
     // negative; later events overwrite earlier ones. Recorded events come from the sensor's own
@@ -84,8 +86,12 @@ public slots:
     // path up to its last "."); an empty path closes it. True when opening began.
     bool slotReadFusionFile(QString str);
     void slotSetReplayFlag(bool enabled);
-    // Stops the load under way; it ends with a tip and nothing open.
+    // Stops the load or the cut under way; it ends with a tip, and nothing open or written.
     void slotCancelWork();
+    // Cuts [start, end] of the open set into the set out (out, and its .mp4 and .json) on a thread
+    // of its own, reading the set afresh so that playback goes on; the outcome is told in a tip.
+    // replace: the user agreed to replace members that exist. region: only its events are kept.
+    void slotCutSet(QString out, QString outDir, uint64_t start, uint64_t end, bool replace, QRect region);
 
 signals:
     void signalFusionImage(QImage image);
@@ -96,6 +102,8 @@ signals:
     void signalEventRateProfile(QList<quint64> counts, uint64_t first, uint64_t last);
     void signalPalyFileFinished();
     void signalLoadingStatus(bool loading);
+    // Percent of the cut under way.
+    void signalProgress(int percent);
     void signalShowLeftBottomTips(QString tips, SvMessageType type = Success, QString file_path = QString());
 
 private:
@@ -157,4 +165,11 @@ private:
     uint64_t generation = 0;
     // The event reader being loaded, so that a cancel or the destructor can stop its scan.
     std::shared_ptr<sorvane::DvsFileReader> loadingReader;
+    // The .raw of the set asked for last (GUI thread only).
+    QString openedSet;
+
+    // Cuts run one after another, each thread waiting for the one before.
+    std::thread cutThread;
+    std::atomic<int> cutsRunning{0};
+    std::atomic<bool> cutCancelled{false};
 };

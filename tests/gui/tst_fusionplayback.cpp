@@ -11,10 +11,12 @@
 #include <SorvaneDriver/Raw/RawEventWriter.h>
 #include <SorvaneDriver/Simulated/SimulatedCameras.h>
 #include <SorvaneDriver/Simulated/StreamRecorder.h>
+#include <SorvaneDriver/Video/ApsFileReader.h>
 #include <SorvaneDriver/Video/Mp4FrameWriter.h>
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -320,6 +322,39 @@ private slots:
         QCOMPARE(eventPixels(image), events);
         if (viewerType == STREAM_DVS)
             QCOMPARE(QColor(image.pixel(900, 100)), ConfigStore::instance()->backgroundColor);
+    }
+
+    // Cut while it plays, the open set gives a set of the range: its frames with their times, its
+    // calibration; a second cut onto those names is refused and changes nothing.
+    void cutOfTheOpenSet()
+    {
+        Session session;
+        QVERIFY(session.loadPaused(base + ".raw"));
+        const QString out = dir.filePath("piece.raw");
+        for (const char* extension : {".raw", ".mp4", ".json"})
+            QFile::remove(dir.filePath("piece") + extension);
+        session.processor.slotCutSet(out, dir.path(), 2'050'000, 2'560'000, false, QRect());
+        QTRY_COMPARE_WITH_TIMEOUT(session.tips.size(), 1, 30000);
+        QVERIFY2(session.tips.first().startsWith("Fusion set cut"), qPrintable(session.tips.first()));
+        auto frames = ApsFileReader::createFileReader(dir.filePath("piece.mp4").toStdString());
+        std::vector<uint64_t> times;
+        QVERIFY(frames && frames->getFrameTimestamps(times));
+        // Frames at 2.1 s to 2.5 s on the event clock; the first names the set's offset.
+        QCOMPARE(times.size(), size_t(5));
+        auto events = DvsFileReader::createFileReader(out.toStdString());
+        DvsFileInfo info;
+        QVERIFY(events && events->loadFile() && events->getFileInfo(info));
+        QCOMPARE(info.apsTimeOffset, int64_t(2'100'000));
+        QFile calibration(base + ".json"), copied(dir.filePath("piece.json"));
+        QVERIFY(calibration.open(QIODevice::ReadOnly) && copied.open(QIODevice::ReadOnly));
+        QCOMPARE(copied.readAll(), calibration.readAll());
+
+        const QDateTime written = QFileInfo(out).lastModified();
+        session.processor.slotCutSet(out, dir.path(), 2'050'000, 2'300'000, false, QRect());
+        QTRY_COMPARE_WITH_TIMEOUT(session.tips.size(), 2, 30000);
+        QVERIFY2(session.tips.last().contains("exists already"), qPrintable(session.tips.last()));
+        QCOMPARE(QFileInfo(out).lastModified(), written);
+        QVERIFY(!session.processor.isBusy());
     }
 
     // The fusion camera records the sensor's readout; played back, an event lands on the column
