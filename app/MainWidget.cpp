@@ -510,7 +510,7 @@ bool MainWidget::askForRange(SvRangeFileDialog& dialog, const QString& folder, c
                                       QString());
         return false;
     }
-    if (sourceMode != RawFile && sourceMode != FusionFile) {
+    if (sourceMode != RawFile && (sourceMode != FusionFile || !fusionProcessor->setLoaded())) {
         emit signalShowLeftBottomTips(tr("Please open a raw file first."), Warning, QString());
         return false;
     }

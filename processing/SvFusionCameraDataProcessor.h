@@ -69,6 +69,8 @@ public:
 
     // A recording is being opened or cut.
     bool isBusy() const { return loading || cutsRunning > 0; }
+    // A set is open and loaded.
+    bool setLoaded() const { return loaded && !loading; }
 
     // Paints the events over image (BGR888, 1280 x 720): positive colour for polarity 1, else
     // negative; later events overwrite earlier ones. Recorded events come from the sensor's own
