@@ -72,18 +72,18 @@ SvEventProcessor::SvEventProcessor(QObject* parent)
 
 SvEventProcessor::~SvEventProcessor()
 {
+    // A load still scanning the file is cancelled through the reader, never left running over a
+    // freed reader, and reports no range; running cuts and exports are waited for. First: a scan
+    // may end while the render thread stops.
+    closing = true;
+    if (loading && reader)
+        reader->cancel();
     {
         std::lock_guard lock(frameMutex);
         renderRunning = false;
     }
     frameReady.notify_all();
     renderThread.join();
-
-    // A load still scanning the file is cancelled through the reader, never left running over a
-    // freed reader; running cuts and exports are waited for.
-    closing = true;
-    if (loading && reader)
-        reader->cancel();
     if (loaderThread.joinable())
         loaderThread.join();
     transport.stop();
@@ -248,6 +248,11 @@ void SvEventProcessor::loadFile(QString file_path)
                 else
                     emit signalShowLeftBottomTips(tr("Load recording failed: the file is damaged or unreadable."), Error);
             }
+            emit signalLoadingStatus(false);
+            return;
+        }
+        if (closing) {
+            loading = false;
             emit signalLoadingStatus(false);
             return;
         }

@@ -27,8 +27,8 @@ private slots:
 
     void toastLook_data();
     void toastLook();
-    void toastDeletesItselfAfterLifetime();
-    void toastCloseButtonDeletesIt();
+    void toastGoesAway_data();
+    void toastGoesAway();
 
     void waitingProgressText_data();
     void waitingProgressText();
@@ -72,21 +72,27 @@ void TestWidgetKit::toastLook()
     QCOMPARE(toast->path(), path);
 }
 
-void TestWidgetKit::toastDeletesItselfAfterLifetime()
+void TestWidgetKit::toastGoesAway_data()
 {
-    QPointer<SvFilePathReminderForm> toast = new SvFilePathReminderForm("tip", Warning, QString());
+    QTest::addColumn<bool>("closed");
+    QTest::newRow("after its lifetime") << false;
+    QTest::newRow("by its close button") << true;
+}
+
+void TestWidgetKit::toastGoesAway()
+{
+    QFETCH(bool, closed);
+    QPointer<SvFilePathReminderForm> toast = new SvFilePathReminderForm("tip", Error, "/tmp");
     toast->show();
     QCoreApplication::processEvents();
     QVERIFY(!toast.isNull());
+    if (closed) {
+        // At once, not at the end of its lifetime.
+        QTest::mouseClick(toast->findChild<QPushButton*>("pb_close"), Qt::LeftButton);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(toast.isNull());
+    }
     QTRY_VERIFY_WITH_TIMEOUT(toast.isNull(), SvFilePathReminderForm::lifetimeMs + 2000);
-}
-
-void TestWidgetKit::toastCloseButtonDeletesIt()
-{
-    QPointer<SvFilePathReminderForm> toast = new SvFilePathReminderForm("tip", Error, "/tmp");
-    toast->show();
-    QTest::mouseClick(toast->findChild<QPushButton*>("pb_close"), Qt::LeftButton);
-    QTRY_VERIFY(toast.isNull());
 }
 
 void TestWidgetKit::waitingProgressText_data()
