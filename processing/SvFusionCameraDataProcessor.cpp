@@ -417,7 +417,7 @@ void SvFusionCameraDataProcessor::openRecording(const QString& path, uint64_t op
 
 bool SvFusionCameraDataProcessor::playbackUsable() const
 {
-    return loaded && !loading;
+    return setLoaded();
 }
 
 void SvFusionCameraDataProcessor::slotSetReplayFlag(bool enabled)
