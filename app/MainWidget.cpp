@@ -662,8 +662,8 @@ void MainWidget::setPlaybackControlsEnabled(bool enabled)
 void MainWidget::clearRegion()
 {
     showImageForm->view()->showRegion(QRect());
-    eventProcessor->setShownRegion(std::nullopt);
-    fusionProcessor->setShownRegion(std::nullopt);
+    eventProcessor->setShownRegion(QRect());
+    fusionProcessor->setShownRegion(QRect());
 }
 
 void MainWidget::showViewerTypeOfSource()

@@ -91,15 +91,12 @@ void MainWidget::openGeneralSettings()
 
 void MainWidget::applyRegion(const QRect& region)
 {
-    if (sourceMode == RawFile || sourceMode == FusionFile) {
-        std::optional<sorvane::EventRegion> shown;
-        if (!region.isNull())
-            shown = sorvane::EventRegion{uint32_t(region.left()), uint32_t(region.top()), uint32_t(region.right()),
-                                         uint32_t(region.bottom())};
-        if (sourceMode == RawFile)
-            eventProcessor->setShownRegion(shown);
-        else
-            fusionProcessor->setShownRegion(shown);
+    if (sourceMode == RawFile) {
+        eventProcessor->setShownRegion(region);
+        return;
+    }
+    if (sourceMode == FusionFile) {
+        fusionProcessor->setShownRegion(region);
         return;
     }
     const std::shared_ptr<sorvane::CameraTool> roi = cameraTool(sorvane::ToolType::Roi);

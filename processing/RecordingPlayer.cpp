@@ -1,5 +1,7 @@
 #include "processing/RecordingPlayer.h"
 
+#include <algorithm>
+
 void RecordingPlayer::pauseForCommand()
 {
     if (transport.pause())
@@ -68,4 +70,33 @@ void RecordingPlayer::setFps(int framesPerSecond)
 void RecordingPlayer::setAccTime(uint64_t time_us)
 {
     transport.setAccumulation(time_us);
+}
+
+void RecordingPlayer::setShownRegion(const QRect& shown)
+{
+    {
+        std::lock_guard lock(regionMutex);
+        region = eventRegionOf(shown);
+    }
+    showAgainIfPaused();
+}
+
+std::optional<sorvane::EventRegion> RecordingPlayer::shownRegion() const
+{
+    std::lock_guard lock(regionMutex);
+    return region;
+}
+
+std::optional<sorvane::EventRegion> RecordingPlayer::eventRegionOf(const QRect& pixels)
+{
+    if (pixels.isNull())
+        return std::nullopt;
+    return sorvane::EventRegion{uint32_t(std::max(pixels.left(), 0)), uint32_t(std::max(pixels.top(), 0)),
+                                uint32_t(std::max(pixels.right(), 0)), uint32_t(std::max(pixels.bottom(), 0))};
+}
+
+void RecordingPlayer::showAgainIfPaused()
+{
+    if (playbackUsable() && !transport.isPlaying())
+        transport.jumpTo(transport.position());
 }

@@ -36,14 +36,6 @@ std::string toLocalPath(const QString& path)
     return std::string(path.toLocal8Bit().constData());
 }
 
-std::optional<sorvane::EventRegion> toEventRegion(const QRect& region)
-{
-    if (region.isNull())
-        return std::nullopt;
-    return sorvane::EventRegion{uint32_t(std::max(region.left(), 0)), uint32_t(std::max(region.top(), 0)),
-                                uint32_t(std::max(region.right(), 0)), uint32_t(std::max(region.bottom(), 0))};
-}
-
 sorvane::ExistingFile existingFile(bool replace)
 {
     return replace ? sorvane::ExistingFile::Replace : sorvane::ExistingFile::Refuse;
@@ -98,21 +90,11 @@ void SvEventProcessor::accumulateEvents(const Event2D* begin, const Event2D* end
     batchesSinceShown.fetch_add(1, std::memory_order_relaxed);
     if (begin >= end)
         return;
+    const std::optional<sorvane::EventRegion> only = shownRegion();
     std::lock_guard lock(planeMutex);
     // One pass, no per-event locking: the plane lock is taken once per batch.
-    sorvane::eventimage::count(backCounts->data(), begin, end, shownRegion ? &*shownRegion : nullptr);
+    sorvane::eventimage::count(backCounts->data(), begin, end, only ? &*only : nullptr);
     lastBatchTimestamp.store(begin->timestamp, std::memory_order_relaxed);
-}
-
-void SvEventProcessor::setShownRegion(std::optional<sorvane::EventRegion> region)
-{
-    {
-        std::lock_guard lock(planeMutex);
-        shownRegion = region;
-    }
-    // A paused recording shows the change at once.
-    if (playbackUsable() && !transport.isPlaying())
-        transport.jumpTo(transport.position());
 }
 
 void SvEventProcessor::showEvents()
@@ -366,7 +348,7 @@ void SvEventProcessor::slotCutRawFile(QString qs_out_full_path, QString qs_out_d
         return;
     ++fileJobsRunning;
     auto job = std::make_unique<FileJob>(FileJob{start_ts, end_ts, qs_out_full_path, qs_out_dir, this, existingFile(replace),
-                                                          toEventRegion(region)});
+                                                          eventRegionOf(region)});
     // The new thread waits for the previous cut, so the GUI thread never does.
     cutThread = std::thread([previous = std::move(cutThread), job = std::move(job)]() mutable {
         if (previous.joinable())
@@ -394,7 +376,7 @@ void SvEventProcessor::slotExportVideo(QString qs_out_full_path, QString qs_out_
 
     ++fileJobsRunning;
     auto job = std::make_unique<FileJob>(FileJob{start_ts, end_ts, qs_out_full_path, qs_out_dir, this, existingFile(replace),
-                                                          toEventRegion(region)});
+                                                          eventRegionOf(region)});
     exportVideoThread = std::thread([previous = std::move(exportVideoThread), job = std::move(job), options]() mutable {
         if (previous.joinable())
             previous.join();

@@ -61,8 +61,6 @@ public:
     void showEvents();
     // Hands the counted plane to the render thread and starts an empty one.
     void commitFrame();
-    // Only the events inside region are counted from now on (all of them without one).
-    void setShownRegion(std::optional<sorvane::EventRegion> region);
 
     // Paints counts (planeSize entries) into image (RGB888, 1280 x 720): background everywhere,
     // then positive where polarity 1 has events and is not outnumbered, negative where
@@ -148,10 +146,8 @@ private:
     // Guards frontCounts, the exchange of the two plane pointers, frameCommitted and renderRunning;
     // the render thread holds it while it paints and emits.
     std::mutex frameMutex;
-    // Guards the contents of backCounts against counting during the exchange and the clearing,
-    // and shownRegion.
+    // Guards the contents of backCounts against counting during the exchange and the clearing.
     std::mutex planeMutex;
-    std::optional<sorvane::EventRegion> shownRegion;
     std::condition_variable frameReady;
     bool frameCommitted = false;
     bool renderRunning = false;

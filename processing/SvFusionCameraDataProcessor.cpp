@@ -204,23 +204,10 @@ void SvFusionCameraDataProcessor::drawEvents(QImage& image, const Event2D* begin
     }
 }
 
-void SvFusionCameraDataProcessor::setShownRegion(std::optional<sorvane::EventRegion> region)
-{
-    {
-        std::lock_guard lock(regionMutex);
-        shownRegion = region;
-    }
-    // A paused recording shows the change at once.
-    if (playbackUsable() && !transport.isPlaying())
-        transport.jumpTo(transport.position());
-}
-
 void SvFusionCameraDataProcessor::slotSetViewerType(sorvane::STREAM_TYPE type)
 {
     viewerType = type;
-    // A paused recording shows the new view at once.
-    if (playbackUsable() && !transport.isPlaying())
-        transport.jumpTo(transport.position());
+    showAgainIfPaused();
 }
 
 // --- recording ---
@@ -275,10 +262,7 @@ void SvFusionCameraDataProcessor::slotCutSet(QString out, QString outDir, uint64
     const std::string source = openedSet.toLocal8Bit().toStdString();
     const std::string target = out.toLocal8Bit().toStdString();
     const auto existing = replace ? sorvane::ExistingFile::Replace : sorvane::ExistingFile::Refuse;
-    std::optional<sorvane::EventRegion> only;
-    if (!region.isNull())
-        only = sorvane::EventRegion{uint32_t(region.left()), uint32_t(region.top()), uint32_t(region.right()),
-                                    uint32_t(region.bottom())};
+    const std::optional<sorvane::EventRegion> only = eventRegionOf(region);
     ++cutsRunning;
     cutThread = std::thread([this, previous = std::move(cutThread), source, target, outDir, start, end, existing,
                              only]() mutable {
@@ -477,20 +461,17 @@ std::optional<QImage> SvFusionCameraDataProcessor::buildFusionFrame(uint64_t t, 
     const Event2D* begin = events ? events->data() : nullptr;
     const Event2D* end = events ? events->data() + events->size() : nullptr;
     const EventColors colors = config->eventColors();
-    std::optional<sorvane::EventRegion> only;
-    {
-        std::lock_guard lock(regionMutex);
-        only = shownRegion;
-    }
+    const std::optional<sorvane::EventRegion> only = shownRegion();
     if (type == sorvane::STREAM_DVS) {
         // The events alone, painted as an event recording's are, where the live view shows them.
-        std::vector<Event2D> shown(begin, end);
-        for (Event2D& e : shown)
-            e.x = uint16_t(dvsWidth - 1 - e.x);
-        sorvane::eventimage::CountPlane counts(sorvane::eventimage::planeSize, 0);
-        sorvane::eventimage::count(counts.data(), shown.data(), shown.data() + shown.size(), only ? &*only : nullptr);
+        // The window read is this call's own, so it is turned back in place.
+        if (events)
+            for (Event2D& e : *events)
+                e.x = uint16_t(dvsWidth - 1 - e.x);
+        std::fill(r.eventCounts.begin(), r.eventCounts.end(), uint16_t(0));
+        sorvane::eventimage::count(r.eventCounts.data(), begin, end, only ? &*only : nullptr);
         QImage image;
-        SvEventProcessor::paintFrame(counts, image, colors.positive, colors.negative, colors.background);
+        SvEventProcessor::paintFrame(r.eventCounts, image, colors.positive, colors.negative, colors.background);
         return image;
     }
     QImage image = toImage(r.currentApsFrame);

@@ -78,9 +78,7 @@ public:
     // them). With `only`, only the events shown inside it are drawn.
     static void drawEvents(QImage& image, const sorvane::Event2D* begin, const sorvane::Event2D* end, bool mirrored,
                            QColor positive, QColor negative, const sorvane::EventRegion* only = nullptr);
-    // A recording shows only the events inside region (in the image's pixels) from now on; all of
-    // them without one.
-    void setShownRegion(std::optional<sorvane::EventRegion> region);
+
 
 public slots:
     void slotSetViewerType(sorvane::STREAM_TYPE type);
@@ -117,6 +115,8 @@ private:
         sorvane::ApsFrame currentApsFrame; // mapped onto the event grid
         int64_t currentFrameIndex = -1;
         uint64_t apsTimeOffset = 0;
+        // The counts of the events-only view, kept between images.
+        sorvane::eventimage::CountPlane eventCounts = sorvane::eventimage::CountPlane(sorvane::eventimage::planeSize, 0);
     };
 
     void onFusionData(sorvane::ApsFrame& frame, sorvane::Event2D* begin, sorvane::Event2D* end);
@@ -149,9 +149,6 @@ private:
     sorvane::eventimage::CountPlane dvsCounts;
     // Guards dvsCounts between the event thread counting and the frame thread painting.
     std::mutex countsMutex;
-    // Guards shownRegion, set on the GUI thread and read by the playback thread.
-    std::mutex regionMutex;
-    std::optional<sorvane::EventRegion> shownRegion;
     ConfigStore* config = nullptr;
 
     // --- recording ---

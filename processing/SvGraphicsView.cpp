@@ -115,12 +115,10 @@ void SvGraphicsView::showRegion(const QRect& region)
     setMarked(region, false);
 }
 
-QRect SvGraphicsView::pixelsBetween(QPointF a, QPointF b) const
+QRect SvGraphicsView::pixelsBetween(QPointF a, QPointF b)
 {
-    const QRect image = scene() ? scene()->sceneRect().toAlignedRect() : QRect();
-    const QRect between = QRect(QPoint(int(std::floor(std::min(a.x(), b.x()))), int(std::floor(std::min(a.y(), b.y())))),
-                                QPoint(int(std::floor(std::max(a.x(), b.x()))), int(std::floor(std::max(a.y(), b.y())))));
-    return between.intersected(image);
+    return QRect(QPoint(int(std::floor(std::min(a.x(), b.x()))), int(std::floor(std::min(a.y(), b.y())))),
+                 QPoint(int(std::floor(std::max(a.x(), b.x()))), int(std::floor(std::max(a.y(), b.y())))));
 }
 
 void SvGraphicsView::setMarked(const QRect& region, bool report)

@@ -38,8 +38,9 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    // The pixels between two scene points, held to the image.
-    QRect pixelsBetween(QPointF a, QPointF b) const;
+    // The pixels between two scene points.
+    static QRect pixelsBetween(QPointF a, QPointF b);
+    // Marks region, held to the image.
     void setMarked(const QRect& region, bool report);
 
     QGraphicsRectItem* outline = nullptr;

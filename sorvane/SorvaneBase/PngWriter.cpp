@@ -1,8 +1,8 @@
 #include "SorvaneBase/PngWriter.h"
 
-#include <zlib.h>
+#include "SorvaneBase/WriteAll.h"
 
-#include <unistd.h>
+#include <zlib.h>
 
 #include <cerrno>
 #include <cstring>
@@ -61,15 +61,9 @@ bool writePng(int fd, int width, int height, const uint8_t* rgb, size_t stride, 
     putChunk(file, "IDAT", packed.data(), packedSize);
     putChunk(file, "IEND", nullptr, 0);
 
-    for (size_t written = 0; written < file.size();) {
-        const ssize_t n = ::write(fd, file.data() + written, file.size() - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            error = std::string("cannot write the image: ") + std::strerror(n < 0 ? errno : ENOSPC);
-            return false;
-        }
-        written += size_t(n);
+    if (!writeAll(fd, file.data(), file.size())) {
+        error = std::string("cannot write the image: ") + std::strerror(errno);
+        return false;
     }
     return true;
 }

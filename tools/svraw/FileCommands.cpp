@@ -516,8 +516,7 @@ int frame(Options& options)
     if (!reader->getStartTimestamp(first) || !reader->getEndTimestamp(last))
         return fail(path + " holds no events");
     if (*at < first || *at > last)
-        return fail("--at " + std::to_string(*at) + " lies outside the recording, which spans [" + std::to_string(first)
-                    + ", " + std::to_string(last) + "]");
+        return fail(sorvane::rangeOutsideMessage(*at, *at, first, last));
     std::vector<uint8_t> rgb;
     std::string error;
     if (!sorvane::eventimage::render(*reader, *at, accumulation, *palette, rgb, error))

@@ -301,18 +301,7 @@ const uint8_t* fastEvt2(const uint8_t* p, const uint8_t* const end, uint64_t hig
         const __m128i positions = _mm_or_si128(xs, _mm_slli_epi32(ys, 16));
         const __m128i polarities = _mm_srli_epi32(words, 28);
         const __m128i times = _mm_or_si128(_mm_and_si128(_mm_srli_epi32(words, 22), mask6), lowTime);
-        const __m128i front = _mm_unpacklo_epi32(positions, polarities);
-        const __m128i back = _mm_unpackhi_epi32(positions, polarities);
-        const __m128i frontTimes = _mm_unpacklo_epi32(times, highTime);
-        const __m128i backTimes = _mm_unpackhi_epi32(times, highTime);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi64(front, frontTimes));
-        out += bits & 1;
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpackhi_epi64(front, frontTimes));
-        out += (bits >> 1) & 1;
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi64(back, backTimes));
-        out += (bits >> 2) & 1;
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpackhi_epi64(back, backTimes));
-        out += (bits >> 3) & 1;
+        out = storeFourEvents(out, positions, polarities, times, highTime, bits);
         p += 4 * lanes;
         if (lanes < 4)
             break;

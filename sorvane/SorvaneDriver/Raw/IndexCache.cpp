@@ -1,5 +1,7 @@
 #include "SorvaneDriver/Raw/IndexCache.h"
 
+#include "SorvaneBase/WriteAll.h"
+
 #include "SorvaneBase/Logger.h"
 #include "SorvaneDriver/Raw/ReadAt.h"
 
@@ -237,20 +239,6 @@ bool makeFolders(const std::string& path)
     }
 }
 
-bool writeAll(int fd, const std::vector<uint8_t>& bytes)
-{
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        done += size_t(put);
-    }
-    return true;
-}
-
 } // namespace
 
 bool identifyFile(int fd, FileIdentity& identity)
@@ -379,7 +367,7 @@ void IndexCache::store(const FileIdentity& identity, const RecordingScan& scan) 
         SV_LOG_INFO("the index cannot be kept in %s: %s", directory.c_str(), std::strerror(errno));
         return;
     }
-    const bool written = writeAll(fd, out.bytes);
+    const bool written = writeAll(fd, out.bytes.data(), out.bytes.size());
     if (::close(fd) != 0 || !written || ::rename(temporary.c_str(), path.c_str()) != 0) {
         SV_LOG_INFO("the index cannot be kept in %s: %s", directory.c_str(), std::strerror(errno));
         ::unlink(temporary.c_str());

@@ -1,5 +1,7 @@
 #include "SorvaneDriver/Raw/RawEventWriter.h"
 
+#include "SorvaneBase/WriteAll.h"
+
 #include "SorvaneBase/Logger.h"
 #include "SorvaneDriver/Raw/Evt2Encoder.h"
 #include "SorvaneDriver/Raw/Evt3Encoder.h"
@@ -27,22 +29,6 @@ constexpr size_t kFlushWords = 512 * 1024;
 constexpr auto kFlushPeriod = std::chrono::milliseconds(500);
 // Copied words larger than this bypass the pending buffer.
 constexpr size_t kDirectCopyBytes = 64 * 1024;
-
-bool writeAll(int fd, const void* data, size_t size)
-{
-    const char* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t done = ::write(fd, bytes, size);
-        if (done < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        bytes += done;
-        size -= size_t(done);
-    }
-    return true;
-}
 
 std::string oneLine(std::string text)
 {

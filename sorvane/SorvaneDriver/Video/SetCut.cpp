@@ -5,6 +5,8 @@
 #include "SorvaneDriver/VideoSupport.h"
 
 #include "SorvaneBase/Logger.h"
+#include "SorvaneBase/WriteAll.h"
+#include "SorvaneDriver/Raw/ReadAt.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -57,14 +59,8 @@ bool readCalibration(const std::string& path, std::optional<std::string>& text, 
         error = "the calibration " + path + " is not a regular file of at most 16 MiB";
     } else {
         std::string bytes(size_t(status.st_size), '\0');
-        size_t got = 0;
-        while (ok && got < bytes.size()) {
-            const ssize_t n = ::pread(fd, bytes.data() + got, bytes.size() - got, off_t(got));
-            if (n < 0 && errno == EINTR)
-                continue;
-            ok = n > 0;
-            got += ok ? size_t(n) : 0;
-        }
+        int readError = 0;
+        ok = readAt(fd, 0, reinterpret_cast<uint8_t*>(bytes.data()), bytes.size(), readError) == bytes.size();
         if (ok)
             text = std::move(bytes);
         else
@@ -74,18 +70,10 @@ bool readCalibration(const std::string& path, std::optional<std::string>& text, 
     return ok;
 }
 
-bool writeAll(int fd, const std::string& bytes)
+// The whole calibration, on disk before the set is renamed into place.
+bool writeSynced(int fd, const std::string& bytes)
 {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += size_t(n);
-    }
-    return ::fsync(fd) == 0 || errno == EINVAL;
+    return writeAll(fd, bytes.data(), bytes.size()) && (::fsync(fd) == 0 || errno == EINVAL);
 }
 
 // The frame rate the frames were taken at, as the encoder's hint.
@@ -164,7 +152,7 @@ bool cutFusionSet(DvsFileReader& source, const std::string& sourcePath, uint64_t
     if (staleCalibration && (existing != ExistingFile::Replace || !S_ISREG(stale.st_mode)))
         return refuse(output.calibration + (S_ISREG(stale.st_mode) ? std::string(SafeOutput::kExistsAlready)
                                                                    : " exists and is not a regular file"));
-    if (calibration && !writeAll(calibrationOut.temporaryFd(), *calibration))
+    if (calibration && !writeSynced(calibrationOut.temporaryFd(), *calibration))
         return refuse("cannot write " + output.calibration + ": " + std::strerror(errno));
 
     // The events. A cancel reaches the reader through its progress; it is undone afterwards so
