@@ -62,6 +62,13 @@ bool setAge(const QString& path, int seconds)
     return ::utimensat(AT_FDCWD, path.toLocal8Bit().constData(), times, 0) == 0;
 }
 
+// All of a file; empty when it cannot be read.
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 } // namespace
 
 class TestSvraw : public QObject {
@@ -122,11 +129,7 @@ private slots:
         const QString copy = recordings.filePath("copy.raw");
         QVERIFY(QFile::copy(recording, copy));
         // Settled: a file modified in the last seconds is not indexed for later.
-        timespec settled {};
-        ::clock_gettime(CLOCK_REALTIME, &settled);
-        settled.tv_sec -= 60;
-        const timespec times[2] = {settled, settled};
-        QVERIFY(::utimensat(AT_FDCWD, copy.toLocal8Bit().constData(), times, 0) == 0);
+        QVERIFY(setAge(copy, 60));
         const QDir index(QDir(cacheHome.path()).filePath("SorvaneViewer/index"));
 
         const Run uncached = svraw({"info", "--no-cache", copy}, folder.path());
@@ -246,7 +249,7 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(int, status);
         QFETCH(QString, message);
-        const QByteArray before = [&] { QFile f(recording); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+        const QByteArray before = contents(recording);
         for (QString& argument : arguments) {
             argument.replace("@in", recording);
             argument.replace("@dir", folder.path());
@@ -255,9 +258,7 @@ private slots:
         QCOMPARE(run.status, status);
         QVERIFY2(run.err.contains(message.toUtf8()), run.err.constData());
         QVERIFY(run.out.isEmpty());
-        QFile f(recording);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), before);
+        QCOMPARE(contents(recording), before);
         const QDir dir(folder.path());
         QVERIFY(!QFile::exists(dir.filePath("o.raw")));
         QVERIFY(QFileInfo(dir.filePath("fifo")).isFile() == false && QFileInfo::exists(dir.filePath("fifo")));
@@ -348,13 +349,11 @@ private slots:
         const QDir dir(folder.path());
         const QString input = dir.filePath("v.mp4.part");
         QVERIFY(QFile::copy(recording, input));
-        const QByteArray before = [&] { QFile f(input); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+        const QByteArray before = contents(input);
         const Run run = svraw({"export", input, dir.filePath("v.mp4"), "--end", QString::number(stream.events[3000].timestamp)},
                               folder.path());
         QCOMPARE(run.status, 0);
-        QFile f(input);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), before);
+        QCOMPARE(contents(input), before);
         QVERIFY(QFileInfo(dir.filePath("v.mp4")).size() > 0);
     }
 
@@ -399,7 +398,7 @@ private slots:
         QFile held(path);
         if (file == "held")
             QVERIFY(held.open(QIODevice::ReadOnly) && ::flock(held.handle(), LOCK_EX) == 0);
-        const QByteArray before = [&] { QFile f(path); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+        const QByteArray before = contents(path);
 
         const QString out = dir.filePath("out.raw");
         const Run run = file == "input" ? svraw({"cut", "--no-cache", path, out, "--start", "0", "--end", "99999999999"}, dir.path())
@@ -407,12 +406,9 @@ private slots:
         QCOMPARE(run.status, 0);
         QVERIFY(QFileInfo(out).size() > 0);
         QCOMPARE(run.err.contains("removed " + path.toLocal8Bit()), removed);
-        QFile f(path);
-        QCOMPARE(!f.exists(), removed);
-        if (!removed) {
-            QVERIFY(f.open(QIODevice::ReadOnly));
-            QCOMPARE(f.readAll(), before);
-        }
+        QCOMPARE(!QFile::exists(path), removed);
+        if (!removed)
+            QCOMPARE(contents(path), before);
     }
 
     // An existing output is replaced only with --force, and a member of the input's own set
@@ -471,7 +467,7 @@ private slots:
         if (force)
             arguments << "--force";
         const Run run = svraw(arguments, folder.path());
-        const QByteArray written = [&] { QFile f(out); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+        const QByteArray written = contents(out);
         if (message.isEmpty()) {
             QCOMPARE(run.status, 0);
             QVERIFY(written.size() > 100);
