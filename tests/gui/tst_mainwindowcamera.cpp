@@ -275,7 +275,7 @@ private slots:
         QCOMPARE(images.count(), stopped);
     }
 
-    // The button shows what the source holds and switches only where there are frames: from
+    // The viewer type switches only where there are frames: from
     // fusion to DVS, APS and fusion again.
     void viewerTypeFollowsTheSource_data()
     {
@@ -298,7 +298,6 @@ private slots:
         } else {
             openCamera(QString::fromStdString(SimulatedCameraProvider::serialOf(camera.toStdString())));
         }
-        QVERIFY(button("pb_viewer_type")->styleSheet().contains(switchable ? "btn_playbar_Fusion" : "btn_playbar_DVS"));
         QCOMPARE(button("pb_viewer_type")->isEnabled(), switchable);
         if (!switchable)
             return;
@@ -309,7 +308,6 @@ private slots:
         QCOMPARE(types.at(0).at(0).value<sorvane::STREAM_TYPE>(), STREAM_DVS);
         QCOMPARE(types.at(1).at(0).value<sorvane::STREAM_TYPE>(), STREAM_APS);
         QCOMPARE(types.at(2).at(0).value<sorvane::STREAM_TYPE>(), STREAM_ALL);
-        QVERIFY(button("pb_viewer_type")->styleSheet().contains("btn_playbar_Fusion"));
     }
 
     // A region marked on a live camera's image becomes its ROI, and the ROI rows follow.
@@ -546,8 +544,8 @@ private slots:
         QTest::mouseClick(button("pb_play"), Qt::LeftButton);
     }
 
-    // The fusion camera opens and streams; its statistics count the frames' bytes too.
-    // The fusion camera streams in all three viewer types; a second recorded with the Record
+    // The fusion camera opens and streams; its statistics count the frames' bytes too. It
+    // streams in all three viewer types; a second recorded with the Record
     // button opens as a fusion set and plays: the frames change underneath, events drawn over them.
     void fusionCameraStreamsRecordsAndPlaysBack()
     {
