@@ -152,6 +152,15 @@ void ConfigStore::applyColorType()
     colorsSnapshot = {positiveColor, negativeColor, backgroundColor};
 }
 
+sorvane::Palette EventColors::palette() const
+{
+    const auto rgb = [](const QColor& colour) {
+        const QRgb value = colour.rgb();
+        return sorvane::Rgb{uint8_t(qRed(value)), uint8_t(qGreen(value)), uint8_t(qBlue(value))};
+    };
+    return {"", rgb(positive), rgb(negative), rgb(background)};
+}
+
 EventColors ConfigStore::eventColors() const
 {
     std::lock_guard lock(colorsMutex);

@@ -3,6 +3,8 @@
 // Users write the public fields and call save(); the destructor saves once more at exit.
 // Fields are written and read on the GUI thread. Other threads take what they need as a copy
 // made on the GUI thread (the trigger edge when trigger-in is armed), or through eventColors().
+#include "SorvaneDriver/Render/EventImage.h"
+
 #include <QColor>
 #include <QString>
 #include <QStringList>
@@ -17,6 +19,9 @@ struct EventColors {
     QColor positive;
     QColor negative;
     QColor background;
+
+    // The same colours for the core's painters.
+    sorvane::Palette palette() const;
 };
 
 class ConfigStore {

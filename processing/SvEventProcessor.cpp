@@ -22,14 +22,6 @@ namespace {
 // Emitted images kept for reuse: the view holds at most one or two at a time.
 constexpr size_t maxSpareImages = 3;
 
-using sorvane::Rgb;
-
-Rgb toRgb(const QColor& colour)
-{
-    const QRgb rgb = colour.rgb();
-    return {uint8_t(qRed(rgb)), uint8_t(qGreen(rgb)), uint8_t(qBlue(rgb))};
-}
-
 // Paths go to the SDK in the local 8-bit encoding.
 std::string toLocalPath(const QString& path)
 {
@@ -156,8 +148,8 @@ void SvEventProcessor::paintFrame(const CountPlane& counts, QImage& image, QColo
 {
     if (image.size() != QSize(frameWidth, frameHeight) || image.format() != QImage::Format_RGB888)
         image = QImage(frameWidth, frameHeight, QImage::Format_RGB888);
-    const sorvane::Palette colours{"", toRgb(positive), toRgb(negative), toRgb(background)};
-    sorvane::eventimage::paint(counts.data(), image.bits(), size_t(image.bytesPerLine()), colours);
+    sorvane::eventimage::paint(counts.data(), image.bits(), size_t(image.bytesPerLine()),
+                               EventColors{positive, negative, background}.palette());
 }
 
 // --- playback ---
@@ -370,9 +362,11 @@ void SvEventProcessor::slotExportVideo(QString qs_out_full_path, QString qs_out_
     options.accTime = transport.accumulation();
     options.frameStep = transport.frameStep();
     options.fps = int(std::chrono::seconds(1) / PlaybackTransport::kPeriod);
-    options.positiveColor = toRgb(config->positiveColor);
-    options.negativeColor = toRgb(config->negativeColor);
-    options.backgroundColor = toRgb(config->backgroundColor);
+    const sorvane::Palette colours =
+        EventColors{config->positiveColor, config->negativeColor, config->backgroundColor}.palette();
+    options.positiveColor = colours.positive;
+    options.negativeColor = colours.negative;
+    options.backgroundColor = colours.background;
 
     ++fileJobsRunning;
     auto job = std::make_unique<FileJob>(FileJob{start_ts, end_ts, qs_out_full_path, qs_out_dir, this, existingFile(replace),

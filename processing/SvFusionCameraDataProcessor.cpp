@@ -7,7 +7,7 @@
 
 #include <SorvaneDriver/DvsFileReader.h>
 #include <SorvaneDriver/FusionCamera.h>
-#include <SorvaneDriver/Video/ApsFileReader.h>
+#include <SorvaneDriver/Video/VideoExport.h>
 #include <SorvaneDriver/Video/SetCut.h>
 
 #include <QCoreApplication>
@@ -15,6 +15,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 using sorvane::ApsFrame;
@@ -90,8 +91,7 @@ bool SvFusionCameraDataProcessor::loadCalibration(sorvane::CalibratorParameters&
 {
     // Images have the event sensor's size; a calibration for another one would map onto a grid
     // that is not there.
-    if (parameters.dvsWidth != dvsWidth || parameters.dvsHeight != dvsHeight || parameters.apsWidth == 0
-        || parameters.apsHeight == 0) {
+    if (!sorvane::fitsEventGrid(parameters)) {
         qDebug() << "calibration refused:" << parameters.dvsWidth << parameters.dvsHeight << parameters.apsWidth
                  << parameters.apsHeight;
         emit signalShowLeftBottomTips(
@@ -158,8 +158,9 @@ void SvFusionCameraDataProcessor::onFusionData(ApsFrame& frame, Event2D* begin, 
                 return;
         }
         QImage image = toImage(mapToDvs(frame));
-        const EventColors colors = config->eventColors();
-        drawEvents(image, begin, end, false, colors.positive, colors.negative);
+        const sorvane::Palette colours = config->eventColors().palette();
+        sorvane::drawEventsOver(image.bits(), size_t(image.bytesPerLine()), begin, end, false, colours.positive,
+                                colours.negative);
         emit signalFusionImage(image);
         emit signalTimeStamp(timestamp);
         break;
@@ -179,28 +180,6 @@ void SvFusionCameraDataProcessor::onFusionData(ApsFrame& frame, Event2D* begin, 
     }
     default:
         break;
-    }
-}
-
-void SvFusionCameraDataProcessor::drawEvents(QImage& image, const Event2D* begin, const Event2D* end, bool mirrored,
-                                             QColor positive, QColor negative, const sorvane::EventRegion* only)
-{
-    if (image.width() != dvsWidth || image.height() != dvsHeight || image.format() != QImage::Format_BGR888)
-        return;
-    const QRgb colours[2] = {negative.rgb(), positive.rgb()};
-    uchar* const bits = image.bits();
-    const qsizetype stride = image.bytesPerLine();
-    for (const Event2D* e = begin; e != end; ++e) {
-        // The recording holds the sensor's readout, width - 1 - x of the live column; turning it
-        // back once gives the live column. An x beyond the grid wraps past it and is dropped.
-        const uint16_t column = mirrored ? uint16_t(dvsWidth - 1 - e->x) : e->x;
-        if (column >= dvsWidth || e->y >= dvsHeight || (only && !only->contains(column, e->y)))
-            continue;
-        const QRgb colour = colours[e->polarity == 1 ? 1 : 0];
-        uchar* p = bits + e->y * stride + 3 * column;
-        p[0] = uchar(qBlue(colour));
-        p[1] = uchar(qGreen(colour));
-        p[2] = uchar(qRed(colour));
     }
 }
 
@@ -257,39 +236,83 @@ void SvFusionCameraDataProcessor::slotCancelWork()
 void SvFusionCameraDataProcessor::slotCutSet(QString out, QString outDir, uint64_t start, uint64_t end, bool replace,
                                              QRect region)
 {
+    const std::string target = out.toLocal8Bit().toStdString();
+    const auto existing = replace ? sorvane::ExistingFile::Replace : sorvane::ExistingFile::Refuse;
+    runSetJob(tr("Fusion set cut: ") + out, tr("Cut recording failed."), tr("Cut cancelled."), outDir, region,
+              [=, this](sorvane::DvsFileReader& events, const std::string& source, std::string& error) {
+                  return sorvane::cutFusionSet(events, source, start, end, target, existing, progressOfJob(),
+                                               cutCancelled, error);
+              });
+}
+
+void SvFusionCameraDataProcessor::slotExportSet(QString out, QString outDir, uint64_t start, uint64_t end, bool replace,
+                                                QRect region)
+{
+    // The video looks like the playback: what is on screen, at the fixed playback pace.
+    sorvane::FusionExportOptions options;
+    options.view = fusionView();
+    options.video.accTime = transport.accumulation();
+    options.video.frameStep = transport.frameStep();
+    options.video.fps = int(std::chrono::seconds(1) / PlaybackTransport::kPeriod);
+    const sorvane::Palette colours = config->eventColors().palette();
+    options.video.positiveColor = colours.positive;
+    options.video.negativeColor = colours.negative;
+    options.video.backgroundColor = colours.background;
+    auto calibration = std::make_shared<sorvane::Calibrator>();
+    {
+        std::lock_guard lock(calibratorMutex);
+        *calibration = calibrator;
+    }
+    const std::string target = out.toLocal8Bit().toStdString();
+    const auto existing = replace ? sorvane::ExistingFile::Replace : sorvane::ExistingFile::Refuse;
+    runSetJob(tr("Export video success!"), tr("Export video failed."), tr("Export cancelled."), outDir, region,
+              [=, this](sorvane::DvsFileReader& events, const std::string& source, std::string& error) mutable {
+                  options.calibration = calibration.get();
+                  return sorvane::exportFusionVideo(events, source, start, end, target, existing, options,
+                                                    progressOfJob(), cutCancelled, error);
+              });
+}
+
+sorvane::ProgressCallback SvFusionCameraDataProcessor::progressOfJob()
+{
+    return [this, shown = 0](double fraction) mutable {
+        const int percent = std::clamp(int(fraction * 100), 0, 100);
+        if (percent != shown)
+            emit signalProgress(shown = percent);
+    };
+}
+
+void SvFusionCameraDataProcessor::runSetJob(const QString& doneTip, const QString& failedTip,
+                                            const QString& cancelledTip, const QString& outDir, QRect region, SetJob work)
+{
     if (!loaded || loading || openedSet.isEmpty())
         return;
     const std::string source = openedSet.toLocal8Bit().toStdString();
-    const std::string target = out.toLocal8Bit().toStdString();
-    const auto existing = replace ? sorvane::ExistingFile::Replace : sorvane::ExistingFile::Refuse;
-    const std::optional<sorvane::EventRegion> only = eventRegionOf(region);
+    // The region is marked on the image, whose columns are the readout's turned.
+    std::optional<sorvane::EventRegion> only = eventRegionOf(region);
+    if (only)
+        only = sorvane::readoutRegion(*only);
     ++cutsRunning;
-    cutThread = std::thread([this, previous = std::move(cutThread), source, target, outDir, start, end, existing,
-                             only]() mutable {
+    cutThread = std::thread([this, previous = std::move(cutThread), source, only, doneTip, failedTip, cancelledTip, outDir,
+                             work = std::move(work)]() mutable {
         if (previous.joinable())
             previous.join();
         cutCancelled = false;
         emit signalLoadingStatus(true);
         emit signalProgress(0);
         std::string error;
-        int shown = 0;
-        const auto progress = [this, &shown](double fraction) {
-            const int percent = std::clamp(int(fraction * 100), 0, 100);
-            if (percent != shown)
-                emit signalProgress(shown = percent);
-        };
         // A reader of its own: playback keeps reading the open one meanwhile.
         std::shared_ptr<sorvane::DvsFileReader> events = sorvane::DvsFileReader::createFileReader(source, error);
-        const bool cut = events && events->loadFile() && (!only || events->setRegion(only, error))
-            && sorvane::cutFusionSet(*events, source, start, end, target, existing, progress, cutCancelled, error);
+        const bool done = events && events->loadFile() && (!only || events->setRegion(only, error))
+            && work(*events, source, error);
         // Free for the next command before the outcome is told.
         --cutsRunning;
-        if (cut)
-            emit signalShowLeftBottomTips(tr("Fusion set cut: ") + QString::fromLocal8Bit(target.c_str()), Success, outDir);
+        if (done)
+            emit signalShowLeftBottomTips(doneTip, Success, outDir);
         else if (cutCancelled)
-            emit signalShowLeftBottomTips(tr("Cut cancelled."), Warning);
+            emit signalShowLeftBottomTips(cancelledTip, Warning);
         else
-            emit signalShowLeftBottomTips(tr("Cut recording failed.") + " " + QString::fromStdString(error), Error);
+            emit signalShowLeftBottomTips(failedTip + " " + QString::fromStdString(error), Error);
         emit signalLoadingStatus(false);
     });
 }
@@ -328,15 +351,6 @@ void SvFusionCameraDataProcessor::openRecording(const QString& path, uint64_t op
     const QString eventsPath = QString::fromLocal8Bit(base + ".raw");
     const QString calibrationPath = QString::fromLocal8Bit(base + ".json");
 
-    auto next = std::make_unique<FusionRecording>();
-    next->apsReader = sorvane::ApsFileReader::createFileReader(base + ".mp4");
-    ApsFrame first;
-    if (!next->apsReader || !next->apsReader->isOpen() || !next->apsReader->getFrameTimestamps(next->frameTimestamps)
-        || next->frameTimestamps.empty() || !next->apsReader->getNextFrame(first)) {
-        qDebug() << "Load aps file failed.";
-        fail(tr("Open recording failed: cannot read the frames of %1").arg(videoPath));
-        return;
-    }
     if (QFileInfo::exists(calibrationPath)) {
         sorvane::CalibratorParameters parameters;
         if (sorvane::readCalibrationFile(base + ".json", parameters))
@@ -346,8 +360,17 @@ void SvFusionCameraDataProcessor::openRecording(const QString& path, uint64_t op
                 tr("The calibration file %1 is unreadable; the previous calibration is used.").arg(calibrationPath),
                 Warning);
     }
-    next->currentApsFrame = mapToDvs(first);
-    next->currentFrameIndex = 0;
+    auto next = std::make_unique<FusionRecording>();
+    {
+        std::string error;
+        std::lock_guard lock(calibratorMutex);
+        next->picture = sorvane::FusionPicture::open(base + ".mp4", calibrator, error);
+    }
+    if (!next->picture) {
+        qDebug() << "Load aps file failed.";
+        fail(tr("Open recording failed: cannot read the frames of %1").arg(videoPath));
+        return;
+    }
 
     std::shared_ptr<sorvane::DvsFileReader> events = sorvane::DvsFileReader::createFileReader(base + ".raw");
     {
@@ -368,11 +391,10 @@ void SvFusionCameraDataProcessor::openRecording(const QString& path, uint64_t op
     sorvane::DvsFileInfo fileInfo;
     events->getFileInfo(fileInfo);
     next->dvsReader = events;
-    next->apsTimeOffset = uint64_t(std::max<int64_t>(fileInfo.apsTimeOffset, 0));
-    qDebug() << "Read aps file time offset: " << next->apsTimeOffset;
+    next->picture->setTimeOffset(fileInfo.apsTimeOffset);
     // The range starts with the first frame; a set whose frames start after its last event
     // still shows its events.
-    const uint64_t lower = std::min(next->apsTimeOffset, lastTimestamp);
+    const uint64_t lower = std::min(next->picture->timeOffset(), lastTimestamp);
     {
         std::unique_lock lock(commandMutex);
         loadingReader.reset();
@@ -433,48 +455,30 @@ void SvFusionCameraDataProcessor::playbackFinished()
     emit signalTimeStamp(transport.lowerBound());
 }
 
+sorvane::FusionView SvFusionCameraDataProcessor::fusionView() const
+{
+    switch (viewerType.load()) {
+    case sorvane::STREAM_APS:
+        return sorvane::FusionView::Aps;
+    case sorvane::STREAM_DVS:
+        return sorvane::FusionView::Dvs;
+    default:
+        return sorvane::FusionView::Fusion;
+    }
+}
+
 std::optional<QImage> SvFusionCameraDataProcessor::buildFusionFrame(uint64_t t, uint64_t accumulation)
 {
     if (!recording)
         return std::nullopt;
-    FusionRecording& r = *recording;
-    // The frame shown at t: the last one that started at or before it (the first before any).
-    const uint64_t apsTime = t > r.apsTimeOffset ? t - r.apsTimeOffset : 0;
-    const auto after = std::upper_bound(r.frameTimestamps.begin(), r.frameTimestamps.end(), apsTime);
-    const int64_t index = std::max<int64_t>(0, int64_t(after - r.frameTimestamps.begin()) - 1);
-    if (index != r.currentFrameIndex) {
-        // The reader decodes forward when the frame lies ahead, and seeks only when it must.
-        ApsFrame frame;
-        if (!r.apsReader->seekFrame(index) || !r.apsReader->getNextFrame(frame)) {
-            qDebug() << "aps frame " << index << " unreadable.";
-            return std::nullopt;
-        }
-        r.currentApsFrame = mapToDvs(frame);
-        r.currentFrameIndex = index;
-    }
-    const int type = viewerType.load();
-    if (type == sorvane::STREAM_APS || accumulation == 0)
-        return toImage(r.currentApsFrame);
-    // (t - accumulation, t]: the window ends with the position, which it includes.
-    const uint64_t start = sorvane::eventimage::windowStart(t, accumulation);
-    const std::shared_ptr<sorvane::EventBuffer> events = r.dvsReader->getEventsByTime(start, t - start + 1);
-    const Event2D* begin = events ? events->data() : nullptr;
-    const Event2D* end = events ? events->data() + events->size() : nullptr;
-    const EventColors colors = config->eventColors();
+    QImage image(dvsWidth, dvsHeight, QImage::Format_BGR888);
     const std::optional<sorvane::EventRegion> only = shownRegion();
-    if (type == sorvane::STREAM_DVS) {
-        // The events alone, painted as an event recording's are, where the live view shows them.
-        // The window read is this call's own, so it is turned back in place.
-        if (events)
-            for (Event2D& e : *events)
-                e.x = uint16_t(dvsWidth - 1 - e.x);
-        std::fill(r.eventCounts.begin(), r.eventCounts.end(), uint16_t(0));
-        sorvane::eventimage::count(r.eventCounts.data(), begin, end, only ? &*only : nullptr);
-        QImage image;
-        SvEventProcessor::paintFrame(r.eventCounts, image, colors.positive, colors.negative, colors.background);
-        return image;
+    std::string error;
+    if (!recording->picture->paint(*recording->dvsReader, t, accumulation, fusionView(),
+                                   config->eventColors().palette(), only ? &*only : nullptr, image.bits(),
+                                   size_t(image.bytesPerLine()), error)) {
+        qDebug() << "fusion image at" << t << "unreadable:" << error.c_str();
+        return std::nullopt;
     }
-    QImage image = toImage(r.currentApsFrame);
-    drawEvents(image, begin, end, true, colors.positive, colors.negative, only ? &*only : nullptr);
     return image;
 }

@@ -15,6 +15,7 @@
 #include "processing/RecordingPlayer.h"
 #include "sdk/Calibrator.h"
 #include "sdk/DvsApsFusionProccessor.h"
+#include "SorvaneDriver/Video/FusionPicture.h"
 
 #include <QImage>
 #include <QObject>
@@ -23,6 +24,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <thread>
 #include <mutex>
@@ -32,7 +34,6 @@
 class ConfigStore;
 
 namespace sorvane {
-class ApsFileReader;
 class DvsFileReader;
 class FusionCamera;
 }
@@ -72,13 +73,6 @@ public:
     // A set is open and loaded.
     bool setLoaded() const { return loaded && !loading; }
 
-    // Paints the events over image (BGR888, 1280 x 720): positive colour for polarity 1, else
-    // negative; later events overwrite earlier ones. Recorded events come from the sensor's own
-    // readout and are mirrored to match the frames (column 1279 - x, where the live view shows
-    // them). With `only`, only the events shown inside it are drawn.
-    static void drawEvents(QImage& image, const sorvane::Event2D* begin, const sorvane::Event2D* end, bool mirrored,
-                           QColor positive, QColor negative, const sorvane::EventRegion* only = nullptr);
-
 
 public slots:
     void slotSetViewerType(sorvane::STREAM_TYPE type);
@@ -92,6 +86,10 @@ public slots:
     // of its own, reading the set afresh so that playback goes on; the outcome is told in a tip.
     // replace: the user agreed to replace members that exist. region: only its events are kept.
     void slotCutSet(QString out, QString outDir, uint64_t start, uint64_t end, bool replace, QRect region);
+    // Exports [start, end] of the open set as the video out, each image painted as the viewer
+    // type on screen paints it with the accumulation, frame step, colours and calibration in use
+    // now; on the cut's thread, told in a tip. region: only its events are drawn.
+    void slotExportSet(QString out, QString outDir, uint64_t start, uint64_t end, bool replace, QRect region);
 
 signals:
     void signalFusionImage(QImage image);
@@ -102,22 +100,23 @@ signals:
     void signalEventRateProfile(QList<quint64> counts, uint64_t first, uint64_t last);
     void signalPalyFileFinished();
     void signalLoadingStatus(bool loading);
-    // Percent of the cut under way.
+    // Percent of the cut or export under way.
     void signalProgress(int percent);
     void signalShowLeftBottomTips(QString tips, SvMessageType type = Success, QString file_path = QString());
 
 private:
     // The open recording; only the playback thread touches it.
     struct FusionRecording {
-        std::unique_ptr<sorvane::ApsFileReader> apsReader;
         std::shared_ptr<sorvane::DvsFileReader> dvsReader;
-        std::vector<uint64_t> frameTimestamps;
-        sorvane::ApsFrame currentApsFrame; // mapped onto the event grid
-        int64_t currentFrameIndex = -1;
-        uint64_t apsTimeOffset = 0;
-        // The counts of the events-only view, kept between images.
-        sorvane::eventimage::CountPlane eventCounts = sorvane::eventimage::CountPlane(sorvane::eventimage::planeSize, 0);
+        std::unique_ptr<sorvane::FusionPicture> picture;
     };
+    // A file job on the cut's thread: a reader of the open set's events of its own (playback
+    // goes on with the other), limited to region; true when work succeeded. Tells the outcome.
+    using SetJob = std::function<bool(sorvane::DvsFileReader& events, const std::string& source, std::string& error)>;
+    void runSetJob(const QString& doneTip, const QString& failedTip, const QString& cancelledTip, const QString& outDir,
+                   QRect region, SetJob work);
+    // Tells the percent of the job under way (cut's thread).
+    sorvane::ProgressCallback progressOfJob();
 
     void onFusionData(sorvane::ApsFrame& frame, sorvane::Event2D* begin, sorvane::Event2D* end);
     sorvane::ApsFrame mapToDvs(sorvane::ApsFrame& frame);
@@ -132,9 +131,9 @@ private:
     void showImage(uint64_t t) override;
     void dropImage() override;
     void playbackFinished() override;
-    // The image at t: the APS frame shown at t with the events of (t - accumulation, t] drawn
-    // over it.
+    // The image at t, painted as the viewer type says.
     std::optional<QImage> buildFusionFrame(uint64_t t, uint64_t accumulation);
+    sorvane::FusionView fusionView() const;
 
     // --- live ---
     std::unique_ptr<sorvane::DvsApsFusionProccessor> fusionProcessor;
@@ -167,7 +166,7 @@ private:
     // The .raw of the set asked for last (GUI thread only).
     QString openedSet;
 
-    // Cuts run one after another, each thread waiting for the one before.
+    // Cuts and exports run one after another, each thread waiting for the one before.
     std::thread cutThread;
     std::atomic<int> cutsRunning{0};
     std::atomic<bool> cutCancelled{false};

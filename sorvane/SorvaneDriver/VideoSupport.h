@@ -5,6 +5,7 @@
 // svraw links only SorvaneDriverEvents and loads the video module, libsv_video.so, the first time
 // a command needs it.
 #include "SorvaneDriver/DvsFileReader.h"
+#include "SorvaneBase/SafeOutput.h"
 
 #include <atomic>
 #include <cstddef>
@@ -14,6 +15,10 @@
 #include <vector>
 
 namespace sorvane {
+
+// What a picture of a fusion set shows: Fusion the events drawn over the frame, Aps the frame
+// alone, Dvs the events alone, painted as an event recording's are.
+enum class FusionView { Fusion, Aps, Dvs };
 
 // A live recording's video of timestamped BGR frames, which keeps what was written if the
 // process dies.
@@ -41,6 +46,11 @@ struct VideoSupport {
     bool (*cutFusionSet)(DvsFileReader& source, const std::string& sourcePath, uint64_t start, uint64_t end,
                          const std::string& out, ExistingFile existing, const ProgressCallback& progress,
                          const std::atomic<bool>& cancelled, std::string& error) = nullptr;
+    // See exportFusionVideo (Video/VideoExport.h); the view, and the set's own calibration.
+    bool (*exportFusionVideo)(DvsFileReader& source, const std::string& sourcePath, uint64_t start, uint64_t end,
+                              const std::string& out, ExistingFile existing, FusionView view,
+                              const VideoExportOptions& options, const ProgressCallback& progress,
+                              const std::atomic<bool>& cancelled, std::string& error) = nullptr;
 };
 
 // A fusion set is NAME.raw with a regular file NAME.mp4 beside it (its frames) and NAME.json (its

@@ -391,9 +391,9 @@ private slots:
         auto drawn = [](const Event2D* e, bool mirrored, const EventRegion* only = nullptr) {
             QImage image(1280, 720, QImage::Format_BGR888);
             image.fill(Qt::black);
-            const ConfigStore* config = ConfigStore::instance();
-            SvFusionCameraDataProcessor::drawEvents(image, e, e + 1, mirrored, config->positiveColor,
-                                                    config->negativeColor, only);
+            const sorvane::Palette colours = ConfigStore::instance()->eventColors().palette();
+            sorvane::drawEventsOver(image.bits(), size_t(image.bytesPerLine()), e, e + 1, mirrored, colours.positive,
+                                    colours.negative, only);
             return eventPixels(image);
         };
         const QStringList column{QString("%1,7+").arg(x)};

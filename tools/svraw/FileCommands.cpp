@@ -262,6 +262,17 @@ int dump(Options& options)
     return read ? 0 : fail("cannot read " + path);
 }
 
+// What SIGINT and SIGTERM stop in the work on a set: the reader and the frames.
+struct SetCancel {
+    std::atomic<bool> cancelled{false};
+    sorvane::DvsFileReader* reader = nullptr;
+    void cancel()
+    {
+        cancelled.store(true);
+        reader->cancel();
+    }
+};
+
 // A set into a set: OUT.raw, OUT.mp4 and OUT.json.
 int cutSet(sorvane::DvsFileReader& reader, const std::string& path, const std::string& out, uint64_t start,
            uint64_t end, Options& options)
@@ -270,15 +281,7 @@ int cutSet(sorvane::DvsFileReader& reader, const std::string& path, const std::s
     const sorvane::VideoSupport* support = sorvane::videoSupport(error);
     if (!support)
         return fail("cannot cut the set " + path + ": " + error);
-    struct SetCancel {
-        std::atomic<bool> cancelled{false};
-        sorvane::DvsFileReader* reader = nullptr;
-        void cancel()
-        {
-            cancelled.store(true);
-            reader->cancel();
-        }
-    } work;
+    SetCancel work;
     work.reader = &reader;
     Progress progress("cutting");
     const CancelOnSignal cancelOnSignal(work);
@@ -433,6 +436,25 @@ const sorvane::Palette* paletteOption(Options& options)
     return nullptr;
 }
 
+// A set painted as the viewer shows it: what the viewer plays of [start, end], image by image.
+int exportSet(sorvane::DvsFileReader& reader, const std::string& path, const std::string& out,
+              std::optional<uint64_t> start, std::optional<uint64_t> end, sorvane::FusionView view,
+              const sorvane::VideoExportOptions& video, Options& options)
+{
+    std::string error;
+    const sorvane::VideoSupport* support = sorvane::videoSupport(error);
+    if (!support)
+        return fail("cannot export the set " + path + ": " + error);
+    SetCancel work;
+    work.reader = &reader;
+    Progress progress("exporting");
+    const CancelOnSignal cancelOnSignal(work);
+    if (!support->exportFusionVideo(reader, path, start.value_or(0), end.value_or(UINT64_MAX), out,
+                                    existingFile(options), view, video, progress.callback(), work.cancelled, error))
+        return writeFailed(error, "cannot export " + path + " into " + out);
+    return 0;
+}
+
 int exportVideo(Options& options)
 {
     const std::string path = options.positional()[0];
@@ -467,12 +489,28 @@ int exportVideo(Options& options)
     }
     if (start && end && *start > *end)
         return fail("--start lies after --end");
+    const std::optional<std::string> viewName = options.text("view");
+    std::optional<sorvane::FusionView> view;
+    if (viewName) {
+        if (*viewName == "fusion")
+            view = sorvane::FusionView::Fusion;
+        else if (*viewName == "aps")
+            view = sorvane::FusionView::Aps;
+        else if (*viewName == "dvs")
+            view = sorvane::FusionView::Dvs;
+        else
+            return fail("unknown view '" + *viewName + "' (fusion, aps, dvs)");
+        if (!sorvane::isFusionSet(path))
+            return fail("--view paints a fusion set, and " + path + " has no NAME.mp4 beside it");
+    }
 
     auto reader = openRecording(path, options);
     if (!reader)
         return fail("cannot read " + path);
     if (const int status = applyRegion(*reader, region))
         return status;
+    if (view)
+        return exportSet(*reader, path, out, start, end, *view, video, options);
     uint64_t first = 0;
     uint64_t last = 0;
     if (!reader->getStartTimestamp(first) || !reader->getEndTimestamp(last))
@@ -555,10 +593,12 @@ std::vector<Command> fileCommands()
          "into DIR/NAME.raw (--force: replace an existing output)",
          convert, 1, {"format", "roi", "into"}, {"force", "no-cache", "rebuild-index"}, true},
         {"export",
-         "FILE OUT.mp4 [--start T] [--end T] [--roi X0,Y0,X1,Y1] [--acc-us N] [--fps N] [--palette NAME] [--force] "
-         "[--no-cache] [--rebuild-index]",
-         "paint [start, end] into a video (--force: replace an existing OUT.mp4)", exportVideo, 2,
-         {"start", "end", "roi", "acc-us", "fps", "palette"}, {"force", "no-cache", "rebuild-index"}},
+         "FILE OUT.mp4 [--view fusion|aps|dvs] [--start T] [--end T] [--roi X0,Y0,X1,Y1] [--acc-us N] [--fps N] "
+         "[--palette NAME] [--force] [--no-cache] [--rebuild-index]",
+         "paint [start, end] into a video; with --view, a set as the viewer shows it: the events of the "
+         "--acc-us before each image over the frame, the frame alone, or the events alone (--force: replace an "
+         "existing OUT.mp4)",
+         exportVideo, 2, {"view", "start", "end", "roi", "acc-us", "fps", "palette"}, {"force", "no-cache", "rebuild-index"}},
         {"frame", "FILE OUT.png --at T [--acc-us N] [--palette NAME] [--force] [--no-cache] [--rebuild-index]",
          "write the picture the viewer shows at T as a PNG (--force: replace an existing OUT.png)", frame, 2,
          {"at", "acc-us", "palette"}, {"force", "no-cache", "rebuild-index"}},

@@ -2,6 +2,7 @@
 
 #include "SorvaneBase/Logger.h"
 #include "SorvaneDriver/Video/Mp4FrameWriter.h"
+#include "SorvaneDriver/VideoSupport.h"
 
 #include <algorithm>
 #include <limits>
@@ -187,6 +188,89 @@ bool exportEventVideo(DvsFileReader& source, uint64_t start, uint64_t end, const
     }
     if (progress)
         progress(1.0);
+    return true;
+}
+
+uint64_t fusionImageCount(uint64_t start, uint64_t end, uint64_t frameStep)
+{
+    if (start > end || frameStep == 0)
+        return 0;
+    const uint64_t span = end - start;
+    return span / frameStep + (span % frameStep ? 2 : 1);
+}
+
+bool exportFusionVideo(DvsFileReader& source, const std::string& sourcePath, uint64_t start, uint64_t end,
+                       const std::string& out, ExistingFile existing, const FusionExportOptions& options,
+                       const ProgressCallback& progress, const std::atomic<bool>& cancelled, std::string& error)
+{
+    error.clear();
+    const auto refuse = [&](const std::string& why) {
+        error = "cannot export " + sourcePath + ": " + why;
+        SV_LOG_ERROR("%s", error.c_str());
+        return false;
+    };
+    const VideoExportOptions& video = options.video;
+    if (start > end)
+        return refuse("start " + std::to_string(start) + " lies after end " + std::to_string(end));
+    if (video.frameStep == 0 || video.fps <= 0 || video.fps > 1000)
+        return refuse("frame step " + std::to_string(video.frameStep) + " us at " + std::to_string(video.fps) + " fps");
+
+    uint64_t last = 0;
+    DvsFileInfo info;
+    if (!source.getEndTimestamp(last) || !source.getFileInfo(info))
+        return refuse("it holds no events");
+    Calibrator ownCalibration;
+    if (!options.calibration && !loadSetCalibration(fusionSetPaths(sourcePath).calibration, ownCalibration, error))
+        return refuse(error);
+    std::unique_ptr<FusionPicture> picture = FusionPicture::open(
+        fusionSetPaths(sourcePath).video, options.calibration ? *options.calibration : ownCalibration, error);
+    if (!picture)
+        return refuse(error);
+    picture->setTimeOffset(info.apsTimeOffset);
+    // The viewer's range of a set: from its first frame to its last event.
+    const uint64_t first = std::min(picture->timeOffset(), last);
+    if (start > last || end < first)
+        return refuse(rangeOutsideMessage(start, end, first, last));
+    start = std::max(start, first);
+    end = std::min(end, last);
+    const uint64_t images = fusionImageCount(start, end, video.frameStep);
+
+    SafeOutput output;
+    std::string problem;
+    if (!output.begin(out, existing, {sourcePath, -1}, problem))
+        return refuse(problem);
+    Mp4FrameWriter writer;
+    Mp4FrameWriter::Options encoding;
+    encoding.preset = "superfast";
+    encoding.into = &output;
+    const int width = eventimage::width;
+    const int height = eventimage::height;
+    if (!writer.open(out, width, height, video.fps, encoding))
+        return refuse("cannot write " + out);
+    SV_LOG_INFO("exporting the set %s from %llu to %llu as %llu images to %s", sourcePath.c_str(),
+                static_cast<unsigned long long>(start), static_cast<unsigned long long>(end),
+                static_cast<unsigned long long>(images), out.c_str());
+
+    const Palette colours{"", video.positiveColor, video.negativeColor, video.backgroundColor};
+    std::vector<uint8_t> pixels(size_t(width) * height * 3);
+    int reportedPercent = -1;
+    for (uint64_t index = 0; index < images; ++index) {
+        if (cancelled.load(std::memory_order_relaxed))
+            return refuse("cancelled");
+        const uint64_t t = index + 1 == images ? end : start + index * video.frameStep;
+        if (!picture->paint(source, t, video.accTime, options.view, colours, nullptr, pixels.data(), size_t(width) * 3,
+                            problem))
+            return refuse(cancelled.load() ? "cancelled" : problem);
+        if (!writer.writeFrame(pixels.data()))
+            return refuse("cannot write " + out);
+        const int percent = int((index + 1) * 100 / images);
+        if (progress && percent != reportedPercent) {
+            reportedPercent = percent;
+            progress(double(index + 1) / double(images));
+        }
+    }
+    if (!writer.close() || !output.commit(problem))
+        return refuse(problem.empty() ? "cannot finish " + out : problem);
     return true;
 }
 

@@ -53,12 +53,23 @@ bool videoFrameTimes(const std::string& path, std::vector<uint64_t>& times, int&
     return true;
 }
 
+bool exportSetVideo(DvsFileReader& source, const std::string& sourcePath, uint64_t start, uint64_t end,
+                    const std::string& out, ExistingFile existing, FusionView view, const VideoExportOptions& video,
+                    const ProgressCallback& progress, const std::atomic<bool>& cancelled, std::string& error)
+{
+    FusionExportOptions options;
+    options.view = view;
+    options.video = video;
+    return exportFusionVideo(source, sourcePath, start, end, out, existing, options, progress, cancelled, error);
+}
+
 const VideoSupport support{
     exportEventVideo,
     [] { return std::unique_ptr<LiveVideoWriter>(new FragmentedVideoWriter); },
     videoFrames,
     videoFrameTimes,
     cutFusionSet,
+    exportSetVideo,
 };
 
 [[maybe_unused]] const bool registered = [] {
