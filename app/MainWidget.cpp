@@ -383,6 +383,7 @@ void MainWidget::connectFusionProcessor()
     connect(processor, &SvFusionCameraDataProcessor::signalLoadingStatus, this, &MainWidget::slotSetWaitWinStatus);
     connect(processor, &SvFusionCameraDataProcessor::signalProgress, waitingWin, &WaitingWin::setProgress);
     connect(this, &MainWidget::signalCutFusionSet, processor, &SvFusionCameraDataProcessor::slotCutSet);
+    connect(this, &MainWidget::signalExportFusionSet, processor, &SvFusionCameraDataProcessor::slotExportSet);
     connect(processor, &SvFusionCameraDataProcessor::signalShowLeftBottomTips, this,
             qOverload<QString, SvMessageType, QString>(&MainWidget::slotShowLeftBottomTips), Qt::QueuedConnection);
     connect(processor, &SvFusionCameraDataProcessor::signalFusionImage, showImageForm, &ShowImageForm::slotShowImage,
@@ -481,8 +482,7 @@ void MainWidget::slotCutRecording()
 {
     SvCutRawFile dialog(this);
     // A fusion set is cut into a set: the events, the frames of the range and the calibration.
-    if (!askForRange(dialog, config->outputRawFilePath, ".raw", tr("Cut refused: the target is the open recording "),
-                     true))
+    if (!askForRange(dialog, config->outputRawFilePath, ".raw", tr("Cut refused: the target is the open recording ")))
         return;
     if (sourceMode == FusionFile)
         emit signalCutFusionSet(dialog.getFilePath(), dialog.getFileDir(), dialog.getStartTime(), dialog.getEndTime(),
@@ -495,21 +495,23 @@ void MainWidget::slotCutRecording()
 void MainWidget::slotSaveAs()
 {
     SvExportVideoUI dialog(this);
-    dialog.setFrameStep(eventProcessor->frameStep(), rangeSlider->minimum(), rangeSlider->maximum());
-    if (askForRange(dialog, config->videoSavePath, ".mp4", tr("Export refused: the target is the open recording "))) {
+    // A fusion set is painted as the viewer type on screen shows it.
+    const bool set = sourceMode == FusionFile;
+    dialog.setFrameStep(set ? fusionProcessor->frameStep() : eventProcessor->frameStep(), rangeSlider->minimum(),
+                        rangeSlider->maximum());
+    if (!askForRange(dialog, config->videoSavePath, ".mp4", tr("Export refused: the target is the open recording ")))
+        return;
+    if (set)
+        emit signalExportFusionSet(dialog.getFilePath(), dialog.getFileDir(), dialog.getStartTime(),
+                                   dialog.getEndTime(), dialog.replacesExisting(), dialog.chosenRegion());
+    else
         emit signalExportVideo(dialog.getFilePath(), dialog.getFileDir(), dialog.getStartTime(), dialog.getEndTime(),
                                dialog.replacesExisting(), dialog.chosenRegion());
-    }
 }
 
 bool MainWidget::askForRange(SvRangeFileDialog& dialog, const QString& folder, const QString& extension,
-                             const QString& refusal, bool setsToo)
+                             const QString& refusal)
 {
-    if (sourceMode == FusionFile && !setsToo) {
-        emit signalShowLeftBottomTips(tr("A fusion set cannot be saved as a video yet; Cut Recording cuts it."), Warning,
-                                      QString());
-        return false;
-    }
     if (sourceMode != RawFile && (sourceMode != FusionFile || !fusionProcessor->setLoaded())) {
         emit signalShowLeftBottomTips(tr("Please open a raw file first."), Warning, QString());
         return false;

@@ -90,6 +90,8 @@ signals:
                            QRect region);
     void signalCutFusionSet(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts, bool replace,
                             QRect region);
+    void signalExportFusionSet(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts, bool replace,
+                               QRect region);
     void signalShowLeftBottomTips(QString tips, SvMessageType type, QString file_path);
     void signalSetViewerShowType(sorvane::STREAM_TYPE type);
 
@@ -154,9 +156,7 @@ private:
     // Error tip and true when out_path is the recording being read (it must never be overwritten).
     // Fills a cut or export dialog from the slider's range and runs it; true when the user
     // accepted a target that is not the open recording.
-    // setsToo: a fusion set may be the source.
-    bool askForRange(SvRangeFileDialog& dialog, const QString& folder, const QString& extension, const QString& refusal,
-                     bool setsToo = false);
+    bool askForRange(SvRangeFileDialog& dialog, const QString& folder, const QString& extension, const QString& refusal);
     bool refuseOverwritingOpenRecording(const QString& out_path, const QString& what);
     // The Record button on a live camera: starts a recording or ends the running one.
     void toggleCameraRecording();

@@ -1,4 +1,5 @@
-// Fusion sets (NAME.raw, NAME.mp4, NAME.json): svraw info and cut of a set, and the core's cut.
+// Fusion sets (NAME.raw, NAME.mp4, NAME.json): svraw info, cut and export of a set, and the core's
+// cut and export.
 #include "RawTestData.h"
 #include "SvrawRunner.h"
 
@@ -6,6 +7,7 @@
 #include "SorvaneDriver/Video/ApsFileReader.h"
 #include "SorvaneDriver/Video/Mp4FrameWriter.h"
 #include "SorvaneDriver/Video/SetCut.h"
+#include "SorvaneDriver/Video/VideoExport.h"
 
 #include <QDir>
 #include <QFile>
@@ -53,6 +55,55 @@ bool makeSet(const QString& folder)
         ok = frames.writeFrame(std::vector<uint8_t>(64 * 48 * 3, uint8_t(8 * i)).data(), i * kStep);
     QFile json(folder + "/set.json");
     return ok && frames.close() && json.open(QIODevice::WriteOnly) && json.write(kCalibration) == kCalibration.size();
+}
+
+// A set painted to be seen: 10 flat frames of 64 x 36, frame k of grey 20 + 10 k at 100 ms + k
+// 100 ms, mapped over the whole event grid; a 32 x 32 block of positive events read out at
+// x 100..131, y 200..231 (shown at columns 1148..1179) at 480 ms; the last event at 1 s.
+constexpr uint64_t kPaintedOffset = 100000;
+constexpr uint64_t kPaintedStep = 100000;
+constexpr uint64_t kBlockTime = 480000;
+
+int paintedGrey(uint64_t t)
+{
+    return 20 + 10 * int((t - kPaintedOffset) / kPaintedStep);
+}
+
+bool makePaintedSet(const QString& folder)
+{
+    std::vector<Event2D> events;
+    for (uint16_t y = 200; y < 232; ++y)
+        for (uint16_t x = 100; x < 132; ++x)
+            events.push_back({x, y, 1, kBlockTime});
+    events.push_back({0, 0, 0, 1000000});
+    RawEventWriter writer;
+    RawHeaderInfo header;
+    header.extraKeys["apsTimeOffset"] = std::to_string(kPaintedOffset);
+    bool ok = writer.open((folder + "/set.raw").toStdString(), header)
+        && writer.write(events.data(), events.data() + events.size()) && writer.close();
+    Mp4FrameWriter frames;
+    Mp4FrameWriter::Options options;
+    options.timestamped = true;
+    ok = ok && frames.open((folder + "/set.mp4").toStdString(), 64, 36, 10, options);
+    for (uint64_t k = 0; ok && k < 10; ++k)
+        ok = frames.writeFrame(std::vector<uint8_t>(64 * 36 * 3, uint8_t(paintedGrey(kPaintedOffset + k * kPaintedStep))).data(),
+                               k * kPaintedStep);
+    const QByteArray calibration = R"({
+      "0": {"camera_serial": "TD1", "frame_size": {"cols": 1280, "rows": 720},
+            "camera_matrix": {"rows": 3, "cols": 3, "type": 6, "data": [1, 0, 0, 0, 1, 0, 0, 0, 1]},
+            "dist_coeffs": {"rows": 1, "cols": 5, "type": 6, "data": [0, 0, 0, 0, 0]},
+            "affine_matrix": {"1": {"rows": 2, "cols": 3, "type": 6, "data": [0.05, 0, 0, 0, 0.05, 0]}}},
+      "1": {"frame_size": {"cols": 64, "rows": 36}}})";
+    QFile json(folder + "/set.json");
+    return ok && frames.close() && json.open(QIODevice::WriteOnly) && json.write(calibration) == calibration.size();
+}
+
+// Whether a decoded BGR pixel is near colour.
+bool near(const ApsFrame& frame, int x, int y, Rgb colour, int tolerance)
+{
+    const uint8_t* p = frame.data() + (size_t(y) * size_t(frame.getWidth()) + size_t(x)) * 3;
+    return std::abs(p[2] - colour.r) <= tolerance && std::abs(p[1] - colour.g) <= tolerance
+        && std::abs(p[0] - colour.b) <= tolerance;
 }
 
 QJsonObject info(const QString& path, const QString& folder)
@@ -198,6 +249,122 @@ private slots:
         QCOMPARE(svraw(cut + QStringList{"--force"}, dir.path()).status, 0);
         QCOMPARE(info(dir.filePath("out.raw"), dir.path())["aps_frames"].toInt(), 9);
         QCOMPARE(QFileInfo(dir.filePath("out.json")).size(), kCalibration.size());
+    }
+
+    // Each image is the picture the view shows as it plays the range: the frame whose time has
+    // come, under the events of the accumulation before it where the view shows them.
+    void exportPaintsWhatTheViewShows_data()
+    {
+        QTest::addColumn<QString>("view");
+        QTest::addColumn<QStringList>("extra");
+        QTest::addColumn<qulonglong>("start"); // the range held to the set
+        QTest::addColumn<qulonglong>("end");
+        QTest::addColumn<int>("blockFrom"); // first shown column of the block; 0: none shown
+        const QStringList all{"--start", "0", "--end", "2000000"};
+        QTest::newRow("fusion") << "fusion" << all << 100000ULL << 1000000ULL << 1148;
+        QTest::newRow("frames alone") << "aps" << all << 100000ULL << 1000000ULL << 0;
+        QTest::newRow("events alone") << "dvs" << all << 100000ULL << 1000000ULL << 1148;
+        QTest::newRow("region of the readout") << "fusion" << (all + QStringList{"--roi", "100,200,115,231"})
+                                               << 100000ULL << 1000000ULL << 1164;
+        QTest::newRow("ends between two frames") << "fusion" << QStringList{"--end", "450000"} << 100000ULL
+                                                 << 450000ULL << 1148;
+    }
+    void exportPaintsWhatTheViewShows()
+    {
+        QFETCH(QString, view);
+        QFETCH(QStringList, extra);
+        QFETCH(qulonglong, start);
+        QFETCH(qulonglong, end);
+        QFETCH(int, blockFrom);
+        QTemporaryDir dir;
+        QVERIFY(makePaintedSet(dir.path()));
+        const QString out = dir.filePath("out.mp4");
+        const Run run = svraw(QStringList{"export", "--no-cache", dir.filePath("set.raw"), out, "--view", view, "--fps",
+                                          "10", "--acc-us", "50000"} + extra, dir.path());
+        QVERIFY2(run.status == 0, run.err.constData());
+        auto video = ApsFileReader::createFileReader(out.toStdString());
+        std::vector<uint64_t> pts;
+        QVERIFY(video && video->getFrameTimestamps(pts));
+        const uint64_t count = fusionImageCount(start, end, kPaintedStep);
+        QCOMPARE(pts.size(), size_t(count));
+        const Palette& gray = *paletteNamed("Gray");
+        ApsFrame image;
+        for (uint64_t i = 0; i < count; ++i) {
+            QVERIFY(video->getNextFrame(image));
+            QCOMPARE(image.getWidth(), 1280);
+            const uint64_t t = i + 1 == count ? end : start + i * kPaintedStep;
+            const int grey = paintedGrey(t);
+            const Rgb frame = view == "dvs" ? gray.background : Rgb{uint8_t(grey), uint8_t(grey), uint8_t(grey)};
+            const bool blockShown = blockFrom > 0 && view != "aps" && t - 50000 < kBlockTime && kBlockTime <= t;
+            const QByteArray where = QByteArray::number(qulonglong(t));
+            QVERIFY2(near(image, 600, 400, frame, 8), where);
+            QVERIFY2(near(image, 1172, 215, blockShown ? gray.positive : frame, 24), where);
+            // Left of the region, or where the readout's own columns would put the block.
+            QVERIFY2(near(image, 1150, 215, blockShown && blockFrom == 1148 ? gray.positive : frame, 24), where);
+            QVERIFY2(near(image, 115, 215, frame, 24), where);
+        }
+        QCOMPARE(leftovers(dir.path()), QStringList{"out.mp4"});
+    }
+
+    void exportRefused_data()
+    {
+        QTest::addColumn<QStringList>("arguments"); // after export IN
+        QTest::addColumn<QString>("existing");      // a file there before, left as it is
+        QTest::addColumn<QString>("message");
+        QTest::newRow("before the first frame") << QStringList{"out.mp4", "--view", "fusion", "--end", "50000"} << ""
+                                                << "lies outside the recording, which spans [100000, 1000000]";
+        QTest::newRow("onto the set's video") << QStringList{"set.mp4", "--view", "aps"} << "" << "the input's own set";
+        QTest::newRow("over a file") << QStringList{"out.mp4", "--view", "dvs"} << "out.mp4" << "exists already";
+        QTest::newRow("unknown view") << QStringList{"out.mp4", "--view", "both"} << "" << "unknown view 'both'";
+        QTest::newRow("an unreadable calibration") << QStringList{"out.mp4", "--view", "fusion"} << "set.json"
+                                                   << "set.json cannot be read";
+    }
+    void exportRefused()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, existing);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        QVERIFY(makePaintedSet(dir.path()));
+        QFile before(dir.filePath(existing));
+        QVERIFY(existing.isEmpty() || (before.open(QIODevice::WriteOnly) && before.write(R"({"0": {}})") == 9));
+        before.close();
+        arguments[0] = dir.filePath(arguments[0]);
+        const Run run = svraw(QStringList{"export", "--no-cache", dir.filePath("set.raw")} + arguments, dir.path());
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.err.contains(message.toUtf8()), run.err.constData());
+        QCOMPARE(leftovers(dir.path()), existing == "out.mp4" ? QStringList{existing} : QStringList());
+        QVERIFY(existing.isEmpty() || (before.open(QIODevice::ReadOnly) && before.readAll() == R"({"0": {}})"));
+        QVERIFY(QFileInfo(dir.filePath("set.mp4")).size() > 1000);
+    }
+
+    // A plain recording has nothing but events to paint.
+    void viewNeedsASet()
+    {
+        QTemporaryDir dir;
+        QVERIFY(makePaintedSet(dir.path()));
+        QVERIFY(QFile::rename(dir.filePath("set.mp4"), dir.filePath("frames.mp4")));
+        const Run run = svraw({"export", dir.filePath("set.raw"), dir.filePath("out.mp4"), "--view", "fusion"}, dir.path());
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.err.contains("has no NAME.mp4 beside it"), run.err.constData());
+    }
+
+    void exportCancelLeavesNothing()
+    {
+        QTemporaryDir dir;
+        QVERIFY(makePaintedSet(dir.path()));
+        const std::string path = dir.filePath("set.raw").toStdString();
+        auto reader = DvsFileReader::createFileReader(path);
+        reader->setIndexCaching(IndexCaching::Off);
+        QVERIFY(reader->loadFile());
+        std::atomic<bool> cancelled{false};
+        std::string error;
+        FusionExportOptions options;
+        options.video.frameStep = 10000;
+        QVERIFY(!exportFusionVideo(*reader, path, 0, 1000000, dir.filePath("out.mp4").toStdString(), ExistingFile::Refuse,
+                                   options, [&](double f) { cancelled.store(f >= 0.5); }, cancelled, error));
+        QVERIFY2(error.ends_with("cancelled"), error.c_str());
+        QCOMPARE(leftovers(dir.path()), QStringList());
     }
 
     // Cancelled before anything, after the events, and as the frames are written.

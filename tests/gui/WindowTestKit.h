@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QFile>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
@@ -77,6 +78,21 @@ bool answerDialog(const std::function<void()>& action, const std::function<void(
     action();
     poll.stop();
     return answered;
+}
+
+// Runs command, which brings up the range dialog Dialog, and saves under name in the dialog's
+// folder; the path saved to, empty when no dialog came up.
+template <typename Dialog>
+QString saveThroughDialog(const std::function<void()>& command, const QString& name)
+{
+    QString path;
+    answerDialog<Dialog>(command, [&](Dialog* dialog) {
+        if (auto* edit = dialog->template findChild<QLineEdit*>("le_file_name"))
+            edit->setText(name);
+        path = dialog->getFilePath();
+        QTest::mouseClick(dialog->template findChild<QPushButton*>("pb_save"), Qt::LeftButton);
+    });
+    return path;
 }
 
 // "Open Camera", then in the camera list the row of serial and "Open" ("Close" when serial is

@@ -354,6 +354,17 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(session.tips.size(), 2, 30000);
         QVERIFY2(session.tips.last().contains("exists already"), qPrintable(session.tips.last()));
         QCOMPARE(QFileInfo(out).lastModified(), written);
+
+        // A region marked on the image keeps the events shown in it: column 0 is readout 1279.
+        const QString region = dir.filePath("region.raw");
+        QFile::remove(region);
+        session.processor.slotCutSet(region, dir.path(), 2'050'000, 2'560'000, true, QRect(0, 0, 10, 720));
+        QTRY_COMPARE_WITH_TIMEOUT(session.tips.size(), 3, 30000);
+        auto kept = DvsFileReader::createFileReader(region.toStdString());
+        QVERIFY(kept && kept->loadFile());
+        const auto inRegion = kept->getEventsByTime(0, 3'000'001);
+        QVERIFY(inRegion && inRegion->size() == 1);
+        QCOMPARE(inRegion->front().x, uint16_t(1279));
         QVERIFY(!session.processor.isBusy());
     }
 

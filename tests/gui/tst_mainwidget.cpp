@@ -764,12 +764,12 @@ void TestMainWidget::droppedRecordingsOpen()
     QCOMPARE(used.count(), 1);
     QCOMPARE(used.first().at(0).toString(), dir.filePath(openedAs));
     if (opened == MainWidget::FusionFile) {
-        // A fusion set is not painted into a video, and one that failed to load is not cut.
-        closeAllTips();
-        window->slotSaveAs();
-        QTRY_VERIFY(tipContaining("cannot be saved as a video yet", Warning));
-        window->slotCutRecording();
-        QTRY_VERIFY(tipContaining("Please open a raw file first.", Warning));
+        // A set that failed to load is neither painted into a video nor cut.
+        for (auto command : {&MainWidget::slotSaveAs, &MainWidget::slotCutRecording}) {
+            closeAllTips();
+            (window.get()->*command)();
+            QTRY_VERIFY(tipContaining("Please open a raw file first.", Warning));
+        }
     }
 }
 

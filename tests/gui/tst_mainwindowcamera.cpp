@@ -8,6 +8,9 @@
 #include "SorvaneDriver/Raw/RawEventWriter.h"
 #include "SorvaneDriver/Simulated/SimulatedCameras.h"
 #include "SorvaneDriver/Video/ApsFileReader.h"
+#include "SorvaneDriver/Video/VideoExport.h"
+#include "Utility/SvCutRawFile.h"
+#include "Utility/SvExportVideoUI.h"
 #include "Utility/svfilerecorder.h"
 #include "app/ConfigStore.h"
 #include "app/RecordingNames.h"
@@ -616,6 +619,34 @@ private slots:
         // Played to its end, the button is released.
         QTRY_VERIFY_WITH_TIMEOUT(!button("pb_play")->isChecked(), 20000);
         QVERIFY(label("label_time")->text().contains("/"));
+
+        // Saved as a video of what the view shows, and cut into a set, through the window's
+        // dialogs, over the whole range: from the first frame to the last event.
+        const uint64_t first = std::min(uint64_t(r.info.apsTimeOffset), r.events.back().timestamp);
+        const QString clip = saveThroughDialog<SvExportVideoUI>([this] { window->slotSaveAs(); }, "clip.mp4");
+        QTRY_VERIFY_WITH_TIMEOUT(tipContaining("Export video success!", Success), 60000);
+        auto video = ApsFileReader::createFileReader(clip.toStdString());
+        std::vector<uint64_t> times;
+        QVERIFY(video && video->getFrameTimestamps(times));
+        QCOMPARE(video->getWidth(), 1280);
+        QCOMPARE(times.size(), size_t(fusionImageCount(first, r.events.back().timestamp, fusion->frameStep())));
+        const QString piece = saveThroughDialog<SvCutRawFile>([this] { window->slotCutRecording(); }, "piece.raw");
+        QTRY_VERIFY_WITH_TIMEOUT(tipContaining("Fusion set cut", Success), 60000);
+        const auto kept = std::count_if(r.events.begin(), r.events.end(), [&](const Event2D& e) { return e.timestamp >= first; });
+        QCOMPARE(qsizetype(readBack(piece).events.size()), qsizetype(kept));
+        QVERIFY(QFile::exists(dir.filePath("piece.mp4")) && QFile::exists(dir.filePath("piece.json")));
+
+        // A frame a millisecond: far more images than the time until Cancel.
+        fusion->setFps(1000);
+        const auto restoreRate = qScopeGuard([&] { fusion->setFps(33); });
+        const QString cancelled = saveThroughDialog<SvExportVideoUI>([this] { window->slotSaveAs(); }, "cancelled.mp4");
+        auto* waiting = window->findChild<WaitingWin*>();
+        QTRY_VERIFY(waiting->isVisible());
+        QTest::mouseClick(waiting->findChild<QPushButton*>("pb_cancel"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(tipContaining("Export cancelled.", Warning), 20000);
+        QTRY_VERIFY(!waiting->isVisible());
+        QVERIFY(!QFile::exists(cancelled));
+        QVERIFY(QDir(dir.path()).entryList({"*svtmp*"}, QDir::Files | QDir::Hidden).isEmpty());
     }
 
     // A new recording never takes the name of files already there: a file of another recording
