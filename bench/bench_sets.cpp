@@ -1,8 +1,10 @@
-// Fusion sets: cutting the middle of a set (events, 1920 x 1080 frames, calibration).
+// Fusion sets: cutting the middle of a set (events, 1920 x 1080 frames, calibration), and
+// exporting it as the fusion view shows it.
 #include "SorvaneDriver/DvsFileReader.h"
 #include "SorvaneDriver/Raw/RawEventWriter.h"
 #include "SorvaneDriver/Video/Mp4FrameWriter.h"
 #include "SorvaneDriver/Video/SetCut.h"
+#include "SorvaneDriver/Video/VideoExport.h"
 
 #include <benchmark/benchmark.h>
 
@@ -72,7 +74,13 @@ bool ensureSet(const std::string& base)
         if (!frames.writeFrame(pixels.data(), pts))
             return false;
     }
-    std::ofstream(base + ".json") << R"({"serial": "TD1", "affine_matrix": {"0": {"data": [0.5, 0, -5, 0, 0.5, -10]}}})";
+    // The frames cover the event grid at two thirds of their scale.
+    std::ofstream(base + ".json") << R"({
+      "0": {"camera_serial": "TD1", "frame_size": {"cols": 1280, "rows": 720},
+            "camera_matrix": {"rows": 3, "cols": 3, "type": 6, "data": [1, 0, 0, 0, 1, 0, 0, 0, 1]},
+            "dist_coeffs": {"rows": 1, "cols": 5, "type": 6, "data": [0, 0, 0, 0, 0]},
+            "affine_matrix": {"1": {"rows": 2, "cols": 3, "type": 6, "data": [1.5, 0, 0, 0, 1.5, 0]}}},
+      "1": {"frame_size": {"cols": 1920, "rows": 1080}}})";
     return frames.close() && std::rename((base + ".raw.new").c_str(), (base + ".raw").c_str()) == 0;
 }
 
@@ -96,7 +104,7 @@ double peakMemoryMb()
 // window holds one).
 static void BM_CutFusionSet(benchmark::State& state)
 {
-    const std::string folder = (std::filesystem::temp_directory_path() / "sv_bench_set_10s_v1").string();
+    const std::string folder = (std::filesystem::temp_directory_path() / "sv_bench_set_10s_v2").string();
     std::filesystem::create_directories(folder);
     const std::string base = folder + "/set";
     if (!ensureSet(base)) {
@@ -123,3 +131,35 @@ static void BM_CutFusionSet(benchmark::State& state)
     state.counters["set_MB"] = double(std::filesystem::file_size(base + ".raw") + std::filesystem::file_size(base + ".mp4")) / 1e6;
 }
 BENCHMARK(BM_CutFusionSet)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(3);
+
+// The middle 5 s of the set as the fusion view shows it at 30 images a second: frames decoded and
+// mapped, the events of each image drawn over them, encoded.
+static void BM_ExportFusion(benchmark::State& state)
+{
+    const std::string folder = (std::filesystem::temp_directory_path() / "sv_bench_set_10s_v2").string();
+    std::filesystem::create_directories(folder);
+    const std::string base = folder + "/set";
+    if (!ensureSet(base)) {
+        state.SkipWithError("cannot write the set");
+        return;
+    }
+    auto reader = DvsFileReader::createFileReader(base + ".raw");
+    if (!reader || !reader->loadFile()) {
+        state.SkipWithError("cannot read the set");
+        return;
+    }
+    const std::atomic<bool> cancelled{false};
+    FusionExportOptions options;
+    const uint64_t images = fusionImageCount(2'500'000, 7'500'000, options.video.frameStep);
+    for (auto _ : state) {
+        std::string error;
+        if (!exportFusionVideo(*reader, base + ".raw", 2'500'000, 7'500'000, folder + "/fusion.mp4",
+                               ExistingFile::Replace, options, {}, cancelled, error)) {
+            state.SkipWithError(error.c_str());
+            return;
+        }
+    }
+    state.counters["images_per_s"] =
+        benchmark::Counter(double(images) * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_ExportFusion)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(3);
