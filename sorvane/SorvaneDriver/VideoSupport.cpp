@@ -84,6 +84,12 @@ bool isFusionSet(const std::string& rawPath)
     return std::filesystem::is_regular_file(fusionSetPaths(rawPath).video, ignored);
 }
 
+std::string fusionSetEvents(const std::string& path)
+{
+    const FusionSetPaths set = fusionSetPaths(path);
+    return (path == set.video || path == set.calibration) && isFusionSet(set.raw) ? set.raw : path;
+}
+
 // Plain arithmetic, here so that a program can say what an export will write before loading the
 // video half.
 std::pair<uint64_t, uint64_t> heldToEvents(uint64_t start, uint64_t end, uint64_t first, uint64_t last,

@@ -65,6 +65,9 @@ struct FusionSetPaths {
 FusionSetPaths fusionSetPaths(const std::string& rawPath);
 // Whether rawPath is the .raw of a set.
 bool isFusionSet(const std::string& rawPath);
+// The .raw of the set that path is a member of (NAME.raw, NAME.mp4 or NAME.json), so that a set
+// is known from any member; path itself when it is no member of a set.
+std::string fusionSetEvents(const std::string& path);
 
 // Called by the video half when it is linked in or loaded; support must outlive the process.
 void registerVideoSupport(const VideoSupport* support);

@@ -192,11 +192,15 @@ private slots:
     {
         QTemporaryDir dir;
         QVERIFY(makeSet(dir.path()));
-        const QJsonObject set = info(dir.filePath("set.raw"), dir.path());
-        QCOMPARE(set["aps_frames"].toInt(), kFrames);
-        QCOMPARE(set["aps_fps"].toDouble(), 25.0);
-        QCOMPARE(set["aps_first_frame_us"].toInteger(), kOffset);
-        QCOMPARE(set["aps_last_frame_us"].toInteger(), kOffset + (kFrames - 1) * int64_t(kStep));
+        // Known from any member.
+        for (const char* member : {"set.raw", "set.mp4", "set.json"}) {
+            const QJsonObject set = info(dir.filePath(member), dir.path());
+            QCOMPARE(set["path"].toString(), dir.filePath("set.raw"));
+            QCOMPARE(set["aps_frames"].toInt(), kFrames);
+            QCOMPARE(set["aps_fps"].toDouble(), 25.0);
+            QCOMPARE(set["aps_first_frame_us"].toInteger(), kOffset);
+            QCOMPARE(set["aps_last_frame_us"].toInteger(), kOffset + (kFrames - 1) * int64_t(kStep));
+        }
     }
 
     void cutRefused_data()

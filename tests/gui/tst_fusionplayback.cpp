@@ -13,6 +13,7 @@
 #include <SorvaneDriver/Simulated/StreamRecorder.h>
 #include <SorvaneDriver/Video/ApsFileReader.h>
 #include <SorvaneDriver/Video/Mp4FrameWriter.h>
+#include <SorvaneDriver/Video/VideoExport.h>
 
 #include <QDir>
 #include <QFile>
@@ -366,6 +367,40 @@ private slots:
         QVERIFY(inRegion && inRegion->size() == 1);
         QCOMPARE(inRegion->front().x, uint16_t(1279));
         QVERIFY(!session.processor.isBusy());
+    }
+
+    // Saved as a video, the open set gives the images the view type on screen shows as it plays
+    // the range: one a frame step, the last at the range's end.
+    void exportFollowsTheViewerType_data()
+    {
+        QTest::addColumn<int>("viewerType");
+        QTest::newRow("fusion") << int(STREAM_ALL);
+        QTest::newRow("APS") << int(STREAM_APS);
+        QTest::newRow("DVS") << int(STREAM_DVS);
+    }
+    void exportFollowsTheViewerType()
+    {
+        QFETCH(int, viewerType);
+        Session session;
+        QVERIFY(session.loadPaused(base + ".raw"));
+        session.processor.slotSetViewerType(STREAM_TYPE(viewerType));
+        const QString out = dir.filePath("clip.mp4");
+        QFile::remove(out);
+        session.processor.slotExportSet(out, dir.path(), 2'050'000, 2'250'000, false, QRect());
+        QTRY_COMPARE_WITH_TIMEOUT(session.tips.size(), 1, 30000);
+        QCOMPARE(session.tips.first(), QString("Export video success!"));
+        auto video = ApsFileReader::createFileReader(out.toStdString());
+        std::vector<uint64_t> times;
+        QVERIFY(video && video->getFrameTimestamps(times));
+        const uint64_t step = session.processor.frameStep();
+        QCOMPARE(times.size(), size_t(fusionImageCount(2'050'000, 2'250'000, step)));
+        ApsFrame image;
+        for (size_t i = 0; i < times.size(); ++i) {
+            QVERIFY(video->getNextFrame(image));
+            const QImage shown = session.imageAt(i + 1 == times.size() ? 2'250'000 : 2'050'000 + i * step);
+            const uint8_t* pixel = image.data() + (100 * 1280 + 900) * 3;
+            QVERIFY2(isGrey(shown.pixel(900, 100), pixel[1]), qPrintable(QString("image %1: %2").arg(i).arg(pixel[1])));
+        }
     }
 
     // The fusion camera records the sensor's readout; played back, an event lands on the column

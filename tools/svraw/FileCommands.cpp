@@ -188,7 +188,8 @@ int info(Options& options)
 {
     int status = 0;
     const bool several = options.positional().size() > 1;
-    for (const std::string& path : options.positional()) {
+    for (const std::string& given : options.positional()) {
+        const std::string path = sorvane::fusionSetEvents(given);
         std::string error;
         auto reader = openRecording(path, options, error);
         if (!reader && !several)
@@ -219,7 +220,7 @@ int info(Options& options)
 
 int dump(Options& options)
 {
-    const std::string path = options.positional()[0];
+    const std::string path = sorvane::fusionSetEvents(options.positional()[0]);
     const bool triggers = options.flag("triggers");
     std::optional<sorvane::EventRegion> region;
     if (!regionOption(options, region))
@@ -293,7 +294,7 @@ int cutSet(sorvane::DvsFileReader& reader, const std::string& path, const std::s
 
 int cut(Options& options)
 {
-    const std::string path = options.positional()[0];
+    const std::string path = sorvane::fusionSetEvents(options.positional()[0]);
     const std::string out = options.positional()[1];
     const std::optional<uint64_t> start = options.number("start");
     const std::optional<uint64_t> end = options.number("end");
@@ -457,7 +458,7 @@ int exportSet(sorvane::DvsFileReader& reader, const std::string& path, const std
 
 int exportVideo(Options& options)
 {
-    const std::string path = options.positional()[0];
+    const std::string path = sorvane::fusionSetEvents(options.positional()[0]);
     const std::string out = options.positional()[1];
     const std::optional<uint64_t> start = options.number("start");
     const std::optional<uint64_t> end = options.number("end");
@@ -532,7 +533,7 @@ int exportVideo(Options& options)
 // The picture the viewer shows at --at, as a PNG file.
 int frame(Options& options)
 {
-    const std::string path = options.positional()[0];
+    const std::string path = sorvane::fusionSetEvents(options.positional()[0]);
     const std::string out = options.positional()[1];
     const std::optional<uint64_t> at = options.number("at");
     const uint64_t accumulation = options.number("acc-us").value_or(sorvane::VideoExportOptions{}.accTime);
