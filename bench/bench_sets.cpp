@@ -84,6 +84,29 @@ bool ensureSet(const std::string& base)
     return frames.close() && std::rename((base + ".raw.new").c_str(), (base + ".raw").c_str()) == 0;
 }
 
+std::string setFolder()
+{
+    const std::string folder = (std::filesystem::temp_directory_path() / "sv_bench_set_10s_v2").string();
+    std::filesystem::create_directories(folder);
+    return folder;
+}
+
+// The set at base, written first if it is not there, and loaded as the window holds it; null
+// after telling the benchmark why not.
+std::unique_ptr<DvsFileReader> loadedSet(benchmark::State& state, const std::string& base)
+{
+    if (!ensureSet(base)) {
+        state.SkipWithError("cannot write the set");
+        return nullptr;
+    }
+    auto reader = DvsFileReader::createFileReader(base + ".raw");
+    if (!reader || !reader->loadFile()) {
+        state.SkipWithError("cannot read the set");
+        return nullptr;
+    }
+    return reader;
+}
+
 // Peak resident memory since the last resetPeakMemory(), in MB (Linux; 0 elsewhere).
 void resetPeakMemory()
 {
@@ -104,18 +127,11 @@ double peakMemoryMb()
 // window holds one).
 static void BM_CutFusionSet(benchmark::State& state)
 {
-    const std::string folder = (std::filesystem::temp_directory_path() / "sv_bench_set_10s_v2").string();
-    std::filesystem::create_directories(folder);
+    const std::string folder = setFolder();
     const std::string base = folder + "/set";
-    if (!ensureSet(base)) {
-        state.SkipWithError("cannot write the set");
+    const std::unique_ptr<DvsFileReader> reader = loadedSet(state, base);
+    if (!reader)
         return;
-    }
-    auto reader = DvsFileReader::createFileReader(base + ".raw");
-    if (!reader || !reader->loadFile()) {
-        state.SkipWithError("cannot read the set");
-        return;
-    }
     const std::atomic<bool> cancelled{false};
     // The set's writing is not the cut's.
     resetPeakMemory();
@@ -136,18 +152,11 @@ BENCHMARK(BM_CutFusionSet)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(
 // mapped, the events of each image drawn over them, encoded.
 static void BM_ExportFusion(benchmark::State& state)
 {
-    const std::string folder = (std::filesystem::temp_directory_path() / "sv_bench_set_10s_v2").string();
-    std::filesystem::create_directories(folder);
+    const std::string folder = setFolder();
     const std::string base = folder + "/set";
-    if (!ensureSet(base)) {
-        state.SkipWithError("cannot write the set");
+    const std::unique_ptr<DvsFileReader> reader = loadedSet(state, base);
+    if (!reader)
         return;
-    }
-    auto reader = DvsFileReader::createFileReader(base + ".raw");
-    if (!reader || !reader->loadFile()) {
-        state.SkipWithError("cannot read the set");
-        return;
-    }
     const std::atomic<bool> cancelled{false};
     FusionExportOptions options;
     const uint64_t images = fusionImageCount(2'500'000, 7'500'000, options.video.frameStep);

@@ -263,32 +263,31 @@ int dump(Options& options)
     return read ? 0 : fail("cannot read " + path);
 }
 
-// What SIGINT and SIGTERM stop in the work on a set: the reader and the frames.
-struct SetCancel {
-    std::atomic<bool> cancelled{false};
-    sorvane::DvsFileReader* reader = nullptr;
-    void cancel()
-    {
-        cancelled.store(true);
-        reader->cancel();
-    }
-};
-
-// A set into a set: OUT.raw, OUT.mp4 and OUT.json.
-int cutSet(sorvane::DvsFileReader& reader, const std::string& path, const std::string& out, uint64_t start,
-           uint64_t end, Options& options)
+// Work on a fusion set through the video half, stopped by SIGINT and SIGTERM (the reader and the
+// frames); a failure is said as "cannot VERB PATH into OUT".
+using SetWork = std::function<bool(const sorvane::VideoSupport& video, const sorvane::ProgressCallback& progress,
+                                   const std::atomic<bool>& cancelled, std::string& error)>;
+int workOnSet(sorvane::DvsFileReader& reader, const std::string& path, const std::string& out, const std::string& verb,
+              const SetWork& work)
 {
     std::string error;
     const sorvane::VideoSupport* support = sorvane::videoSupport(error);
     if (!support)
-        return fail("cannot cut the set " + path + ": " + error);
-    SetCancel work;
-    work.reader = &reader;
-    Progress progress("cutting");
-    const CancelOnSignal cancelOnSignal(work);
-    if (!support->cutFusionSet(reader, path, start, end, out, existingFile(options), progress.callback(),
-                               work.cancelled, error))
-        return writeFailed(error, "cannot cut " + path + " into " + out);
+        return fail("cannot " + verb + " the set " + path + ": " + error);
+    struct SetCancel {
+        std::atomic<bool> cancelled{false};
+        sorvane::DvsFileReader* reader = nullptr;
+        void cancel()
+        {
+            cancelled.store(true);
+            reader->cancel();
+        }
+    } cancel;
+    cancel.reader = &reader;
+    Progress progress(verb == "cut" ? "cutting" : "exporting");
+    const CancelOnSignal cancelOnSignal(cancel);
+    if (!work(*support, progress.callback(), cancel.cancelled, error))
+        return writeFailed(error, "cannot " + verb + " " + path + " into " + out);
     return 0;
 }
 
@@ -315,7 +314,12 @@ int cut(Options& options)
     // Only an OUT.raw can be a set; any other name gets the events alone, as before sets were cut.
     if (!options.flag("events-only") && sorvane::isFusionSet(path)) {
         if (sorvane::fusionSetPaths(out).raw == out)
-            return cutSet(*reader, path, out, *start, *end, options);
+            // A set into a set: OUT.raw, OUT.mp4 and OUT.json.
+            return workOnSet(*reader, path, out, "cut", [&](const auto& video, const auto& progress,
+                                                            const auto& cancelled, std::string& error) {
+                return video.cutFusionSet(*reader, path, *start, *end, out, existingFile(options), progress,
+                                          cancelled, error);
+            });
         std::fprintf(stderr, "svraw: %s does not end in .raw, so it gets the events alone, not a set\n", out.c_str());
     }
     Progress progress("cutting");
@@ -437,25 +441,6 @@ const sorvane::Palette* paletteOption(Options& options)
     return nullptr;
 }
 
-// A set painted as the viewer shows it: what the viewer plays of [start, end], image by image.
-int exportSet(sorvane::DvsFileReader& reader, const std::string& path, const std::string& out,
-              std::optional<uint64_t> start, std::optional<uint64_t> end, sorvane::FusionView view,
-              const sorvane::VideoExportOptions& video, Options& options)
-{
-    std::string error;
-    const sorvane::VideoSupport* support = sorvane::videoSupport(error);
-    if (!support)
-        return fail("cannot export the set " + path + ": " + error);
-    SetCancel work;
-    work.reader = &reader;
-    Progress progress("exporting");
-    const CancelOnSignal cancelOnSignal(work);
-    if (!support->exportFusionVideo(reader, path, start.value_or(0), end.value_or(UINT64_MAX), out,
-                                    existingFile(options), view, video, progress.callback(), work.cancelled, error))
-        return writeFailed(error, "cannot export " + path + " into " + out);
-    return 0;
-}
-
 int exportVideo(Options& options)
 {
     const std::string path = sorvane::fusionSetEvents(options.positional()[0]);
@@ -510,8 +495,13 @@ int exportVideo(Options& options)
         return fail("cannot read " + path);
     if (const int status = applyRegion(*reader, region))
         return status;
+    // A set painted as the viewer shows it: what the viewer plays of [start, end], image by image.
     if (view)
-        return exportSet(*reader, path, out, start, end, *view, video, options);
+        return workOnSet(*reader, path, out, "export", [&](const auto& support, const auto& progress,
+                                                           const auto& cancelled, std::string& error) {
+            return support.exportFusionVideo(*reader, path, start.value_or(0), end.value_or(UINT64_MAX), out,
+                                             existingFile(options), *view, video, progress, cancelled, error);
+        });
     uint64_t first = 0;
     uint64_t last = 0;
     if (!reader->getStartTimestamp(first) || !reader->getEndTimestamp(last))
