@@ -263,15 +263,17 @@ private slots:
         QTest::addColumn<QStringList>("extra");
         QTest::addColumn<qulonglong>("start"); // the range held to the set
         QTest::addColumn<qulonglong>("end");
+        QTest::addColumn<int>("count");
         QTest::addColumn<int>("blockFrom"); // first shown column of the block; 0: none shown
         const QStringList all{"--start", "0", "--end", "2000000"};
-        QTest::newRow("fusion") << "fusion" << all << 100000ULL << 1000000ULL << 1148;
-        QTest::newRow("frames alone") << "aps" << all << 100000ULL << 1000000ULL << 0;
-        QTest::newRow("events alone") << "dvs" << all << 100000ULL << 1000000ULL << 1148;
+        QTest::newRow("fusion") << "fusion" << all << 100000ULL << 1000000ULL << 10 << 1148;
+        QTest::newRow("frames alone") << "aps" << all << 100000ULL << 1000000ULL << 10 << 0;
+        QTest::newRow("events alone") << "dvs" << all << 100000ULL << 1000000ULL << 10 << 1148;
         QTest::newRow("region of the readout") << "fusion" << (all + QStringList{"--roi", "100,200,115,231"})
-                                               << 100000ULL << 1000000ULL << 1164;
+                                               << 100000ULL << 1000000ULL << 10 << 1164;
+        // 100, 200, 300, 400 and 450 ms.
         QTest::newRow("ends between two frames") << "fusion" << QStringList{"--end", "450000"} << 100000ULL
-                                                 << 450000ULL << 1148;
+                                                 << 450000ULL << 5 << 1148;
     }
     void exportPaintsWhatTheViewShows()
     {
@@ -279,6 +281,7 @@ private slots:
         QFETCH(QStringList, extra);
         QFETCH(qulonglong, start);
         QFETCH(qulonglong, end);
+        QFETCH(int, count);
         QFETCH(int, blockFrom);
         QTemporaryDir dir;
         QVERIFY(makePaintedSet(dir.path()));
@@ -289,14 +292,13 @@ private slots:
         auto video = ApsFileReader::createFileReader(out.toStdString());
         std::vector<uint64_t> pts;
         QVERIFY(video && video->getFrameTimestamps(pts));
-        const uint64_t count = fusionImageCount(start, end, kPaintedStep);
         QCOMPARE(pts.size(), size_t(count));
         const Palette& gray = *paletteNamed("Gray");
         ApsFrame image;
-        for (uint64_t i = 0; i < count; ++i) {
+        for (int i = 0; i < count; ++i) {
             QVERIFY(video->getNextFrame(image));
             QCOMPARE(image.getWidth(), 1280);
-            const uint64_t t = i + 1 == count ? end : start + i * kPaintedStep;
+            const uint64_t t = i + 1 == count ? end : start + uint64_t(i) * kPaintedStep;
             const int grey = paintedGrey(t);
             const Rgb frame = view == "dvs" ? gray.background : Rgb{uint8_t(grey), uint8_t(grey), uint8_t(grey)};
             const bool blockShown = blockFrom > 0 && view != "aps" && t - 50000 < kBlockTime && kBlockTime <= t;

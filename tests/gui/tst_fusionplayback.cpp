@@ -13,7 +13,6 @@
 #include <SorvaneDriver/Simulated/StreamRecorder.h>
 #include <SorvaneDriver/Video/ApsFileReader.h>
 #include <SorvaneDriver/Video/Mp4FrameWriter.h>
-#include <SorvaneDriver/Video/VideoExport.h>
 
 #include <QDir>
 #include <QFile>
@@ -393,7 +392,8 @@ private slots:
         std::vector<uint64_t> times;
         QVERIFY(video && video->getFrameTimestamps(times));
         const uint64_t step = session.processor.frameStep();
-        QCOMPARE(times.size(), size_t(fusionImageCount(2'050'000, 2'250'000, step)));
+        // From the start by whole steps, and one more at the end.
+        QCOMPARE(times.size(), size_t((200'000 + step - 1) / step + 1));
         ApsFrame image;
         for (size_t i = 0; i < times.size(); ++i) {
             QVERIFY(video->getNextFrame(image));
