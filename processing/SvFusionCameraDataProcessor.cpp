@@ -258,16 +258,16 @@ void SvFusionCameraDataProcessor::slotExportSet(QString out, QString outDir, uin
     options.video.positiveColor = colours.positive;
     options.video.negativeColor = colours.negative;
     options.video.backgroundColor = colours.background;
-    auto calibration = std::make_shared<sorvane::Calibrator>();
+    sorvane::Calibrator calibration;
     {
         std::lock_guard lock(calibratorMutex);
-        *calibration = calibrator;
+        calibration = calibrator;
     }
     const std::string target = out.toLocal8Bit().toStdString();
     const auto existing = replace ? sorvane::ExistingFile::Replace : sorvane::ExistingFile::Refuse;
     runSetJob(tr("Export video success!"), tr("Export video failed."), tr("Export cancelled."), outDir, region,
               [=, this](sorvane::DvsFileReader& events, const std::string& source, std::string& error) mutable {
-                  options.calibration = calibration.get();
+                  options.calibration = &calibration;
                   return sorvane::exportFusionVideo(events, source, start, end, target, existing, options,
                                                     progressOfJob(), cutCancelled, error);
               });
