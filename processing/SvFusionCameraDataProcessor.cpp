@@ -394,7 +394,7 @@ void SvFusionCameraDataProcessor::openRecording(const QString& path, uint64_t op
     next->picture->setTimeOffset(fileInfo.apsTimeOffset);
     // The range starts with the first frame; a set whose frames start after its last event
     // still shows its events.
-    const uint64_t lower = std::min(next->picture->timeOffset(), lastTimestamp);
+    const uint64_t lower = sorvane::fusionSetStart(fileInfo.apsTimeOffset, lastTimestamp);
     {
         std::unique_lock lock(commandMutex);
         loadingReader.reset();

@@ -108,4 +108,17 @@ uint64_t exportedFrameCount(uint64_t start, uint64_t end, uint64_t first, uint64
     return (to - from) / frameStep + 1;
 }
 
+uint64_t fusionImageCount(uint64_t start, uint64_t end, uint64_t frameStep)
+{
+    if (start > end || frameStep == 0)
+        return 0;
+    const uint64_t span = end - start;
+    return span / frameStep + (span % frameStep ? 2 : 1);
+}
+
+uint64_t fusionSetStart(int64_t apsTimeOffset, uint64_t lastEvent)
+{
+    return std::min(uint64_t(std::max<int64_t>(apsTimeOffset, 0)), lastEvent);
+}
+
 } // namespace sorvane

@@ -69,6 +69,10 @@ bool isFusionSet(const std::string& rawPath);
 // is known from any member; path itself when it is no member of a set.
 std::string fusionSetEvents(const std::string& path);
 
+// Where the viewer's range of a set begins: at its first frame (its apsTimeOffset, no earlier than
+// the clock's zero), or at its last event when that is earlier.
+uint64_t fusionSetStart(int64_t apsTimeOffset, uint64_t lastEvent);
+
 // Called by the video half when it is linked in or loaded; support must outlive the process.
 void registerVideoSupport(const VideoSupport* support);
 // The video half, loaded now if it is neither linked in nor loaded yet. Null, with error set,

@@ -289,6 +289,7 @@ private slots:
         const Run run = svraw(QStringList{"export", "--no-cache", dir.filePath("set.raw"), out, "--view", view, "--fps",
                                           "10", "--acc-us", "50000"} + extra, dir.path());
         QVERIFY2(run.status == 0, run.err.constData());
+        QVERIFY2(run.err.contains("writing " + QByteArray::number(count) + " frames"), run.err.constData());
         auto video = ApsFileReader::createFileReader(out.toStdString());
         std::vector<uint64_t> pts;
         QVERIFY(video && video->getFrameTimestamps(pts));

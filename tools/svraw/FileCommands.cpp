@@ -496,12 +496,21 @@ int exportVideo(Options& options)
     if (const int status = applyRegion(*reader, region))
         return status;
     // A set painted as the viewer shows it: what the viewer plays of [start, end], image by image.
-    if (view)
+    if (view) {
+        uint64_t last = 0;
+        sorvane::DvsFileInfo info;
+        if (reader->getEndTimestamp(last) && reader->getFileInfo(info)) {
+            const uint64_t first = sorvane::fusionSetStart(info.apsTimeOffset, last);
+            if (const uint64_t images = sorvane::fusionImageCount(std::max(start.value_or(0), first),
+                                                                  std::min(end.value_or(last), last), video.frameStep))
+                std::fprintf(stderr, "writing %llu frames\n", static_cast<unsigned long long>(images));
+        }
         return workOnSet(*reader, path, out, "export", [&](const auto& support, const auto& progress,
                                                            const auto& cancelled, std::string& error) {
             return support.exportFusionVideo(*reader, path, start.value_or(0), end.value_or(UINT64_MAX), out,
                                              existingFile(options), *view, video, progress, cancelled, error);
         });
+    }
     uint64_t first = 0;
     uint64_t last = 0;
     if (!reader->getStartTimestamp(first) || !reader->getEndTimestamp(last))

@@ -52,7 +52,6 @@ public:
     // Where the video's zero lies on the event clock (a set's apsTimeOffset); times before the
     // clock's zero count from it.
     void setTimeOffset(int64_t apsTimeOffset);
-    uint64_t timeOffset() const { return offset; }
 
     // Paints the picture at t into bgr (the event grid, rows stride bytes apart). An accumulation
     // of 0 shows the frame alone. With `only`, only the events shown inside it are drawn. False,

@@ -191,14 +191,6 @@ bool exportEventVideo(DvsFileReader& source, uint64_t start, uint64_t end, const
     return true;
 }
 
-uint64_t fusionImageCount(uint64_t start, uint64_t end, uint64_t frameStep)
-{
-    if (start > end || frameStep == 0)
-        return 0;
-    const uint64_t span = end - start;
-    return span / frameStep + (span % frameStep ? 2 : 1);
-}
-
 bool exportFusionVideo(DvsFileReader& source, const std::string& sourcePath, uint64_t start, uint64_t end,
                        const std::string& out, ExistingFile existing, const FusionExportOptions& options,
                        const ProgressCallback& progress, const std::atomic<bool>& cancelled, std::string& error)
@@ -227,8 +219,7 @@ bool exportFusionVideo(DvsFileReader& source, const std::string& sourcePath, uin
     if (!picture)
         return refuse(error);
     picture->setTimeOffset(info.apsTimeOffset);
-    // The viewer's range of a set: from its first frame to its last event.
-    const uint64_t first = std::min(picture->timeOffset(), last);
+    const uint64_t first = fusionSetStart(info.apsTimeOffset, last);
     if (start > last || end < first)
         return refuse(rangeOutsideMessage(start, end, first, last));
     start = std::max(start, first);
