@@ -313,6 +313,41 @@ private slots:
         QCOMPARE(leftovers(dir.path()), QStringList{"out.mp4"});
     }
 
+    // A video cut short: its index names frames its bytes no longer hold. Each image the damage
+    // took shows the last frame that could be decoded, as the view goes on showing it.
+    void damagedFramesHoldTheLastGoodOne()
+    {
+        QTemporaryDir dir;
+        QVERIFY(makePaintedSet(dir.path()));
+        QFile video(dir.filePath("set.mp4"));
+        // The last frames' bytes: each of these flat frames takes a few bytes.
+        QVERIFY(video.resize(video.size() - 40));
+        const QString out = dir.filePath("out.mp4");
+        const Run run = svraw({"export", "--no-cache", dir.filePath("set.raw"), out, "--view", "aps", "--fps", "10"},
+                              dir.path());
+        QVERIFY2(run.status == 0, run.err.constData());
+        auto exported = ApsFileReader::createFileReader(out.toStdString());
+        std::vector<uint64_t> pts;
+        QVERIFY(exported && exported->getFrameTimestamps(pts));
+        QCOMPARE(pts.size(), size_t(10));
+        QList<int> greys;
+        ApsFrame image;
+        while (exported->getNextFrame(image))
+            greys << image.data()[(400 * 1280 + 600) * 3];
+        QCOMPARE(greys.size(), 10);
+        // Each image shows its own frame or an earlier one, never a later one or black; the lost
+        // last frame's image shows one before it.
+        int shown = 0;
+        for (int k = 0; k < 10; ++k) {
+            int frame = k;
+            while (frame >= 0 && std::abs(greys[k] - paintedGrey(kPaintedOffset + uint64_t(frame) * kPaintedStep)) > 4)
+                --frame;
+            QVERIFY2(frame >= shown, qPrintable(QString("image %1: grey %2").arg(k).arg(greys[k])));
+            shown = frame;
+        }
+        QVERIFY(shown < 9);
+    }
+
     void exportRefused_data()
     {
         QTest::addColumn<QStringList>("arguments"); // after export IN

@@ -101,11 +101,15 @@ bool FusionPicture::mapFrameAt(uint64_t t, std::string& error)
         return true;
     // The reader decodes forward when the frame lies ahead, and seeks only when it must.
     ApsFrame frame;
-    if (!frames->seekFrame(index) || !frames->getNextFrame(frame)) {
+    const bool decoded = frames->seekFrame(index) && frames->getNextFrame(frame);
+    if (!decoded && mapped.isEmpty()) {
         error = "frame " + std::to_string(index) + " cannot be decoded";
         return false;
     }
-    mapped = calibrator.mapApsToDvs(frame);
+    // A damaged frame leaves the one before it in place (the reader has said which it was), and is
+    // not tried again for every picture that falls in its time.
+    if (decoded)
+        mapped = calibrator.mapApsToDvs(frame);
     mappedIndex = index;
     return true;
 }

@@ -54,8 +54,9 @@ public:
     void setTimeOffset(int64_t apsTimeOffset);
 
     // Paints the picture at t into bgr (the event grid, rows stride bytes apart). An accumulation
-    // of 0 shows the frame alone. With `only`, only the events shown inside it are drawn. False,
-    // with error set, when a frame or the events cannot be read.
+    // of 0 shows the frame alone. With `only`, only the events shown inside it are drawn. A frame
+    // that cannot be decoded leaves the last one that could in its place. False, with error set,
+    // when the events cannot be read.
     bool paint(DvsFileReader& events, uint64_t t, uint64_t accumulation, FusionView view, const Palette& colours,
                const EventRegion* only, uint8_t* bgr, size_t stride, std::string& error);
 
