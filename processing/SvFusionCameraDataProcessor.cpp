@@ -16,7 +16,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 
 using sorvane::ApsFrame;
 using sorvane::Event2D;
@@ -28,13 +27,7 @@ namespace {
 QImage toImage(const ApsFrame& frame)
 {
     QImage image(SvFusionCameraDataProcessor::dvsWidth, SvFusionCameraDataProcessor::dvsHeight, QImage::Format_BGR888);
-    if (frame.getWidth() != image.width() || frame.getHeight() != image.height() || frame.isEmpty()) {
-        image.fill(Qt::black);
-        return image;
-    }
-    const size_t rowBytes = size_t(image.width()) * 3;
-    for (int y = 0; y < image.height(); ++y)
-        std::memcpy(image.scanLine(y), frame.data() + size_t(y) * rowBytes, rowBytes);
+    sorvane::drawFrame(frame, image.bits(), size_t(image.bytesPerLine()));
     return image;
 }
 

@@ -32,6 +32,18 @@ void drawEventsOver(uint8_t* bgr, size_t stride, const Event2D* begin, const Eve
     }
 }
 
+void drawFrame(const ApsFrame& mapped, uint8_t* bgr, size_t stride)
+{
+    const size_t rowBytes = size_t(width) * 3;
+    const bool sized = mapped.getWidth() == width && mapped.getHeight() == height && !mapped.isEmpty();
+    for (int y = 0; y < height; ++y) {
+        if (sized)
+            std::memcpy(bgr + y * stride, mapped.data() + y * rowBytes, rowBytes);
+        else
+            std::memset(bgr + y * stride, 0, rowBytes);
+    }
+}
+
 EventRegion readoutRegion(const EventRegion& shown)
 {
     const auto turned = [](uint32_t column) { return column < uint32_t(width) ? uint32_t(width) - 1 - column : 0; };
@@ -145,14 +157,7 @@ bool FusionPicture::paint(DvsFileReader& events, uint64_t t, uint64_t accumulati
 
     if (!mapFrameAt(t, error))
         return false;
-    const size_t rowBytes = size_t(width) * 3;
-    const bool sized = mapped.getWidth() == width && mapped.getHeight() == height && !mapped.isEmpty();
-    for (int y = 0; y < height; ++y) {
-        if (sized)
-            std::memcpy(bgr + y * stride, mapped.data() + y * rowBytes, rowBytes);
-        else
-            std::memset(bgr + y * stride, 0, rowBytes);
-    }
+    drawFrame(mapped, bgr, stride);
     if (view == FusionView::Aps || accumulation == 0)
         return true;
     const bool read = events.readEvents(start, t, [&](std::span<const Event2D> block) {

@@ -29,6 +29,10 @@ class ApsFileReader;
 void drawEventsOver(uint8_t* bgr, size_t stride, const Event2D* begin, const Event2D* end, bool mirrored,
                     Rgb positive, Rgb negative, const EventRegion* only = nullptr);
 
+// Copies a frame mapped onto the event grid into a BGR888 picture of it (rows stride bytes
+// apart), as the background the events are drawn over; black when the frame has another size.
+void drawFrame(const ApsFrame& mapped, uint8_t* bgr, size_t stride);
+
 // A region of the picture as the region of the readout's own columns that it shows.
 EventRegion readoutRegion(const EventRegion& shown);
 

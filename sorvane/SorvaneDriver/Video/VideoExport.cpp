@@ -211,11 +211,12 @@ bool exportFusionVideo(DvsFileReader& source, const std::string& sourcePath, uin
     DvsFileInfo info;
     if (!source.getEndTimestamp(last) || !source.getFileInfo(info))
         return refuse("it holds no events");
+    const FusionSetPaths set = fusionSetPaths(sourcePath);
     Calibrator ownCalibration;
-    if (!options.calibration && !loadSetCalibration(fusionSetPaths(sourcePath).calibration, ownCalibration, error))
+    if (!options.calibration && !loadSetCalibration(set.calibration, ownCalibration, error))
         return refuse(error);
-    std::unique_ptr<FusionPicture> picture = FusionPicture::open(
-        fusionSetPaths(sourcePath).video, options.calibration ? *options.calibration : ownCalibration, error);
+    std::unique_ptr<FusionPicture> picture =
+        FusionPicture::open(set.video, options.calibration ? *options.calibration : ownCalibration, error);
     if (!picture)
         return refuse(error);
     picture->setTimeOffset(info.apsTimeOffset);
