@@ -265,7 +265,9 @@ void MainWidget::createMenus()
         {ui->pb_menu_setting, settingMenu},
         {ui->pb_menu_help, helpMenu},
     };
-    for (const auto& [button, menu] : titleMenus) {
+    for (const auto& titleMenu : titleMenus) {
+        QPushButton* button = titleMenu.first;
+        QMenu* menu = titleMenu.second;
         button->setMenu(menu);
         connect(menu, &QMenu::triggered, this, &MainWidget::openActionSlot);
         // The pointer left over the menu: the button saw no leave event and would stay lit.

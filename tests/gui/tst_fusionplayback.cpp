@@ -452,28 +452,6 @@ private slots:
         QCOMPARE(drawn(recorded->data(), true, &beside), QStringList{});
     }
 
-    // Played to the end: time runs forward frame by frame, the background follows the frames in
-    // order, and the end stops playback.
-    void playsThroughToTheEnd()
-    {
-        Session session;
-        QVERIFY(session.loadPaused(base + ".raw"));
-        session.processor.setFps(100); // ten times the frames' rate: every frame is seen
-        session.playButton.setChecked(true);
-        QTRY_COMPARE_WITH_TIMEOUT(session.finished, 1, 20000);
-        QTRY_VERIFY(!session.playButton.checked);
-        QVERIFY(session.images.size() >= 90);
-        QList<int> frames;
-        for (int i = 0; i < session.images.size(); ++i) {
-            if (i > 0)
-                QVERIFY(session.imageTimes[i] > session.imageTimes[i - 1]);
-            const int k = frameShown(session.images[i]);
-            if (frames.isEmpty() || frames.last() != k)
-                frames << k;
-        }
-        QCOMPARE(frames, QList<int>({0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
-    }
-
     void secondOpenWhileLoadingIsRefused()
     {
         Session session;

@@ -293,33 +293,6 @@ private slots:
         s.playButton.setChecked(false);
     }
 
-    // Played frame by frame, each image shows the events of (t - accTime, t] for t one frame
-    // step on; the last frame is the range end itself, and then playback stops and the button is
-    // released. The range and timing rules themselves are the transport's and tested there.
-    void playbackToEndOfRange()
-    {
-        const Recording& r = shortRecording;
-        const uint64_t step = 33333;
-        Session s;
-        s.processor.setFps(30);
-        s.processor.setAccTime(20000);
-        QVERIFY(s.load(r.path));
-
-        QList<uint64_t> expectedTimes{r.first};
-        QStringList expectedWindows;
-        for (uint64_t t = r.first + step; t < r.last(); t += step) {
-            expectedTimes << t;
-            expectedWindows << r.window(t - 20000 + 1, 20000);
-        }
-        expectedTimes << r.last();
-        expectedWindows << r.window(r.last() - 20000 + 1, 20000);
-        QCOMPARE(expectedWindows.last(), QString("events 1801..2000"));
-        QTRY_VERIFY_WITH_TIMEOUT(!s.playButton.checked, 10000);
-        QCOMPARE(s.plays.last().at(0).toBool(), false);
-        QTRY_COMPARE(reachedInOrder(s.allImages(), expectedWindows), expectedWindows.size());
-        QCOMPARE(s.allTimes().mid(0, expectedTimes.size()), expectedTimes);
-    }
-
     // A jump while playing pauses, and its frame stays.
     void jumpWhilePlayingPauses()
     {

@@ -136,196 +136,186 @@ private:
     std::shared_ptr<CameraTool> tool(ToolType type) const { return camera->getTool(type); }
 
 private slots:
-    void initTestCase();
-    void qtTextsFollowTheLanguage_data();
-    void qtTextsFollowTheLanguage();
-    void catalogueIsComplete_data();
-    void catalogueIsComplete();
-    void noEnglishLeftOnScreen_data();
-    void noEnglishLeftOnScreen();
-    void tipsStayEnglish_data();
-    void tipsStayEnglish();
-};
-
-void TestTranslation::initTestCase()
-{
-    QStandardPaths::setTestModeEnabled(true);
-    camera = SimulatedCameraProvider().openFusionCamera(SimulatedCameraProvider::serialOf("Tandem"));
-    QVERIFY(camera);
-    dialogs = {
-        {"main window", [] { return new MainWidget; }},
-        {"camera list", [] { return new CamerasList(SimulatedCameraProvider().listCameras()); }},
-        {"cut", [] { return new SvCutRawFile; }},
-        {"export", [] { return new SvExportVideoUI; }},
-        {"general settings", [] { return new SvGeneralSetting; }},
-        {"about box",
-         [] {
-             return new SVMessageBox(MainWidget::tr("Is it open in the browser?"), MainWidget::tr("Tips"),
-                                     MainWidget::tr("Open"), MainWidget::tr("Close"));
-         }},
-        {"language box",
-         [] {
-             return new SVMessageBox(MainWidget::tr("The language change will take effect after restart."),
-                                     MainWidget::tr("Tips"), MainWidget::tr("Restart"), MainWidget::tr("Later"));
-         }},
-        {"replace box",
-         [] {
-             const QString path = QString::fromUtf8("/\xe5\xbd\x95\xe5\x83\x8f/cut.raw");
-             return new SVMessageBox(SvRangeFileDialog::tr("%1 exists already. Replace it?").arg(path),
-                                     SvRangeFileDialog::tr("Tips"), SvRangeFileDialog::tr("Replace"),
-                                     SvRangeFileDialog::tr("Cancel"));
-         }},
-        {"splash", [] { return new InitDialog; }},
-        {"waiting",
-         [] {
-             auto* waiting = new WaitingWin;
-             waiting->setCancelable(true);
-             waiting->setProgress(40);
-             return waiting;
-         }},
-        {"camera page", [] { return new SidebarCameraSettingUI; }},
-        {"DVS page",
-         [this] {
-             auto* page = new SidebarDvsSettingUI;
-             page->setBiasesToolUI(tool(ToolType::Biases));
-             page->setTriggerInToolUI(tool(ToolType::TriggerIn));
-             page->setAntiFlickerToolUI(tool(ToolType::AntiFlicker));
-             page->setEventRateControlToolUI(tool(ToolType::EventRateControl));
-             page->setEventTrailFilterToolUI(tool(ToolType::EventTrailFilter));
-             page->setROIToolUI(tool(ToolType::Roi));
-             return page;
-         }},
-        {"APS page",
-         [this] {
-             auto* page = new SidebarApsSettingUI;
-             page->setApsToolUI(tool(ToolType::Aps));
-             return page;
-         }},
-    };
-}
-
-// Qt's own dialogs and standard buttons speak the window's language.
-void TestTranslation::qtTextsFollowTheLanguage_data()
-{
-    QTest::addColumn<QString>("language");
-    QTest::addColumn<QString>("cancel");
-    QTest::newRow("zh") << "zh" << "取消";
-    QTest::newRow("en") << "en" << "Cancel";
-}
-
-void TestTranslation::qtTextsFollowTheLanguage()
-{
-    QFETCH(QString, language);
-    QFETCH(QString, cancel);
-    loadLanguage(language);
-    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), cancel);
-}
-
-void TestTranslation::catalogueIsComplete_data()
-{
-    QTest::addColumn<QString>("language");
-    QTest::newRow("zh") << "zh";
-    QTest::newRow("en") << "en";
-}
-
-// Every kept message is finished and current, and the compiled catalogue the program loads
-// gives the kept translation.
-void TestTranslation::catalogueIsComplete()
-{
-    QFETCH(QString, language);
-    QFile kept(SV_TRANSLATIONS_DIR "/app_" + language + ".ts");
-    QVERIFY(kept.open(QIODevice::ReadOnly));
-    QTranslator compiled;
-    const bool loaded = compiled.load(":/app_" + language + ".qm");
-    QStringList problems;
-    QXmlStreamReader xml(&kept);
-    QString context, source, comment;
-    while (!xml.atEnd()) {
-        if (xml.readNext() != QXmlStreamReader::StartElement)
-            continue;
-        if (xml.name() == u"name") {
-            context = xml.readElementText();
-        } else if (xml.name() == u"message") {
-            source.clear();
-            comment.clear();
-        } else if (xml.name() == u"source") {
-            source = xml.readElementText();
-        } else if (xml.name() == u"comment") {
-            comment = xml.readElementText();
-        } else if (xml.name() == u"translation") {
-            const QString type = xml.attributes().value("type").toString();
-            const QString translation = xml.readElementText();
-            const QString where = context + " \"" + source + "\"";
-            if (!type.isEmpty())
-                problems << where + " is " + type;
-            else if (translation.isEmpty())
-                problems << where + " is empty";
-            else if (!loaded || compiled.translate(qPrintable(context), qPrintable(source),
-                                                   comment.isEmpty() ? nullptr : qPrintable(comment)) != translation)
-                problems << where + " is not compiled as kept";
-        }
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        camera = SimulatedCameraProvider().openFusionCamera(SimulatedCameraProvider::serialOf("Tandem"));
+        QVERIFY(camera);
+        dialogs = {
+            {"main window", [] { return new MainWidget; }},
+            {"camera list", [] { return new CamerasList(SimulatedCameraProvider().listCameras()); }},
+            {"cut", [] { return new SvCutRawFile; }},
+            {"export", [] { return new SvExportVideoUI; }},
+            {"general settings", [] { return new SvGeneralSetting; }},
+            {"about box",
+             [] {
+                 return new SVMessageBox(MainWidget::tr("Is it open in the browser?"), MainWidget::tr("Tips"),
+                                         MainWidget::tr("Open"), MainWidget::tr("Close"));
+             }},
+            {"language box",
+             [] {
+                 return new SVMessageBox(MainWidget::tr("The language change will take effect after restart."),
+                                         MainWidget::tr("Tips"), MainWidget::tr("Restart"), MainWidget::tr("Later"));
+             }},
+            {"replace box",
+             [] {
+                 const QString path = QString::fromUtf8("/\xe5\xbd\x95\xe5\x83\x8f/cut.raw");
+                 return new SVMessageBox(SvRangeFileDialog::tr("%1 exists already. Replace it?").arg(path),
+                                         SvRangeFileDialog::tr("Tips"), SvRangeFileDialog::tr("Replace"),
+                                         SvRangeFileDialog::tr("Cancel"));
+             }},
+            {"splash", [] { return new InitDialog; }},
+            {"waiting",
+             [] {
+                 auto* waiting = new WaitingWin;
+                 waiting->setCancelable(true);
+                 waiting->setProgress(40);
+                 return waiting;
+             }},
+            {"camera page", [] { return new SidebarCameraSettingUI; }},
+            {"DVS page",
+             [this] {
+                 auto* page = new SidebarDvsSettingUI;
+                 page->setBiasesToolUI(tool(ToolType::Biases));
+                 page->setTriggerInToolUI(tool(ToolType::TriggerIn));
+                 page->setAntiFlickerToolUI(tool(ToolType::AntiFlicker));
+                 page->setEventRateControlToolUI(tool(ToolType::EventRateControl));
+                 page->setEventTrailFilterToolUI(tool(ToolType::EventTrailFilter));
+                 page->setROIToolUI(tool(ToolType::Roi));
+                 return page;
+             }},
+            {"APS page",
+             [this] {
+                 auto* page = new SidebarApsSettingUI;
+                 page->setApsToolUI(tool(ToolType::Aps));
+                 return page;
+             }},
+        };
     }
-    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
-    QVERIFY2(problems.isEmpty(), qPrintable(problems.join('\n')));
-}
 
-void TestTranslation::noEnglishLeftOnScreen_data()
-{
-    QTest::addColumn<int>("dialog");
-    for (int i = 0; i < dialogs.size(); ++i)
-        QTest::newRow(dialogs[i].first) << i;
-}
+    // Qt's own dialogs and standard buttons speak the window's language.
+    void qtTextsFollowTheLanguage_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QString>("cancel");
+        QTest::newRow("zh") << "zh" << "取消";
+        QTest::newRow("en") << "en" << "Cancel";
+    }
 
-void TestTranslation::noEnglishLeftOnScreen()
-{
-    QFETCH(int, dialog);
-    ConfigStore* config = ConfigStore::instance();
-    config->language = "zh";
-    loadLanguage(config->language);
-    std::unique_ptr<QWidget> shown(dialogs[dialog].second());
-    shown->show();
-    QVERIFY(QTest::qWaitForWindowExposed(shown.get()));
-    for (auto* box : shown->findChildren<SettingItemBox*>())
-        box->setFolded(false);
-    QSet<QString> offending;
-    int seen = 0;
-    auto check = [&] {
-        for (const auto& [widget, text] : shownTexts(shown.get())) {
-            ++seen;
-            if (hasEnglishWord(text))
-                offending.insert(widget + ": " + text);
+    void qtTextsFollowTheLanguage()
+    {
+        QFETCH(QString, language);
+        QFETCH(QString, cancel);
+        loadLanguage(language);
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), cancel);
+    }
+
+    void catalogueIsComplete_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::newRow("zh") << "zh";
+        QTest::newRow("en") << "en";
+    }
+
+    // Every kept message is finished and current, and the compiled catalogue the program loads
+    // gives the kept translation.
+    void catalogueIsComplete()
+    {
+        QFETCH(QString, language);
+        QFile kept(SV_TRANSLATIONS_DIR "/app_" + language + ".ts");
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QTranslator compiled;
+        const bool loaded = compiled.load(":/app_" + language + ".qm");
+        QStringList problems;
+        QXmlStreamReader xml(&kept);
+        QString context, source, comment;
+        while (!xml.atEnd()) {
+            if (xml.readNext() != QXmlStreamReader::StartElement)
+                continue;
+            if (xml.name() == u"name") {
+                context = xml.readElementText();
+            } else if (xml.name() == u"message") {
+                source.clear();
+                comment.clear();
+            } else if (xml.name() == u"source") {
+                source = xml.readElementText();
+            } else if (xml.name() == u"comment") {
+                comment = xml.readElementText();
+            } else if (xml.name() == u"translation") {
+                const QString type = xml.attributes().value("type").toString();
+                const QString translation = xml.readElementText();
+                const QString where = context + " \"" + source + "\"";
+                if (!type.isEmpty())
+                    problems << where + " is " + type;
+                else if (translation.isEmpty())
+                    problems << where + " is empty";
+                else if (!loaded || compiled.translate(qPrintable(context), qPrintable(source),
+                                                       comment.isEmpty() ? nullptr : qPrintable(comment)) != translation)
+                    problems << where + " is not compiled as kept";
+            }
         }
-    };
-    check();
-    // Tabs and stacked pages show one page at a time.
-    for (auto* pages : shown->findChildren<QStackedWidget*>())
-        for (int i = 0; i < pages->count(); ++i) {
-            pages->setCurrentIndex(i);
-            check();
-        }
-    QVERIFY(seen > 3);
-    QVERIFY2(offending.isEmpty(), qPrintable(offending.values().join('\n')));
-}
+        QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join('\n')));
+    }
 
-void TestTranslation::tipsStayEnglish_data()
-{
-    QTest::addColumn<QString>("context");
-    QTest::addColumn<QString>("tip");
-    QTest::newRow("open first") << "MainWidget" << "Please open a raw file first.";
-    QTest::newRow("export") << "SvEventProcessor" << "Export raw file success!";
-    QTest::newRow("biases saved") << "SidebarDvsSettingUI" << "Biases saved.";
-    QTest::newRow("biases loaded") << "SidebarDvsSettingUI" << "Biases loaded.";
-    QTest::newRow("folder") << "SvGeneralSetting" << "The folder cannot be created or written: ";
-}
+    void noEnglishLeftOnScreen_data()
+    {
+        QTest::addColumn<int>("dialog");
+        for (int i = 0; i < dialogs.size(); ++i)
+            QTest::newRow(dialogs[i].first) << i;
+    }
 
-void TestTranslation::tipsStayEnglish()
-{
-    QFETCH(QString, context);
-    QFETCH(QString, tip);
-    loadLanguage("zh");
-    QCOMPARE(QCoreApplication::translate("SvFilePathReminderForm", "Error"), QString("错误"));
-    QCOMPARE(QCoreApplication::translate(qPrintable(context), qPrintable(tip)), tip);
-}
+    void noEnglishLeftOnScreen()
+    {
+        QFETCH(int, dialog);
+        ConfigStore* config = ConfigStore::instance();
+        config->language = "zh";
+        loadLanguage(config->language);
+        std::unique_ptr<QWidget> shown(dialogs[dialog].second());
+        shown->show();
+        QVERIFY(QTest::qWaitForWindowExposed(shown.get()));
+        for (auto* box : shown->findChildren<SettingItemBox*>())
+            box->setFolded(false);
+        QSet<QString> offending;
+        int seen = 0;
+        auto check = [&] {
+            for (const auto& [widget, text] : shownTexts(shown.get())) {
+                ++seen;
+                if (hasEnglishWord(text))
+                    offending.insert(widget + ": " + text);
+            }
+        };
+        check();
+        // Tabs and stacked pages show one page at a time.
+        for (auto* pages : shown->findChildren<QStackedWidget*>())
+            for (int i = 0; i < pages->count(); ++i) {
+                pages->setCurrentIndex(i);
+                check();
+            }
+        QVERIFY(seen > 3);
+        QVERIFY2(offending.isEmpty(), qPrintable(offending.values().join('\n')));
+    }
+
+    void tipsStayEnglish_data()
+    {
+        QTest::addColumn<QString>("context");
+        QTest::addColumn<QString>("tip");
+        QTest::newRow("open first") << "MainWidget" << "Please open a raw file first.";
+        QTest::newRow("export") << "SvEventProcessor" << "Export raw file success!";
+        QTest::newRow("biases saved") << "SidebarDvsSettingUI" << "Biases saved.";
+        QTest::newRow("biases loaded") << "SidebarDvsSettingUI" << "Biases loaded.";
+        QTest::newRow("folder") << "SvGeneralSetting" << "The folder cannot be created or written: ";
+    }
+
+    void tipsStayEnglish()
+    {
+        QFETCH(QString, context);
+        QFETCH(QString, tip);
+        loadLanguage("zh");
+        QCOMPARE(QCoreApplication::translate("SvFilePathReminderForm", "Error"), QString("错误"));
+        QCOMPARE(QCoreApplication::translate(qPrintable(context), qPrintable(tip)), tip);
+    }
+};
 
 QTEST_MAIN(TestTranslation)
 #include "tst_translation.moc"
