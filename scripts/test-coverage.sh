@@ -4,7 +4,7 @@
 # suite on its own, and prints a line a function: the product lines only it covers, all the
 # product lines it covers, its suite and name, fewest lines of its own first. A function with no
 # line of its own earns its place by what it asserts alone: read it before keeping or dropping
-# it. A developer's tool, not part of CI: half an hour on two cores.
+# it. A developer's tool, not part of CI: a quarter of an hour on two cores, build included.
 #
 #   scripts/test-coverage.sh              # every suite
 #   scripts/test-coverage.sh rawplayback  # only the suites whose name holds this word, compared
