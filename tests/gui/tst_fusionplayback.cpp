@@ -125,7 +125,6 @@ struct Session {
     QStringList tips;
     uint64_t start = 0;
     uint64_t end = 0;
-    int finished = 0;
     uint64_t lastTime = 0;
     bool awaitingTime = false;
 
@@ -158,8 +157,6 @@ struct Session {
                          [this](uint64_t t) { end = t; }, queued);
         QObject::connect(&processor, &SvFusionCameraDataProcessor::signalLoadingStatus, &receiver,
                          [this](bool on) { loadings << on; }, queued);
-        QObject::connect(&processor, &SvFusionCameraDataProcessor::signalPalyFileFinished, &receiver,
-                         [this] { ++finished; }, queued);
         QObject::connect(&processor, &SvFusionCameraDataProcessor::signalShowLeftBottomTips, &receiver,
                          [this](const QString& tip) { tips << tip; }, queued);
     }

@@ -226,13 +226,6 @@ struct Session {
             all << shownEvents(args.at(0).value<QImage>());
         return all;
     }
-    QList<uint64_t> allTimes() const
-    {
-        QList<uint64_t> all;
-        for (const QList<QVariant>& args : times)
-            all << args.at(0).value<uint64_t>();
-        return all;
-    }
 };
 
 class TestRawPlayback : public QObject {
